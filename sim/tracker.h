@@ -1,0 +1,198 @@
+// The simulated tracker: a stand-in for the eye-tracker computer that speaks the link protocol on
+// loopback, so that the library can be run and tested on one machine.
+//
+// It serves UDP on its own address (port 589 by default) and, when enabled, the TCP link port
+// (3875) with the "HELO " greeting and "LV" framing. It answers connect requests and polls,
+// acknowledges disconnects, exchanges node messages and fills every packet header with its mode
+// byte, state flag, a sequence number rising by one and its own clock. Every packet it receives is
+// recorded so that tests can assert on the bytes the library sent. Later work adds handlers for
+// further packet types through add_handler().
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/byte_io.h"
+#include "platform/net.h"
+#include "sim/link_codes.h"
+
+namespace lvxsim {
+
+using lvx::platform::Endpoint;
+using IPv4 = std::array<uint8_t, 4>;
+
+// How the tracker answers a connect request (CONNECT_REQUEST, CONNECT_BUSYTEST, CONNECT_BROADCAST).
+enum class ConnectReply {
+  kAccept,         // CONNECT_ACK with the configured identity
+  kBusy,           // CONNECT_BUSY
+  kAcceptLate,     // CONNECT_ACK after Config::late_reply_ms
+  kSilent,         // no answer at all
+};
+
+struct Config {
+  IPv4 ip{127, 0, 0, 2};      // must be a loopback address (127.x.y.z)
+  uint16_t udp_port = 589;
+  bool enable_tcp = false;     // also serve the TCP link port
+  uint16_t tcp_port = 3875;
+  std::string node_name = "tracker";
+  std::string version_text = "LUMAVEX RX 5.7";  // model and major.minor
+  ConnectReply connect_reply = ConnectReply::kAccept;
+  uint8_t protocol_major = 3;  // carried in connect replies
+  uint8_t protocol_minor = 2;
+  int late_reply_ms = 2500;
+  // Tracker clock = the machine's monotonic clock (the library's clock base 1) + this offset.
+  int64_t clock_offset_us = 0;
+  // Also receive polls broadcast to this address (x.y.z.255 of a loopback list the library was
+  // restricted to). Replies go out from the tracker's own address.
+  std::optional<IPv4> poll_listen_ip;
+  // The port of the poll listener; 0 means the tracker's own UDP port. Only one socket on the
+  // machine receives a datagram sent to a 127.x.y.255 address, so only one tracker per address
+  // and port can hear polls.
+  uint16_t poll_listen_port = 0;
+  // Answer POLL_REMOTES with REMOTE_POLL_REPLY (name at 66), as a second display node would.
+  bool answer_remote_polls = true;
+  // While a client is connected, send a status packet this often (0: never), so that the link
+  // sees traffic and the clock estimate is fed. It is a "lost data" notice (status type 128,
+  // serial 0, no text), which the display ignores apart from its header.
+  int keepalive_interval_ms = 0;
+};
+
+// One packet the tracker received. A datagram or TCP frame that holds several packets gives one
+// record per packet.
+struct ReceivedPacket {
+  std::vector<uint8_t> bytes;
+  Endpoint from;
+  bool via_tcp = false;
+  int64_t tracker_time_us = 0;  // the tracker's clock when it arrived
+};
+
+// One node message the tracker received (payload only).
+struct NodeMessage {
+  std::vector<uint8_t> payload;
+  Endpoint from;
+};
+
+class SimTracker {
+ public:
+  // Handler for one packet type; runs on the tracker's receive thread. Handlers run one at a
+  // time, even when packets arrive on several sockets.
+  using Handler = std::function<void(SimTracker &, const ReceivedPacket &)>;
+  // Called for every packet once it has been handled and recorded (on the receive thread).
+  using Observer = std::function<void(const ReceivedPacket &)>;
+  // The length of a packet of one type, given the bytes from its start to the end of the
+  // datagram or frame. 0 (or more than there is) means "the rest".
+  using LengthRule = std::function<size_t(lvx::Bytes)>;
+
+  explicit SimTracker(Config config);
+  ~SimTracker();
+  SimTracker(const SimTracker &) = delete;
+  SimTracker &operator=(const SimTracker &) = delete;
+
+  // Binds the sockets and starts the threads. False with a reason in *error on failure.
+  bool start(std::string *error = nullptr);
+  void stop();
+
+  // The configuration, including the changes made by the setters below. Read it from the thread
+  // that calls the setters.
+  const Config &config() const { return config_; }
+  // The bound addresses (the ports are the real ones when 0 was configured). The TCP endpoint is
+  // all zero when TCP is not served.
+  Endpoint udp_endpoint() const;
+  Endpoint tcp_endpoint() const;
+
+  // Changes how later connect requests are answered.
+  void set_connect_reply(ConnectReply reply);
+  void set_protocol_major(uint8_t major);
+  void set_version_text(const std::string &text);
+  void set_clock_offset_us(int64_t offset);
+
+  // The mode byte (header byte 2) and state flag (byte 3) put into every packet sent.
+  void set_mode(uint8_t mode, uint8_t state_flag);
+  // Header words 14 and 16 and bytes 18 and 19 put into every packet sent.
+  void set_header_extras(uint16_t word14, uint16_t word16, uint8_t byte18, uint8_t byte19);
+  // Makes the next packet's sequence number jump by `skip` (to test gap detection).
+  void skip_sequence(uint32_t skip);
+
+  // The connected client, if any (the display that the last CONNECT_ACK went to).
+  std::optional<Endpoint> client() const;
+  bool client_connected() const;
+  bool tcp_client_connected() const;
+
+  // The tracker's clock in microseconds.
+  int64_t now_us() const;
+
+  // Sends a packet to the client (over TCP when the client came over TCP). The header's type byte
+  // and payload are taken from `packet`; bytes 1..19 of the header are filled here, except that a
+  // STATUS_PKT keeps the serial its builder put at bytes 4..7 (status packets carry the serial of
+  // the command they answer there). Returns false when there is no client or the send failed.
+  bool send_to_client(std::vector<uint8_t> packet);
+  // Sends one datagram of several packets to the client; each packet's header is filled.
+  bool send_batch_to_client(std::vector<std::vector<uint8_t>> packets);
+  // Sends bytes as they stand (no header filling) to an endpoint over UDP.
+  bool send_raw_udp(const std::vector<uint8_t> &bytes, const Endpoint &to);
+  // Sends bytes as they stand down the TCP connection (no framing added): for split-frame tests.
+  bool send_raw_tcp(const std::vector<uint8_t> &bytes);
+  // Frames one packet for the TCP stream: "LV", 16-bit big-endian length, packet.
+  static std::vector<uint8_t> frame_tcp(const std::vector<uint8_t> &packet);
+
+  // Node message to any node (NODE_PKT: 0xFF, 20, length, payload, trailing byte).
+  bool send_node_message(const std::vector<uint8_t> &payload, const Endpoint &to);
+  // Drops the connection from the tracker's side (DISCONNECT_ACK to the client).
+  bool drop_connection();
+
+  // Everything received so far, oldest first. A packet is recorded after its handler has run, so
+  // when wait_for() returns a packet, the tracker's answer to it has been sent.
+  std::vector<ReceivedPacket> received() const;
+  std::vector<NodeMessage> node_messages() const;
+  void clear_received();
+  // Waits (at most timeout_ms) until a received packet matches; returns it.
+  std::optional<ReceivedPacket> wait_for(const std::function<bool(const ReceivedPacket &)> &match,
+                                         int timeout_ms) const;
+
+  // Installs the handler for a packet type (replacing the built-in one, if any).
+  void add_handler(uint8_t packet_type, Handler handler);
+  // Runs the built-in handling of a packet (connect codes and node messages; nothing for other
+  // types): for handlers that extend it rather than replace it.
+  void run_builtin_handler(const ReceivedPacket &packet);
+  // Tells the packet walk how long packets of a type are (built in: connect 136, node N + 5, key
+  // 32, image S + 25; any other type takes the rest of the datagram or frame).
+  void set_packet_length(uint8_t packet_type, LengthRule rule);
+  // Installs the observer (replacing any earlier one); an empty function removes it.
+  void set_observer(Observer observer);
+
+ private:
+  // Implementation lives in tracker.cpp.
+  struct Impl;
+  Config config_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Builds packets the way the tracker would, for tests that feed the library directly.
+namespace build {
+// A 20-byte header with type, length 20, mode, state flag, sequence and tracker time.
+std::vector<uint8_t> header(uint8_t type, uint8_t mode, uint8_t state, uint32_t seq,
+                            uint32_t time_ms, uint16_t time_us);
+// A 136-byte CONNECT_PKT with the given code, major/minor, names and identity text.
+std::vector<uint8_t> connect_packet(uint8_t code, uint8_t major, uint8_t minor,
+                                    const std::string &tracker_name,
+                                    const std::string &remote_name, const std::string &identity);
+// A NODE_PKT of payload.size() + 5 bytes.
+std::vector<uint8_t> node_packet(const std::vector<uint8_t> &payload);
+// A STATUS_PKT answering `serial`: header (serial at 4..7), type at 20, value 1 at 22, value 2
+// at 24, text length L at 30, the text at 32, then zero padding to the length the library counts
+// for the type: L + 34, or L + 35 for types 100..103, or L + 37 for types 50, 128 and 150.
+std::vector<uint8_t> status_packet(uint32_t serial, uint16_t status_type, uint16_t value1,
+                                   uint16_t value2, const std::string &text);
+}  // namespace build
+
+}  // namespace lvxsim

@@ -1,0 +1,61 @@
+// The command channel: command packets with serial numbers, and the ring of their results.
+#pragma once
+
+#include <cstdint>
+
+#include "lumavex_core.h"
+
+namespace lvx {
+
+constexpr int kResultRingSize = 100;
+// Results for serials further back than this from the newest are dropped.
+constexpr uint32_t kLateResultWindow = 80;
+
+// Command packet types (byte 25 of a command packet).
+enum CommandType : uint8_t {
+  CMD_READ_REQUEST = 21,
+  CMD_COMMAND = 22,
+  CMD_TIME_REQUEST = 40,
+  CMD_IMAGE_ACK = 50,
+  CMD_FILE_CONTROL = 60,
+  CMD_PLAYBACK_REQUEST = 61,
+};
+
+// The ring of the 100 most recent command serials and their results. Pure: the process-wide
+// instance is guarded by the link lock.
+class ResultRing {
+ public:
+  // Every slot to (0xFFFFFFFF, -1), the newest index to 0.
+  void seed();
+  bool seeded() const { return index_ >= 0; }
+  // Advances the newest index and writes (serial, NO_REPLY) there.
+  void push(uint32_t serial);
+  // Files a result for a serial within the late-result window; false when dropped.
+  bool file(uint32_t serial, int16_t result);
+  // The result for a serial (0: the newest slot), NO_REPLY when not held.
+  int16_t lookup(uint32_t serial) const;
+
+ private:
+  int find(uint32_t serial) const;
+  struct Slot {
+    uint32_t serial = 0xFFFFFFFF;
+    int16_t result = -1;
+  };
+  Slot slots_[kResultRingSize];
+  int index_ = -1;
+};
+
+// Restarts the serial counter at `start` and clears the result ring.
+void seed_command_serial(uint32_t start);
+
+// Sends one command packet of `type` with optional text to dest. Returns the new serial (> 0),
+// -100 when the send failed, or 0 without sending in dummy mode.
+int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest);
+
+// Files a command result for a serial (receive thread, link lock held).
+void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length);
+
+// Waits up to msec for the result of serial; NO_REPLY when the time runs out.
+int16_t wait_for_result(uint32_t serial, uint32_t msec);
+
+}  // namespace lvx

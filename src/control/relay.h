@@ -1,0 +1,18 @@
+// The inter-process relay, through which several programs share one tracker connection. Only
+// the entry points the connection code calls exist so far; each reports that no relay runs.
+#pragma once
+
+#include <cstdint>
+
+namespace lvx {
+
+int relay_start_master();
+int relay_open_slave();
+void relay_mark_failed();
+void relay_close_connection();
+void relay_notify_disconnect();
+// The serial number that a relay slave's command results are matched against.
+void set_relay_serial(uint32_t serial);
+uint32_t relay_serial();
+
+}  // namespace lvx

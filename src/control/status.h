@@ -1,0 +1,18 @@
+// Status packets from the tracker: command results, request replies, calibration and menu
+// notices. Each one also records its serial as the last status serial.
+#pragma once
+
+#include <cstdint>
+
+namespace lvx {
+
+// Bytes a status packet of `type` with a text of `text_length` counts for in a received buffer.
+int status_packet_size(uint16_t type, int text_length);
+
+// Handles a STATUS_PKT (receive thread, link lock held); returns the bytes used.
+int handle_status_packet(const uint8_t *p, int remaining);
+
+// Clears the user-menu fields (menu, selection, selection count).
+void clear_user_menu_fields();
+
+}  // namespace lvx

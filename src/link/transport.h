@@ -1,0 +1,76 @@
+// The network transport: one UDP socket (or one TCP connection in TCP-only mode), the receive
+// thread that feeds every received byte to the dispatcher, the link lock and the send lock, and
+// the packet event that application threads wait on between polls.
+//
+// Process-wide state lives in one record (transport.cpp). The receive thread owns the socket for
+// reading; every send from any thread passes the send lock. The dispatcher runs on the receive
+// thread with the link lock held, and application threads take the same lock to read what it
+// files.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "link/address.h"
+#include "lumavex_core.h"
+
+namespace lvx {
+
+// The link lock (re-entrant).
+void link_lock();
+void link_unlock();
+
+class LinkLockGuard {
+ public:
+  LinkLockGuard() { link_lock(); }
+  ~LinkLockGuard() { link_unlock(); }
+  LinkLockGuard(const LinkLockGuard &) = delete;
+  LinkLockGuard &operator=(const LinkLockGuard &) = delete;
+};
+
+// The transport's process-wide settings (ports and receive-thread priorities). They persist
+// across restarts of the transport.
+TransportOptions &transport_options();
+bool transport_tcp_only();
+
+// Starts the transport: local addresses, socket or TCP connection, receive thread. 0 or -1.
+int init_net();
+// Stops the receive thread and closes the transport. Does nothing unless it runs.
+void shutdown_net();
+bool network_running();
+
+// Sends one packet. 0, -100 when the packet is larger than max_send_size(), -1 when a broadcast
+// has no local address, or a socket error number.
+int16_t xlink_send(const LVXADDR *dest, const void *packet, int size);
+
+// Blocks at most 10 ms until the receive thread has dispatched data (returns at once in TCP-only
+// mode, where there is no packet event).
+void wait_for_packet();
+
+// This machine's IPv4 addresses found when the transport started (at most 16).
+std::vector<IPv4> local_addresses();
+// The UDP port the socket is bound to (0 when none).
+uint16_t bound_port();
+// Datagrams received and dispatched since the transport started.
+uint32_t received_datagrams();
+// Local time (ms) of the last datagram.
+uint32_t last_receive_time();
+
+// The serial of the last status packet, -1 after a link reset. Written by the status decoder,
+// watched by the receive thread's silence recovery.
+void set_last_status_serial(int64_t serial);
+int64_t last_status_serial();
+
+// The shared scratch buffer: allocated once for requests of at least 1000 bytes and handed out
+// again with its size; null for smaller requests.
+void *scratch_buffer(size_t request, size_t *size);
+void free_scratch_buffer();
+
+// Test-only settings, so that tests never touch real interfaces or wait for minutes.
+// Replaces the host's address list (applied at the next transport start); nullopt restores it.
+void set_local_addresses_for_testing(std::optional<std::vector<IPv4>> addresses);
+// Replaces the 200 ms receive time-out (applied at the next transport start); 0 restores it.
+void set_receive_timeout_for_testing(int ms);
+
+}  // namespace lvx

@@ -1,0 +1,39 @@
+#include "platform/process.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace lvx::platform {
+
+const std::string &command_line() {
+  static const std::string line = [] {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    while (!raw.empty() && raw.back() == '\0') raw.pop_back();
+    for (char &c : raw)
+      if (c == '\0') c = ' ';
+    return raw;
+  }();
+  return line;
+}
+
+std::optional<std::string> env_value(const char *name) {
+  const char *v = std::getenv(name);
+  if (v == nullptr) return std::nullopt;
+  return std::string(v);
+}
+
+std::optional<std::string> host_name() {
+  char buf[HOST_NAME_MAX + 1] = {};
+  if (gethostname(buf, sizeof buf - 1) != 0) return std::nullopt;
+  return std::string(buf);
+}
+
+const char *build_date() { return __DATE__; }
+const char *build_time() { return __TIME__; }
+
+}  // namespace lvx::platform

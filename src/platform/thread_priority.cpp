@@ -1,0 +1,29 @@
+#include "platform/thread_priority.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+namespace lvx::platform {
+
+bool set_thread_priority(std::thread::native_handle_type thread, int priority) {
+  sched_param param{};
+  if (priority > 1) {
+    // Map 2..15 onto the lower half of the FIFO range: high enough to beat ordinary work,
+    // low enough to leave the kernel's own real-time threads alone.
+    int lo = sched_get_priority_min(SCHED_FIFO);
+    int hi = sched_get_priority_max(SCHED_FIFO);
+    int span = (hi - lo) / 2;
+    param.sched_priority = lo + (priority >= 15 ? span : span * (priority - 1) / 14);
+    if (pthread_setschedparam(thread, SCHED_FIFO, &param) == 0) return true;
+  }
+  // Normal scheduling for everything else, and as the silent fallback.
+  param.sched_priority = 0;
+  pthread_setschedparam(thread, SCHED_OTHER, &param);
+  return priority <= 1;
+}
+
+bool set_current_thread_priority(int priority) {
+  return set_thread_priority(pthread_self(), priority);
+}
+
+}  // namespace lvx::platform

@@ -1,0 +1,17 @@
+// Thread priorities given as the Windows thread priority numbers the library's options use:
+// 15 time critical, 2 highest, 1 above normal, 0 normal, -1 below normal, -2 lowest, -15 idle.
+#pragma once
+
+#include <thread>
+
+namespace lvx::platform {
+
+// Applies the priority to a thread. Priorities above 1 ask for a real-time policy (SCHED_FIFO),
+// which an unprivileged process may not get; the thread then carries on at normal priority and
+// the failure is not reported. Returns true when the requested policy took effect.
+bool set_thread_priority(std::thread::native_handle_type thread, int priority);
+
+// The same for the calling thread.
+bool set_current_thread_priority(int priority);
+
+}  // namespace lvx::platform
