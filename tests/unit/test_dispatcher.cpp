@@ -1,0 +1,234 @@
+// The receive walk over hand-made buffers: byte accounting, header echo, sender filtering,
+// connect replies, polls and node messages.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/dispatcher.h"
+#include "link/link_state.h"
+#include "link/transport.h"
+#include "log_capture.h"
+#include "sim/tracker.h"
+
+namespace {
+
+using Buffer = std::vector<uint8_t>;
+
+const LVXADDR kTracker = lvx::make_address({127, 0, 0, 40}, 589);
+const LVXADDR kStranger = lvx::make_address({127, 0, 0, 41}, 589);
+
+Buffer cat(std::initializer_list<Buffer> parts) {
+  Buffer out;
+  for (const Buffer &p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+int feed(const LVXADDR &from, const Buffer &b) {
+  return lvx::rx_buffer(from, b.data(), static_cast<int>(b.size()));
+}
+
+Buffer ack(const std::string &version, uint8_t major = 3) {
+  return lvxsim::build::connect_packet(0x81, major, 2, "trk", "",
+                                       "QX VELOTRIS " + version);
+}
+
+Buffer status(uint32_t serial, uint8_t mode = 0, uint8_t state = 0) {
+  Buffer p = lvxsim::build::status_packet(serial, 20, 0, 0, "");
+  p[2] = mode;
+  p[3] = state;
+  return p;
+}
+
+Buffer data_packet(size_t size) {
+  Buffer p = lvxsim::build::header(4, 0, 0, 0, 0, 0);
+  p.resize(size, 0);
+  return p;
+}
+
+class Dispatcher : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
+    lvx::LinkRecord &r = lvx::link_record();
+    r.is_connected = 1;
+    r.tracker_address = kTracker;
+    r.last_sequence = -1;
+    lvx::clear_link_state();
+  }
+  void TearDown() override { lvx::link_record().is_connected = 0; }
+};
+
+TEST_F(Dispatcher, StatusPacketsAreUsedExactlyAndTheTailIsCarried) {
+  Buffer b = cat({status(7), status(8)});
+  EXPECT_EQ(feed(kTracker, b), static_cast<int>(b.size()));
+  EXPECT_EQ(lvx::last_status_serial(), 8);
+  // Fewer than 20 bytes after the last packet are left for the next pass.
+  Buffer tail = cat({status(9), Buffer(7, 0xAB)});
+  testlog::Mark mark;
+  EXPECT_EQ(feed(kTracker, tail), static_cast<int>(tail.size()) - 7);
+  EXPECT_NE(mark.since().find("API-2516 Rem 7 \n"), std::string::npos);
+}
+
+TEST_F(Dispatcher, BadHeaderLengthEndsTheWalkAfterTheFirstPacket) {
+  Buffer second = status(22);
+  second[1] = 19;
+  Buffer b = cat({status(21), second});
+  testlog::Mark mark;
+  EXPECT_EQ(feed(kTracker, b), static_cast<int>(b.size()));
+  EXPECT_EQ(lvx::last_status_serial(), 21);
+  EXPECT_NE(mark.since().find("API-2516 ERROR Invalid data packet type = 3"), std::string::npos);
+}
+
+TEST_F(Dispatcher, SequenceGapsAreLogged) {
+  testlog::Mark mark;
+  feed(kTracker, cat({status(5), status(6), status(8)}));
+  std::string log = mark.since();
+  EXPECT_NE(log.find("LOST OR OUT OF ORDER PACKET 6 8\n"), std::string::npos);
+  EXPECT_EQ(log.find("LOST OR OUT OF ORDER PACKET 5 6"), std::string::npos);
+}
+
+TEST_F(Dispatcher, HeaderEchoDrivesModeWordAndReadyLatch) {
+  lvx::LinkRecord &r = lvx::link_record();
+  Buffer busy = status(1, 10, 1);
+  busy[18] = 0x22;
+  busy[14] = 0x12;
+  busy[15] = 0x34;
+  feed(kTracker, busy);
+  EXPECT_EQ(r.mode_word, 10);
+  EXPECT_EQ(r.mode_ready, 0);
+  EXPECT_EQ(r.state.header_byte18, 0x22);
+  EXPECT_EQ(r.state.header_word14, 0x1234);
+  feed(kTracker, status(2, 10, 0));
+  EXPECT_EQ(r.mode_ready, 1);
+  feed(kTracker, status(3, 10, 0));
+  EXPECT_EQ(r.mode_ready, 1);
+  feed(kTracker, status(4, 11, 2));
+  EXPECT_EQ(r.mode_ready, 0);
+  EXPECT_EQ(r.mode_word, 11);
+}
+
+TEST_F(Dispatcher, TrackerPacketsFromOtherNodesAreDropped) {
+  Buffer b = data_packet(40);
+  testlog::Mark mark;
+  EXPECT_EQ(feed(kStranger, b), static_cast<int>(b.size()));
+  EXPECT_NE(mark.since().find("API-2516 Type = 4\n"), std::string::npos);
+  // While not connected, even the tracker's own address is not accepted.
+  lvx::link_record().is_connected = 0;
+  testlog::Mark mark2;
+  feed(kTracker, b);
+  EXPECT_NE(mark2.since().find("API-2516 Type = 4\n"), std::string::npos);
+}
+
+TEST_F(Dispatcher, UnknownTypeFromTheTrackerCountsTwentyOneBytes) {
+  Buffer unknown = lvxsim::build::header(9, 0, 0, 0, 0, 0);
+  unknown.resize(21, 0);
+  Buffer b = cat({unknown, status(30)});
+  testlog::Mark mark;
+  EXPECT_EQ(feed(kTracker, b), static_cast<int>(b.size()));
+  EXPECT_EQ(lvx::last_status_serial(), 30);
+  EXPECT_NE(mark.since().find("API-2516 UNKNOWN  1 type = 9"), std::string::npos);
+}
+
+TEST_F(Dispatcher, ConnectAckTeachesTrackerAddressNameAndVersion) {
+  lvx::LinkRecord &r = lvx::link_record();
+  r.accepted = false;
+  testlog::Mark mark;
+  Buffer p = ack("LUMAVEX RX 5.7");
+  // A connect packet counts 137 bytes, one more than its length.
+  EXPECT_EQ(feed(kStranger, p), 136);
+  EXPECT_NE(mark.since().find("API-2516 Rem negative -1"), std::string::npos);
+  EXPECT_TRUE(r.accepted);
+  EXPECT_TRUE(lvx::same_node(r.tracker_address, kStranger));
+  EXPECT_STREQ(r.state.tracker_name, "trk");
+  char text[40] = {};
+  EXPECT_EQ(lumavex_get_tracker_version(text), 3);
+  EXPECT_STREQ(text, "LUMAVEX RX 5.7");
+  EXPECT_EQ(lvx::max_send_size(), 1022);
+  EXPECT_EQ(lvx::max_text_length(), 992);
+  EXPECT_NE(mark.since().find("Lumavex version LUMAVEX RX 5.7 dversion=5.700000"),
+            std::string::npos);
+
+  feed(kStranger, ack("LUMAVEX T 6.1"));
+  EXPECT_EQ(lumavex_get_tracker_version(text), 4);
+  feed(kStranger, ack("LUMAVEX Q 1.0"));
+  EXPECT_EQ(lumavex_get_tracker_version(text), 1);
+  EXPECT_STREQ(text, "LUMAVEX K");
+  EXPECT_EQ(lvx::max_send_size(), 580);
+}
+
+TEST_F(Dispatcher, ConnectPacketWithForeignIdentityIsIgnored) {
+  lvx::LinkRecord &r = lvx::link_record();
+  r.accepted = false;
+  Buffer p = lvxsim::build::connect_packet(0x81, 3, 2, "x", "", "SOMEBODY ELSE 1.0");
+  feed(kStranger, p);
+  EXPECT_FALSE(r.accepted);
+}
+
+TEST_F(Dispatcher, DisconnectAckOnlyFromTheTracker) {
+  lvx::LinkRecord &r = lvx::link_record();
+  Buffer p = lvxsim::build::connect_packet(0x90, 3, 2, "", "", "QX VELOTRIS LUMAVEX");
+  testlog::Mark mark;
+  feed(kStranger, p);
+  EXPECT_EQ(r.is_connected, 1);
+  EXPECT_NE(mark.since().find("Uknown code 144 \n"), std::string::npos);
+  feed(kTracker, p);
+  EXPECT_EQ(r.is_connected, 0);
+  EXPECT_EQ(r.mode_word, 0xFFFF);
+}
+
+TEST_F(Dispatcher, BusyReplyMarksBusyAndDisconnected) {
+  lvx::LinkRecord &r = lvx::link_record();
+  r.busy = false;
+  feed(kTracker, lvxsim::build::connect_packet(0x82, 3, 2, "", "", "QX VELOTRIS LUMAVEX"));
+  EXPECT_TRUE(r.busy);
+  EXPECT_EQ(r.is_connected, 0);
+}
+
+TEST_F(Dispatcher, AtMostFourPollRepliesOfTheKindPolledFor) {
+  lvx::LinkRecord &r = lvx::link_record();
+  r.state.poll_mode = 0;
+  testlog::Mark mark;
+  // A remote's reply while polling trackers is not stored.
+  feed(kStranger, lvxsim::build::connect_packet(0x92, 3, 2, "", "rem", "QX VELOTRIS LUMAVEX"));
+  EXPECT_EQ(r.state.poll_count, 0);
+  for (uint8_t n = 1; n <= 5; ++n) {
+    LVXADDR from = lvx::make_address({127, 0, 0, static_cast<uint8_t>(50 + n)}, 589);
+    std::string name = "tracker" + std::to_string(n) + "   ";
+    feed(from, lvxsim::build::connect_packet(0x91, 3, 2, name, "", "QX VELOTRIS LUMAVEX"));
+  }
+  EXPECT_EQ(r.state.poll_count, 4);
+  EXPECT_STREQ(r.state.poll_responses[3].name, "tracker4");
+  EXPECT_EQ(r.state.poll_responses[0].addr.addr[3], 51);
+  EXPECT_NE(mark.since().find("Uknown code 145 \n"), std::string::npos);
+}
+
+TEST_F(Dispatcher, NodeMessagesGoToTheRingFromAnySender) {
+  Buffer payload(16, 'n');
+  payload[0] = 'h';
+  Buffer p = lvxsim::build::node_packet(payload);
+  // The packet counts its length + 21: more than the datagram, so the whole buffer is used.
+  EXPECT_EQ(feed(kStranger, p), static_cast<int>(p.size()));
+  LVXADDR from{};
+  char data[420] = {};
+  EXPECT_EQ(lumavex_node_receive(&from, data), 16);
+  EXPECT_EQ(data[0], 'h');
+  EXPECT_TRUE(lvx::same_node(from, kStranger));
+  EXPECT_EQ(lumavex_node_receive(&from, data), 0);
+}
+
+TEST_F(Dispatcher, ShortBuffersWaitForMoreBytes) {
+  // Fewer than 20 bytes are not walked at all: they stay with the transport as carry.
+  Buffer p = lvxsim::build::node_packet({'h', 'i'});
+  EXPECT_EQ(feed(kStranger, p), 0);
+  // An empty node message is dropped but still counts 21 bytes.
+  Buffer empty = lvxsim::build::node_packet({});
+  Buffer b = cat({empty, Buffer(16, 0), status(77)});
+  EXPECT_EQ(feed(kStranger, b), static_cast<int>(b.size()));
+  EXPECT_EQ(lvx::last_status_serial(), 77);
+  LVXADDR from{};
+  char data[420] = {};
+  EXPECT_EQ(lumavex_node_receive(&from, data), 0);
+}
+
+}  // namespace
