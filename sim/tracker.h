@@ -33,16 +33,16 @@ using IPv4 = std::array<uint8_t, 4>;
 
 // How the tracker answers a connect request (CONNECT_REQUEST, CONNECT_BUSYTEST, CONNECT_BROADCAST).
 enum class ConnectReply {
-  kAccept,         // CONNECT_ACK with the configured identity
-  kBusy,           // CONNECT_BUSY
-  kAcceptLate,     // CONNECT_ACK after Config::late_reply_ms
-  kSilent,         // no answer at all
+  kAccept,      // CONNECT_ACK with the configured identity
+  kBusy,        // CONNECT_BUSY
+  kAcceptLate,  // CONNECT_ACK after Config::late_reply_ms
+  kSilent,      // no answer at all
 };
 
 struct Config {
-  IPv4 ip{127, 0, 0, 2};      // must be a loopback address (127.x.y.z)
+  IPv4 ip{127, 0, 0, 2};  // must be a loopback address (127.x.y.z)
   uint16_t udp_port = 589;
-  bool enable_tcp = false;     // also serve the TCP link port
+  bool enable_tcp = false;  // also serve the TCP link port
   uint16_t tcp_port = 3875;
   std::string node_name = "tracker";
   std::string version_text = "LUMAVEX RX 5.7";  // model and major.minor
@@ -184,8 +184,8 @@ std::vector<uint8_t> header(uint8_t type, uint8_t mode, uint8_t state, uint32_t 
                             uint32_t time_ms, uint16_t time_us);
 // A 136-byte CONNECT_PKT with the given code, major/minor, names and identity text.
 std::vector<uint8_t> connect_packet(uint8_t code, uint8_t major, uint8_t minor,
-                                    const std::string &tracker_name,
-                                    const std::string &remote_name, const std::string &identity);
+                                    const std::string &tracker_name, const std::string &remote_name,
+                                    const std::string &identity);
 // A NODE_PKT of payload.size() + 5 bytes.
 std::vector<uint8_t> node_packet(const std::vector<uint8_t> &payload);
 // A STATUS_PKT answering `serial`: header (serial at 4..7), type at 20, value 1 at 22, value 2

@@ -4,15 +4,19 @@
 
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 
 namespace lvx::platform {
 
 const std::string &command_line() {
   static const std::string line = [] {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string raw;
+    if (FILE *f = std::fopen("/proc/self/cmdline", "rb")) {
+      char chunk[4096];
+      size_t n;
+      while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) raw.append(chunk, n);
+      std::fclose(f);
+    }
     while (!raw.empty() && raw.back() == '\0') raw.pop_back();
     for (char &c : raw)
       if (c == '\0') c = ' ';

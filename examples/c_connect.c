@@ -1,0 +1,44 @@
+/*
+ * The smallest complete program: connect to a tracker at the address given on the command line,
+ * report who answered, exchange a node message, disconnect.
+ *
+ *   lumavex_c_connect 127.0.0.2
+ *
+ * Exits 0 when the connection worked.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#include "lumavex_core.h"
+
+int main(int argc, char **argv) {
+  char version[40] = "";
+  const char *greeting = "hello from C";
+  LVXADDR tracker;
+
+  if (argc < 2) {
+    fprintf(stderr, "usage: %s TRACKER_ADDRESS\n", argv[0]);
+    return 2;
+  }
+  if (set_lumavex_address(argv[1]) != 0) {
+    fprintf(stderr, "bad address %s\n", argv[1]);
+    return 2;
+  }
+  if (open_lumavex_connection(0) != 0) {
+    fprintf(stderr, "could not connect to %s\n", argv[1]);
+    return 1;
+  }
+  printf("connected=%d generation=%d", lumavex_is_connected(), lumavex_get_tracker_version(version));
+  printf(" version=\"%s\"\n", version);
+
+  text_to_lvxaddr(argv[1], &tracker, 0);
+  if (lumavex_node_send(&tracker, greeting, (uint16_t)strlen(greeting)) != 0) {
+    fprintf(stderr, "node message failed\n");
+    close_lumavex_connection();
+    return 1;
+  }
+  msec_delay(20);
+  printf("tracker clock offset %.3f ms\n", lumavex_double_msec_offset());
+  close_lumavex_connection();
+  return lumavex_is_connected() == 0 ? 0 : 1;
+}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a fresh Debian machine. Safe to run again.
+set -euo pipefail
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+command -v clang++ >/dev/null || need+=(clang)
+command -v clang-format >/dev/null || need+=(clang-format)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+if command -v clang++ >/dev/null; then
+  # libFuzzer and the sanitizer runtimes for clang.
+  rt=$(clang++ -print-runtime-dir 2>/dev/null || true)
+  ls "$rt"/libclang_rt.fuzzer*.a >/dev/null 2>&1 || need+=("libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev")
+fi
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq "${need[@]}"
+fi

@@ -1,0 +1,76 @@
+// Wire constants of the link protocol as the simulated tracker sees them: packet types, connect
+// codes and the offsets of the connect packet's fields.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lvxsim {
+
+// Packet types (header byte 0).
+inline constexpr uint8_t kCommandPkt = 1;
+inline constexpr uint8_t kKeyPkt = 2;
+inline constexpr uint8_t kStatusPkt = 3;
+inline constexpr uint8_t kDataPkt = 4;
+inline constexpr uint8_t kMessagePkt = 5;
+inline constexpr uint8_t kImagePkt = 6;
+inline constexpr uint8_t kFilePkt = 7;
+inline constexpr uint8_t kConnectPkt = 0x63;
+inline constexpr uint8_t kNodePkt = 0xFF;
+
+// Every packet header is 20 bytes and says so in byte 1.
+inline constexpr size_t kHeaderSize = 20;
+
+// Connect packet codes (byte 20 of a connect packet).
+inline constexpr uint8_t kConnectBusyTest = 1;
+inline constexpr uint8_t kConnectRequest = 2;
+inline constexpr uint8_t kConnectBroadcast = 3;
+inline constexpr uint8_t kDisconnectRequest = 0x10;
+inline constexpr uint8_t kPollTrackers = 0x11;
+inline constexpr uint8_t kPollRemotes = 0x12;
+inline constexpr uint8_t kConnectAck = 0x81;
+inline constexpr uint8_t kConnectBusy = 0x82;
+inline constexpr uint8_t kDisconnectAck = 0x90;
+inline constexpr uint8_t kTrackerPollReply = 0x91;
+inline constexpr uint8_t kRemotePollReply = 0x92;
+
+// Connect packet layout.
+inline constexpr size_t kConnectSize = 136;
+inline constexpr size_t kConnectCodeOffset = 20;
+inline constexpr size_t kConnectMajorOffset = 21;
+inline constexpr size_t kConnectMinorOffset = 22;
+inline constexpr size_t kTrackerNameOffset = 26;
+inline constexpr size_t kRemoteNameOffset = 66;
+inline constexpr size_t kNameSize = 40;
+inline constexpr size_t kIdentityOffset = 106;
+inline constexpr size_t kIdentitySize = 30;
+// Every connect packet's identity field opens with this; the tracker's adds a blank and its
+// version text ("QX VELOTRIS " + "LUMAVEX RX 5.7").
+inline constexpr char kIdentity[] = "QX VELOTRIS LUMAVEX";
+inline constexpr char kIdentityPrefix[] = "QX VELOTRIS ";
+
+// Node messages: 0xFF, 20, 16-bit payload length, payload, one trailing byte.
+inline constexpr size_t kNodeMaxPayload = 420;
+inline constexpr size_t kNodeOverhead = 5;
+
+// Key packets as the display sends them, and the bitmap (image) packet's fixed part.
+inline constexpr size_t kKeyPacketSize = 32;
+inline constexpr size_t kImageFixedSize = 25;
+
+// Status type of the "lost data" notice, which the display ignores: the keep-alive uses it.
+inline constexpr uint16_t kStatusMsgLost = 128;
+
+// The TCP stream: greeting from the display, largest frame, tracker-to-display frame prefix.
+inline constexpr char kTcpGreeting[] = "HELO ";  // sent with its NUL: 6 bytes
+inline constexpr size_t kTcpGreetingSize = 6;
+inline constexpr size_t kTcpMaxFrame = 1500;
+
+// Command packet layout: 30 bytes plus the data length at offset 26; the command type at 25.
+inline constexpr size_t kCommandFixedSize = 30;
+inline constexpr size_t kCommandTypeOffset = 25;
+inline constexpr size_t kCommandLengthOffset = 26;
+inline constexpr uint8_t kCommandTypeCommand = 22;
+// Status type of a command result.
+inline constexpr uint16_t kStatusCommandResult = 22;
+
+}  // namespace lvxsim

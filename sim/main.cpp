@@ -1,0 +1,185 @@
+// lumavex_sim_tracker: runs the simulated tracker on a loopback address until SIGINT or SIGTERM,
+// printing one line per received packet.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/clock.h"
+#include "sim/tracker.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void on_signal(int) {
+  g_stop = 1;
+}
+
+void usage(FILE *out) {
+  std::fprintf(out,
+               "usage: lumavex_sim_tracker [options]\n"
+               "  --address 127.x.y.z   tracker address (loopback only; default 127.0.0.2)\n"
+               "  --udp-port N          UDP link port (default 589)\n"
+               "  --tcp                 also serve the TCP link port\n"
+               "  --tcp-port N          TCP link port (default 3875; implies --tcp)\n"
+               "  --model TEXT          model and version (default \"LUMAVEX RX 5.7\")\n"
+               "  --name TEXT           tracker node name (default \"tracker\")\n"
+               "  --offset-us N         tracker clock offset from the monotonic clock\n"
+               "  --busy                answer connect requests with CONNECT_BUSY\n"
+               "  --silent              do not answer connect requests\n"
+               "  --late-ms N           answer connect requests after N ms\n"
+               "  --major N             link protocol major version in replies (default 3)\n"
+               "  --keepalive-ms N      status packet to the client every N ms (0: never)\n"
+               "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
+               "  --help                this text\n");
+}
+
+bool parse_ipv4(const char *text, lvxsim::IPv4 *out) {
+  lvxsim::IPv4 ip{};
+  const char *p = text;
+  for (size_t i = 0; i < 4; ++i) {
+    char *end = nullptr;
+    long v = std::strtol(p, &end, 10);
+    if (end == p || v < 0 || v > 255) return false;
+    ip[i] = static_cast<uint8_t>(v);
+    if (i < 3) {
+      if (*end != '.') return false;
+      p = end + 1;
+    } else if (*end != '\0') {
+      return false;
+    }
+  }
+  *out = ip;
+  return true;
+}
+
+bool parse_number(const char *text, long long lo, long long hi, long long *out) {
+  char *end = nullptr;
+  long long v = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+const char *type_name(uint8_t type) {
+  switch (type) {
+    case lvxsim::kCommandPkt:
+      return "COMMAND";
+    case lvxsim::kKeyPkt:
+      return "KEY";
+    case lvxsim::kStatusPkt:
+      return "STATUS";
+    case lvxsim::kDataPkt:
+      return "DATA";
+    case lvxsim::kMessagePkt:
+      return "MESSAGE";
+    case lvxsim::kImagePkt:
+      return "IMAGE";
+    case lvxsim::kFilePkt:
+      return "FILE";
+    case lvxsim::kConnectPkt:
+      return "CONNECT";
+    case lvxsim::kNodePkt:
+      return "NODE";
+    default:
+      return "UNKNOWN";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  lvxsim::Config config;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> const char * {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "%s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    auto number = [&](long long lo, long long hi) {
+      const char *v = value();
+      long long n = 0;
+      if (!parse_number(v, lo, hi, &n)) {
+        std::fprintf(stderr, "bad value for %s: %s\n", arg.c_str(), v);
+        std::exit(2);
+      }
+      return n;
+    };
+    auto loopback = [&]() {
+      const char *v = value();
+      lvxsim::IPv4 ip{};
+      if (!parse_ipv4(v, &ip) || ip[0] != 127) {
+        std::fprintf(stderr, "%s must be a loopback address (127.x.y.z): %s\n", arg.c_str(), v);
+        std::exit(2);
+      }
+      return ip;
+    };
+    if (arg == "--help" || arg == "-h") {
+      usage(stdout);
+      return 0;
+    } else if (arg == "--address") {
+      config.ip = loopback();
+    } else if (arg == "--udp-port") {
+      config.udp_port = static_cast<uint16_t>(number(0, 65535));
+    } else if (arg == "--tcp") {
+      config.enable_tcp = true;
+    } else if (arg == "--tcp-port") {
+      config.enable_tcp = true;
+      config.tcp_port = static_cast<uint16_t>(number(0, 65535));
+    } else if (arg == "--model") {
+      config.version_text = value();
+    } else if (arg == "--name") {
+      config.node_name = value();
+    } else if (arg == "--offset-us") {
+      config.clock_offset_us = number(-(1LL << 52), 1LL << 52);
+    } else if (arg == "--busy") {
+      config.connect_reply = lvxsim::ConnectReply::kBusy;
+    } else if (arg == "--silent") {
+      config.connect_reply = lvxsim::ConnectReply::kSilent;
+    } else if (arg == "--late-ms") {
+      config.connect_reply = lvxsim::ConnectReply::kAcceptLate;
+      config.late_reply_ms = static_cast<int>(number(0, 600000));
+    } else if (arg == "--major") {
+      config.protocol_major = static_cast<uint8_t>(number(0, 255));
+    } else if (arg == "--keepalive-ms") {
+      config.keepalive_interval_ms = static_cast<int>(number(0, 600000));
+    } else if (arg == "--poll-listen") {
+      config.poll_listen_ip = loopback();
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", arg.c_str());
+      usage(stderr);
+      return 2;
+    }
+  }
+
+  lvxsim::SimTracker tracker(config);
+  tracker.set_observer([](const lvxsim::ReceivedPacket &p) {
+    std::printf("recv type=0x%02x %s size=%zu from=%s%s\n", p.bytes[0], type_name(p.bytes[0]),
+                p.bytes.size(), p.from.to_string().c_str(), p.via_tcp ? " tcp" : "");
+    std::fflush(stdout);
+  });
+  std::string error;
+  if (!tracker.start(&error)) {
+    std::fprintf(stderr, "lumavex_sim_tracker: %s\n", error.c_str());
+    return 1;
+  }
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  std::printf("listening udp=%s", tracker.udp_endpoint().to_string().c_str());
+  if (config.enable_tcp) std::printf(" tcp=%s", tracker.tcp_endpoint().to_string().c_str());
+  std::printf(" model=\"%s\" name=\"%s\"\n", config.version_text.c_str(), config.node_name.c_str());
+  std::fflush(stdout);
+
+  while (g_stop == 0) {
+    lvx::platform::sleep_us(100000);
+    // Every packet has been printed by the observer; the records are not needed here.
+    tracker.clear_received();
+  }
+  tracker.stop();
+  return 0;
+}

@@ -1,0 +1,175 @@
+// Local clock. All local times count from the zero point: the monotonic clock's value at
+// initialisation (base 0), or the monotonic clock's own origin (base 1), which every process on
+// the machine shares, so that time stamps from several processes can be compared.
+//
+// Interface widths: current_time() is 32 bits wide, as callers expect; it wraps after about 49.7
+// days of zero-point time, which with base 1 means machine uptime. When the monotonic clock cannot
+// be read the clock stays unset and every local time reads 0.
+#include "link/clock.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "link/tracker_clock.h"
+#include "lumavex_core.h"
+#include "platform/clock.h"
+
+namespace lvx {
+namespace {
+
+// Values set at initialisation and read by every clock call from any thread. Relaxed atomics
+// keep a re-initialisation (lumavex_set_clock_base) while other threads read the clock free of
+// data races; such readers may see one value old and one new for an instant, which is the price
+// of not locking the hot path.
+constinit std::atomic<bool> g_initialised{false};
+constinit std::atomic<int32_t> g_base{0};
+constinit std::atomic<double> g_usec_per_tick{0.0};  // 0: the clock is unset, times read 0
+constinit std::atomic<int64_t> g_zero_ticks{0};
+constinit std::atomic<int64_t> g_timer_resolution{0};
+
+// Serialises initialisations against one another (not against readers).
+constinit std::mutex g_init_mutex;
+
+// Delay not slept but spun, so that the thread is running when the delay ends.
+constexpr int64_t kSpinUsec = 300;
+// Wait between setting the zero point and using the clock.
+constexpr int32_t kSettleMsec = 20;
+
+double elapsed_usec() {
+  const double factor = g_usec_per_tick.load(std::memory_order_relaxed);
+  if (factor <= 0.0) return 0.0;
+  const int64_t ticks = platform::counter_now() - g_zero_ticks.load(std::memory_order_relaxed);
+  return ticks > 0 ? static_cast<double>(ticks) * factor : 0.0;
+}
+
+// strerror_r comes in two flavours (GNU returns the text, POSIX fills the buffer); accept both.
+[[maybe_unused]] const char *error_text_result(const char *text, const char *) {
+  return text;
+}
+[[maybe_unused]] const char *error_text_result(int, const char *buffer) {
+  return buffer;
+}
+
+void initialise_locked() {
+  g_initialised.store(true, std::memory_order_relaxed);
+
+  // Linux offers no call to make the system timer finer, so this only records the resolution the
+  // monotonic clock offers. A later initialisation never makes the recorded value coarser.
+  const int64_t resolution = platform::timer_resolution_100ns();
+  const int64_t stored = g_timer_resolution.load(std::memory_order_relaxed);
+  if (stored == 0 || resolution < stored)
+    g_timer_resolution.store(resolution, std::memory_order_relaxed);
+
+  const int64_t frequency = platform::counter_frequency();
+  if (frequency <= 0) return;  // no counter: leave the clock unset
+  g_usec_per_tick.store(1000000.0 / static_cast<double>(frequency), std::memory_order_relaxed);
+  const bool machine_local = g_base.load(std::memory_order_relaxed) == QX_CLOCK_BASE_MACHINE_LOCAL;
+  g_zero_ticks.store(machine_local ? 0 : platform::counter_now(), std::memory_order_relaxed);
+
+  msec_delay(kSettleMsec);
+  // An estimate formed against the old zero point means nothing against the new one.
+  tracker_clock_reset();
+}
+
+}  // namespace
+
+void clock_initialise(bool force) {
+  library_load_anchor();
+  std::lock_guard<std::mutex> guard(g_init_mutex);
+  if (force || !g_initialised.load(std::memory_order_relaxed)) initialise_locked();
+}
+
+bool clock_initialised() {
+  return g_initialised.load(std::memory_order_relaxed);
+}
+
+int64_t clock_timer_resolution_100ns() {
+  return g_timer_resolution.load(std::memory_order_relaxed);
+}
+
+void timer_sleep_usec(int64_t usec) {
+  const int rc = platform::sleep_us(usec);
+  if (rc == 0) return;
+  char buffer[256] = {};
+  const char *text = error_text_result(strerror_r(rc, buffer, sizeof buffer), buffer);
+  std::printf("nanosleep: clock_nanosleep failed: (%d) %s\n", rc, text);
+}
+
+}  // namespace lvx
+
+extern "C" {
+
+double current_double_usec(void) {
+  return lvx::elapsed_usec();
+}
+
+uint64_t current_usec(void) {
+  return static_cast<uint64_t>(lvx::elapsed_usec());
+}
+
+// Whole milliseconds, truncated, reduced modulo 2^32.
+uint32_t current_time(void) {
+  return static_cast<uint32_t>(current_usec() / 1000);
+}
+
+uint32_t current_micro(MICRO_TIME *m) {
+  const uint64_t usec = current_usec();
+  const auto msec = static_cast<uint32_t>(usec / 1000);
+  if (m != nullptr) {
+    m->msec = msec;
+    m->usec = static_cast<uint16_t>(usec % 1000);
+  }
+  return msec;
+}
+
+void msec_delay(int32_t ms) {
+  if (ms < 0) return;
+  const double start = current_double_usec();
+  const int64_t usec = static_cast<int64_t>(ms) * 1000;
+  if (lvx::g_usec_per_tick.load(std::memory_order_relaxed) <= 0.0) {
+    // The clock is unset and reads 0: spinning against it would never end, so only sleep.
+    lvx::timer_sleep_usec(usec);
+    return;
+  }
+  // Sleep only when the delay is longer than the timer can resolve, and only to within
+  // kSpinUsec of the end; spin the rest for precision.
+  if (static_cast<int64_t>(ms) * 10000 > lvx::g_timer_resolution.load(std::memory_order_relaxed))
+    lvx::timer_sleep_usec(usec - lvx::kSpinUsec);
+  const double end = start + static_cast<double>(usec);
+  while (current_double_usec() < end) {
+  }
+}
+
+uint64_t get_zero_time(void) {
+  const double factor = lvx::g_usec_per_tick.load(std::memory_order_relaxed);
+  const int64_t zero = lvx::g_zero_ticks.load(std::memory_order_relaxed);
+  return static_cast<uint64_t>(static_cast<double>(zero) * factor);
+}
+
+void lumavex_set_clock_base(int32_t base) {
+  const int32_t stored = (base < 0 || base > QX_CLOCK_BASE_MACHINE_LOCAL) ? 0 : base;
+  lvx::g_base.store(stored, std::memory_order_relaxed);
+  try {
+    lvx::clock_initialise(true);
+  } catch (...) {
+    // Only the lock can throw, and only when the system refuses it; the clock keeps its state.
+  }
+}
+
+int32_t lumavex_get_clock_base(void) {
+  return lvx::g_base.load(std::memory_order_relaxed);
+}
+
+int16_t lumavex_reset_clock(int16_t enable) {
+  if (enable == 0) return 0;
+  try {
+    lvx::clock_initialise(false);
+  } catch (...) {
+    // As in lumavex_set_clock_base.
+  }
+  return 0;
+}
+
+}  // extern "C"

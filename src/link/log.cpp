@@ -1,0 +1,143 @@
+// The process's diagnostic log: one file, opened at most once and never closed, with every entry
+// stamped with the local clock and flushed at once so that nothing is lost when the program dies.
+// Unlike a bare stdio stream, entries are written under one lock, so entries from the receive
+// thread and the application's threads never interleave within a line.
+#include "link/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "lumavex_core.h"
+#include "platform/process.h"
+
+namespace lvx {
+namespace {
+
+constexpr const char *kAutoLogName = "lumavex_core.log";
+constexpr const char *kSwitchLogName = "pk_debug.log";
+constexpr const char *kLogSwitch = "-PK_DEBUG_LOG";
+constexpr const char *kLogEnvironment = "LVKDEBUG_MODE";
+constexpr const char *kTempVariables[] = {"TEMP", "TMPDIR", "HOME"};
+
+struct LogState {
+  std::mutex mutex;
+  FILE *file = nullptr;
+  // Set once the first entry has looked for a log, so the environment is consulted only once.
+  bool tried = false;
+};
+
+// Never destroyed, so that a line logged from another static destructor at exit is still safe.
+LogState &log_state() {
+  static auto *state = new LogState;
+  return *state;
+}
+
+int16_t set_log_locked(LogState &state, const char *path) {
+  if (state.file != nullptr) return -1;
+  if (path == nullptr) {
+    if (platform::command_line().find(kLogSwitch) == std::string::npos) return -1;
+    path = kSwitchLogName;
+  }
+  FILE *file = std::fopen(path, "w+");
+  if (file == nullptr) {
+    std::printf("Unable to open log file '%s'\n", path);
+    std::fflush(stdout);
+    return 0;
+  }
+  std::fprintf(file, "%s for lumavex_core created on %s %s\n", path, platform::build_date(),
+               platform::build_time());
+  std::fprintf(file, "CommandLine:%s\n", platform::command_line().c_str());
+  std::fflush(file);
+  state.file = file;
+  return 0;
+}
+
+// The path the automatic log uses when LVKDEBUG_MODE is set: in TEMP, else TMPDIR, else in the
+// current directory.
+std::string automatic_log_path() {
+  std::optional<std::string> dir = get_env_value("TEMP");
+  if (!dir) dir = get_env_value("TMPDIR");
+  if (!dir) return kAutoLogName;
+  return *dir + "/" + kAutoLogName;
+}
+
+}  // namespace
+
+std::optional<std::string> get_env_value(const char *name) {
+  if (name == nullptr) return std::nullopt;
+  std::optional<std::string> value = platform::env_value(name);
+  // An empty value counts as unset: it names no directory and switches nothing on.
+  if (!value || value->empty() || value->size() >= kEnvValueLimit) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> get_temp_dir(const char *skip) {
+  for (const char *name : kTempVariables) {
+    if (skip != nullptr && std::strcmp(name, skip) == 0) continue;
+    if (std::optional<std::string> value = get_env_value(name)) return value;
+  }
+  return std::nullopt;
+}
+
+std::string format_log_prefix(double local_usec) {
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "%0.3f - ", local_usec * 0.001);
+  if (n < 0) return {};
+  return std::string(
+      text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+}
+
+bool log_is_open() {
+  LogState &state = log_state();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  return state.file != nullptr;
+}
+
+bool log_auto_open_tried() {
+  LogState &state = log_state();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  return state.tried;
+}
+
+}  // namespace lvx
+
+extern "C" {
+
+int16_t lumavex_set_log(const char *path) {
+  try {
+    lvx::LogState &state = lvx::log_state();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    return lvx::set_log_locked(state, path);
+  } catch (...) {
+    return -1;
+  }
+}
+
+void add_to_lumavex_log(const char *format, ...) {
+  if (format == nullptr) return;
+  try {
+    lvx::LogState &state = lvx::log_state();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    if (state.file == nullptr && !state.tried) {
+      // A null path lets lumavex_set_log fall back on the command-line switch.
+      std::string path;
+      if (lvx::get_env_value(lvx::kLogEnvironment)) path = lvx::automatic_log_path();
+      lvx::set_log_locked(state, path.empty() ? nullptr : path.c_str());
+      state.tried = true;
+    }
+    if (state.file == nullptr) return;
+    const std::string prefix = lvx::format_log_prefix(current_double_usec());
+    std::fputs(prefix.c_str(), state.file);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(state.file, format, args);
+    va_end(args);
+    std::fflush(state.file);
+  } catch (...) {
+    // Logging must never fail the caller; a lost line is the only cost.
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,145 @@
+// Tracker-clock estimate: the offset between the tracker's clock and the local clock, smoothed
+// over the steady stream of packet headers, and the exported functions that read it.
+//
+// Interface widths: lumavex_tracker_msec() and lumavex_msec_offset() are 32 bits wide, as callers
+// expect, and wrap modulo 2^32; while no tracker time is known both read 0.
+#include "link/tracker_clock.h"
+
+#include <cmath>
+#include <mutex>
+
+#include "lumavex_core.h"
+
+namespace lvx {
+
+void TrackerClock::update(double tracker_usec, double now_usec) {
+  const double difference = tracker_usec - now_usec;
+  last_tracker_usec_ = tracker_usec;
+  const double error = difference - offset_usec_;
+  // The first header after a reset or restart has nothing to continue from, so it always sets the
+  // offset; so does one after a gap, or one far from the estimate.
+  const bool continues =
+      last_update_local_usec_ >= 0.0 && now_usec - last_update_local_usec_ <= kSmoothLimitUsec;
+  if (continues && std::fabs(error) <= kSmoothLimitUsec)
+    offset_usec_ += kSmoothGain * error;
+  else
+    offset_usec_ = difference;
+  last_update_local_usec_ = now_usec;
+  ++update_count_;
+}
+
+void TrackerClock::reset() {
+  last_tracker_usec_ = -1.0;
+  last_update_local_usec_ = -1.0;
+  offset_usec_ = 0.0;
+}
+
+void TrackerClock::restart() {
+  last_report_usec_ = 0.0;
+  last_report_local_usec_ = 0.0;
+  last_update_local_usec_ = -1.0;
+}
+
+double TrackerClock::report(double now_usec) {
+  if (!known()) return -1.0;
+  const double estimate = offset_usec_ + now_usec;
+  if (estimate > last_report_usec_) last_report_usec_ = estimate;
+  last_report_local_usec_ = now_usec;
+  return last_report_usec_;
+}
+
+double TrackerClock::report_offset(double now_usec) {
+  if (!known()) return -1.0;
+  report(now_usec);
+  return last_report_usec_ - last_report_local_usec_;
+}
+
+uint32_t usec_to_msec_u32(double usec) {
+  if (!(usec >= 0.0)) return 0;
+  const double msec = std::floor(usec / 1000.0);
+  return static_cast<uint32_t>(std::fmod(msec, 4294967296.0));
+}
+
+namespace {
+
+struct SharedTrackerClock {
+  std::recursive_mutex lock;
+  TrackerClock clock;
+};
+
+// Created on first use, which may be during library load, and never destroyed, so that a late
+// packet or a call from another static destructor still finds it.
+SharedTrackerClock &shared() {
+  static auto *instance = new SharedTrackerClock;
+  return *instance;
+}
+
+}  // namespace
+
+// The lock only throws when the system refuses it; the estimate then keeps its state.
+void tracker_clock_update(double tracker_usec) {
+  try {
+    SharedTrackerClock &s = shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    s.clock.update(tracker_usec, current_double_usec());
+  } catch (...) {
+  }
+}
+
+void tracker_clock_reset() {
+  try {
+    SharedTrackerClock &s = shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    s.clock.reset();
+  } catch (...) {
+  }
+}
+
+void tracker_clock_restart() {
+  try {
+    SharedTrackerClock &s = shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    s.clock.restart();
+  } catch (...) {
+  }
+}
+
+}  // namespace lvx
+
+extern "C" {
+
+double lumavex_tracker_double_usec(void) {
+  try {
+    lvx::SharedTrackerClock &s = lvx::shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    return s.clock.report(current_double_usec());
+  } catch (...) {
+    return -1.0;
+  }
+}
+
+uint32_t lumavex_tracker_msec(void) {
+  return lvx::usec_to_msec_u32(lumavex_tracker_double_usec());
+}
+
+double lumavex_double_usec_offset(void) {
+  try {
+    lvx::SharedTrackerClock &s = lvx::shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    return s.clock.report_offset(current_double_usec());
+  } catch (...) {
+    return -1.0;
+  }
+}
+
+// -0.001 while the offset is unknown.
+double lumavex_double_msec_offset(void) {
+  return lumavex_double_usec_offset() / 1000.0;
+}
+
+// 0 when the offset is negative, which includes the unknown case.
+uint32_t lumavex_msec_offset(void) {
+  return lvx::usec_to_msec_u32(lumavex_double_usec_offset());
+}
+
+}  // extern "C"

@@ -1,0 +1,61 @@
+// Estimate of the tracker's clock, formed from the time stamps in the headers of the tracker's
+// packets. The exported readers (lumavex_tracker_double_usec, lumavex_tracker_msec and the
+// offset functions) are declared in lumavex_core.h.
+#pragma once
+
+#include <cstdint>
+
+namespace lvx {
+
+// The estimator itself, with local times passed in so that it can be driven deterministically.
+// Not thread-safe; the process-wide instance behind the functions below is locked.
+class TrackerClock {
+ public:
+  // Headers closer together than this, and errors smaller than this, are smoothed; anything else
+  // replaces the offset outright.
+  static constexpr double kSmoothLimitUsec = 25000.0;
+  // Share of each error that a smoothed header moves the offset by.
+  static constexpr double kSmoothGain = 0.02;
+
+  // A tracker time stamp `tracker_usec` arrived at local time `now_usec`.
+  void update(double tracker_usec, double now_usec);
+
+  // Forgets the tracker time (link reset, clock initialisation). Earlier reports still bound
+  // later ones until restart().
+  void reset();
+
+  // Starts a new connection: the next header replaces the offset, and reports may start lower.
+  void restart();
+
+  // Estimated tracker time at local time `now_usec`, never below an earlier report since the last
+  // restart(); -1.0 when no tracker time is known.
+  double report(double now_usec);
+
+  // Tracker time minus local time at `now_usec`, taken from report(); -1.0 when unknown.
+  double report_offset(double now_usec);
+
+  bool known() const { return last_tracker_usec_ >= 0.0; }
+  double offset_usec() const { return offset_usec_; }
+  double last_tracker_usec() const { return last_tracker_usec_; }
+  uint64_t update_count() const { return update_count_; }
+
+ private:
+  double last_tracker_usec_ = -1.0;       // negative: no tracker time known
+  double offset_usec_ = 0.0;              // tracker time minus local time
+  double last_update_local_usec_ = -1.0;  // negative: no header since reset or restart
+  uint64_t update_count_ = 0;
+  double last_report_usec_ = 0.0;  // floor of reports
+  double last_report_local_usec_ = 0.0;
+};
+
+// The process-wide estimate, guarded by the tracker-clock lock. tracker_clock_update is called by
+// the receive thread with the time stamp of every tracker packet header.
+void tracker_clock_update(double tracker_usec);
+void tracker_clock_reset();
+void tracker_clock_restart();
+
+// A time in microseconds as whole milliseconds, rounded down and reduced modulo 2^32; 0 for a
+// negative (unknown) time.
+uint32_t usec_to_msec_u32(double usec);
+
+}  // namespace lvx

@@ -1,0 +1,216 @@
+// Tracker-clock estimate: the estimator driven with chosen local times, then the process-wide
+// estimate through the exported readers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <thread>
+
+#include "link/tracker_clock.h"
+#include "lumavex_core.h"
+
+namespace {
+
+using lvx::TrackerClock;
+
+constexpr double kNow = 5e6;          // a local time well after the zero point
+constexpr double kOffset = 123456.0;  // tracker minus local time
+
+TEST(TrackerClockEstimator, UnknownBeforeAnyHeader) {
+  TrackerClock clock;
+  EXPECT_FALSE(clock.known());
+  EXPECT_EQ(clock.report(kNow), -1.0);
+  EXPECT_EQ(clock.report_offset(kNow), -1.0);
+  EXPECT_EQ(clock.update_count(), 0u);
+}
+
+TEST(TrackerClockEstimator, FirstHeaderSetsTheOffset) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  EXPECT_TRUE(clock.known());
+  EXPECT_EQ(clock.offset_usec(), kOffset);
+  EXPECT_EQ(clock.last_tracker_usec(), kNow + kOffset);
+  EXPECT_EQ(clock.update_count(), 1u);
+  EXPECT_EQ(clock.report(kNow + 1000.0), kNow + 1000.0 + kOffset);
+  EXPECT_EQ(clock.report_offset(kNow + 2000.0), kOffset);
+}
+
+TEST(TrackerClockEstimator, FirstHeaderSetsTheOffsetEvenNearTheEstimate) {
+  // Right after a reset the offset is 0 and a header whose difference is small must still not be
+  // smoothed towards 0.
+  TrackerClock clock;
+  clock.update(10000.0 + 500.0, 10000.0);
+  EXPECT_EQ(clock.offset_usec(), 500.0);
+}
+
+TEST(TrackerClockEstimator, HeadersEvery2msMoveTheOffsetBy2PercentOfTheError) {
+  TrackerClock clock;
+  double now = kNow;
+  clock.update(now + kOffset, now);
+  // The tracker runs 1000 us ahead of the estimate from now on.
+  double expected = kOffset;
+  for (int i = 0; i < 50; ++i) {
+    now += 2000.0;
+    clock.update(now + kOffset + 1000.0, now);
+    expected += 0.02 * (kOffset + 1000.0 - expected);
+    ASSERT_NEAR(clock.offset_usec(), expected, 1e-6) << "header " << i;
+  }
+  // The first smoothed step is 20 us, and the estimate converges from below.
+  EXPECT_GT(clock.offset_usec(), kOffset + 600.0);
+  EXPECT_LT(clock.offset_usec(), kOffset + 1000.0);
+  EXPECT_EQ(clock.update_count(), 51u);
+}
+
+TEST(TrackerClockEstimator, AHeader30msOffReplacesTheOffset) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  // 25 ms off is still smoothed.
+  clock.update(kNow + 1000.0 + kOffset - 25000.0, kNow + 1000.0);
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset - 500.0);
+  clock.update(kNow + 2000.0 + kOffset + 30000.0, kNow + 2000.0);
+  EXPECT_EQ(clock.offset_usec(), kOffset + 30000.0);
+  clock.update(kNow + 4000.0 + kOffset - 30000.0, kNow + 4000.0);
+  EXPECT_EQ(clock.offset_usec(), kOffset - 30000.0);
+}
+
+TEST(TrackerClockEstimator, AHeaderAfterAGapReplacesTheOffset) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  // Exactly 25 ms later still continues the stream.
+  clock.update(kNow + 25000.0 + kOffset + 100.0, kNow + 25000.0);
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset + 2.0);
+  // Just over 25 ms later does not, however small the error.
+  clock.update(kNow + 50001.0 + kOffset + 100.0, kNow + 50001.0);
+  EXPECT_EQ(clock.offset_usec(), kOffset + 100.0);
+}
+
+TEST(TrackerClockEstimator, ReportsNeverGoBackwards) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  const double first = clock.report(kNow + 1000.0);
+  EXPECT_EQ(first, kNow + 1000.0 + kOffset);
+  // The estimate shrinks by 20 us...
+  clock.update(kNow + 2000.0 + kOffset - 1000.0, kNow + 2000.0);
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset - 20.0);
+  // ...yet a report at the same local time holds the earlier value.
+  EXPECT_EQ(clock.report(kNow + 1000.0), first);
+  // The offset read through a report is held up the same way.
+  EXPECT_EQ(clock.report_offset(kNow + 1000.0), kOffset);
+  // Later local times move on again from the smaller offset.
+  EXPECT_DOUBLE_EQ(clock.report(kNow + 3000.0), kNow + 3000.0 + kOffset - 20.0);
+}
+
+TEST(TrackerClockEstimator, ResetForgetsTheTimeButKeepsTheReportFloor) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  const double reported = clock.report(kNow);
+  clock.reset();
+  EXPECT_FALSE(clock.known());
+  EXPECT_EQ(clock.offset_usec(), 0.0);
+  EXPECT_EQ(clock.report(kNow), -1.0);
+  // A tracker whose clock restarted near 0 cannot pull reports below the earlier one.
+  clock.update(1000.0, kNow + 1000.0);
+  EXPECT_EQ(clock.offset_usec(), 1000.0 - (kNow + 1000.0));
+  EXPECT_EQ(clock.report(kNow + 2000.0), reported);
+}
+
+TEST(TrackerClockEstimator, RestartLowersTheFloorAndReplacesTheOffsetNext) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  clock.report(kNow);
+  clock.restart();
+  // Still known: restart alone does not forget the tracker time.
+  EXPECT_TRUE(clock.known());
+  // The next header is the first of a new connection, however close in time.
+  clock.update(kNow + 1000.0 + 50.0, kNow + 1000.0);
+  EXPECT_EQ(clock.offset_usec(), 50.0);
+  EXPECT_EQ(clock.report(kNow + 1000.0), kNow + 1050.0);
+}
+
+TEST(TrackerClockMsec, RoundsDownAndWraps) {
+  EXPECT_EQ(lvx::usec_to_msec_u32(-1.0), 0u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(-0.5), 0u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(std::nan("")), 0u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(0.0), 0u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(999.999), 0u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(1999.9), 1u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(4294967295.0 * 1000.0), 4294967295u);
+  EXPECT_EQ(lvx::usec_to_msec_u32(4294967296.0 * 1000.0 + 5999.0), 5u);
+}
+
+// The process-wide estimate. Each test first resets it, so the order of tests does not matter.
+class TrackerClockShared : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lumavex_reset_clock(1);
+    lvx::tracker_clock_reset();
+    lvx::tracker_clock_restart();
+  }
+};
+
+TEST_F(TrackerClockShared, UnknownBeforeAnyHeader) {
+  EXPECT_EQ(lumavex_tracker_double_usec(), -1.0);
+  EXPECT_EQ(lumavex_tracker_msec(), 0u);
+  EXPECT_EQ(lumavex_double_usec_offset(), -1.0);
+  EXPECT_DOUBLE_EQ(lumavex_double_msec_offset(), -0.001);
+  EXPECT_EQ(lumavex_msec_offset(), 0u);
+}
+
+TEST_F(TrackerClockShared, AHeaderGivesTheOffset) {
+  constexpr double kAhead = 7e9;  // tracker 7000 s ahead of the local clock
+  const double before = current_double_usec();
+  lvx::tracker_clock_update(before + kAhead);
+  const double after = current_double_usec();
+
+  const double offset = lumavex_double_usec_offset();
+  EXPECT_LE(offset, kAhead);
+  EXPECT_GE(offset, kAhead - (after - before) - 1.0);
+  EXPECT_DOUBLE_EQ(lumavex_double_msec_offset(), lumavex_double_usec_offset() / 1000.0);
+  const uint32_t msec_offset = lumavex_msec_offset();
+  EXPECT_LE(msec_offset, 7000000u);
+  EXPECT_GE(msec_offset, 6990000u);  // allows a 10 s stall between the two clock reads
+
+  const double tracker = lumavex_tracker_double_usec();
+  EXPECT_GE(tracker, before + kAhead - (after - before) - 1.0);
+  const uint32_t tracker_msec = lumavex_tracker_msec();
+  EXPECT_GE(tracker_msec, static_cast<uint32_t>(tracker / 1000.0));
+  EXPECT_LE(tracker_msec, static_cast<uint32_t>(tracker / 1000.0) + 60000u);
+}
+
+TEST_F(TrackerClockShared, ATrackerBehindGivesZeroWholeMilliseconds) {
+  // A tracker time stamp of 1 us is behind any local time after initialisation.
+  lvx::tracker_clock_update(1.0);
+  EXPECT_LT(lumavex_double_usec_offset(), 0.0);
+  EXPECT_EQ(lumavex_msec_offset(), 0u);
+}
+
+TEST_F(TrackerClockShared, ReportsNeverGoBackwardsWhileTheReceiverUpdates) {
+  // One thread feeds headers every few hundred microseconds whose offset wanders both ways;
+  // the reader must never see the estimate fall.
+  lvx::tracker_clock_update(current_double_usec() + 1e6);
+  std::atomic<bool> stop{false};
+  std::thread receiver([&stop] {
+    int i = 0;
+    while (!stop.load()) {
+      const double jitter = (i % 7 - 3) * 400.0;
+      lvx::tracker_clock_update(current_double_usec() + 1e6 + jitter);
+      ++i;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  double last = lumavex_tracker_double_usec();
+  const double first = last;
+  bool fell = false;
+  for (int i = 0; i < 20000; ++i) {
+    const double now = lumavex_tracker_double_usec();
+    if (now < last) fell = true;
+    last = now;
+  }
+  stop.store(true);
+  receiver.join();
+  EXPECT_FALSE(fell);
+  EXPECT_GT(first, 0.0);
+}
+
+}  // namespace
