@@ -1,0 +1,81 @@
+// Shared set-up for tests of the library against the simulated tracker. Every test gives its
+// tracker its own loopback address 127.0.0.N and restricts the library's own address list to
+// loopback before the link opens, so nothing ever leaves the machine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "link/link_state.h"
+#include "link/transport.h"
+#include "lumavex_core.h"
+#include "sim/tracker.h"
+
+namespace simtest {
+
+// Polls `done` every millisecond for at most timeout_ms; true when it became true.
+inline bool wait_until(const std::function<bool()> &done, int timeout_ms = 3000) {
+  for (int i = 0; i < timeout_ms; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+inline std::string dotted(const lvxsim::IPv4 &ip) {
+  return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+         std::to_string(ip[3]);
+}
+
+// The library's own address list for a test: 127.<n>.0.1, so that its broadcasts go to
+// 127.<n>.0.255 and nowhere else.
+inline lvx::IPv4 own_ip(uint8_t n) { return {127, n, 0, 1}; }
+
+inline bool is_command(const lvxsim::ReceivedPacket &p, const std::string &text) {
+  if (p.bytes.size() < 30 || p.bytes[0] != COMMAND_PKT || p.bytes[25] != 22) return false;
+  return std::string(reinterpret_cast<const char *>(p.bytes.data() + 28)) == text;
+}
+
+inline bool is_connect(const lvxsim::ReceivedPacket &p, uint8_t code) {
+  return p.bytes.size() >= 136 && p.bytes[0] == CONNECT_PKT && p.bytes[20] == code;
+}
+
+class SimTest : public testing::Test {
+ protected:
+  // Test number n: tracker at 127.0.0.n, library addresses 127.n.0.1.
+  void start_tracker(uint8_t n, lvxsim::Config config = {}) {
+    config.ip = {127, 0, 0, n};
+    sim_.emplace(config);
+    std::string error;
+    ASSERT_TRUE(sim_->start(&error)) << error;
+    lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{own_ip(n)});
+    ASSERT_EQ(set_lumavex_address(dotted(config.ip).c_str()), 0);
+  }
+
+  // Selects the TCP-only transport; false (and the test is skipped) when this process has
+  // already started the network, which makes the choice permanent.
+  bool use_tcp() {
+    if (set_lumavex_tcp_only(1) != 0) {
+      return false;
+    }
+    return true;
+  }
+
+  void TearDown() override {
+    close_lumavex_connection();
+    close_lumavex_system();
+    lvx::set_receive_timeout_for_testing(0);
+    if (sim_) sim_->stop();
+  }
+
+  lvxsim::SimTracker &sim() { return *sim_; }
+
+  std::optional<lvxsim::SimTracker> sim_;
+};
+
+}  // namespace simtest

@@ -1,0 +1,266 @@
+// Opening and closing the link system, dummy and quiet modes, names, polls, silence detection and
+// the TCP stream framing.
+#include "common/byte_io.h"
+#include "data/data_queue.h"
+#include "link/lifecycle.h"
+#include "platform/net.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using simtest::is_command;
+using simtest::is_connect;
+using simtest::wait_until;
+
+class Lifecycle : public simtest::SimTest {};
+
+TEST_F(Lifecycle, OpenWithoutConnectionAndTheNetworkStartedFlag) {
+  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(30)});
+  EXPECT_EQ(lumavex_open_node(nullptr, 0), LINK_NOT_OPEN_RESULT);
+  EXPECT_EQ(lumavex_poll_trackers(), LINK_NOT_OPEN_RESULT);
+  EXPECT_EQ(open_lumavex_connection(-1), 0);
+  EXPECT_EQ(lumavex_is_connected(), 0);
+  // Once the network has run, TCP-only can no longer be chosen, even after closing.
+  close_lumavex_connection();
+  EXPECT_EQ(set_lumavex_tcp_only(1), -1);
+  char version[16] = {};
+  lumavex_dll_version(version);
+  EXPECT_STREQ(version, "2,2,596,0");
+}
+
+TEST_F(Lifecycle, QueueSizes) {
+  EXPECT_EQ(lvx::adjusted_queue_size(0), 30000u);
+  EXPECT_EQ(lvx::adjusted_queue_size(9999), 30000u);
+  EXPECT_EQ(lvx::adjusted_queue_size(20000), 20000u);
+  EXPECT_EQ(lvx::adjusted_queue_size(60000), 60000u);
+  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(31)});
+  ASSERT_EQ(open_lumavex_system(20000, nullptr), -1);
+  EXPECT_TRUE(lvx::link_system().scripting_host);
+  // Every request below a million bytes gets the full ten-million-byte queue.
+  EXPECT_EQ(lvx::data_queue_capacity(), 10000000u);
+}
+
+TEST_F(Lifecycle, DummyModeNeedsNoTracker) {
+  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(32)});
+  ASSERT_EQ(open_lumavex_connection(1), 0);
+  EXPECT_EQ(lumavex_is_connected(), -1);
+  EXPECT_EQ(lumavex_send_command("anything at all"), 0);
+  EXPECT_EQ(lumavex_command_result(), 0);
+  EXPECT_EQ(set_offline_mode(), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 1);  // dummy mode idles itself
+  EXPECT_EQ(lumavex_close(0), 0);
+  EXPECT_EQ(lumavex_is_connected(), 0);
+}
+
+TEST_F(Lifecycle, DummyOpenRefusedWhileConnected) {
+  start_tracker(33);
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  EXPECT_EQ(lumavex_dummy_open(), -1);
+  EXPECT_EQ(lumavex_is_connected(), 1);
+}
+
+TEST_F(Lifecycle, QuietModeSuppressesCommandsAndLocksWhenNegative) {
+  start_tracker(34);
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  ASSERT_TRUE(sim().wait_for([](const auto &p) { return p.bytes[0] == COMMAND_PKT; }, 2000));
+  sim().clear_received();
+  EXPECT_EQ(lumavex_quiet_mode(1), 0);
+  EXPECT_EQ(lumavex_send_command("record_status_message 'hello'"), 0);
+  EXPECT_EQ(lumavex_timed_command(200, "more"), 0);
+  EXPECT_EQ(lumavex_quiet_mode(0), 1);
+  EXPECT_EQ(lumavex_timed_command(2000, "now_sent"), 0);
+  EXPECT_TRUE(sim().wait_for([](const auto &p) { return is_command(p, "now_sent"); }, 1000));
+  EXPECT_FALSE(sim().wait_for([](const auto &p) { return is_command(p, "more"); }, 10));
+  EXPECT_EQ(lumavex_quiet_mode(-1), 0);
+  EXPECT_EQ(lumavex_quiet_mode(0), -1);
+  EXPECT_EQ(lumavex_quiet_mode(2), -1);
+}
+
+TEST_F(Lifecycle, CommandTextLimitsAndNotConnected) {
+  lvxsim::Config c;
+  c.version_text = "LUMAVEX RX 4.56";  // 248-byte texts
+  start_tracker(35, c);
+  ASSERT_EQ(open_lumavex_connection(-1), 0);
+  EXPECT_EQ(lumavex_send_command("x"), LINK_TERMINATED_RESULT);
+  ASSERT_EQ(lumavex_open(), 0);
+  EXPECT_EQ(lumavex_send_command(nullptr), -3);
+  EXPECT_EQ(lumavex_send_command(std::string(247, 'a').c_str()), 0);
+  EXPECT_EQ(lumavex_send_command(std::string(248, 'a').c_str()), -3);
+}
+
+TEST_F(Lifecycle, NameSetAfterOpenGoesOutInConnectPackets) {
+  start_tracker(36);
+  ASSERT_EQ(open_lumavex_connection(-1), 0);
+  lumavex_set_name("display one   ");
+  ASSERT_EQ(lumavex_open(), 0);
+  auto p = sim().wait_for([](const auto &q) { return is_connect(q, 2); }, 1000);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&p->bytes[66])), "display one");
+  // Opening again without options only resets the link: the name stays.
+  ASSERT_EQ(open_lumavex_system(0, nullptr), -1);
+  LVXNODE own{};
+  ASSERT_EQ(lumavex_get_node(0, &own), 0);
+  EXPECT_STREQ(own.name, "display one");
+}
+
+TEST_F(Lifecycle, OpenWithOptionsRestartsTheTransport) {
+  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(37)});
+  ASSERT_EQ(open_lumavex_system(0, nullptr), -1);
+  lumavex_set_name("before restart");
+  ASSERT_EQ(open_lumavex_system(0, "remport=0x1270 eyeport=700"), -1);
+  EXPECT_EQ(lvx::bound_port(), 0x1270);
+  LVXNODE node{};
+  ASSERT_EQ(lumavex_get_node(-1, &node), 0);
+  EXPECT_EQ(lvx::address_port(node.addr), 700);
+  EXPECT_STREQ(node.name, "eye broadcast");
+  ASSERT_EQ(lumavex_get_node(-2, &node), 0);
+  EXPECT_EQ(lvx::address_port(node.addr), 0x1270);
+  EXPECT_STREQ(node.name, "rem broadcast");
+  ASSERT_EQ(lumavex_get_node(0, &node), 0);
+  EXPECT_EQ(lvx::address_ip(node.addr), simtest::own_ip(37));
+  EXPECT_STRNE(node.name, "before restart");  // the restart cleared the link state
+}
+
+TEST_F(Lifecycle, BindMovesUpWhenThePortIsTaken) {
+  int err = 0;
+  lvx::platform::Socket blocker = lvx::platform::Socket::udp(&err);
+  ASSERT_EQ(blocker.bind({{0, 0, 0, 0}, 0x1280}), 0);
+  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(38)});
+  ASSERT_EQ(open_lumavex_system(0, "remport=0x1280"), -1);
+  EXPECT_GT(lvx::bound_port(), 0x1280);
+  EXPECT_LE(lvx::bound_port(), 0x1280 + 10);
+}
+
+class Polls : public simtest::SimTest {};
+
+TEST_F(Polls, TrackerPollRestrictedToLoopback) {
+  lvxsim::Config c;
+  c.node_name = "poll-me";
+  c.poll_listen_ip = lvxsim::IPv4{127, 40, 0, 255};
+  start_tracker(40, c);
+  ASSERT_EQ(open_lumavex_connection(-1), 0);
+  ASSERT_EQ(lumavex_poll_trackers(), 0);
+  ASSERT_TRUE(wait_until([] { return lumavex_poll_responses() == 1; }));
+  LVXNODE node{};
+  ASSERT_EQ(lumavex_get_node(1, &node), 0);
+  EXPECT_STREQ(node.name, "poll-me");
+  EXPECT_EQ(lvx::address_ip(node.addr), (lvx::IPv4{127, 0, 0, 40}));
+  EXPECT_EQ(lumavex_get_node(2, &node), -1);
+  EXPECT_EQ(lumavex_get_node(-3, &node), -1);
+  auto poll = sim().wait_for([](const auto &p) { return is_connect(p, 0x11); }, 1000);
+  ASSERT_TRUE(poll);
+  EXPECT_EQ(poll->bytes.size(), 136u);
+}
+
+TEST_F(Polls, RemotePollIsAnsweredWithOurName) {
+  start_tracker(41);
+  // A port of our own, so that the remote poll below reaches no other test's display.
+  ASSERT_EQ(open_lumavex_system(0, "remport=0x1290"), -1);
+  lumavex_set_name("answering display");
+  LVXADDR tracker{};
+  text_to_lvxaddr("127.0.0.41", &tracker, 0);
+  // The simulated tracker, acting as another display, polls us directly.
+  std::vector<uint8_t> poll = lvxsim::build::connect_packet(0x12, 3, 2, "", "other", "QX VELOTRIS LUMAVEX");
+  ASSERT_TRUE(sim().send_raw_udp(poll, {{127, 0, 0, 1}, lvx::bound_port()}));
+  auto reply = sim().wait_for([](const auto &p) { return is_connect(p, 0x92); }, 2000);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(&reply->bytes[66])), "answering display");
+  // Our own remote poll goes to 127.41.0.255 on our port and so reaches our own socket from
+  // 127.0.0.1, which is not in the restricted address list: we answer ourselves and hear the
+  // reply like any other remote's.
+  EXPECT_EQ(lumavex_poll_remotes(), 0);
+  ASSERT_TRUE(wait_until([] { return lumavex_poll_responses() == 1; }));
+  LVXNODE node{};
+  ASSERT_EQ(lumavex_get_node(1, &node), 0);
+  EXPECT_STREQ(node.name, "answering display");
+  EXPECT_EQ(lvx::address_port(node.addr), lvx::bound_port());
+}
+
+TEST_F(Polls, OwnBroadcastsAreDropped) {
+  start_tracker(42);
+  ASSERT_EQ(open_lumavex_connection(-1), 0);
+  int err = 0;
+  lvx::platform::Socket own = lvx::platform::Socket::udp(&err);
+  ASSERT_EQ(own.bind({simtest::own_ip(42), 0}), 0);
+  std::vector<uint8_t> msg = lvxsim::build::node_packet(std::vector<uint8_t>(20, 'm'));
+  lvx::platform::Endpoint us{{127, 0, 0, 1}, lvx::bound_port()};
+  ASSERT_GT(own.send_to(msg.data(), msg.size(), us), 0);
+  ASSERT_TRUE(sim().send_raw_udp(msg, us));
+  char data[420];
+  ASSERT_TRUE(wait_until([&] { return lumavex_node_receive(nullptr, data) == 20; }));
+  // Only the tracker's copy arrived; ours was dropped by its sender address.
+  msec_delay(50);
+  EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
+}
+
+class Silence : public simtest::SimTest {};
+
+TEST_F(Silence, SilentLinkIsMarkedDisconnectedAndRecoversWithoutHandshake) {
+  // Ten-millisecond receive time-outs make the hundred silent time-outs take one second.
+  lvx::set_receive_timeout_for_testing(10);
+  start_tracker(43);
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  // The command result to the update-interval command is the status packet that arms the check.
+  ASSERT_TRUE(wait_until([] { return lvx::last_status_serial() != -1; }));
+  ASSERT_TRUE(wait_until([] { return lumavex_is_connected() == 0; }, 5000));
+  sim().clear_received();
+  auto client = sim().client();
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(sim().send_node_message({'b', 'a', 'c', 'k'}, *client));
+  ASSERT_TRUE(wait_until([] { return lumavex_is_connected() == 1; }));
+  EXPECT_FALSE(sim().wait_for([](const auto &p) { return is_connect(p, 2); }, 10));
+}
+
+class TcpStream : public simtest::SimTest {
+ protected:
+  // Connects over TCP to tracker n; false when TCP-only can no longer be chosen in-process.
+  bool connect_tcp(uint8_t n) {
+    if (!use_tcp()) return false;
+    lvxsim::Config c;
+    c.enable_tcp = true;
+    start_tracker(n, c);
+    return open_lumavex_connection(0) == 0;
+  }
+};
+
+TEST_F(TcpStream, GreetingComesFirst) {
+  if (!connect_tcp(44)) GTEST_SKIP() << "TCP-only not available in this process";
+  auto p = sim().wait_for([](const auto &q) { return q.via_tcp; }, 1000);
+  ASSERT_TRUE(p);
+  EXPECT_TRUE(sim().tcp_client_connected());
+}
+
+TEST_F(TcpStream, FrameSplitAcrossTwoReceivesIsDispatchedOnceAndWhole) {
+  if (!connect_tcp(45)) GTEST_SKIP() << "TCP-only not available in this process";
+  std::vector<uint8_t> payload(40);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i);
+  auto frame = lvxsim::SimTracker::frame_tcp(lvxsim::build::node_packet(payload));
+  std::vector<uint8_t> first(frame.begin(), frame.begin() + 17);
+  std::vector<uint8_t> second(frame.begin() + 17, frame.end());
+  ASSERT_TRUE(sim().send_raw_tcp(first));
+  msec_delay(50);
+  uint8_t data[420] = {};
+  EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
+  ASSERT_TRUE(sim().send_raw_tcp(second));
+  ASSERT_TRUE(wait_until([&] { return lumavex_node_receive(nullptr, data) == 40; }));
+  EXPECT_EQ(data[39], 39);
+  msec_delay(20);
+  EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
+}
+
+TEST_F(TcpStream, CorruptStreamEndsTheReader) {
+  if (!connect_tcp(46)) GTEST_SKIP() << "TCP-only not available in this process";
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(sim().send_raw_tcp({'X', 'Y', 0, 0}));
+  auto client = sim().client();
+  msec_delay(50);
+  ASSERT_TRUE(sim().send_node_message(std::vector<uint8_t>(20, 'z'), *client));
+  msec_delay(100);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("xlink_tcp_rx_process: invalid prefix, aborting"), std::string::npos);
+  uint8_t data[420];
+  EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
+  EXPECT_EQ(lumavex_is_connected(), 1);  // the link stays up without a reader
+}
+
+}  // namespace
