@@ -28,7 +28,8 @@ int main(int argc, char **argv) {
     fprintf(stderr, "could not connect to %s\n", argv[1]);
     return 1;
   }
-  printf("connected=%d generation=%d", lumavex_is_connected(), lumavex_get_tracker_version(version));
+  printf("connected=%d generation=%d", lumavex_is_connected(),
+         lumavex_get_tracker_version(version));
   printf(" version=\"%s\"\n", version);
 
   text_to_lvxaddr(argv[1], &tracker, 0);

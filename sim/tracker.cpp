@@ -277,8 +277,7 @@ struct SimTracker::Impl {
   void handle_command(const ReceivedPacket &p) {
     lvx::Bytes b(p.bytes);
     if (lvx::get_u8(b, kCommandTypeOffset) != kCommandTypeCommand) return;
-    owner.send_to_client(
-        build::status_packet(lvx::get_u32(b, 4), kStatusCommandResult, 0, 0, ""));
+    owner.send_to_client(build::status_packet(lvx::get_u32(b, 4), kStatusCommandResult, 0, 0, ""));
   }
 
   void handle_node(const ReceivedPacket &p) {

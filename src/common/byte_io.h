@@ -13,7 +13,9 @@ namespace lvx {
 using Bytes = std::span<const uint8_t>;
 using MutableBytes = std::span<uint8_t>;
 
-inline uint8_t get_u8(Bytes b, size_t off) { return off < b.size() ? b[off] : 0; }
+inline uint8_t get_u8(Bytes b, size_t off) {
+  return off < b.size() ? b[off] : 0;
+}
 
 inline uint16_t get_u16(Bytes b, size_t off) {
   if (off + 2 > b.size()) return 0;

@@ -23,7 +23,11 @@ int relay_open_slave() {
 void relay_mark_failed() {}
 void relay_close_connection() {}
 void relay_notify_disconnect() {}
-void set_relay_serial(uint32_t serial) { g_relay_serial = serial; }
-uint32_t relay_serial() { return g_relay_serial; }
+void set_relay_serial(uint32_t serial) {
+  g_relay_serial = serial;
+}
+uint32_t relay_serial() {
+  return g_relay_serial;
+}
 
 }  // namespace lvx

@@ -47,8 +47,10 @@ bool handled_type(uint16_t type) {
     case CAL_INFO_FIX_ACCEPTED:
     case STAT_CAL_INFO:
     case STAT_MSG_LOST:
-    case STAT_MENU_SELECTION: return true;
-    default: return false;
+    case STAT_MENU_SELECTION:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -62,7 +64,9 @@ int status_packet_size(uint16_t type, int text_length) {
   return text_length + 34;
 }
 
-void clear_user_menu_fields() { menu_state() = MenuState{}; }
+void clear_user_menu_fields() {
+  menu_state() = MenuState{};
+}
 
 int handle_status_packet(const uint8_t *data, int remaining) {
   Bytes p(data, static_cast<size_t>(remaining));

@@ -15,15 +15,21 @@ int data_queue_init(uint32_t bytes) {
   return 0;
 }
 
-void data_queue_release() { g_capacity = 0; }
+void data_queue_release() {
+  g_capacity = 0;
+}
 
-uint32_t data_queue_capacity() { return g_capacity; }
+uint32_t data_queue_capacity() {
+  return g_capacity;
+}
 
 void data_reset(int /*clear*/) {}
 
 void data_status_refresh() {}
 
 // Data packets are taken whole until samples and events are decoded and queued.
-int handle_data_packet(const uint8_t * /*p*/, int /*remaining*/) { return 0; }
+int handle_data_packet(const uint8_t * /*p*/, int /*remaining*/) {
+  return 0;
+}
 
 }  // namespace lvx

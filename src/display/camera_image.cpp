@@ -2,6 +2,8 @@
 
 namespace lvx {
 
-int handle_image_packet(const uint8_t * /*p*/, int /*remaining*/) { return 0; }
+int handle_image_packet(const uint8_t * /*p*/, int /*remaining*/) {
+  return 0;
+}
 
 }  // namespace lvx

@@ -4,6 +4,8 @@ namespace lvx {
 
 void end_link_file_transfer() {}
 
-int handle_file_packet(const uint8_t * /*p*/, int /*remaining*/) { return 0; }
+int handle_file_packet(const uint8_t * /*p*/, int /*remaining*/) {
+  return 0;
+}
 
 }  // namespace lvx

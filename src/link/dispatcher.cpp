@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "common/byte_io.h"
-#include "control/relay.h"
 #include "control/keys.h"
+#include "control/relay.h"
 #include "control/status.h"
 #include "data/data_queue.h"
 #include "display/camera_image.h"

@@ -29,7 +29,8 @@ int sleep_us(int64_t us) {
   if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return errno;
   int64_t ns = now.tv_nsec + (us % 1000000) * 1000;
   timespec due{};
-  due.tv_sec = now.tv_sec + static_cast<time_t>(us / 1000000) + static_cast<time_t>(ns / 1000000000);
+  due.tv_sec =
+      now.tv_sec + static_cast<time_t>(us / 1000000) + static_cast<time_t>(ns / 1000000000);
   due.tv_nsec = static_cast<long>(ns % 1000000000);
   int rc;
   do {

@@ -16,60 +16,102 @@ namespace lvx::platform {
 
 int socket_error_from_errno(int err) {
   switch (err) {
-    case 0: return 0;
-    case EINTR: return kSockIntr;
-    case EBADF: return kSockBadF;
+    case 0:
+      return 0;
+    case EINTR:
+      return kSockIntr;
+    case EBADF:
+      return kSockBadF;
     case EACCES:
-    case EPERM: return kSockAccess;
-    case EFAULT: return kSockFault;
-    case EINVAL: return kSockInval;
+    case EPERM:
+      return kSockAccess;
+    case EFAULT:
+      return kSockFault;
+    case EINVAL:
+      return kSockInval;
     case EMFILE:
-    case ENFILE: return kSockMFile;
+    case ENFILE:
+      return kSockMFile;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
-    case EWOULDBLOCK: return kSockWouldBlock;
-    case EINPROGRESS: return kSockInProgress;
-    case EALREADY: return kSockAlready;
-    case ENOTSOCK: return kSockNotSock;
-    case EMSGSIZE: return kSockMsgSize;
-    case EAFNOSUPPORT: return kSockAfNoSupport;
-    case EADDRINUSE: return kSockAddrInUse;
-    case EADDRNOTAVAIL: return kSockAddrNotAvail;
-    case ENETDOWN: return kSockNetDown;
-    case ENETUNREACH: return kSockNetUnreach;
-    case ECONNABORTED: return kSockConnAborted;
+    case EWOULDBLOCK:
+      return kSockWouldBlock;
+    case EINPROGRESS:
+      return kSockInProgress;
+    case EALREADY:
+      return kSockAlready;
+    case ENOTSOCK:
+      return kSockNotSock;
+    case EMSGSIZE:
+      return kSockMsgSize;
+    case EAFNOSUPPORT:
+      return kSockAfNoSupport;
+    case EADDRINUSE:
+      return kSockAddrInUse;
+    case EADDRNOTAVAIL:
+      return kSockAddrNotAvail;
+    case ENETDOWN:
+      return kSockNetDown;
+    case ENETUNREACH:
+      return kSockNetUnreach;
+    case ECONNABORTED:
+      return kSockConnAborted;
     case ECONNRESET:
-    case EPIPE: return kSockConnReset;
+    case EPIPE:
+      return kSockConnReset;
     case ENOBUFS:
-    case ENOMEM: return kSockNoBufs;
-    case EISCONN: return kSockIsConn;
-    case ENOTCONN: return kSockNotConn;
-    case ESHUTDOWN: return kSockShutdown;
-    case ETIMEDOUT: return kSockTimedOut;
-    case ECONNREFUSED: return kSockConnRefused;
-    case EHOSTUNREACH: return kSockHostUnreach;
-    default: return kSockOther;
+    case ENOMEM:
+      return kSockNoBufs;
+    case EISCONN:
+      return kSockIsConn;
+    case ENOTCONN:
+      return kSockNotConn;
+    case ESHUTDOWN:
+      return kSockShutdown;
+    case ETIMEDOUT:
+      return kSockTimedOut;
+    case ECONNREFUSED:
+      return kSockConnRefused;
+    case EHOSTUNREACH:
+      return kSockHostUnreach;
+    default:
+      return kSockOther;
   }
 }
 
 const char *socket_error_text(int code) {
   switch (code) {
-    case 0: return "no error";
-    case kSockWouldBlock: return "operation would block";
-    case kSockAddrInUse: return "address already in use";
-    case kSockTimedOut: return "connection timed out";
-    case kSockConnRefused: return "connection refused";
-    case kSockConnReset: return "connection reset by peer";
-    case kSockNotConn: return "socket is not connected";
-    case kSockAccess: return "permission denied";
-    case kSockMsgSize: return "message too long";
-    case kSockNetUnreach: return "network is unreachable";
-    case kSockHostUnreach: return "no route to host";
-    case kSockInval: return "invalid argument";
-    case kSockAddrNotAvail: return "cannot assign requested address";
-    case kSockInProgress: return "operation now in progress";
-    default: return "socket error";
+    case 0:
+      return "no error";
+    case kSockWouldBlock:
+      return "operation would block";
+    case kSockAddrInUse:
+      return "address already in use";
+    case kSockTimedOut:
+      return "connection timed out";
+    case kSockConnRefused:
+      return "connection refused";
+    case kSockConnReset:
+      return "connection reset by peer";
+    case kSockNotConn:
+      return "socket is not connected";
+    case kSockAccess:
+      return "permission denied";
+    case kSockMsgSize:
+      return "message too long";
+    case kSockNetUnreach:
+      return "network is unreachable";
+    case kSockHostUnreach:
+      return "no route to host";
+    case kSockInval:
+      return "invalid argument";
+    case kSockAddrNotAvail:
+      return "cannot assign requested address";
+    case kSockInProgress:
+      return "operation now in progress";
+    default:
+      return "socket error";
   }
 }
 
@@ -81,7 +123,9 @@ std::string Endpoint::to_string() const {
 
 namespace {
 
-int last_error() { return socket_error_from_errno(errno); }
+int last_error() {
+  return socket_error_from_errno(errno);
+}
 
 sockaddr_in to_sockaddr(const Endpoint &e) {
   sockaddr_in sa{};
@@ -111,9 +155,13 @@ int poll_one(int fd, short events, int64_t timeout_us) {
 
 }  // namespace
 
-Socket::~Socket() { close(); }
+Socket::~Socket() {
+  close();
+}
 
-Socket::Socket(Socket &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+Socket::Socket(Socket &&other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 Socket &Socket::operator=(Socket &&other) noexcept {
   if (this != &other) {
@@ -169,7 +217,9 @@ int Socket::set_receive_buffer(int bytes) {
   return setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : last_error();
 }
 
-int Socket::listen(int backlog) { return ::listen(fd_, backlog) == 0 ? 0 : last_error(); }
+int Socket::listen(int backlog) {
+  return ::listen(fd_, backlog) == 0 ? 0 : last_error();
+}
 
 int Socket::connect_start(const Endpoint &peer) {
   sockaddr_in sa = to_sockaddr(peer);
@@ -186,7 +236,9 @@ int Socket::wait_writable(int64_t timeout_us) {
   return so_error == 0 ? 1 : -socket_error_from_errno(so_error);
 }
 
-int Socket::wait_readable(int64_t timeout_us) { return poll_one(fd_, POLLIN, timeout_us); }
+int Socket::wait_readable(int64_t timeout_us) {
+  return poll_one(fd_, POLLIN, timeout_us);
+}
 
 int Socket::send_to(const void *data, size_t size, const Endpoint &to) {
   sockaddr_in sa = to_sockaddr(to);

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 namespace lvx::platform {
 
@@ -37,7 +37,11 @@ std::optional<std::string> host_name() {
   return std::string(buf);
 }
 
-const char *build_date() { return __DATE__; }
-const char *build_time() { return __TIME__; }
+const char *build_date() {
+  return __DATE__;
+}
+const char *build_time() {
+  return __TIME__;
+}
 
 }  // namespace lvx::platform

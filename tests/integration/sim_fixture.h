@@ -34,7 +34,9 @@ inline std::string dotted(const lvxsim::IPv4 &ip) {
 
 // The library's own address list for a test: 127.<n>.0.1, so that its broadcasts go to
 // 127.<n>.0.255 and nowhere else.
-inline lvx::IPv4 own_ip(uint8_t n) { return {127, n, 0, 1}; }
+inline lvx::IPv4 own_ip(uint8_t n) {
+  return {127, n, 0, 1};
+}
 
 inline bool is_command(const lvxsim::ReceivedPacket &p, const std::string &text) {
   if (p.bytes.size() < 30 || p.bytes[0] != COMMAND_PKT || p.bytes[25] != 22) return false;

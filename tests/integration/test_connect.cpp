@@ -52,8 +52,8 @@ TEST_P(Link, ConnectLearnsTheTrackerAndSendsTheUpdateInterval) {
   EXPECT_NE(own, "Remote");
   EXPECT_FALSE(own.empty());
 
-  EXPECT_TRUE(sim().wait_for([](const auto &p) { return is_command(p, "link_update_interval = 50"); },
-                             2000));
+  EXPECT_TRUE(sim().wait_for(
+      [](const auto &p) { return is_command(p, "link_update_interval = 50"); }, 2000));
   LVXNODE tracker_node{};
   EXPECT_EQ(lumavex_get_node(0, &tracker_node), 0);
   EXPECT_STREQ(tracker_node.name, own.c_str());
@@ -151,7 +151,7 @@ TEST_P(Link, FailureCodes) {
 INSTANTIATE_TEST_SUITE_P(Transports, Link, testing::Values(Transport::kUdp, Transport::kTcp),
                          [](const testing::TestParamInfo<Transport> &param_info) {
                            return param_info.param == Transport::kUdp ? std::string("Udp")
-                                                                : std::string("Tcp");
+                                                                      : std::string("Tcp");
                          });
 
 class Connect : public simtest::SimTest {};

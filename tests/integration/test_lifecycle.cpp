@@ -160,7 +160,8 @@ TEST_F(Polls, RemotePollIsAnsweredWithOurName) {
   LVXADDR tracker{};
   text_to_lvxaddr("127.0.0.41", &tracker, 0);
   // The simulated tracker, acting as another display, polls us directly.
-  std::vector<uint8_t> poll = lvxsim::build::connect_packet(0x12, 3, 2, "", "other", "QX VELOTRIS LUMAVEX");
+  std::vector<uint8_t> poll =
+      lvxsim::build::connect_packet(0x12, 3, 2, "", "other", "QX VELOTRIS LUMAVEX");
   ASSERT_TRUE(sim().send_raw_udp(poll, {{127, 0, 0, 1}, lvx::bound_port()}));
   auto reply = sim().wait_for([](const auto &p) { return is_connect(p, 0x92); }, 2000);
   ASSERT_TRUE(reply);

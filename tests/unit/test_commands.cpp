@@ -34,10 +34,10 @@ TEST(ResultRing, KeepsTheHundredNewestAndDropsResultsOutsideTheWindow) {
   ring.seed();
   for (uint32_t s = 1; s <= 150; ++s) ring.push(s);
   EXPECT_EQ(ring.lookup(50), NO_REPLY);
-  EXPECT_FALSE(ring.file(50, 0));   // overwritten and far behind
-  EXPECT_FALSE(ring.file(69, 0));   // still held, but 81 behind the newest
+  EXPECT_FALSE(ring.file(50, 0));  // overwritten and far behind
+  EXPECT_FALSE(ring.file(69, 0));  // still held, but 81 behind the newest
   EXPECT_EQ(ring.lookup(69), NO_REPLY);
-  EXPECT_TRUE(ring.file(70, 5));    // exactly 80 behind
+  EXPECT_TRUE(ring.file(70, 5));  // exactly 80 behind
   EXPECT_EQ(ring.lookup(70), 5);
 }
 

@@ -29,8 +29,7 @@ int feed(const LVXADDR &from, const Buffer &b) {
 }
 
 Buffer ack(const std::string &version, uint8_t major = 3) {
-  return lvxsim::build::connect_packet(0x81, major, 2, "trk", "",
-                                       "QX VELOTRIS " + version);
+  return lvxsim::build::connect_packet(0x81, major, 2, "trk", "", "QX VELOTRIS " + version);
 }
 
 Buffer status(uint32_t serial, uint8_t mode = 0, uint8_t state = 0) {

@@ -8,7 +8,9 @@
 
 namespace {
 
-LVXADDR node(uint8_t n) { return lvx::make_address({127, 0, 0, n}, 4000); }
+LVXADDR node(uint8_t n) {
+  return lvx::make_address({127, 0, 0, n}, 4000);
+}
 
 TEST(NodeRing, EmptyRingGivesNothing) {
   lvx::NodeRing ring;
