@@ -48,7 +48,8 @@ TEST(NodeRing, OverflowOverwritesTheOldestAndReportsNegativeLengths) {
   lvx::NodeRing ring;
   for (int i = 0; i < 258; ++i) {
     uint8_t v = static_cast<uint8_t>(i);
-    ASSERT_TRUE(ring.store(node(1), &v, 1 + i % 3));
+    const uint8_t payload[3] = {v, v, v};
+    ASSERT_TRUE(ring.store(node(1), payload, 1 + i % 3));
   }
   EXPECT_EQ(ring.count(), 258);
   // Slots 0 and 1 now hold messages 256 and 257 (lengths 2 and 3). While 256 or more remain
