@@ -88,8 +88,11 @@ int16_t open_lumavex_system(uint16_t bufsize, const char *options) {
     lvx::copy_node_name(link_record().state.own_name, "Remote");
   }
   if (options != nullptr) {
-    lvx::parse_options(options, &lvx::transport_options());
+    // The receive thread reads the options: change them only once it has stopped.
+    lvx::TransportOptions parsed = lvx::transport_options();
+    lvx::parse_options(options, &parsed);
     lvx::shutdown_net();
+    lvx::transport_options() = parsed;
   }
   if (!lvx::network_running() && lvx::init_net() != 0) return 0;
 
