@@ -87,7 +87,7 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
   CommandChannel &c = channel();
   size_t text_length = text != nullptr ? std::strlen(text) + 1 : 0;
   size_t data_length = type == CMD_IMAGE_ACK && text == nullptr ? 1 : text_length;
-  std::vector<uint8_t> packet(kCommandOverhead + (data_length > 0 ? data_length : 0), 0);
+  std::vector<uint8_t> packet(kCommandOverhead + data_length, 0);
   MutableBytes b(packet);
   encode_plain_header(b, COMMAND_PKT);
   put_u32(b, 20, value);

@@ -249,23 +249,21 @@ int xlink_rx_process(const LVXADDR &sender, const uint8_t *data, int remaining) 
     add_to_lumavex_log("API-2516 Type = %d\n", h.type);
     return 0;
   }
+  if (h.type != IMAGE_PKT && h.type != FILE_PKT && h.type != KEY_PKT && h.type != DATA_PKT) {
+    add_to_lumavex_log("API-2516 UNKNOWN  1 type = %d len= %d\n", h.type, remaining);
+    return kUnknownTypeUsed;
+  }
+  take_header_echo(h);
   switch (h.type) {
     case IMAGE_PKT:
-      take_header_echo(h);
       ++r.image_packets;
       return handle_image_packet(data, remaining);
     case FILE_PKT:
-      take_header_echo(h);
       return handle_file_packet(data, remaining);
     case KEY_PKT:
-      take_header_echo(h);
       return handle_key_packet(data, remaining);
-    case DATA_PKT:
-      take_header_echo(h);
-      return handle_data_packet(data, remaining);
     default:
-      add_to_lumavex_log("API-2516 UNKNOWN  1 type = %d len= %d\n", h.type, remaining);
-      return kUnknownTypeUsed;
+      return handle_data_packet(data, remaining);
   }
 }
 

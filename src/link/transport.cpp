@@ -99,13 +99,13 @@ void find_local_addresses(Transport &t) {
   t.local.clear();
   LinkRecord &r = link_record();
   std::optional<std::string> host = platform::host_name();
-  LinkLockGuard lock;
-  bool unnamed = strcasecmp(r.state.own_name, "Remote") == 0;
-  if (!host) {
-    if (unnamed) copy_node_name(r.state.own_name, "UnknownHostName");
-  } else {
-    if (unnamed) copy_node_name(r.state.own_name, host->substr(0, 38).c_str());
-    t.local = platform::resolve_ipv4(*host, kMaxLocalAddresses);
+  // Resolving may be slow: do it before taking the link lock.
+  if (host) t.local = platform::resolve_ipv4(*host, kMaxLocalAddresses);
+  {
+    LinkLockGuard lock;
+    if (strcasecmp(r.state.own_name, "Remote") == 0) {
+      copy_node_name(r.state.own_name, host ? host->substr(0, 38).c_str() : "UnknownHostName");
+    }
   }
   std::lock_guard guard(t.testing_mutex);
   if (t.local_override) t.local = *t.local_override;

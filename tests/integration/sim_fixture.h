@@ -61,12 +61,7 @@ class SimTest : public testing::Test {
 
   // Selects the TCP-only transport; false (and the test is skipped) when this process has
   // already started the network, which makes the choice permanent.
-  bool use_tcp() {
-    if (set_lumavex_tcp_only(1) != 0) {
-      return false;
-    }
-    return true;
-  }
+  bool use_tcp() { return set_lumavex_tcp_only(1) == 0; }
 
   void TearDown() override {
     close_lumavex_connection();
