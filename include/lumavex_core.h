@@ -19,6 +19,12 @@
 #define LVX_API
 #endif
 
+#if defined(__GNUC__)
+#define LVX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define LVX_PRINTF(fmt, args)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -176,18 +182,60 @@ LVX_API int16_t lumavex_node_send(const LVXADDR *node, const void *data, uint16_
  *  ring has overflowed. data must hold 420 bytes. */
 LVX_API int16_t lumavex_node_receive(LVXADDR *sender, void *data);
 
-/* ==== Commands (the part the connection itself needs) ======================================= */
+/* ==== Commands ============================================================================= */
 
-/** Sends a tracker command and waits up to msec for its result. Returns the tracker's result,
- *  NO_REPLY when the wait ran out, 0 when skipped by rule, -3 for a bad text, -100 when not
- *  connected. */
+/** Longest command or message text (characters, without the terminating zero) that every tracker
+ *  takes in one packet. Trackers with large packets take up to 991. */
+#define LUMAVEX_MAX_PORTABLE_TEXT 247
+
+/** Sends a tracker command and waits up to msec milliseconds for its result. Returns the
+ *  tracker's result (0 success, or one of its codes), NO_REPLY when the wait ran out, 0 when the
+ *  command was skipped by rule (dummy, quiet or relay-connected; "set_idle_mode" while idle), -3
+ *  for a missing or over-long text, -100 when not connected or the send failed. */
 LVX_API int16_t lumavex_timed_command(uint32_t msec, const char *text);
-/** Sends a tracker command without waiting. Returns 0, -3 or -100. */
+/** Sends a tracker command without waiting for its result. Returns 0, -3 or -100. Commands that
+ *  switch eye video on, and "sample_rate" on fourth-generation trackers, do wait (10 s and 30 s)
+ *  and return their result when it is negative. */
 LVX_API int16_t lumavex_send_command(const char *text);
-/** Result of the most recent command, or NO_REPLY while it has not arrived. */
+/** Result of the most recent command, or NO_REPLY while it has not arrived; -1 before any command
+ *  was sent. 0 in dummy mode, -100 when the link system is not open. */
 LVX_API int16_t lumavex_command_result(void);
+/** Waits up to msec milliseconds for the most recent command's result; returns it, or NO_REPLY. */
+LVX_API int16_t lumavex_wait_for_command_result(uint32_t msec);
+/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command with
+ *  a 5000 ms wait. On trackers without large packets, a text of several lines and no quoted part
+ *  is sent line by line, and the last line's result is returned. */
+LVX_API int16_t eyecmd_printf(const char *format, ...) LVX_PRINTF(1, 2);
+/** Copies the text of the last command result (at most 199 characters and a zero; buf must hold
+ *  200 bytes) and returns its length. 0 in dummy mode or when the link system is not open. */
+LVX_API int16_t lumavex_last_message(char *buf);
+/** The text for a result code of the named exported function: a static text that must not be
+ *  freed; the empty text for functions whose results are not errors; NULL when no text is known.
+ *  Asking about 1000 or -112 also puts a note into the tracker's recording file. */
+LVX_API const char *lumavex_get_error(int code, const char *function_name);
 /** Puts the tracker into its idle (offline) mode. */
 LVX_API int16_t set_offline_mode(void);
+
+/* ==== Messages ============================================================================= */
+
+/** Puts a message into the tracker's recording file, time-stamped with the moment of the call.
+ *  Long texts are sent in pieces that the tracker joins again; texts of several lines become
+ *  several messages. Returns 0, -3 for a text that cannot be sent, or the link's error code; 0 in
+ *  dummy mode and in quiet mode 2 or higher. */
+LVX_API int16_t lumavex_send_message(const char *text);
+/** As lumavex_send_message, with the time stamp moved by exectime milliseconds (negative: the
+ *  event happened before the call). */
+LVX_API int16_t lumavex_send_message_ex(int32_t exectime, const char *text);
+/** Formats a message (of any length) and sends it like lumavex_send_message. */
+LVX_API int16_t eyemsg_printf(const char *format, ...) LVX_PRINTF(1, 2);
+/** Formats a message and sends it like lumavex_send_message_ex. */
+LVX_API int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) LVX_PRINTF(2, 3);
+/** Sends a message to the given node directly. Returns as lumavex_send_message; -100 when the
+ *  link system is not open. */
+LVX_API int16_t lumavex_node_send_message(const LVXADDR *node, const char *text);
+/** As lumavex_node_send_message, with the time stamp moved by exectime milliseconds. */
+LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
+                                             const char *text);
 
 /* ==== Clocks ================================================================================ */
 
@@ -227,11 +275,7 @@ LVX_API uint32_t lumavex_msec_offset(void);
  *  holds "-PK_DEBUG_LOG". Returns 0, or -1 when a log is already open or there is no path. */
 LVX_API int16_t lumavex_set_log(const char *path);
 /** Writes one log entry: the local time in ms with three decimals, " - ", then the text. */
-LVX_API void add_to_lumavex_log(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+LVX_API void add_to_lumavex_log(const char *format, ...) LVX_PRINTF(1, 2);
 
 #ifdef __cplusplus
 } /* extern "C" */
