@@ -1,13 +1,13 @@
 #include "control/commands.h"
 
-#include <strings.h>
-
-#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/byte_io.h"
+#include "control/command_text.h"
 #include "link/clock.h"
 #include "link/lifecycle.h"
 #include "link/link_state.h"
@@ -22,6 +22,9 @@ constexpr size_t kCommandOverhead = 30;
 constexpr uint16_t kIdleMode = 1;
 constexpr int16_t kBadText = -3;
 constexpr uint32_t kOfflineWaitMs = 1000;
+// eyecmd_printf formats at most this many characters and waits this long for each piece.
+constexpr size_t kMaxFormattedCommand = 992;
+constexpr uint32_t kFormattedCommandWaitMs = 5000;
 
 // The command channel's process-wide record. The ring and the last result text are guarded by
 // the link lock (the receive thread files results while holding it); the serial counter is
@@ -82,26 +85,31 @@ void seed_command_serial(uint32_t start) {
   channel().ring.seed();
 }
 
-int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest) {
-  if (dummy_mode()) return 0;
-  CommandChannel &c = channel();
+std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const char *text,
+                                           uint32_t value) {
   size_t text_length = text != nullptr ? std::strlen(text) + 1 : 0;
   size_t data_length = type == CMD_IMAGE_ACK && text == nullptr ? 1 : text_length;
   std::vector<uint8_t> packet(kCommandOverhead + data_length, 0);
   MutableBytes b(packet);
   encode_plain_header(b, COMMAND_PKT);
+  put_u32(b, hdr::kSequence, serial);
   put_u32(b, 20, value);
   put_u8(b, 25, type);
   put_u16(b, 26, static_cast<uint16_t>(data_length));
   if (text_length > 0) std::memcpy(packet.data() + 28, text, text_length);
+  return packet;
+}
 
+int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest) {
+  if (dummy_mode()) return 0;
+  CommandChannel &c = channel();
   LinkLockGuard lock;
   if (!c.ring.seeded()) {
     c.serial = 1;
     c.ring.seed();
   }
   uint32_t serial = ++c.serial;
-  put_u32(b, hdr::kSequence, serial);
+  std::vector<uint8_t> packet = encode_command_packet(serial, type, text, value);
   int16_t r = xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
   add_to_lumavex_log("Sent cmd type=%d result=%d current time = %d '%s' \n", type, r,
                      static_cast<int>(current_time()), text != nullptr ? text : "no text");
@@ -118,14 +126,15 @@ void file_command_result(uint32_t serial, int16_t result, const char *text, int 
   c.last_text[n] = '\0';
 }
 
+int16_t get_command_result_for_sn(uint32_t serial) {
+  LinkLockGuard lock;
+  return channel().ring.lookup(serial);
+}
+
 int16_t wait_for_result(uint32_t serial, uint32_t msec) {
   uint32_t start = current_time();
   while (current_time() - start <= msec) {
-    int16_t r;
-    {
-      LinkLockGuard lock;
-      r = channel().ring.lookup(serial);
-    }
+    int16_t r = get_command_result_for_sn(serial);
     if (r != NO_REPLY) return r;
     wait_for_packet();
   }
@@ -134,19 +143,61 @@ int16_t wait_for_result(uint32_t serial, uint32_t msec) {
 
 namespace {
 
-// The common sending step: applies the rules that skip a command, then sends it. Returns the
-// serial (> 0), 0 when skipped, -3 for a bad text, -100 when not connected or the send failed.
-int64_t send_command_step(const char *text) {
+// What the common sending step produced: a serial whose result the caller may wait for, or a
+// final value (0 when skipped or sent in dummy mode, -3, -100, or a waited command's result).
+struct SendOutcome {
+  int64_t value;
+  bool is_serial;
+};
+
+// Sends a type-22 command to the tracker under the link lock, clearing the mode-ready latch
+// first so that a later mode wait sees only the change this command causes.
+int64_t send_tracker_command(const char *text) {
   LinkRecord &r = link_record();
-  if (r.is_connected < 0 || dummy_mode() || quiet_level() != 0) return 0;
-  if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
-  if (text == nullptr || static_cast<int>(std::strlen(text)) + 1 > max_text_length()) {
-    return kBadText;
-  }
-  if (strcasecmp(text, "set_idle_mode") == 0 && r.mode_word == kIdleMode) return 0;
   LinkLockGuard lock;
   r.mode_ready = 0;
   return send_cmd_pkt(CMD_COMMAND, text, 0, r.tracker_address);
+}
+
+// The common sending step: applies the rules that skip a command, sends it, and for the two
+// kinds of waited command waits for the result before returning.
+//
+// A waited command whose send fails returns the failure at once rather than waiting out the
+// time-out for a serial that was never sent, and its result (whatever the tracker answered, or
+// NO_REPLY) is final: the caller does not wait a second time.
+SendOutcome send_command_step(const char *text) {
+  LinkRecord &r = link_record();
+  WaitedCommand kind = WaitedCommand::kNone;
+  if (r.is_connected < 0 || dummy_mode() || quiet_level() != 0) return {0, false};
+  if (r.is_connected == 0) return {LINK_TERMINATED_RESULT, false};
+  if (text == nullptr || static_cast<int>(std::strlen(text)) + 1 > max_text_length()) {
+    return {kBadText, false};
+  }
+  if (equals_nocase(text, "set_idle_mode") && r.mode_word == kIdleMode) return {0, false};
+  kind = classify_command(text, r.is_gen4);
+  if (kind == WaitedCommand::kNone) {
+    int64_t v = send_tracker_command(text);
+    return {v, v > 0};
+  }
+
+  add_to_lumavex_log("Sending and waiting for up to 10 seconds for '%s' to complete.\n", text);
+  int64_t v = send_tracker_command(text);
+  if (v <= 0) {
+    add_to_lumavex_log("Finished sending '%s', result: %d.\n", text, static_cast<int>(v));
+    return {v, false};
+  }
+  unsigned wait_ms = waited_command_timeout_ms(kind);
+  add_to_lumavex_log("Waiting %ums for response from command %s.\n", wait_ms, text);
+  int16_t result = wait_for_result(static_cast<uint32_t>(v), wait_ms);
+  add_to_lumavex_log("Got response for command %s.\n", text);
+  add_to_lumavex_log("Finished sending '%s', result: %d.\n", text, result);
+  return {result, false};
+}
+
+int16_t timed_command(uint32_t msec, const char *text) {
+  SendOutcome o = send_command_step(text);
+  if (!o.is_serial) return static_cast<int16_t>(o.value);
+  return wait_for_result(static_cast<uint32_t>(o.value), msec);
 }
 
 }  // namespace
@@ -156,21 +207,46 @@ int64_t send_command_step(const char *text) {
 extern "C" {
 
 int16_t lumavex_send_command(const char *text) {
-  int64_t v = lvx::send_command_step(text);
-  return static_cast<int16_t>(v <= 0 ? v : 0);
+  lvx::SendOutcome o = lvx::send_command_step(text);
+  if (o.is_serial || o.value > 0) return 0;
+  return static_cast<int16_t>(o.value);
 }
 
 int16_t lumavex_timed_command(uint32_t msec, const char *text) {
-  int64_t v = lvx::send_command_step(text);
-  if (v <= 0) return static_cast<int16_t>(v);
-  return lvx::wait_for_result(static_cast<uint32_t>(v), msec);
+  return lvx::timed_command(msec, text);
 }
 
 int16_t lumavex_command_result(void) {
   if (lvx::dummy_mode()) return 0;
   if (!lvx::system_open()) return LINK_TERMINATED_RESULT;
+  return lvx::get_command_result_for_sn(0);
+}
+
+int16_t lumavex_wait_for_command_result(uint32_t msec) {
+  return lvx::wait_for_result(0, msec);
+}
+
+int16_t eyecmd_printf(const char *format, ...) {
+  if (format == nullptr) return lvx::kBadText;
+  char text[lvx::kMaxFormattedCommand + 1] = {};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  int16_t result = 0;
+  for (const std::string &piece : lvx::command_pieces(text, lvx::max_text_length())) {
+    result = lvx::timed_command(lvx::kFormattedCommandWaitMs, piece.c_str());
+  }
+  return result;
+}
+
+int16_t lumavex_last_message(char *buf) {
+  if (lvx::dummy_mode() || !lvx::system_open()) return 0;
   lvx::LinkLockGuard lock;
-  return lvx::channel().ring.lookup(0);
+  const char *text = lvx::channel().last_text;
+  size_t n = std::strlen(text);
+  if (buf != nullptr) std::memcpy(buf, text, n + 1);
+  return static_cast<int16_t>(n);
 }
 
 int16_t set_offline_mode(void) {

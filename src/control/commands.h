@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "lumavex_core.h"
 
@@ -45,6 +46,12 @@ class ResultRing {
   int index_ = -1;
 };
 
+// The bytes of one command packet: a 20-byte header with the serial at 4, the value at 20, the
+// type at 25, the data length at 26 and the data (the text with its zero byte) at 28, then two
+// zero bytes. An image acknowledgement with no text carries one data byte.
+std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const char *text,
+                                           uint32_t value);
+
 // Restarts the serial counter at `start` and clears the result ring.
 void seed_command_serial(uint32_t start);
 
@@ -55,7 +62,11 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
 // Files a command result for a serial (receive thread, link lock held).
 void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length);
 
-// Waits up to msec for the result of serial; NO_REPLY when the time runs out.
+// The result held for serial (0: the newest command), NO_REPLY when not held.
+int16_t get_command_result_for_sn(uint32_t serial);
+
+// Waits up to msec for the result of serial (0: the newest command); NO_REPLY when the time runs
+// out.
 int16_t wait_for_result(uint32_t serial, uint32_t msec);
 
 }  // namespace lvx

@@ -1,31 +1,194 @@
-#include "lumavex_core.h"
+#include "control/messages.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string>
+
+#include "common/byte_io.h"
+#include "control/message_split.h"
+#include "control/relay.h"
+#include "link/lifecycle.h"
+#include "link/link_state.h"
+#include "link/packets.h"
+#include "link/transport.h"
+
+namespace lvx {
+
+namespace {
+
+constexpr size_t kMessageOverhead = 31;
+constexpr int16_t kBadText = -3;
+constexpr int16_t kBadParameter = -1;
+
+// The message channel's process-wide record.
+struct MessageChannel {
+  // Serialises the exported routing functions, so that the pieces of messages sent from several
+  // threads never interleave. Recursive: a message can be sent while routing another (a log
+  // note from an error lookup, say).
+  std::recursive_mutex message_lock;
+  // Serial of the next message packet; separate from the command serials.
+  std::atomic<uint32_t> serial{1};
+  // Pacing window; pace_lock is held across the 1 ms wait so that senders queue behind it.
+  std::mutex pace_lock;
+  MessagePacer pacer;
+  // Identity of long messages: a random byte drawn on first use and a counter.
+  std::mutex long_id_lock;
+  LongMessageId long_id;
+};
+
+MessageChannel &channel() {
+  static MessageChannel c;
+  return c;
+}
+
+LongMessageId next_long_id() {
+  MessageChannel &c = channel();
+  std::lock_guard lock(c.long_id_lock);
+  if (c.long_id.random == 0) c.long_id.random = static_cast<uint32_t>(std::rand() % 255);
+  ++c.long_id.count;
+  return c.long_id;
+}
+
+void pace() {
+  MessageChannel &c = channel();
+  std::lock_guard lock(c.pace_lock);
+  if (c.pacer.admit(current_time())) {
+    msec_delay(1);
+    c.pacer.restart(current_time());
+  }
+}
+
+// Routes a message: to the relay when connected through it, else to the tracker (or, while not
+// connected, to the configured tracker node; the link sends nothing while it is not open).
+int16_t route_message(const char *text, double message_time_us) {
+  if (dummy_mode()) return 0;
+  if (text == nullptr) return kBadText;
+  LinkRecord &r = link_record();
+  int16_t connected = r.is_connected;
+  if (connected < 0) return static_cast<int16_t>(relay_send_message(text, message_time_us));
+  LVXADDR dest;
+  {
+    LinkLockGuard lock;
+    dest = connected != 0 ? r.tracker_address : r.tracker_node;
+  }
+  return msg_core(dest, text, message_time_us);
+}
+
+int16_t route_locked(const char *text, double message_time_us) {
+  std::lock_guard lock(channel().message_lock);
+  return route_message(text, message_time_us);
+}
+
+// Formats a message of any length.
+std::string format_message(const char *format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  int n = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (n <= 0) return {};
+  std::string text(static_cast<size_t>(n), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
+double exec_time_us(int32_t exectime_ms) {
+  return current_double_usec() + exectime_ms * 1000.0;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encode_message_packet(uint32_t serial, int32_t offset_ms,
+                                           std::string_view text) {
+  std::vector<uint8_t> packet(kMessageOverhead + text.size(), 0);
+  MutableBytes b(packet);
+  encode_plain_header(b, MESSAGE_PKT);
+  put_u32(b, hdr::kSequence, serial);
+  put_u32(b, 20, static_cast<uint32_t>(offset_ms));
+  put_u8(b, 24, 1);
+  put_u16(b, 26, static_cast<uint16_t>(text.size() + 1));
+  if (!text.empty()) std::memcpy(packet.data() + 28, text.data(), text.size());
+  return packet;
+}
+
+int32_t message_offset_ms(double message_time_us, double now_us) {
+  double offset = std::trunc((message_time_us - now_us) * 0.001 + 0.5);
+  constexpr double kLow = std::numeric_limits<int32_t>::min();
+  constexpr double kHigh = std::numeric_limits<int32_t>::max();
+  if (!(offset >= kLow)) return std::numeric_limits<int32_t>::min();
+  if (offset > kHigh) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(offset);
+}
+
+int16_t msg_core_impl(const LVXADDR &dest, std::string_view text, double message_time_us) {
+  if (dummy_mode() || quiet_level() > 1) return 0;
+  if (static_cast<int>(text.size()) + 1 > max_text_length()) return kBadText;
+  uint32_t serial = channel().serial.fetch_add(1);
+  std::vector<uint8_t> packet = encode_message_packet(serial, 0, text);
+  add_to_lumavex_log("msg_core_impl: size=%d msg='%.*s'\n", static_cast<int>(packet.size()),
+                     static_cast<int>(text.size()), text.data());
+  pace();
+  MutableBytes b(packet);
+  put_u32(b, 20, static_cast<uint32_t>(message_offset_ms(message_time_us, current_double_usec())));
+  return xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
+}
+
+int16_t msg_core(const LVXADDR &dest, std::string_view text, double message_time_us) {
+  MessageSink sink;
+  sink.send = [&](std::string_view piece) { return msg_core_impl(dest, piece, message_time_us); };
+  sink.next_long_id = next_long_id;
+  return static_cast<int16_t>(split_and_send(text, max_text_length(), sink));
+}
+
+}  // namespace lvx
 
 extern "C" {
-int16_t lumavex_send_message(const char *) {
-  return 0;
+
+int16_t lumavex_send_message(const char *text) {
+  return lumavex_send_message_ex(0, text);
 }
-int16_t lumavex_send_message_ex(int32_t, const char *) {
-  return 0;
+
+int16_t lumavex_send_message_ex(int32_t exectime, const char *text) {
+  double when = lvx::exec_time_us(exectime);
+  return lvx::route_locked(text, when);
 }
-int16_t eyemsg_printf(const char *, ...) {
-  return 0;
+
+int16_t eyemsg_printf(const char *format, ...) {
+  double when = lvx::exec_time_us(0);
+  if (format == nullptr) return lvx::kBadText;
+  va_list args;
+  va_start(args, format);
+  std::string text = lvx::format_message(format, args);
+  va_end(args);
+  return lvx::route_locked(text.c_str(), when);
 }
-int16_t eyemsg_printf_ex(int32_t, const char *, ...) {
-  return 0;
+
+int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) {
+  double when = lvx::exec_time_us(exectime);
+  if (format == nullptr) return lvx::kBadText;
+  va_list args;
+  va_start(args, format);
+  std::string text = lvx::format_message(format, args);
+  va_end(args);
+  return lvx::route_locked(text.c_str(), when);
 }
-int16_t lumavex_node_send_message(const LVXADDR *, const char *) {
-  return 0;
+
+int16_t lumavex_node_send_message(const LVXADDR *node, const char *text) {
+  return lumavex_node_send_message_ex(0, node, text);
 }
-int16_t lumavex_node_send_message_ex(int32_t, const LVXADDR *, const char *) {
-  return 0;
+
+int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node, const char *text) {
+  if (lvx::dummy_mode()) return 0;
+  if (!lvx::system_open()) return LINK_TERMINATED_RESULT;
+  double when = lvx::exec_time_us(exectime);
+  if (node == nullptr) return lvx::kBadParameter;
+  if (text == nullptr) return lvx::kBadText;
+  return lvx::msg_core(*node, text, when);
 }
-int16_t lumavex_wait_for_command_result(uint32_t) {
-  return 0;
-}
-int16_t eyecmd_printf(const char *, ...) {
-  return 0;
-}
-int16_t lumavex_last_message(char *) {
-  return 0;
-}
-}
+
+}  // extern "C"

@@ -14,5 +14,7 @@ void relay_notify_disconnect();
 // The serial number that a relay slave's command results are matched against.
 void set_relay_serial(uint32_t serial);
 uint32_t relay_serial();
+// Hands a message and its time (local microseconds) to the relay master.
+int relay_send_message(const char *text, double message_time_us);
 
 }  // namespace lvx

@@ -1,12 +1,13 @@
 #include "link/address.h"
 
-#include <strings.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "common/text.h"
 
 namespace lvx {
 
@@ -90,19 +91,19 @@ int parse_options(const char *text, TransportOptions *options) {
     if (eq != nullptr) {
       *eq = '\0';
       long v = std::strtol(eq + 1, nullptr, 0);
-      if (strcasecmp(tok, "remport") == 0) {
+      if (equals_nocase(tok, "remport")) {
         options->remote_port = static_cast<uint16_t>(v);
         continue;
       }
-      if (strcasecmp(tok, "eyeport") == 0) {
+      if (equals_nocase(tok, "eyeport")) {
         options->tracker_port = static_cast<uint16_t>(v);
         continue;
       }
-      if (strcasecmp(tok, "hiprio") == 0) {
+      if (equals_nocase(tok, "hiprio")) {
         options->high_priority = static_cast<int>(v);
         continue;
       }
-      if (strcasecmp(tok, "loprio") == 0) {
+      if (equals_nocase(tok, "loprio")) {
         options->low_priority = static_cast<int>(v);
         continue;
       }

@@ -1,6 +1,5 @@
 #include "link/transport.h"
 
-#include <strings.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +10,7 @@
 #include <thread>
 
 #include "common/byte_io.h"
+#include "common/text.h"
 #include "display/alert.h"
 #include "link/clock.h"
 #include "link/dispatcher.h"
@@ -103,7 +103,7 @@ void find_local_addresses(Transport &t) {
   if (host) t.local = platform::resolve_ipv4(*host, kMaxLocalAddresses);
   {
     LinkLockGuard lock;
-    if (strcasecmp(r.state.own_name, "Remote") == 0) {
+    if (equals_nocase(r.state.own_name, "Remote")) {
       copy_node_name(r.state.own_name, host ? host->substr(0, 38).c_str() : "UnknownHostName");
     }
   }
