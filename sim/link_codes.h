@@ -69,8 +69,16 @@ inline constexpr size_t kTcpMaxFrame = 1500;
 inline constexpr size_t kCommandFixedSize = 30;
 inline constexpr size_t kCommandTypeOffset = 25;
 inline constexpr size_t kCommandLengthOffset = 26;
+inline constexpr size_t kCommandTextOffset = 28;
 inline constexpr uint8_t kCommandTypeCommand = 22;
 // Status type of a command result.
 inline constexpr uint16_t kStatusCommandResult = 22;
+
+// Message packet layout: a signed time offset in ms at 20, the text length plus one at 26, the
+// text and its zero byte at 28, then one zero byte: 30 bytes plus the length field in all.
+inline constexpr size_t kMessageOffsetField = 20;
+inline constexpr size_t kMessageLengthOffset = 26;
+inline constexpr size_t kMessageTextOffset = 28;
+inline constexpr size_t kMessageFixedSize = 30;
 
 }  // namespace lvxsim

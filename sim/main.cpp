@@ -1,5 +1,5 @@
 // lumavex_sim_tracker: runs the simulated tracker on a loopback address until SIGINT or SIGTERM,
-// printing one line per received packet.
+// printing one line per received packet and, on request, every command and stored message.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +33,9 @@ void usage(FILE *out) {
                "  --major N             link protocol major version in replies (default 3)\n"
                "  --keepalive-ms N      status packet to the client every N ms (0: never)\n"
                "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
+               "  --print-commands      also print each command with the result it is answered\n"
+               "                        with, and each message as stored, with its time stamp\n"
+               "                        (a long message is printed again as its pieces arrive)\n"
                "  --help                this text\n");
 }
 
@@ -88,10 +91,29 @@ const char *type_name(uint8_t type) {
   }
 }
 
+// Prints a command packet: a command (type 22) with the result the tracker answered, any other
+// type (read request, time request, acknowledgement) with its type and text.
+void print_command(const lvxsim::ReceivedPacket &p) {
+  lvx::Bytes b(p.bytes);
+  uint8_t type = lvx::get_u8(b, lvxsim::kCommandTypeOffset);
+  std::string text(
+      lvx::get_text(b, lvxsim::kCommandTextOffset, lvx::get_u16(b, lvxsim::kCommandLengthOffset)));
+  uint32_t serial = lvx::get_u32(b, 4);
+  if (type == lvxsim::kCommandTypeCommand) {
+    // This program sets no rules, so the answer is the tracker's own.
+    std::printf("command serial=%u result=%d \"%s\"\n", serial, lvxsim::builtin_result(text),
+                text.c_str());
+  } else {
+    std::printf("command type=%u serial=%u \"%s\"\n", static_cast<unsigned>(type), serial,
+                text.c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   lvxsim::Config config;
+  bool print_commands = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> const char * {
@@ -150,6 +172,8 @@ int main(int argc, char **argv) {
       config.keepalive_interval_ms = static_cast<int>(number(0, 600000));
     } else if (arg == "--poll-listen") {
       config.poll_listen_ip = loopback();
+    } else if (arg == "--print-commands") {
+      print_commands = true;
     } else {
       std::fprintf(stderr, "unknown option %s\n", arg.c_str());
       usage(stderr);
@@ -157,12 +181,24 @@ int main(int argc, char **argv) {
     }
   }
 
+  // Every packet is printed as it arrives, so the tracker need not keep them.
+  config.record_packets = false;
   lvxsim::SimTracker tracker(config);
-  tracker.set_observer([](const lvxsim::ReceivedPacket &p) {
+  tracker.set_observer([print_commands](const lvxsim::ReceivedPacket &p) {
     std::printf("recv type=0x%02x %s size=%zu from=%s%s\n", p.bytes[0], type_name(p.bytes[0]),
                 p.bytes.size(), p.from.to_string().c_str(), p.via_tcp ? " tcp" : "");
+    if (print_commands && p.bytes[0] == lvxsim::kCommandPkt) print_command(p);
     std::fflush(stdout);
   });
+  if (print_commands) {
+    // Runs on the receive thread before the packet's observer call, so the message lines come
+    // before the "recv" line of their packet.
+    tracker.set_message_observer([](size_t index, const lvxsim::RecordedMessage &m) {
+      std::printf("message #%zu time=%lld offset=%d serial=%u \"%s\"\n", index,
+                  static_cast<long long>(m.time_ms), m.offset_ms, m.serial, m.text.c_str());
+      std::fflush(stdout);
+    });
+  }
   std::string error;
   if (!tracker.start(&error)) {
     std::fprintf(stderr, "lumavex_sim_tracker: %s\n", error.c_str());
@@ -175,11 +211,7 @@ int main(int argc, char **argv) {
   std::printf(" model=\"%s\" name=\"%s\"\n", config.version_text.c_str(), config.node_name.c_str());
   std::fflush(stdout);
 
-  while (g_stop == 0) {
-    lvx::platform::sleep_us(100000);
-    // Every packet has been printed by the observer; the records are not needed here.
-    tracker.clear_received();
-  }
+  while (g_stop == 0) lvx::platform::sleep_us(100000);
   tracker.stop();
   return 0;
 }

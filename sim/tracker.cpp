@@ -1,5 +1,6 @@
 // The simulated tracker: sockets, receive threads, packet walk and dispatch, connect handling,
-// header filling and the timer that sends late replies and keep-alives.
+// command results, message recording, header filling and the timer that sends late replies,
+// delayed command results and keep-alives.
 #include "sim/tracker.h"
 
 #include <algorithm>
@@ -32,6 +33,22 @@ std::string socket_failure(const char *what, const Endpoint &where, int code) {
 
 bool is_loopback(const IPv4 &ip) {
   return ip[0] == 127;
+}
+
+// Milliseconds of a microsecond time, rounded down also for negative times (as header times are).
+int64_t floor_ms(int64_t us) {
+  int64_t ms = us / 1000;
+  return us % 1000 < 0 ? ms - 1 : ms;
+}
+
+// The text of a command packet: its data up to the zero byte.
+std::string_view command_text(lvx::Bytes b) {
+  return lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset));
+}
+
+bool is_command(const ReceivedPacket &p) {
+  return p.bytes[0] == kCommandPkt &&
+         lvx::get_u8(lvx::Bytes(p.bytes), kCommandTypeOffset) == kCommandTypeCommand;
 }
 
 // True when a connect packet's identity field opens with the link's identity text.
@@ -87,6 +104,10 @@ struct SimTracker::Impl {
   HeaderValues header;
   std::vector<ReceivedPacket> received;
   std::vector<NodeMessage> nodes;
+  std::vector<std::string> commands;  // texts of the type-22 commands, in order of arrival
+  CommandRules rules;
+  MessageStore messages;
+  MessageObserver message_observer;
   std::map<uint8_t, Handler> handlers;
   std::map<uint8_t, LengthRule> lengths;
   Observer observer;
@@ -272,12 +293,57 @@ struct SimTracker::Impl {
     }
   }
 
-  // Every command is answered with a command-result status packet carrying its serial. Commands
-  // are accepted with result 0 until the tracker learns what each one does.
+  // Answers a command with a command-result status packet that keeps the command's serial. The
+  // result goes out negated in 16 bits, because the display stores the field's negation: result 1
+  // travels as 0xFFFF, result -3 as 3. Read requests, time requests and the acknowledgements
+  // (the other command types) get no answer here.
   void handle_command(const ReceivedPacket &p) {
+    if (!is_command(p)) return;
     lvx::Bytes b(p.bytes);
-    if (lvx::get_u8(b, kCommandTypeOffset) != kCommandTypeCommand) return;
-    owner.send_to_client(build::status_packet(lvx::get_u32(b, 4), kStatusCommandResult, 0, 0, ""));
+    CommandRule rule;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      rule = answer_for(rules, command_text(b));
+    }
+    if (!rule.reply) return;
+    auto field = static_cast<uint16_t>(-rule.result);
+    std::vector<uint8_t> reply =
+        build::status_packet(lvx::get_u32(b, 4), kStatusCommandResult, field, 0, rule.text);
+    if (rule.delay_ms > 0) {
+      schedule(rule.delay_ms, [this, reply] { owner.send_to_client(reply); });
+    } else {
+      owner.send_to_client(std::move(reply));
+    }
+  }
+
+  // Stores a message packet's text stamped at the tracker's receive time plus the packet's
+  // offset, then tells the message observer what was added or extended.
+  void handle_message(const ReceivedPacket &p) {
+    lvx::Bytes b(p.bytes);
+    if (b.size() < kMessageFixedSize) return;
+    std::string_view text =
+        lvx::get_text(b, kMessageTextOffset, lvx::get_u16(b, kMessageLengthOffset));
+    auto offset = static_cast<int32_t>(lvx::get_u32(b, kMessageOffsetField));
+    int64_t stamp = floor_ms(p.tracker_time_us) + offset;
+    std::vector<std::pair<size_t, RecordedMessage>> changed;
+    MessageObserver watch;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      std::vector<size_t> touched = messages.add(text, stamp, offset, lvx::get_u32(b, 4));
+      watch = message_observer;
+      if (watch) {
+        for (size_t at : touched) changed.emplace_back(at, messages.messages()[at]);
+      }
+    }
+    for (const auto &[at, m] : changed) watch(at, m);
+  }
+
+  // Waits, at most timeout_ms, until `done` holds (checked under mu whenever a packet has been
+  // recorded).
+  bool wait_until(const std::function<bool()> &done, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::unique_lock<std::mutex> lock(mu);
+    return received_cv.wait_until(lock, deadline, done);
   }
 
   void handle_node(const ReceivedPacket &p) {
@@ -305,7 +371,8 @@ struct SimTracker::Impl {
     Observer watch;
     {
       std::lock_guard<std::mutex> lock(mu);
-      received.push_back(p);
+      if (owner.config_.record_packets) received.push_back(p);
+      if (is_command(p)) commands.emplace_back(command_text(lvx::Bytes(p.bytes)));
       watch = observer;
     }
     received_cv.notify_all();
@@ -481,8 +548,12 @@ SimTracker::SimTracker(Config config) : config_(std::move(config)), impl_(new Im
   impl_->handlers[kConnectPkt] = builtin;
   impl_->handlers[kNodePkt] = builtin;
   impl_->handlers[kCommandPkt] = builtin;
+  impl_->handlers[kMessagePkt] = builtin;
   impl_->lengths[kCommandPkt] = [](lvx::Bytes b) {
     return kCommandFixedSize + lvx::get_u16(b, kCommandLengthOffset);
+  };
+  impl_->lengths[kMessagePkt] = [](lvx::Bytes b) {
+    return kMessageFixedSize + lvx::get_u16(b, kMessageLengthOffset);
   };
   impl_->lengths[kConnectPkt] = [](lvx::Bytes) { return kConnectSize; };
   impl_->lengths[kNodePkt] = [](lvx::Bytes b) { return lvx::get_u16(b, 2) + kNodeOverhead; };
@@ -723,6 +794,41 @@ void SimTracker::clear_received() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->received.clear();
   impl_->nodes.clear();
+  impl_->commands.clear();
+  impl_->messages.clear();
+}
+
+void SimTracker::set_command_rule(const std::string &command, CommandRule rule) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->rules.set(command, std::move(rule));
+}
+
+void SimTracker::clear_command_rules() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->rules.clear();
+}
+
+std::vector<std::string> SimTracker::command_log() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->commands;
+}
+
+bool SimTracker::wait_for_commands(size_t count, int timeout_ms) const {
+  return impl_->wait_until([this, count] { return impl_->commands.size() >= count; }, timeout_ms);
+}
+
+std::vector<RecordedMessage> SimTracker::recorded_messages() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->messages.messages();
+}
+
+bool SimTracker::wait_for_messages(size_t count, int timeout_ms) const {
+  return impl_->wait_until([this, count] { return impl_->messages.size() >= count; }, timeout_ms);
+}
+
+void SimTracker::set_message_observer(MessageObserver observer) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->message_observer = std::move(observer);
 }
 
 std::optional<ReceivedPacket> SimTracker::wait_for(
@@ -761,6 +867,8 @@ void SimTracker::run_builtin_handler(const ReceivedPacket &packet) {
     impl_->handle_node(packet);
   } else if (packet.bytes[0] == kCommandPkt) {
     impl_->handle_command(packet);
+  } else if (packet.bytes[0] == kMessagePkt) {
+    impl_->handle_message(packet);
   }
 }
 

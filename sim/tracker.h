@@ -4,9 +4,11 @@
 // It serves UDP on its own address (port 589 by default) and, when enabled, the TCP link port
 // (3875) with the "HELO " greeting and "LV" framing. It answers connect requests and polls,
 // acknowledges disconnects, exchanges node messages and fills every packet header with its mode
-// byte, state flag, a sequence number rising by one and its own clock. Every packet it receives is
-// recorded so that tests can assert on the bytes the library sent. Later work adds handlers for
-// further packet types through add_handler().
+// byte, state flag, a sequence number rising by one and its own clock. It answers every command
+// with a result (its own, or one a test set as a rule), keeps a log of the commands and stores the
+// messages it receives as its recording file would. Every packet it receives is recorded so that
+// tests can assert on the bytes the library sent. Handlers for further packet types can be added
+// through add_handler().
 #pragma once
 
 #include <array>
@@ -24,7 +26,9 @@
 
 #include "common/byte_io.h"
 #include "platform/net.h"
+#include "sim/command_table.h"
 #include "sim/link_codes.h"
+#include "sim/message_store.h"
 
 namespace lvxsim {
 
@@ -65,6 +69,9 @@ struct Config {
   // sees traffic and the clock estimate is fed. It is a "lost data" notice (status type 128,
   // serial 0, no text), which the display ignores apart from its header.
   int keepalive_interval_ms = 0;
+  // Keep every received packet for received() and wait_for(). The stand-alone program turns this
+  // off, since it only prints what arrives; the command log and the messages are kept either way.
+  bool record_packets = true;
 };
 
 // One packet the tracker received. A datagram or TCP frame that holds several packets gives one
@@ -92,6 +99,9 @@ class SimTracker {
   // The length of a packet of one type, given the bytes from its start to the end of the
   // datagram or frame. 0 (or more than there is) means "the rest".
   using LengthRule = std::function<size_t(lvx::Bytes)>;
+  // Called on the receive thread whenever a message is stored or a long message grows, with its
+  // position among recorded_messages() and the message as it now stands.
+  using MessageObserver = std::function<void(size_t index, const RecordedMessage &)>;
 
   explicit SimTracker(Config config);
   ~SimTracker();
@@ -154,18 +164,42 @@ class SimTracker {
   // when wait_for() returns a packet, the tracker's answer to it has been sent.
   std::vector<ReceivedPacket> received() const;
   std::vector<NodeMessage> node_messages() const;
+  // Forgets the received packets, node messages, command log and stored messages.
   void clear_received();
   // Waits (at most timeout_ms) until a received packet matches; returns it.
   std::optional<ReceivedPacket> wait_for(const std::function<bool(const ReceivedPacket &)> &match,
                                          int timeout_ms) const;
 
+  // --- commands ---
+  // Every command (command packet of type 22) is answered with a command-result status packet
+  // that carries its serial and the result, negated in 16 bits as the display expects. Known
+  // commands answer 0 and unknown ones 1 unless a rule says otherwise. A rule keyed by a whole
+  // command text (any case) wins over one keyed by a command name, its first word.
+  void set_command_rule(const std::string &command, CommandRule rule);
+  void clear_command_rules();
+  // The texts of all commands received, in order of arrival. A command is logged once it has
+  // been answered (or its delayed answer scheduled).
+  std::vector<std::string> command_log() const;
+  // Waits (at most timeout_ms) until at least `count` commands are logged.
+  bool wait_for_commands(size_t count, int timeout_ms) const;
+
+  // --- messages ---
+  // The messages stored so far, as the recording file holds them: one per line, long messages
+  // joined, each stamped with the tracker's receive time in ms plus the packet's time offset.
+  std::vector<RecordedMessage> recorded_messages() const;
+  // Waits (at most timeout_ms) until at least `count` messages are stored.
+  bool wait_for_messages(size_t count, int timeout_ms) const;
+  // Installs the message observer (replacing any earlier one); an empty function removes it.
+  void set_message_observer(MessageObserver observer);
+
   // Installs the handler for a packet type (replacing the built-in one, if any).
   void add_handler(uint8_t packet_type, Handler handler);
-  // Runs the built-in handling of a packet (connect codes and node messages; nothing for other
-  // types): for handlers that extend it rather than replace it.
+  // Runs the built-in handling of a packet (connect codes, node messages, commands and messages;
+  // nothing for other types): for handlers that extend it rather than replace it.
   void run_builtin_handler(const ReceivedPacket &packet);
-  // Tells the packet walk how long packets of a type are (built in: connect 136, node N + 5, key
-  // 32, image S + 25; any other type takes the rest of the datagram or frame).
+  // Tells the packet walk how long packets of a type are (built in: command D + 30, message
+  // L + 31, connect 136, node N + 5, key 32, image S + 25; any other type takes the rest of the
+  // datagram or frame).
   void set_packet_length(uint8_t packet_type, LengthRule rule);
   // Installs the observer (replacing any earlier one); an empty function removes it.
   void set_observer(Observer observer);

@@ -1,5 +1,6 @@
 // The simulated tracker driven by raw sockets on loopback: connect handshake, header filling,
-// TCP greeting and framing, polls, node messages and the recording of received packets.
+// TCP greeting and framing, polls, node messages, the recording of received packets, command
+// results and rules, and message recording.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -451,6 +452,223 @@ TEST(SimTracker, StartRefusesNonLoopbackAndSecondStart) {
   EXPECT_FALSE(twin.start(&error));
   sim->stop();
   EXPECT_TRUE(twin.start(&error)) << error;
+}
+
+// A command packet as the display sends it: 30 + D bytes, D = text length + 1.
+Packet command_pkt(uint32_t serial, const std::string &text,
+                   uint8_t type = lvxsim::kCommandTypeCommand) {
+  Packet p(30 + text.size() + 1, 0);
+  lvx::MutableBytes b(p);
+  lvx::put_u8(b, 0, lvxsim::kCommandPkt);
+  lvx::put_u8(b, 1, 20);
+  lvx::put_u32(b, 4, serial);
+  lvx::put_u8(b, 25, type);
+  lvx::put_u16(b, 26, static_cast<uint16_t>(text.size() + 1));
+  std::memcpy(p.data() + 28, text.data(), text.size());
+  return p;
+}
+
+// A message packet as the display sends it: L + 31 bytes.
+Packet message_pkt(uint32_t serial, int32_t offset_ms, const std::string &text) {
+  Packet p(31 + text.size(), 0);
+  lvx::MutableBytes b(p);
+  lvx::put_u8(b, 0, lvxsim::kMessagePkt);
+  lvx::put_u8(b, 1, 20);
+  lvx::put_u32(b, 4, serial);
+  lvx::put_u32(b, 20, static_cast<uint32_t>(offset_ms));
+  lvx::put_u8(b, 24, 1);
+  lvx::put_u16(b, 26, static_cast<uint16_t>(text.size() + 1));
+  std::memcpy(p.data() + 28, text.data(), text.size());
+  return p;
+}
+
+// A command result as the display reads it.
+struct Result {
+  uint32_t serial = 0;
+  uint16_t status_type = 0;
+  uint16_t field = 0;  // the result, negated in 16 bits
+  std::string text;
+};
+
+std::optional<Result> recv_result(Display &d, int timeout_ms) {
+  auto p = d.recv(timeout_ms);
+  if (!p) return std::nullopt;
+  EXPECT_EQ((*p)[0], lvxsim::kStatusPkt);
+  Result r{lvx::get_u32(*p, 4), lvx::get_u16(*p, 20), lvx::get_u16(*p, 22),
+           text_at(*p, 32, lvx::get_u16(*p, 30))};
+  return r;
+}
+
+TEST(SimTracker, CommandsAnsweredWithTheirSerialAndTheNegatedResult) {
+  auto sim = start_sim(74);
+  Display d;
+  handshake(d, *sim);
+  struct Case {
+    uint32_t serial;
+    const char *text;
+    uint16_t field;
+  };
+  for (const Case &c : {Case{0x01020304, "screen_pixel_coords = 0 0 1023 767", 0},
+                        Case{0xFFFFFFFE, "SAMPLE_RATE 1000", 0},
+                        Case{7, "no_such_command 1", 0xFFFF},  // result 1: unknown command
+                        Case{8, "sample_rate 333", 3}}) {      // result -3: bad value
+    d.send(command_pkt(c.serial, c.text), sim->udp_endpoint());
+    auto r = recv_result(d, 5000);
+    ASSERT_TRUE(r) << c.text;
+    EXPECT_EQ(r->serial, c.serial) << c.text;
+    EXPECT_EQ(r->status_type, lvxsim::kStatusCommandResult) << c.text;
+    EXPECT_EQ(r->field, c.field) << c.text;
+    EXPECT_TRUE(r->text.empty()) << c.text;
+  }
+
+  // Rules: result and reply text; the whole text wins over the name.
+  sim->set_command_rule("echo", {-7, 0, true, "busy now"});
+  sim->set_command_rule("Echo Special", {2, 0, true, ""});
+  d.send(command_pkt(20, "echo hello"), sim->udp_endpoint());
+  auto r = recv_result(d, 5000);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->serial, 20u);
+  EXPECT_EQ(r->field, 7);
+  EXPECT_EQ(r->text, "busy now");
+  d.send(command_pkt(21, "echo special"), sim->udp_endpoint());
+  r = recv_result(d, 5000);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->serial, 21u);
+  EXPECT_EQ(r->field, 0xFFFE);  // result 2
+}
+
+TEST(SimTracker, CommandLogKeepsOrderAndOnlyCommandTexts) {
+  auto sim = start_sim(75);
+  Display d;
+  handshake(d, *sim);
+  // Two commands in one datagram, then a read request and a time request (other command types,
+  // not answered here), then a third command.
+  Packet two = command_pkt(1, "set_idle_mode");
+  Packet second = command_pkt(2, "draw_cross 1 2 15");
+  two.insert(two.end(), second.begin(), second.end());
+  d.send(two, sim->udp_endpoint());
+  d.send(command_pkt(3, "screen_pixel_coords", 21), sim->udp_endpoint());
+  d.send(command_pkt(4, "", 40), sim->udp_endpoint());
+  d.send(command_pkt(5, "close_data_file"), sim->udp_endpoint());
+  ASSERT_TRUE(sim->wait_for_commands(3, 5000));
+  EXPECT_EQ(sim->command_log(),
+            (std::vector<std::string>{"set_idle_mode", "draw_cross 1 2 15", "close_data_file"}));
+  std::vector<uint32_t> answered;
+  for (int i = 0; i < 3; ++i) {
+    auto r = recv_result(d, 5000);
+    ASSERT_TRUE(r);
+    answered.push_back(r->serial);
+  }
+  EXPECT_EQ(answered, (std::vector<uint32_t>{1, 2, 5}));
+  EXPECT_FALSE(d.recv(200));              // the requests got no answer...
+  EXPECT_EQ(sim->received().size(), 6u);  // ...but were recorded (as was the connect request)
+  EXPECT_FALSE(sim->wait_for_commands(4, 100));
+
+  sim->clear_received();
+  EXPECT_TRUE(sim->command_log().empty());
+}
+
+TEST(SimTracker, DelayedAndWithheldCommandResults) {
+  auto sim = start_sim(76);
+  Display d;
+  handshake(d, *sim);
+  sim->set_command_rule("start_recording", {-1, 400, true, ""});
+  sim->set_command_rule("set_idle_mode", {0, 0, false, ""});
+
+  int64_t sent = mono_us();
+  d.send(command_pkt(31, "start_recording 1 1 1 1"), sim->udp_endpoint());
+  d.send(command_pkt(32, "set_idle_mode"), sim->udp_endpoint());  // withheld
+  d.send(command_pkt(33, "echo now"), sim->udp_endpoint());       // answered at once
+  auto first = recv_result(d, 5000);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->serial, 33u);  // the delay holds up nothing else
+  EXPECT_LT(mono_us() - sent, 400000);
+  auto late = recv_result(d, 5000);
+  ASSERT_TRUE(late);
+  EXPECT_GE(mono_us() - sent, 400000);
+  EXPECT_EQ(late->serial, 31u);
+  EXPECT_EQ(late->field, 1);                 // result -1
+  EXPECT_FALSE(d.recv(300));                 // nothing for set_idle_mode...
+  EXPECT_EQ(sim->command_log().size(), 3u);  // ...which was logged all the same
+
+  sim->clear_command_rules();
+  d.send(command_pkt(34, "set_idle_mode"), sim->udp_endpoint());
+  auto r = recv_result(d, 5000);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->serial, 34u);
+  EXPECT_EQ(r->field, 0);
+}
+
+TEST(SimTracker, MessagesStampedAtReceiveTimePlusOffset) {
+  lvxsim::Config c;
+  c.clock_offset_us = 3'000'000'000;  // stamps are on the tracker's clock
+  auto sim = start_sim(77, c);
+  Display d;
+  // Messages need no connection. Each is checked against the receive time of its own packet.
+  struct Case {
+    uint32_t serial;
+    int32_t offset;
+    const char *text;
+  };
+  const Case cases[] = {{101, 20, "TRIALID 1"}, {102, -20, "DISPLAY ON"}, {103, 0, "a\n\nb"}};
+  for (const Case &m : cases) d.send(message_pkt(m.serial, m.offset, m.text), sim->udp_endpoint());
+  ASSERT_TRUE(sim->wait_for_messages(4, 5000));
+  auto packets = sim->received();
+  ASSERT_EQ(packets.size(), 3u);
+  auto stored = sim->recorded_messages();
+  ASSERT_EQ(stored.size(), 4u);
+  const size_t packet_of[] = {0, 1, 2, 2};
+  const char *texts[] = {"TRIALID 1", "DISPLAY ON", "a", "b"};
+  for (size_t i = 0; i < stored.size(); ++i) {
+    const Case &m = cases[packet_of[i]];
+    const auto &p = packets[packet_of[i]];
+    EXPECT_EQ(p.bytes, message_pkt(m.serial, m.offset, m.text));  // the raw view stays
+    EXPECT_EQ(stored[i].text, texts[i]);
+    EXPECT_EQ(stored[i].time_ms, p.tracker_time_us / 1000 + m.offset) << i;
+    EXPECT_EQ(stored[i].offset_ms, m.offset);
+    EXPECT_EQ(stored[i].serial, m.serial);
+  }
+  EXPECT_GE(stored[0].time_ms, 3'000'000 + 20);
+  EXPECT_FALSE(sim->wait_for_messages(5, 100));
+}
+
+TEST(SimTracker, LongMessageJoinedFromSeveralDatagrams) {
+  auto sim = start_sim(78);
+  Display d;
+  handshake(d, *sim);
+  std::vector<std::string> pieces;
+  std::string whole;
+  for (size_t i = 0; i < 3; ++i) {
+    std::string prefix = i == 0 ? "!V LONGMS_ST_9c4 " : "!V LONGMS_CONT_9c4 ";
+    std::string part(i < 2 ? 247 - prefix.size() : 10, static_cast<char>('x' + i));
+    pieces.push_back(prefix + part);
+    whole += part;
+  }
+  // The pieces arrive one per datagram, the last one together with a plain message, and a
+  // command travels in between: neither disturbs the joining.
+  d.send(message_pkt(40, 5, pieces[0]), sim->udp_endpoint());
+  d.send(message_pkt(41, 0, pieces[1]), sim->udp_endpoint());
+  d.send(command_pkt(9, "echo between"), sim->udp_endpoint());
+  Packet last = message_pkt(42, 0, pieces[2]);
+  Packet plain = message_pkt(43, 0, "TRIAL_RESULT 1");
+  last.insert(last.end(), plain.begin(), plain.end());
+  d.send(last, sim->udp_endpoint());
+  ASSERT_TRUE(sim->wait_for([](const auto &p) { return lvx::get_u32(p.bytes, 4) == 43; }, 5000));
+
+  auto stored = sim->recorded_messages();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].text, whole);
+  EXPECT_EQ(stored[0].serial, 40u);
+  EXPECT_EQ(stored[0].offset_ms, 5);
+  auto first = sim->wait_for([](const auto &p) { return lvx::get_u32(p.bytes, 4) == 40; }, 0);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(stored[0].time_ms, first->tracker_time_us / 1000 + 5);
+  EXPECT_EQ(stored[1].text, "TRIAL_RESULT 1");
+  EXPECT_EQ(stored[1].serial, 43u);
+  EXPECT_EQ(sim->command_log(), (std::vector<std::string>{"echo between"}));
+
+  sim->clear_received();
+  EXPECT_TRUE(sim->recorded_messages().empty());
 }
 
 }  // namespace
