@@ -1,5 +1,6 @@
 #include "control/commands.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/c_boundary.h"
 #include "control/command_text.h"
 #include "link/clock.h"
 #include "link/lifecycle.h"
@@ -33,6 +35,8 @@ struct CommandChannel {
   uint32_t serial = 1;
   ResultRing ring;
   char last_text[200] = {};
+  // Count of results filed, so that a waiter can watch for news without taking the lock.
+  std::atomic<uint32_t> filed{0};
 };
 
 CommandChannel &channel() {
@@ -47,9 +51,21 @@ void ResultRing::seed() {
   index_ = 0;
 }
 
-void ResultRing::push(uint32_t serial) {
+ResultRing::Slot ResultRing::push(uint32_t serial) {
   index_ = (index_ + 1) % kResultRingSize;
+  Slot previous = slots_[index_];
   slots_[index_] = Slot{serial, NO_REPLY};
+  return previous;
+}
+
+void ResultRing::retract(uint32_t serial, Slot previous) {
+  if (index_ >= 0 && slots_[index_].serial == serial) {
+    slots_[index_] = previous;
+    index_ = (index_ + kResultRingSize - 1) % kResultRingSize;
+    return;
+  }
+  int i = find(serial);
+  if (i >= 0) slots_[i] = Slot{};
 }
 
 // Searches from the newest slot back to slot 0, then from slot 99 down to the one after the
@@ -100,27 +116,41 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
   return packet;
 }
 
+// The serial is taken and its ring slot written under the link lock, but the packet is sent
+// after the lock is released: the receive thread needs the lock to file the answer, and a
+// tracker on the same machine can answer before the sending thread has left the send call. The
+// slot exists before the packet leaves, so an early answer always finds it; a failed send takes
+// the slot back, leaving the ring as it was.
 int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest) {
   if (dummy_mode()) return 0;
   CommandChannel &c = channel();
-  LinkLockGuard lock;
-  if (!c.ring.seeded()) {
-    c.serial = 1;
-    c.ring.seed();
+  uint32_t serial;
+  ResultRing::Slot previous;
+  {
+    LinkLockGuard lock;
+    if (!c.ring.seeded()) {
+      c.serial = 1;
+      c.ring.seed();
+    }
+    serial = ++c.serial;
+    previous = c.ring.push(serial);
   }
-  uint32_t serial = ++c.serial;
   std::vector<uint8_t> packet = encode_command_packet(serial, type, text, value);
   int16_t r = xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
   add_to_lumavex_log("Sent cmd type=%d result=%d current time = %d '%s' \n", type, r,
                      static_cast<int>(current_time()), text != nullptr ? text : "no text");
-  if (r != 0) return LINK_TERMINATED_RESULT;
-  c.ring.push(serial);
+  if (r != 0) {
+    LinkLockGuard lock;
+    c.ring.retract(serial, previous);
+    return LINK_TERMINATED_RESULT;
+  }
   return serial;
 }
 
 void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length) {
   CommandChannel &c = channel();
   c.ring.file(serial, result);
+  c.filed.fetch_add(1, std::memory_order_release);
   int n = text_length < 0 ? 0 : (text_length > 199 ? 199 : text_length);
   if (text != nullptr && n > 0) std::memcpy(c.last_text, text, static_cast<size_t>(n));
   c.last_text[n] = '\0';
@@ -132,11 +162,17 @@ int16_t get_command_result_for_sn(uint32_t serial) {
 }
 
 int16_t wait_for_result(uint32_t serial, uint32_t msec) {
+  CommandChannel &c = channel();
   uint32_t start = current_time();
+  uint32_t seen = c.filed.load(std::memory_order_acquire);
+  int16_t r = get_command_result_for_sn(serial);
+  if (r != NO_REPLY) return r;
+
   while (current_time() - start <= msec) {
-    int16_t r = get_command_result_for_sn(serial);
+    r = get_command_result_for_sn(serial);
     if (r != NO_REPLY) return r;
-    wait_for_packet();
+    seen = c.filed.load(std::memory_order_acquire);
+    wait_for_packet_unless([&] { return c.filed.load(std::memory_order_acquire) != seen; });
   }
   return NO_REPLY;
 }
@@ -150,13 +186,17 @@ struct SendOutcome {
   bool is_serial;
 };
 
-// Sends a type-22 command to the tracker under the link lock, clearing the mode-ready latch
-// first so that a later mode wait sees only the change this command causes.
+// Sends a type-22 command to the tracker, clearing the mode-ready latch first so that a later
+// mode wait sees only the change this command causes.
 int64_t send_tracker_command(const char *text) {
   LinkRecord &r = link_record();
-  LinkLockGuard lock;
-  r.mode_ready = 0;
-  return send_cmd_pkt(CMD_COMMAND, text, 0, r.tracker_address);
+  LVXADDR to;
+  {
+    LinkLockGuard lock;
+    r.mode_ready = 0;
+    to = r.tracker_address;
+  }
+  return send_cmd_pkt(CMD_COMMAND, text, 0, to);
 }
 
 // The common sending step: applies the rules that skip a command, sends it, and for the two
@@ -207,13 +247,15 @@ int16_t timed_command(uint32_t msec, const char *text) {
 extern "C" {
 
 int16_t lumavex_send_command(const char *text) {
-  lvx::SendOutcome o = lvx::send_command_step(text);
-  if (o.is_serial || o.value > 0) return 0;
-  return static_cast<int16_t>(o.value);
+  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
+    lvx::SendOutcome o = lvx::send_command_step(text);
+    return static_cast<int16_t>(o.is_serial || o.value > 0 ? 0 : o.value);
+  });
 }
 
 int16_t lumavex_timed_command(uint32_t msec, const char *text) {
-  return lvx::timed_command(msec, text);
+  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT,
+                                     [&] { return lvx::timed_command(msec, text); });
 }
 
 int16_t lumavex_command_result(void) {
@@ -233,11 +275,13 @@ int16_t eyecmd_printf(const char *format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  int16_t result = 0;
-  for (const std::string &piece : lvx::command_pieces(text, lvx::max_text_length())) {
-    result = lvx::timed_command(lvx::kFormattedCommandWaitMs, piece.c_str());
-  }
-  return result;
+  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
+    int16_t result = 0;
+    for (const std::string &piece : lvx::command_pieces(text, lvx::max_text_length())) {
+      result = lvx::timed_command(lvx::kFormattedCommandWaitMs, piece.c_str());
+    }
+    return result;
+  });
 }
 
 int16_t lumavex_last_message(char *buf) {

@@ -29,8 +29,15 @@ class ResultRing {
   // Every slot to (0xFFFFFFFF, -1), the newest index to 0.
   void seed();
   bool seeded() const { return index_ >= 0; }
-  // Advances the newest index and writes (serial, NO_REPLY) there.
-  void push(uint32_t serial);
+  struct Slot {
+    uint32_t serial = 0xFFFFFFFF;
+    int16_t result = -1;
+  };
+  // Advances the newest index and writes (serial, NO_REPLY) there; returns what the slot held.
+  Slot push(uint32_t serial);
+  // Takes back a push whose packet was never sent: restores the slot it overwrote when it is
+  // still the newest, else marks it unused so that no result can be filed for it.
+  void retract(uint32_t serial, Slot previous);
   // Files a result for a serial within the late-result window; false when dropped.
   bool file(uint32_t serial, int16_t result);
   // The result for a serial (0: the newest slot), NO_REPLY when not held.
@@ -38,10 +45,6 @@ class ResultRing {
 
  private:
   int find(uint32_t serial) const;
-  struct Slot {
-    uint32_t serial = 0xFFFFFFFF;
-    int16_t result = -1;
-  };
   Slot slots_[kResultRingSize];
   int index_ = -1;
 };

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/byte_io.h"
+#include "common/c_boundary.h"
 #include "control/message_split.h"
 #include "control/relay.h"
 #include "link/lifecycle.h"
@@ -155,7 +156,7 @@ int16_t lumavex_send_message(const char *text) {
 
 int16_t lumavex_send_message_ex(int32_t exectime, const char *text) {
   double when = lvx::exec_time_us(exectime);
-  return lvx::route_locked(text, when);
+  return lvx::at_c_boundary(lvx::kBadText, [&] { return lvx::route_locked(text, when); });
 }
 
 int16_t eyemsg_printf(const char *format, ...) {
@@ -163,9 +164,12 @@ int16_t eyemsg_printf(const char *format, ...) {
   if (format == nullptr) return lvx::kBadText;
   va_list args;
   va_start(args, format);
-  std::string text = lvx::format_message(format, args);
+  int16_t r = lvx::at_c_boundary(lvx::kBadText, [&] {
+    std::string text = lvx::format_message(format, args);
+    return lvx::route_locked(text.c_str(), when);
+  });
   va_end(args);
-  return lvx::route_locked(text.c_str(), when);
+  return r;
 }
 
 int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) {
@@ -173,9 +177,12 @@ int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) {
   if (format == nullptr) return lvx::kBadText;
   va_list args;
   va_start(args, format);
-  std::string text = lvx::format_message(format, args);
+  int16_t r = lvx::at_c_boundary(lvx::kBadText, [&] {
+    std::string text = lvx::format_message(format, args);
+    return lvx::route_locked(text.c_str(), when);
+  });
   va_end(args);
-  return lvx::route_locked(text.c_str(), when);
+  return r;
 }
 
 int16_t lumavex_node_send_message(const LVXADDR *node, const char *text) {
@@ -188,7 +195,7 @@ int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node, cons
   double when = lvx::exec_time_us(exectime);
   if (node == nullptr) return lvx::kBadParameter;
   if (text == nullptr) return lvx::kBadText;
-  return lvx::msg_core(*node, text, when);
+  return lvx::at_c_boundary(lvx::kBadText, [&] { return lvx::msg_core(*node, text, when); });
 }
 
 }  // extern "C"

@@ -511,8 +511,13 @@ int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
 }
 
 void wait_for_packet() {
+  wait_for_packet_unless([] { return false; });
+}
+
+void wait_for_packet_unless(const std::function<bool()> &ready) {
   Transport &t = transport();
   t.waiting.exchange(true);
+  if (ready()) return;
   if (!t.event_exists) {
     std::this_thread::yield();
     return;

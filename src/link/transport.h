@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -47,6 +48,10 @@ int16_t xlink_send(const LVXADDR *dest, const void *packet, int size);
 // Blocks at most 10 ms until the receive thread has dispatched data (returns at once in TCP-only
 // mode, where there is no packet event).
 void wait_for_packet();
+// As wait_for_packet, but announces the wait before asking `ready` and returns at once when it
+// answers true: a packet handled between the caller's last check and the wait then still wakes
+// it, instead of leaving it asleep for the whole 10 ms.
+void wait_for_packet_unless(const std::function<bool()> &ready);
 
 // This machine's IPv4 addresses found when the transport started (at most 16).
 std::vector<IPv4> local_addresses();

@@ -68,8 +68,9 @@ TEST_F(Lifecycle, QuietModeSuppressesCommandsAndLocksWhenNegative) {
   EXPECT_EQ(lumavex_send_command("record_status_message 'hello'"), 0);
   EXPECT_EQ(lumavex_timed_command(200, "more"), 0);
   EXPECT_EQ(lumavex_quiet_mode(0), 1);
-  EXPECT_EQ(lumavex_timed_command(2000, "now_sent"), 0);
-  EXPECT_TRUE(sim().wait_for([](const auto &p) { return is_command(p, "now_sent"); }, 1000));
+  EXPECT_EQ(lumavex_timed_command(2000, "record_status_message 'now'"), 0);
+  EXPECT_TRUE(sim().wait_for(
+      [](const auto &p) { return is_command(p, "record_status_message 'now'"); }, 1000));
   EXPECT_FALSE(sim().wait_for([](const auto &p) { return is_command(p, "more"); }, 10));
   EXPECT_EQ(lumavex_quiet_mode(-1), 0);
   EXPECT_EQ(lumavex_quiet_mode(0), -1);

@@ -41,6 +41,25 @@ TEST(ResultRing, KeepsTheHundredNewestAndDropsResultsOutsideTheWindow) {
   EXPECT_EQ(ring.lookup(70), 5);
 }
 
+TEST(ResultRing, RetractTakesBackAnUnsentCommand) {
+  lvx::ResultRing ring;
+  ring.seed();
+  ring.push(10);
+  ASSERT_TRUE(ring.file(10, -2));
+  lvx::ResultRing::Slot previous = ring.push(11);
+  ring.retract(11, previous);
+  EXPECT_EQ(ring.lookup(0), -2);  // the newest is command 10 again
+  EXPECT_FALSE(ring.file(11, 0));
+
+  // Once another command follows, the unsent one's slot is only marked unused.
+  previous = ring.push(12);
+  ring.push(13);
+  ring.retract(12, previous);
+  EXPECT_FALSE(ring.file(12, 0));
+  EXPECT_TRUE(ring.file(13, 4));
+  EXPECT_EQ(ring.lookup(0), 4);
+}
+
 TEST(StatusPackets, BytesCountedPerType) {
   EXPECT_EQ(lvx::status_packet_size(20, 5), 39);
   EXPECT_EQ(lvx::status_packet_size(22, 0), 34);

@@ -1,0 +1,193 @@
+// Messages against the simulated tracker: time offsets, long and multi-line messages on both
+// packet sizes, formatted messages, bursts, and the modes in which nothing is sent.
+#include <string>
+#include <vector>
+
+#include "common/byte_io.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using simtest::wait_until;
+
+bool is_message(const lvxsim::ReceivedPacket &p) {
+  return p.bytes.size() >= 31 && p.bytes[0] == MESSAGE_PKT;
+}
+
+class Messages : public simtest::SimTest {
+ protected:
+  void connect(uint8_t n, const std::string &version = "LUMAVEX RX 5.7") {
+    lvxsim::Config c;
+    c.version_text = version;
+    start_tracker(n, c);
+    ASSERT_EQ(open_lumavex_connection(0), 0);
+    sim().clear_received();
+  }
+
+  std::vector<lvxsim::ReceivedPacket> message_packets() const {
+    std::vector<lvxsim::ReceivedPacket> out;
+    for (const auto &p : sim_->received())
+      if (is_message(p)) out.push_back(p);
+    return out;
+  }
+
+  static int32_t offset_of(const lvxsim::ReceivedPacket &p) {
+    return static_cast<int32_t>(lvx::get_u32(lvx::Bytes(p.bytes), 20));
+  }
+
+  void check_long_message(uint8_t n, const std::string &version, size_t packets) {
+    connect(n, version);
+    std::string text = letters(600);
+    ASSERT_EQ(lumavex_send_message(text.c_str()), 0);
+    ASSERT_TRUE(sim().wait_for_messages(1, 2000));
+    auto stored = sim().recorded_messages();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].text, text);
+    EXPECT_EQ(message_packets().size(), packets);
+  }
+
+  static std::string letters(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += static_cast<char>('A' + i % 26);
+    return s;
+  }
+};
+
+TEST_F(Messages, ExecTimeOffsetsAndStamps) {
+  connect(52);
+  ASSERT_EQ(lumavex_send_message_ex(20, "TRIAL 1 later"), 0);
+  ASSERT_EQ(lumavex_send_message_ex(-20, "TRIAL 1 earlier"), 0);
+  ASSERT_EQ(lumavex_send_message("TRIAL 1 now"), 0);
+  ASSERT_TRUE(sim().wait_for_messages(3, 2000));
+  auto packets = message_packets();
+  ASSERT_EQ(packets.size(), 3u);
+  // Less than half a millisecond passes between the call and the packet, unless the machine
+  // stalls the thread; then the offset moves down by whole milliseconds.
+  EXPECT_LE(offset_of(packets[0]), 20);
+  EXPECT_GE(offset_of(packets[0]), 19);
+  EXPECT_LE(offset_of(packets[1]), -19);
+  EXPECT_GE(offset_of(packets[1]), -20);
+  EXPECT_LE(offset_of(packets[2]), 0);
+  EXPECT_GE(offset_of(packets[2]), -1);
+  // Serials follow one another.
+  uint32_t first = lvx::get_u32(lvx::Bytes(packets[0].bytes), 4);
+  EXPECT_EQ(lvx::get_u32(lvx::Bytes(packets[2].bytes), 4), first + 2);
+
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), 3u);
+  EXPECT_EQ(stored[0].text, "TRIAL 1 later");
+  EXPECT_EQ(stored[0].offset_ms, offset_of(packets[0]));
+  // The tracker stamps each message at its arrival plus its offset.
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(stored[i].time_ms, packets[i].tracker_time_us / 1000 + offset_of(packets[i]));
+  }
+  EXPECT_LT(stored[1].time_ms, stored[2].time_ms);
+  EXPECT_GT(stored[0].time_ms, stored[2].time_ms);
+}
+
+// A 600-character message is reassembled by the tracker; a large-packet tracker gets it in one
+// packet, a small-packet tracker in three.
+TEST_F(Messages, LongMessageOnALargePacketTracker) {
+  check_long_message(53, "LUMAVEX RX 5.7", 1);
+}
+
+TEST_F(Messages, LongMessageOnASmallPacketTracker) {
+  check_long_message(54, "LUMAVEX RX 4.56", 3);
+}
+
+TEST_F(Messages, MultiLineMessages) {
+  connect(55, "LUMAVEX RX 4.56");
+  ASSERT_EQ(lumavex_send_message("line one\n\nline two\n"), 0);
+  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
+  EXPECT_EQ(message_packets().size(), 2u);
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].text, "line one");
+  EXPECT_EQ(stored[1].text, "line two");
+}
+
+TEST_F(Messages, MultiLineMessagesShareAPacketOnLargePacketTrackers) {
+  connect(56);
+  std::string long_line = letters(300);
+  ASSERT_EQ(eyemsg_printf("start\n%s\nend", long_line.c_str()), 0);
+  ASSERT_TRUE(sim().wait_for_messages(3, 2000));
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), 3u);
+  EXPECT_EQ(stored[0].text, "start");
+  EXPECT_EQ(stored[1].text, long_line);
+  EXPECT_EQ(stored[2].text, "end");
+
+  sim().clear_received();
+  ASSERT_EQ(lumavex_send_message("a\nb"), 0);
+  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
+  EXPECT_EQ(message_packets().size(), 1u);
+}
+
+TEST_F(Messages, FormattedMessagesOfAnyLength) {
+  connect(57);
+  std::string big = letters(1500);
+  ASSERT_EQ(eyemsg_printf("VAR %s", big.c_str()), 0);
+  ASSERT_EQ(eyemsg_printf_ex(-5, "SYNC %d", 7), 0);
+  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].text, "VAR " + big);
+  EXPECT_EQ(stored[1].text, "SYNC 7");
+  EXPECT_LE(stored[1].offset_ms, -4);
+}
+
+TEST_F(Messages, BurstsArriveCompleteAndInOrder) {
+  connect(58);
+  constexpr int kCount = 300;
+  for (int i = 0; i < kCount; ++i) ASSERT_EQ(eyemsg_printf("burst %d", i), 0);
+  ASSERT_TRUE(sim().wait_for_messages(kCount, 5000));
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), static_cast<size_t>(kCount));
+  for (int i = 0; i < kCount; ++i)
+    EXPECT_EQ(stored[static_cast<size_t>(i)].text, "burst " + std::to_string(i));
+  for (int i = 1; i < kCount; ++i) {
+    EXPECT_EQ(stored[static_cast<size_t>(i)].serial, stored[static_cast<size_t>(i - 1)].serial + 1);
+  }
+}
+
+TEST_F(Messages, NothingIsSentInDummyOrQuietModes) {
+  start_tracker(59);
+  EXPECT_EQ(lumavex_node_send_message(nullptr, "x"), LINK_TERMINATED_RESULT);  // not open
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  EXPECT_EQ(lumavex_quiet_mode(2), 0);
+  EXPECT_EQ(lumavex_send_message("quiet"), 0);
+  EXPECT_EQ(lumavex_quiet_mode(1), 2);
+  EXPECT_EQ(lumavex_send_message("commands quiet, messages not"), 0);
+  EXPECT_EQ(lumavex_quiet_mode(0), 1);
+  ASSERT_TRUE(sim().wait_for_messages(1, 2000));
+  ASSERT_EQ(lumavex_close(0), 0);
+
+  ASSERT_EQ(lumavex_dummy_open(), 0);
+  EXPECT_EQ(lumavex_send_message("dummy"), 0);
+  EXPECT_EQ(lumavex_send_message_ex(5, "dummy"), 0);
+  EXPECT_EQ(eyemsg_printf("dummy %d", 1), 0);
+  EXPECT_EQ(eyemsg_printf_ex(5, "dummy %d", 1), 0);
+  LVXADDR tracker = lvx::link_record().tracker_node;
+  EXPECT_EQ(lumavex_node_send_message(&tracker, "dummy"), 0);
+  ASSERT_EQ(lumavex_close(0), 0);
+
+  // Not connected, with the link open: messages go to the configured tracker node.
+  EXPECT_EQ(lumavex_send_message("unconnected"), 0);
+  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].text, "commands quiet, messages not");
+  EXPECT_EQ(stored[1].text, "unconnected");
+}
+
+TEST_F(Messages, NodeMessagesGoStraightToTheNode) {
+  connect(152);
+  LVXADDR tracker = lvx::link_record().tracker_node;
+  EXPECT_EQ(lumavex_node_send_message_ex(10, &tracker, "to the node"), 0);
+  EXPECT_EQ(lumavex_node_send_message_ex(0, nullptr, "no node"), -1);
+  ASSERT_TRUE(sim().wait_for_messages(1, 2000));
+  EXPECT_EQ(sim().recorded_messages()[0].text, "to the node");
+  EXPECT_GE(sim().recorded_messages()[0].offset_ms, 9);
+}
+
+}  // namespace
