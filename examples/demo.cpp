@@ -41,6 +41,46 @@ bool parse(int argc, char **argv, Options *o) {
   return true;
 }
 
+void show_result(const char *what, int16_t result, const char *function) {
+  const char *text = lumavex_get_error(result, function);
+  std::printf("  %-44s -> %d%s%s%s\n", what, result, text && *text ? " (\"" : "",
+              text && *text ? text : "", text && *text ? "\")" : "");
+}
+
+// Sends the kind of commands and messages an experiment sends, then shows what the tracker got.
+void run_commands_and_messages(lvxsim::SimTracker &tracker) {
+  tracker.clear_received();
+  std::printf("commands:\n");
+  show_result("screen_pixel_coords = 0 0 1023 767",
+              lumavex_timed_command(1000, "screen_pixel_coords = 0 0 1023 767"),
+              "lumavex_timed_command");
+  show_result("calibration_type = HV9", eyecmd_printf("calibration_type = HV%d", 9),
+              "eyecmd_printf");
+  show_result("sample_rate 333", lumavex_timed_command(1000, "sample_rate 333"),
+              "lumavex_timed_command");
+  show_result("make_coffee now", lumavex_timed_command(1000, "make_coffee now"),
+              "lumavex_timed_command");
+
+  std::string long_text = "DISPLAY_COORDS_AND_NOTES";
+  for (int i = 0; long_text.size() < 600; ++i) long_text += " item_" + std::to_string(i);
+  lumavex_send_message("TRIALID 1");
+  eyemsg_printf_ex(-20, "DISPLAY ON (shown 20 ms before this call) %d", 1);
+  eyemsg_printf("condition A\nblock 2\n");
+  lumavex_send_message(long_text.c_str());
+  tracker.wait_for_messages(5, 2000);
+
+  std::printf("tracker's command log:\n");
+  for (const std::string &c : tracker.command_log()) std::printf("  \"%s\"\n", c.c_str());
+  std::printf("tracker's recording file (time stamp in tracker ms, offset the message carried):\n");
+  for (const lvxsim::RecordedMessage &m : tracker.recorded_messages()) {
+    std::string shown = m.text.size() > 70 ? m.text.substr(0, 70) + "..." : m.text;
+    std::printf("  MSG %lld (offset %d) %s", static_cast<long long>(m.time_ms), m.offset_ms,
+                shown.c_str());
+    if (m.text.size() > 70) std::printf("  [%zu characters, sent in pieces]", m.text.size());
+    std::printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -102,6 +142,8 @@ int main(int argc, char **argv) {
                 static_cast<int>(m.payload.size()),
                 reinterpret_cast<const char *>(m.payload.data()));
   }
+
+  run_commands_and_messages(tracker);
 
   close_lumavex_connection();
   std::printf("closed: is_connected=%d\n", lumavex_is_connected());
