@@ -363,16 +363,18 @@ struct SimTracker::Impl {
     std::lock_guard<std::mutex> dispatch_lock(dispatch_mu);
     Handler handler;
     {
+      // A command is logged before it is answered, so that whoever has seen the answer finds
+      // the command in the log.
       std::lock_guard<std::mutex> lock(mu);
       auto it = handlers.find(p.bytes[0]);
       if (it != handlers.end()) handler = it->second;
+      if (is_command(p)) commands.emplace_back(command_text(lvx::Bytes(p.bytes)));
     }
     if (handler) handler(owner, p);
     Observer watch;
     {
       std::lock_guard<std::mutex> lock(mu);
       if (owner.config_.record_packets) received.push_back(p);
-      if (is_command(p)) commands.emplace_back(command_text(lvx::Bytes(p.bytes)));
       watch = observer;
     }
     received_cv.notify_all();

@@ -177,8 +177,8 @@ class SimTracker {
   // command text (any case) wins over one keyed by a command name, its first word.
   void set_command_rule(const std::string &command, CommandRule rule);
   void clear_command_rules();
-  // The texts of all commands received, in order of arrival. A command is logged once it has
-  // been answered (or its delayed answer scheduled).
+  // The texts of all commands received, in order of arrival. A command is logged as it arrives,
+  // before it is answered, so whoever has seen its answer finds it here.
   std::vector<std::string> command_log() const;
   // Waits (at most timeout_ms) until at least `count` commands are logged.
   bool wait_for_commands(size_t count, int timeout_ms) const;

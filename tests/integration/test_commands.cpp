@@ -21,6 +21,7 @@ class Commands : public simtest::SimTest {
     ASSERT_EQ(open_lumavex_connection(0), 0);
     // The connection's own command ("link_update_interval = 50") has been answered.
     ASSERT_EQ(lumavex_wait_for_command_result(2000), 0);
+    ASSERT_TRUE(sim().wait_for_commands(1, 2000));  // logged just after it was answered
     sim().clear_received();
   }
 

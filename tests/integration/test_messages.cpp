@@ -39,7 +39,11 @@ class Messages : public simtest::SimTest {
     connect(n, version);
     std::string text = letters(600);
     ASSERT_EQ(lumavex_send_message(text.c_str()), 0);
-    ASSERT_TRUE(sim().wait_for_messages(1, 2000));
+    // The message is stored with its first piece and grows as the others arrive.
+    ASSERT_TRUE(wait_until([&] {
+      auto m = sim().recorded_messages();
+      return !m.empty() && m[0].text.size() >= text.size();
+    }));
     auto stored = sim().recorded_messages();
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].text, text);
