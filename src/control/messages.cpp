@@ -87,7 +87,7 @@ int16_t route_locked(const char *text, double message_time_us) {
 }
 
 // Formats a message of any length.
-std::string format_message(const char *format, va_list args) {
+LVX_PRINTF(1, 0) std::string format_message(const char *format, va_list args) {
   va_list measure;
   va_copy(measure, args);
   int n = std::vsnprintf(nullptr, 0, format, measure);
