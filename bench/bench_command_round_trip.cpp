@@ -19,6 +19,7 @@
 #include "lumavex_core.h"
 #include "platform/clock.h"
 #include "platform/net.h"
+#include "platform/thread_priority.h"
 #include "sim/tracker.h"
 
 namespace {
@@ -33,6 +34,10 @@ constexpr uint16_t kEchoPort = 5890;
 constexpr uint16_t kClientPort = 5891;
 // The same size as the command packet below, so both carry the same bytes.
 constexpr size_t kRequestSize = 30 + sizeof("echo round trip");
+
+// Both answering peers, the echo thread and the simulated tracker, run at the priority that the
+// library's receive thread takes (time critical), as a tracker on its real-time system would.
+constexpr int kPeerPriority = 15;
 
 int g_round_trips = 10000;
 
@@ -77,6 +82,7 @@ void BM_PlainUdpRoundTrip(benchmark::State &state) {
   client.set_receive_timeout_ms(2000);
   std::atomic<bool> stop{false};
   std::thread echo([&] {
+    lvx::platform::set_current_thread_priority(kPeerPriority);
     std::vector<uint8_t> buf(2048);
     while (!stop.load()) {
       Endpoint from;
@@ -109,6 +115,7 @@ void BM_TimedCommandRoundTrip(benchmark::State &state) {
   lvxsim::Config config;
   config.ip = kTrackerIp;
   config.record_packets = false;
+  config.receive_priority = kPeerPriority;
   lvxsim::SimTracker sim(config);
   std::string error;
   if (!sim.start(&error)) {

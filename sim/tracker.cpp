@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/thread_priority.h"
 
 namespace lvxsim {
 
@@ -415,6 +416,8 @@ struct SimTracker::Impl {
   }
 
   void udp_loop(Socket &s) {
+    int priority = config_copy().receive_priority;
+    if (priority != 0) lvx::platform::set_current_thread_priority(priority);
     std::vector<uint8_t> buf(kDatagramBuffer);
     while (!stop_flag.load()) {
       Endpoint from;

@@ -72,6 +72,11 @@ struct Config {
   // Keep every received packet for received() and wait_for(). The stand-alone program turns this
   // off, since it only prints what arrives; the command log and the messages are kept either way.
   bool record_packets = true;
+  // Priority of the tracker's receive threads, in the library's priority numbers (15 time
+  // critical, 0 normal). A real tracker runs on a real-time system; a high priority here keeps
+  // the display's own real-time receive thread from pre-empting the tracker mid-answer when both
+  // run on one machine. Without the privilege the threads stay at normal priority.
+  int receive_priority = 0;
 };
 
 // One packet the tracker received. A datagram or TCP frame that holds several packets gives one

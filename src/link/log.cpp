@@ -4,6 +4,7 @@
 // thread and the application's threads never interleave within a line.
 #include "link/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,9 @@ struct LogState {
   FILE *file = nullptr;
   // Set once the first entry has looked for a log, so the environment is consulted only once.
   bool tried = false;
+  // False once the first entry has looked and no log is open: entries then return without
+  // taking the mutex, which keeps the many trace lines of the receive path cheap.
+  std::atomic<bool> may_write{true};
 };
 
 // Never destroyed, so that a line logged from another static destructor at exit is still safe.
@@ -51,6 +55,7 @@ int16_t set_log_locked(LogState &state, const char *path) {
   std::fprintf(file, "CommandLine:%s\n", platform::command_line().c_str());
   std::fflush(file);
   state.file = file;
+  state.may_write = true;
   return 0;
 }
 
@@ -119,6 +124,7 @@ void add_to_lumavex_log(const char *format, ...) {
   if (format == nullptr) return;
   try {
     lvx::LogState &state = lvx::log_state();
+    if (!state.may_write.load(std::memory_order_relaxed)) return;
     std::lock_guard<std::mutex> guard(state.mutex);
     if (state.file == nullptr && !state.tried) {
       // A null path lets lumavex_set_log fall back on the command-line switch.
@@ -127,7 +133,10 @@ void add_to_lumavex_log(const char *format, ...) {
       lvx::set_log_locked(state, path.empty() ? nullptr : path.c_str());
       state.tried = true;
     }
-    if (state.file == nullptr) return;
+    if (state.file == nullptr) {
+      state.may_write = false;
+      return;
+    }
     const std::string prefix = lvx::format_log_prefix(current_double_usec());
     std::fputs(prefix.c_str(), state.file);
     va_list args;
