@@ -39,6 +39,13 @@ TEST(PublicApi, ConnectsThroughTheSharedLibrary) {
   uint32_t ms = current_micro(&t);
   EXPECT_EQ(t.msec, ms);
   EXPECT_LT(t.usec, 1000);
+
+  EXPECT_EQ(lumavex_timed_command(2000, "clear_screen 0"), 0);
+  EXPECT_EQ(lumavex_timed_command(2000, "brew_coffee"), 1);
+  EXPECT_STREQ(lumavex_get_error(1, "lumavex_timed_command"), "Unknown Command");
+  EXPECT_EQ(eyemsg_printf("TRIALID %d", 7), 0);
+  ASSERT_TRUE(sim.wait_for_messages(1, 2000));
+  EXPECT_EQ(sim.recorded_messages()[0].text, "TRIALID 7");
   close_lumavex_connection();
   EXPECT_EQ(lumavex_is_connected(), 0);
 }
