@@ -98,6 +98,15 @@ LVX_PRINTF(1, 0) std::string format_message(const char *format, va_list args) {
   return text;
 }
 
+// Formats a message and routes it; the time was taken before formatting.
+LVX_PRINTF(2, 0) int16_t route_formatted(double message_time_us, const char *format, va_list args) {
+  if (format == nullptr) return kBadText;
+  return at_c_boundary(kBadText, [&] {
+    std::string text = format_message(format, args);
+    return route_locked(text.c_str(), message_time_us);
+  });
+}
+
 double exec_time_us(int32_t exectime_ms) {
   return current_double_usec() + exectime_ms * 1000.0;
 }
@@ -161,26 +170,18 @@ int16_t lumavex_send_message_ex(int32_t exectime, const char *text) {
 
 int16_t eyemsg_printf(const char *format, ...) {
   double when = lvx::exec_time_us(0);
-  if (format == nullptr) return lvx::kBadText;
   va_list args;
   va_start(args, format);
-  int16_t r = lvx::at_c_boundary(lvx::kBadText, [&] {
-    std::string text = lvx::format_message(format, args);
-    return lvx::route_locked(text.c_str(), when);
-  });
+  int16_t r = lvx::route_formatted(when, format, args);
   va_end(args);
   return r;
 }
 
 int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) {
   double when = lvx::exec_time_us(exectime);
-  if (format == nullptr) return lvx::kBadText;
   va_list args;
   va_start(args, format);
-  int16_t r = lvx::at_c_boundary(lvx::kBadText, [&] {
-    std::string text = lvx::format_message(format, args);
-    return lvx::route_locked(text.c_str(), when);
-  });
+  int16_t r = lvx::route_formatted(when, format, args);
   va_end(args);
   return r;
 }

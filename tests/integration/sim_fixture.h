@@ -59,6 +59,18 @@ class SimTest : public testing::Test {
     ASSERT_EQ(set_lumavex_address(dotted(config.ip).c_str()), 0);
   }
 
+  // Starts tracker n with the given model and version text and connects to it. Returns once the
+  // connection's own command has been answered, with the tracker's records emptied.
+  void connect_to_tracker(uint8_t n, const std::string &version = "LUMAVEX RX 5.7") {
+    lvxsim::Config c;
+    c.version_text = version;
+    start_tracker(n, c);
+    ASSERT_EQ(open_lumavex_connection(0), 0);
+    ASSERT_EQ(lumavex_wait_for_command_result(2000), 0);  // "link_update_interval = 50"
+    ASSERT_TRUE(sim().wait_for_commands(1, 2000));
+    sim().clear_received();
+  }
+
   // Selects the TCP-only transport; false (and the test is skipped) when this process has
   // already started the network, which makes the choice permanent.
   bool use_tcp() { return set_lumavex_tcp_only(1) == 0; }

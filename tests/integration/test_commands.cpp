@@ -14,17 +14,6 @@ using simtest::wait_until;
 
 class Commands : public simtest::SimTest {
  protected:
-  void connect(uint8_t n, const std::string &version = "LUMAVEX RX 5.7") {
-    lvxsim::Config c;
-    c.version_text = version;
-    start_tracker(n, c);
-    ASSERT_EQ(open_lumavex_connection(0), 0);
-    // The connection's own command ("link_update_interval = 50") has been answered.
-    ASSERT_EQ(lumavex_wait_for_command_result(2000), 0);
-    ASSERT_TRUE(sim().wait_for_commands(1, 2000));  // logged just after it was answered
-    sim().clear_received();
-  }
-
   static CommandRule rule(int16_t result, int delay_ms = 0, bool reply = true,
                           std::string text = {}) {
     CommandRule r;
@@ -51,7 +40,7 @@ TEST_F(Commands, ResultRingBeforeAndAfterTheFirstCommand) {
 }
 
 TEST_F(Commands, ResultsCodesAndTexts) {
-  connect(21);
+  connect_to_tracker(21);
   sim().set_command_rule("calibration_type", rule(-3, 0, true, "bad calibration type"));
   EXPECT_EQ(lumavex_timed_command(2000, "calibration_type = HX"), -3);
   char text[200] = {};
@@ -71,7 +60,7 @@ TEST_F(Commands, ResultsCodesAndTexts) {
 }
 
 TEST_F(Commands, SendWithoutWaitingThenReadTheResult) {
-  connect(22);
+  connect_to_tracker(22);
   sim().set_command_rule("echo", rule(-2, 100));
   EXPECT_EQ(lumavex_send_command("echo hello"), 0);
   EXPECT_EQ(lumavex_command_result(), NO_REPLY);
@@ -80,7 +69,7 @@ TEST_F(Commands, SendWithoutWaitingThenReadTheResult) {
 }
 
 TEST_F(Commands, TimeOutThenLateResult) {
-  connect(23);
+  connect_to_tracker(23);
   sim().set_command_rule("record_status_message", rule(0, 0, false));
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lumavex_timed_command(100, "record_status_message 'silent'"), NO_REPLY);
@@ -98,7 +87,7 @@ TEST_F(Commands, TimeOutThenLateResult) {
 }
 
 TEST_F(Commands, ResultsFarBehindTheNewestSerialAreDropped) {
-  connect(24);
+  connect_to_tracker(24);
   sim().set_command_rule("echo", rule(0, 0, false));
   ASSERT_EQ(lumavex_send_command("echo first"), 0);
   auto first =
@@ -117,8 +106,8 @@ TEST_F(Commands, ResultsFarBehindTheNewestSerialAreDropped) {
 }
 
 TEST_F(Commands, SkippedAndRefusedCommands) {
-  connect(25, "LUMAVEX RX 4.56");  // 248-byte texts
-  sim().set_mode(1, 0);            // the tracker is idle
+  connect_to_tracker(25, "LUMAVEX RX 4.56");  // 248-byte texts
+  sim().set_mode(1, 0);                       // the tracker is idle
   EXPECT_EQ(lumavex_timed_command(2000, "echo idle"), 0);
   ASSERT_EQ(lumavex_tracker_mode(), 1);
   EXPECT_EQ(lumavex_send_command("set_idle_mode"), 0);
@@ -141,13 +130,13 @@ TEST_F(Commands, SkippedAndRefusedCommands) {
 }
 
 TEST_F(Commands, LargePacketTrackersTakeLongerTexts) {
-  connect(26);
+  connect_to_tracker(26);
   EXPECT_EQ(lumavex_timed_command(2000, std::string(991, 'e').c_str()), 1);  // sent, unknown
   EXPECT_EQ(lumavex_timed_command(100, std::string(992, 'e').c_str()), -3);
 }
 
 TEST_F(Commands, EyeVideoOnWaitsForItsResult) {
-  connect(27);
+  connect_to_tracker(27);
   sim().set_command_rule("enable_eye_video_stream", rule(-8, 200));
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lumavex_send_command("enable_eye_video_stream = yes"), -8);
@@ -163,7 +152,7 @@ TEST_F(Commands, EyeVideoOnWaitsForItsResult) {
 }
 
 TEST_F(Commands, SampleRateWaitsOnlyOnFourthGenerationTrackers) {
-  connect(28, "LUMAVEX T 6.30");
+  connect_to_tracker(28, "LUMAVEX T 6.30");
   sim().set_command_rule("sample_rate", rule(-9, 200));
   EXPECT_EQ(lumavex_send_command("sample_rate 2000"), -9);
   EXPECT_EQ(lumavex_command_result(), -9);
@@ -172,14 +161,14 @@ TEST_F(Commands, SampleRateWaitsOnlyOnFourthGenerationTrackers) {
 }
 
 TEST_F(Commands, SampleRateIsAPlainCommandElsewhere) {
-  connect(29);
+  connect_to_tracker(29);
   sim().set_command_rule("sample_rate", rule(0, 2000));
   EXPECT_EQ(lumavex_send_command("sample_rate 2000"), 0);
   EXPECT_EQ(lumavex_command_result(), NO_REPLY);
 }
 
 TEST_F(Commands, EyecmdPrintfSplitsOnlyForSmallPacketTrackers) {
-  connect(120, "LUMAVEX RX 4.56");
+  connect_to_tracker(120, "LUMAVEX RX 4.56");
   sim().set_command_rule("b", rule(-2));
   EXPECT_EQ(eyecmd_printf("a\n%s", "b"), -2);  // the last piece's result
   EXPECT_EQ(eyecmd_printf("x 'a\nb'"), 1);     // a quoted part: one command
@@ -188,7 +177,7 @@ TEST_F(Commands, EyecmdPrintfSplitsOnlyForSmallPacketTrackers) {
 }
 
 TEST_F(Commands, EyecmdPrintfSendsOneCommandToLargePacketTrackers) {
-  connect(121);
+  connect_to_tracker(121);
   EXPECT_EQ(eyecmd_printf("clear_screen %d\ndraw_cross %d %d", 0, 512, 384), 0);
   EXPECT_EQ(sim().command_log(), std::vector<std::string>{"clear_screen 0\ndraw_cross 512 384"});
   // Formatted output beyond 992 characters is cut, which the tracker then refuses as too long.

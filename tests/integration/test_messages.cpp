@@ -16,14 +16,6 @@ bool is_message(const lvxsim::ReceivedPacket &p) {
 
 class Messages : public simtest::SimTest {
  protected:
-  void connect(uint8_t n, const std::string &version = "LUMAVEX RX 5.7") {
-    lvxsim::Config c;
-    c.version_text = version;
-    start_tracker(n, c);
-    ASSERT_EQ(open_lumavex_connection(0), 0);
-    sim().clear_received();
-  }
-
   std::vector<lvxsim::ReceivedPacket> message_packets() const {
     std::vector<lvxsim::ReceivedPacket> out;
     for (const auto &p : sim_->received())
@@ -36,7 +28,7 @@ class Messages : public simtest::SimTest {
   }
 
   void check_long_message(uint8_t n, const std::string &version, size_t packets) {
-    connect(n, version);
+    connect_to_tracker(n, version);
     std::string text = letters(600);
     ASSERT_EQ(lumavex_send_message(text.c_str()), 0);
     // The message is stored with its first piece and grows as the others arrive.
@@ -58,7 +50,7 @@ class Messages : public simtest::SimTest {
 };
 
 TEST_F(Messages, ExecTimeOffsetsAndStamps) {
-  connect(52);
+  connect_to_tracker(52);
   ASSERT_EQ(lumavex_send_message_ex(20, "TRIAL 1 later"), 0);
   ASSERT_EQ(lumavex_send_message_ex(-20, "TRIAL 1 earlier"), 0);
   ASSERT_EQ(lumavex_send_message("TRIAL 1 now"), 0);
@@ -100,7 +92,7 @@ TEST_F(Messages, LongMessageOnASmallPacketTracker) {
 }
 
 TEST_F(Messages, MultiLineMessages) {
-  connect(55, "LUMAVEX RX 4.56");
+  connect_to_tracker(55, "LUMAVEX RX 4.56");
   ASSERT_EQ(lumavex_send_message("line one\n\nline two\n"), 0);
   ASSERT_TRUE(sim().wait_for_messages(2, 2000));
   EXPECT_EQ(message_packets().size(), 2u);
@@ -111,7 +103,7 @@ TEST_F(Messages, MultiLineMessages) {
 }
 
 TEST_F(Messages, MultiLineMessagesShareAPacketOnLargePacketTrackers) {
-  connect(56);
+  connect_to_tracker(56);
   std::string long_line = letters(300);
   ASSERT_EQ(eyemsg_printf("start\n%s\nend", long_line.c_str()), 0);
   ASSERT_TRUE(sim().wait_for_messages(3, 2000));
@@ -128,7 +120,7 @@ TEST_F(Messages, MultiLineMessagesShareAPacketOnLargePacketTrackers) {
 }
 
 TEST_F(Messages, FormattedMessagesOfAnyLength) {
-  connect(57);
+  connect_to_tracker(57);
   std::string big = letters(1500);
   ASSERT_EQ(eyemsg_printf("VAR %s", big.c_str()), 0);
   ASSERT_EQ(eyemsg_printf_ex(-5, "SYNC %d", 7), 0);
@@ -141,7 +133,7 @@ TEST_F(Messages, FormattedMessagesOfAnyLength) {
 }
 
 TEST_F(Messages, BurstsArriveCompleteAndInOrder) {
-  connect(58);
+  connect_to_tracker(58);
   constexpr int kCount = 300;
   for (int i = 0; i < kCount; ++i) ASSERT_EQ(eyemsg_printf("burst %d", i), 0);
   ASSERT_TRUE(sim().wait_for_messages(kCount, 5000));
@@ -185,7 +177,7 @@ TEST_F(Messages, NothingIsSentInDummyOrQuietModes) {
 }
 
 TEST_F(Messages, NodeMessagesGoStraightToTheNode) {
-  connect(152);
+  connect_to_tracker(152);
   LVXADDR tracker = lvx::link_record().tracker_node;
   EXPECT_EQ(lumavex_node_send_message_ex(10, &tracker, "to the node"), 0);
   EXPECT_EQ(lumavex_node_send_message_ex(0, nullptr, "no node"), -1);
