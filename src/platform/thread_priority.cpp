@@ -26,4 +26,24 @@ bool set_current_thread_priority(int priority) {
   return set_thread_priority(pthread_self(), priority);
 }
 
+bool pin_current_thread(int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (cpu < 0) {
+    for (size_t i = 0; i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
+  } else if (cpu < CPU_SETSIZE) {
+    CPU_SET(static_cast<size_t>(cpu), &set);
+  } else {
+    return false;
+  }
+  return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
+int available_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return CPU_COUNT(&set);
+}
+
 }  // namespace lvx::platform

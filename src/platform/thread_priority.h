@@ -14,4 +14,11 @@ bool set_thread_priority(std::thread::native_handle_type thread, int priority);
 // The same for the calling thread.
 bool set_current_thread_priority(int priority);
 
+// Keeps the calling thread, and the threads it starts from now on, on one processor (numbered
+// from 0); a negative number lets it run anywhere again. False when the processor does not exist.
+bool pin_current_thread(int cpu);
+
+// The number of processors this process may run on.
+int available_processors();
+
 }  // namespace lvx::platform
