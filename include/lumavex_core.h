@@ -104,6 +104,408 @@ typedef struct {
 /** Largest payload of one node message, in bytes. */
 #define LUMAVEX_MAX_NODE_MESSAGE 420
 
+/* ---- Data stream records -------------------------------------------------------------------- */
+
+/** A value the tracker did not send: -32768 in integer fields, -32768.0 in float fields. */
+#define MISSING_VALUE (-32768)
+
+/** Sample flags (the flags field of a sample). */
+#define SF_LEFT 0x8000        /**< left-eye values present */
+#define SF_RIGHT 0x4000       /**< right-eye values present */
+#define SF_FULL_TIME 0x2000   /**< 32-bit time on the wire */
+#define SF_PUPIL_XY 0x1000    /**< pupil x/y present */
+#define SF_HREF_XY 0x0800     /**< head-referenced x/y present */
+#define SF_GAZE_XY 0x0400     /**< gaze x/y present */
+#define SF_RESOLUTION 0x0200  /**< resolution present */
+#define SF_PUPIL_SIZE 0x0100  /**< pupil sizes present */
+#define SF_STATUS 0x0080      /**< status word present */
+#define SF_INPUT 0x0040       /**< input word present */
+#define SF_BUTTONS 0x0020     /**< buttons word present */
+#define SF_AUX 0x0010         /**< aux type and words present */
+#define SF_BLOCKS 0x0008      /**< extension blocks present */
+#define SF_SKIP_CHUNKS 0x0004 /**< skipped chunks present */
+#define SF_HALF_MS 0x0002 /**< same full time as the sample before: the time is really +0.5 ms */
+#define SF_SAMPLE 0x0001  /**< always set in a sample */
+
+/** Event read flags (the read field of a parsed event). */
+#define RF_START 0x0001
+#define RF_END 0x0002
+#define RF_AVG 0x0004
+#define RF_START_POS 0x0008
+#define RF_END_POS 0x0010
+#define RF_AVG_POS 0x0020
+#define RF_END_TIME 0x0040
+#define RF_PUPIL_SIZE 0x0080
+#define RF_VELOCITY 0x0100
+#define RF_RESOLUTION 0x0200
+#define RF_PUPIL_XY 0x0400 /**< position slots hold unscaled pupil coordinates */
+#define RF_HREF_XY 0x0800
+#define RF_GAZE_XY 0x1000 /**< position slots hold gaze */
+#define RF_STATUS 0x2000
+#define RF_EXTENDED 0x4000
+
+/** Record types. 1..10 are parsed events: 1 start blink, 2 end blink, 3 start saccade, 4 end
+ *  saccade, 5 start fixation, 6 end fixation, 7 fixation update, 8..10 further parsed events. */
+#define STARTBLINK 1
+#define ENDBLINK 2
+#define STARTSACC 3
+#define ENDSACC 4
+#define STARTFIX 5
+#define ENDFIX 6
+#define FIXUPDATE 7
+#define EV_SAMPLE_BLOCK_START 15
+#define EV_SAMPLE_BLOCK_END 16
+#define EV_EVENT_BLOCK_START 17
+#define EV_EVENT_BLOCK_END 18
+#define EV_MESSAGE 24
+#define EV_BUTTONS 25
+#define EV_INPUT 28
+#define EV_LOST_DATA 63 /**< data was lost before the next record */
+#define EV_SAMPLE 200
+
+/** A sample in float form (type 200). Per-eye arrays: index 0 left, 1 right. */
+typedef struct {
+  uint32_t time; /**< tracker time, ms */
+  int16_t type;
+  uint16_t flags;
+  float pupil_x[2];
+  float pupil_y[2];
+  float href_x[2];
+  float href_y[2];
+  float pupil_size[2];
+  float gaze_x[2];
+  float gaze_y[2];
+  float res_x;
+  float res_y;
+  uint16_t status;
+  uint16_t input;
+  uint16_t buttons;
+  uint16_t aux_type;
+  uint16_t aux_data[8];
+  float extra_a[2][3];
+  uint32_t extra_word;
+  float extra_b[2][3];
+  float extra_c[2];
+  float extra_d[2][2];
+  float extra3_lead[2];
+  float extra3_point[2];
+  float extra3_points[5][2];
+} float_sample;
+
+/** A parsed event in float form (types 1..10). */
+typedef struct {
+  uint32_t time; /**< record time: the end time for end events, else the start time */
+  int16_t type;
+  uint16_t read; /**< RF_ flags */
+  int16_t eye;   /**< 0 left, 1 right, -1 neither */
+  uint32_t start_time;
+  uint32_t end_time;
+  float start_href_x, start_href_y;
+  float start_x, start_y;
+  float start_pupil_size;
+  float end_href_x, end_href_y;
+  float end_x, end_y;
+  float end_pupil_size;
+  float avg_href_x, avg_href_y;
+  float avg_x, avg_y;
+  float avg_pupil_size;
+  float avg_velocity;
+  float peak_velocity;
+  float start_velocity;
+  float end_velocity;
+  float start_res_x;
+  float end_res_x;
+  float start_res_y;
+  float end_res_y;
+  uint16_t status; /**< 0x8000 when absent */
+  float ext_pairs_a[3][2];
+  float ext_pairs_b[3][2];
+  float ext_triplets_a[3][3];
+  float ext_triplets_b[3][3];
+} float_event;
+
+/** A message from the recording (type 24). */
+typedef struct {
+  uint32_t time;
+  int16_t type;
+  uint16_t length; /**< characters in text, at most 255 */
+  char text[260];  /**< NUL-terminated */
+} message_event;
+
+/** A button, input or lost-data record (types 25, 28, 63 and other types). */
+typedef struct {
+  uint32_t time;
+  int16_t type;
+  uint16_t data;
+} io_event;
+
+/** The sample cut after aux_data (96 bytes), and the event cut after status (116 bytes). */
+typedef struct {
+  uint32_t time;
+  int16_t type;
+  uint16_t flags;
+  float pupil_x[2];
+  float pupil_y[2];
+  float href_x[2];
+  float href_y[2];
+  float pupil_size[2];
+  float gaze_x[2];
+  float gaze_y[2];
+  float res_x;
+  float res_y;
+  uint16_t status;
+  uint16_t input;
+  uint16_t buttons;
+  uint16_t aux_type;
+  uint16_t aux_data[8];
+} compact_float_sample;
+
+typedef struct {
+  uint32_t time;
+  int16_t type;
+  uint16_t read;
+  int16_t eye;
+  uint32_t start_time;
+  uint32_t end_time;
+  float start_href_x, start_href_y;
+  float start_x, start_y;
+  float start_pupil_size;
+  float end_href_x, end_href_y;
+  float end_x, end_y;
+  float end_pupil_size;
+  float avg_href_x, avg_href_y;
+  float avg_x, avg_y;
+  float avg_pupil_size;
+  float avg_velocity;
+  float peak_velocity;
+  float start_velocity;
+  float end_velocity;
+  float start_res_x;
+  float end_res_x;
+  float start_res_y;
+  float end_res_y;
+  uint16_t status;
+} compact_float_event;
+
+/** One 268-byte slot: any float-form record. Batch readers fill arrays of these. */
+typedef union {
+  struct {
+    uint32_t time;
+    int16_t type;
+  } head;
+  float_sample fs;
+  float_event fe;
+  message_event im;
+  io_event io;
+  uint8_t raw[268];
+} float_data;
+
+/** Double forms: every 32-bit time becomes a double in ms (a sample with SF_HALF_MS gets +0.5). */
+typedef struct {
+  double time;
+  int16_t type;
+  uint16_t flags;
+  float pupil_x[2];
+  float pupil_y[2];
+  float href_x[2];
+  float href_y[2];
+  float pupil_size[2];
+  float gaze_x[2];
+  float gaze_y[2];
+  float res_x;
+  float res_y;
+  uint16_t status;
+  uint16_t input;
+  uint16_t buttons;
+  uint16_t aux_type;
+  uint16_t aux_data[8];
+  float extra_a[2][3];
+  uint32_t extra_word;
+  float extra_b[2][3];
+  float extra_c[2];
+  float extra_d[2][2];
+  float extra3_lead[2];
+  float extra3_point[2];
+  float extra3_points[5][2];
+} double_sample;
+
+typedef struct {
+  double time;
+  int16_t type;
+  uint16_t flags;
+  float pupil_x[2];
+  float pupil_y[2];
+  float href_x[2];
+  float href_y[2];
+  float pupil_size[2];
+  float gaze_x[2];
+  float gaze_y[2];
+  float res_x;
+  float res_y;
+  uint16_t status;
+  uint16_t input;
+  uint16_t buttons;
+  uint16_t aux_type;
+  uint16_t aux_data[8];
+} compact_double_sample;
+
+typedef struct {
+  double time;
+  int16_t type;
+  uint16_t read;
+  int16_t eye;
+  double start_time;
+  double end_time;
+  float start_href_x, start_href_y;
+  float start_x, start_y;
+  float start_pupil_size;
+  float end_href_x, end_href_y;
+  float end_x, end_y;
+  float end_pupil_size;
+  float avg_href_x, avg_href_y;
+  float avg_x, avg_y;
+  float avg_pupil_size;
+  float avg_velocity;
+  float peak_velocity;
+  float start_velocity;
+  float end_velocity;
+  float start_res_x;
+  float end_res_x;
+  float start_res_y;
+  float end_res_y;
+  uint16_t status;
+  float ext_pairs_a[3][2];
+  float ext_pairs_b[3][2];
+  float ext_triplets_a[3][3];
+  float ext_triplets_b[3][3];
+} double_event;
+
+typedef struct {
+  double time;
+  int16_t type;
+  uint16_t length;
+  char text[260];
+} double_message_event;
+
+typedef struct {
+  double time;
+  int16_t type;
+  uint16_t data;
+} double_io_event;
+
+/** One 272-byte slot: any double-form record. */
+typedef union {
+  struct {
+    double time;
+    int16_t type;
+  } head;
+  double_sample fs;
+  double_event fe;
+  double_message_event im;
+  double_io_event io;
+  uint8_t raw[272];
+} double_data;
+
+/** The last decoded item as lumavex_get_next_data copies it out: the tracker's integer values
+ *  before scaling. Per-eye arrays: index 0 left, 1 right. */
+typedef struct {
+  uint32_t time;
+  int16_t type;
+  uint16_t flags;
+  int16_t pupil_x[2], pupil_y[2];
+  int16_t href_x[2], href_y[2];
+  uint16_t pupil_size[2];
+  int16_t gaze_x[2], gaze_y[2];
+  uint16_t res_x, res_y;
+  uint16_t status, input, buttons, aux_type;
+  uint16_t aux_data[8];
+  float block[12];     /**< block values 1..12 */
+  uint32_t block_word; /**< word of a type-2 block */
+  float block2[6];     /**< block-2 values 1..6 */
+  float float_gaze_x[2], float_gaze_y[2];
+  float block3[14]; /**< two lead values, the point (x, y), five points (x1..x5, y1..y5) */
+} link_sample_item;
+
+typedef struct {
+  uint32_t time;
+  int16_t type;
+  uint16_t read;
+  int16_t eye;
+  uint32_t start_time;
+  uint32_t end_time;
+  int16_t start_href_x, start_href_y, start_x, start_y;
+  uint16_t start_pupil_size;
+  int16_t end_href_x, end_href_y, end_x, end_y;
+  uint16_t end_pupil_size;
+  int16_t avg_href_x, avg_href_y, avg_x, avg_y;
+  uint16_t avg_pupil_size;
+  int16_t avg_velocity, peak_velocity, start_velocity, end_velocity;
+  int16_t start_res_x, end_res_x, start_res_y, end_res_y;
+  uint16_t status;
+  float extended[36];
+} link_event_item;
+
+typedef union {
+  struct {
+    uint32_t time;
+    int16_t type;
+  } head;
+  link_sample_item sample;
+  link_event_item event;
+  message_event message;
+  io_event io;
+  uint8_t raw[268];
+} link_data_item;
+
+/** The data-stream status that lumavex_data_status returns. */
+typedef struct {
+  uint32_t status_time;     /**< time carried by the last block marker */
+  uint32_t record_version;  /**< always 2 */
+  uint16_t sample_rate_x10; /**< sample rate in tenths of Hz */
+  uint16_t sample_block_word;
+  uint16_t position_prescaler; /**< gaze and resolution divisor; 10 after a reset */
+  uint16_t velocity_prescaler; /**< velocity divisor; 10 after a reset */
+  uint16_t pupil_prescaler;    /**< 1 after a reset */
+  uint16_t rate_word;
+  uint16_t sample_data_flags;
+  uint16_t event_data_flags;
+  uint16_t event_type_flags;
+  uint8_t in_sample_block;
+  uint8_t in_event_block;
+  uint8_t left_eye_present;
+  uint8_t right_eye_present;
+  uint16_t gap_types; /**< kinds of items discarded before the last read: 0x8000 samples,
+                           0x4000 events, 0x2000 block markers */
+  uint16_t last_kind;
+  uint16_t last_size;
+  uint16_t control_read;
+  uint16_t first_in_block;
+  uint32_t last_item_time;
+  uint16_t last_item_type;
+  uint16_t last_item_read;
+  link_data_item last_item;
+  uint32_t block_number;
+  uint32_t block_sample_count;
+  uint32_t block_event_count;
+  uint16_t last_res_x, last_res_y;
+  uint16_t last_pupil_size[2];
+  uint16_t last_status;
+  uint16_t queued_samples;
+  uint16_t queued_events;
+  uint32_t queue_size;
+  uint32_t queue_free;
+  uint32_t last_receive_time; /**< tracker time of the last data packet */
+  uint8_t samples_on;
+  uint8_t events_on;
+  uint16_t packet_flags;
+  /* The header echo of the tracker's last packet. */
+  uint16_t header_word16;
+  uint16_t header_word14;
+  uint8_t header_byte18;
+  uint8_t header_byte19;
+  uint16_t tracker_mode_word; /**< bit 15 set once a block marker carried the mode */
+} link_state;
+
 /* ==== Connection ============================================================================ */
 
 /** Opens the link system and, by mode, connects: 0 connect to the tracker; positive (other than
@@ -236,6 +638,67 @@ LVX_API int16_t lumavex_node_send_message(const LVXADDR *node, const char *text)
 /** As lumavex_node_send_message, with the time stamp moved by exectime milliseconds. */
 LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
                                              const char *text);
+
+/* ==== Data stream ========================================================================== */
+
+/* While the tracker records, samples and events arrive on the receive thread and wait in the
+ * data queue (10,000,000 bytes) until the application reads them. When the queue is full the
+ * oldest items are discarded; the next read then delivers a record of type EV_LOST_DATA first.
+ * "Not ready" below means dummy mode or a link system that is not open. */
+
+/** Takes the next item. Returns its record type, or 0 when nothing is queued or not ready. When
+ *  buf is not null it receives the raw decoded item (link_data_item, last_size bytes). */
+LVX_API int lumavex_get_next_data(void *buf);
+/** The record last read, in float form (a float_data slot; compact records after
+ *  open_lumavex_system(20000, ...)). Returns its type (0 none). Takes nothing from the queue. */
+LVX_API int16_t lumavex_get_float_data(void *buf);
+/** The record last read, in double form (a double_data slot). Returns its type (0 none). */
+LVX_API int16_t lumavex_get_double_data(void *buf);
+/** Takes up to max items without waiting into consecutive float_data slots; returns the count. */
+LVX_API int16_t lumavex_get_all_float_data(void *buf, int max);
+/** As lumavex_get_all_float_data, but while the queue is empty waits up to wait rounds of at most
+ *  10 ms each (0 means 20). With a null buf takes one item and returns its type. */
+LVX_API int16_t lumavex_wait_for_next_data(void *buf, int max, int wait);
+/** As lumavex_wait_for_next_data into consecutive double_data slots. With a null buf takes one
+ *  item (waiting wait rounds, 0 none) and returns its type. */
+LVX_API int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait);
+
+/** The newest sample, without touching the queue: 1 a new sample, 0 the same one as the previous
+ *  call, -1 none yet or not ready. Forms: compact_float_sample, float_sample (2),
+ *  compact_double_sample (its first 100 bytes), double_sample (2). A null buf gives the result
+ *  only. */
+LVX_API int16_t lumavex_newest_float_sample(void *buf);
+LVX_API int16_t lumavex_newest_float_sample2(void *buf);
+LVX_API int16_t lumavex_newest_double_sample(void *buf);
+LVX_API int16_t lumavex_newest_double_sample2(void *buf);
+/** As the four above, waiting once (at most 10 ms) when no new sample is there; wait 0 means 20,
+ *  a negative wait does not wait. */
+LVX_API int16_t lumavex_wait_for_new_float_sample(void *buf, int wait);
+LVX_API int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait);
+LVX_API int16_t lumavex_wait_for_new_double_sample(void *buf, int wait);
+LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait);
+
+/** The data-stream status as of this call. The pointer stays valid; the record it points to is
+ *  refreshed by each call. */
+LVX_API link_state *lumavex_data_status(void);
+/** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
+LVX_API int16_t lumavex_reset_data(int16_t clear);
+/** Switches sample delivery (flags 0x04) and event delivery (flags 0x08) to the queue on or off,
+ *  then resets the data-stream state. Returns 0. */
+LVX_API int16_t lumavex_data_switch(uint16_t flags);
+/** The tracker's sample rate and mode digits from the last block marker; each pointer may be
+ *  null. Returns 0, or -1 when no mode is known. */
+LVX_API int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
+                                  int16_t *mode_lo);
+LVX_API int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
+                                   int16_t *mode_lo);
+
+/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample. It must return
+ *  quickly and must not call the library's reading functions. */
+typedef void (*lumavex_data_ready_callback)(int reason);
+/** Installs the data-ready callback (null removes it). Returns 0. */
+LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback);
+LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void);
 
 /* ==== Clocks ================================================================================ */
 

@@ -10,7 +10,7 @@
 #include "control/keys.h"
 #include "control/relay.h"
 #include "control/status.h"
-#include "data/data_queue.h"
+#include "data/data_stream.h"
 #include "display/camera_image.h"
 #include "files/link_transfer.h"
 #include "link/connection.h"

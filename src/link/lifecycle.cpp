@@ -6,7 +6,7 @@
 #include "control/commands.h"
 #include "control/keys.h"
 #include "control/relay.h"
-#include "data/data_queue.h"
+#include "data/data_stream.h"
 #include "display/alert.h"
 #include "files/link_transfer.h"
 #include "link/clock.h"

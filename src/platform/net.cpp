@@ -214,6 +214,10 @@ int Socket::set_receive_timeout_ms(int ms) {
 }
 
 int Socket::set_receive_buffer(int bytes) {
+  // A privileged process may go beyond the system's limit (net.core.rmem_max, about 200 KB by
+  // default, which drops datagrams in bursts at high sample rates); others get what the limit
+  // allows.
+  if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return 0;
   return setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : last_error();
 }
 

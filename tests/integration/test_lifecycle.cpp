@@ -1,7 +1,7 @@
 // Opening and closing the link system, dummy and quiet modes, names, polls, silence detection and
 // the TCP stream framing.
 #include "common/byte_io.h"
-#include "data/data_queue.h"
+#include "data/data_stream.h"
 #include "link/lifecycle.h"
 #include "platform/net.h"
 #include "sim_fixture.h"

@@ -19,6 +19,54 @@ static_assert(sizeof(MICRO_TIME) == 8);
 static_assert(offsetof(MICRO_TIME, usec) == 4);
 static_assert(NO_REPLY == 1000 && LINK_TERMINATED_RESULT == -100 && OK_RESULT == 0);
 
+// Data-stream records: sizes and the offsets of the fields that mark their parts.
+static_assert(sizeof(float_sample) == 228);
+static_assert(offsetof(float_sample, pupil_x) == 8);
+static_assert(offsetof(float_sample, gaze_x) == 48);
+static_assert(offsetof(float_sample, res_x) == 64);
+static_assert(offsetof(float_sample, status) == 72);
+static_assert(offsetof(float_sample, aux_data) == 80);
+static_assert(offsetof(float_sample, extra_a) == 96);
+static_assert(offsetof(float_sample, extra_word) == 120);
+static_assert(offsetof(float_sample, extra3_points) == 188);
+static_assert(sizeof(compact_float_sample) == 96);
+static_assert(sizeof(float_event) == 236);
+static_assert(offsetof(float_event, eye) == 8);
+static_assert(offsetof(float_event, start_time) == 12);
+static_assert(offsetof(float_event, start_href_x) == 20);
+static_assert(offsetof(float_event, avg_velocity) == 80);
+static_assert(offsetof(float_event, end_res_y) == 108);
+static_assert(offsetof(float_event, status) == 112);
+static_assert(offsetof(float_event, ext_pairs_a) == 116);
+static_assert(offsetof(float_event, ext_triplets_b) == 200);
+static_assert(sizeof(compact_float_event) == 116);
+static_assert(sizeof(message_event) == 268 && offsetof(message_event, text) == 8);
+static_assert(sizeof(io_event) == 8 && offsetof(io_event, data) == 6);
+static_assert(sizeof(float_data) == 268);
+static_assert(sizeof(double_sample) == 232);
+static_assert(offsetof(double_sample, type) == 8);
+static_assert(offsetof(double_sample, pupil_x) == 12);
+static_assert(offsetof(compact_double_sample, aux_data) + sizeof(uint16_t[8]) == 100);
+static_assert(sizeof(double_event) == 248);
+static_assert(offsetof(double_event, start_time) == 16);
+static_assert(offsetof(double_event, end_time) == 24);
+static_assert(offsetof(double_event, start_href_x) == 32);
+static_assert(offsetof(double_event, ext_pairs_a) == 128);
+static_assert(sizeof(double_message_event) == 272);
+static_assert(sizeof(double_io_event) == 16);
+static_assert(sizeof(double_data) == 272);
+static_assert(sizeof(link_sample_item) == 212 && sizeof(link_event_item) == 212);
+static_assert(sizeof(link_data_item) == 268);
+static_assert(offsetof(link_sample_item, block) == 64);
+static_assert(offsetof(link_event_item, extended) == 68);
+static_assert(offsetof(link_state, last_item) == 48);
+static_assert(offsetof(link_state, block_number) == 316);
+static_assert(offsetof(link_state, queue_size) == 344);
+static_assert(offsetof(link_state, packet_flags) == 358);
+static_assert(offsetof(link_state, header_word16) == 360);
+static_assert(offsetof(link_state, tracker_mode_word) == 366);
+static_assert(sizeof(link_state) == 368);
+
 namespace {
 
 TEST(PublicApi, ConnectsThroughTheSharedLibrary) {

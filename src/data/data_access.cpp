@@ -1,0 +1,347 @@
+// The application's side of the data stream: taking items from the queue one by one or in
+// batches, in float or double form, and looking at the newest sample.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "common/c_boundary.h"
+#include "data/data_stream.h"
+#include "display/alert.h"
+#include "link/lifecycle.h"
+#include "link/link_state.h"
+#include "link/transport.h"
+
+namespace lvx {
+
+namespace {
+
+constexpr int kDefaultWaitRounds = 20;
+// Playback is paced by the reader: it asks for more when fewer items than this are queued.
+constexpr uint32_t kPlaybackLowWater = 4;
+// The newest-sample functions ask for playback data on every 256th call that finds nothing new.
+constexpr uint32_t kPlaybackPollEvery = 256;
+constexpr size_t kCompactSampleBytes = sizeof(compact_float_sample);
+constexpr size_t kCompactEventBytes = sizeof(compact_float_event);
+constexpr size_t kCompactDoubleSampleBytes = offsetof(compact_double_sample, aux_data) + 16;
+constexpr size_t kCompactDoubleEventBytes = offsetof(double_event, ext_pairs_a);
+
+// True while the tracker plays a recording back (bit 1 of its mode code).
+bool playing_back() {
+  LinkLockGuard lock;
+  return (link_record().state.header_byte18 & 0x02) != 0;
+}
+
+bool is_parsed_event(int type) {
+  return type >= 1 && type <= 10;
+}
+
+// The record last read, as a float-form slot: converted for samples and parsed events, the lost-
+// data record built from its time, the raw decoded item for everything else.
+void last_record_as_float(const link_state &s, float_data &out) {
+  std::memset(&out, 0, sizeof out);
+  if (s.last_item_type == EV_LOST_DATA && s.last_size == 0) {
+    out.io.time = s.last_item_time;
+    out.io.type = EV_LOST_DATA;
+    return;
+  }
+  if (!to_float(s.last_item, s, out)) {
+    std::memcpy(&out, &s.last_item, std::min<size_t>(s.last_size, sizeof out));
+  }
+}
+
+// What one pass of the reader produced.
+struct ReadResult {
+  int count = 0;  // records written to slots
+  int type = 0;   // type of the last record (the result when no slots were given)
+};
+
+// Takes one item from the queue and decodes it (data_lock held). Returns false when the queue
+// is empty. Items that fail to decode, or whose delivery has been switched off, are dropped and
+// the next one taken.
+bool take_and_decode(DataStream &d) {
+  link_state &s = d.status;
+  while (true) {
+    uint8_t bytes[kMaxItemOut];
+    DataQueue::Item item;
+    DataQueue::Item oversized;
+    bool got;
+    {
+      std::lock_guard lock(d.queue_lock);
+      got = d.queue.get(bytes, &item, &oversized);
+      s.gap_types = d.queue.gap_types();
+    }
+    if (!got) return false;
+    int size = -1;
+    const int length = item.length;
+    switch (item.kind) {
+      case 0:
+        // An item too long to read out: reported empty, which ends the read.
+        add_to_lumavex_log("Overflow: vqueue item type 0x%X, size %u > %u\n", oversized.kind,
+                           oversized.length, static_cast<unsigned>(kMaxItemOut));
+        alert("Overflow: vqueue item type 0x%X, size %u > %u\n", oversized.kind, oversized.length,
+              static_cast<unsigned>(kMaxItemOut));
+        s.last_kind = 0;
+        s.last_size = 0;
+        s.last_item_type = 0;
+        return true;
+      case ITEM_SAMPLE:
+        if (!d.samples_on) continue;
+        size = decode_sample(bytes, length, d.decoder, s, s.last_item);
+        if (size > 0) {
+          s.last_item_read = s.last_item.sample.flags;
+          s.last_item_time = s.last_item.sample.time;
+        }
+        break;
+      case ITEM_EVENT:
+        if (!d.events_on && !(length >= 1 && (bytes[0] & 0x3F) == EV_LOST_DATA)) continue;
+        size = decode_event(bytes, length, d.decoder, s, s.last_item);
+        if (size > 0 && is_parsed_event(s.last_item.head.type)) {
+          s.last_item_read = s.last_item.event.read;
+          s.last_item_time = s.last_item.event.time;
+        } else if (size > 0 && s.last_item.head.type == EV_MESSAGE) {
+          s.last_item_read = s.last_item.message.length;
+          s.last_item_time = s.last_item.message.time;
+        }
+        break;
+      case ITEM_MARKER:
+        size = decode_event(bytes, length, d.decoder, s, s.last_item);
+        if (size < 0) s.control_read = 1;
+        break;
+      default:
+        continue;
+    }
+    if (size < 0) continue;
+    s.last_kind = d.decoder.kind;
+    s.last_size = static_cast<uint16_t>(std::min(size, static_cast<int>(sizeof(link_data_item))));
+    s.last_item_type = static_cast<uint16_t>(s.last_item.head.type);
+    return true;
+  }
+}
+
+// The reader shared by the single-item and batch functions. With slots, fills up to max of them
+// and returns the count; without, takes one item and returns its type. Waits up to `wait`
+// packet waits while the queue is empty.
+ReadResult read_items(float_data *slots, int max, int wait) {
+  ReadResult r;
+  if (!data_link_ready()) return r;
+  if (max < 1) max = 1;
+  DataStream &d = data_stream();
+  bool playback = playing_back();
+  std::unique_lock lock(d.data_lock);
+  link_state &s = d.status;
+  s.control_read = 0;
+  s.last_item_read = 0;
+  bool lost;
+  uint32_t queued;
+  {
+    std::lock_guard q(d.queue_lock);
+    lost = d.queue.lost_pending();
+    if (lost) d.queue.clear_lost_pending();
+    queued = d.queue.samples() + d.queue.events();
+  }
+  if (lost) {
+    s.last_kind = 0;
+    s.last_size = 0;
+    s.last_item_type = EV_LOST_DATA;
+    r.type = EV_LOST_DATA;
+    if (slots == nullptr) return r;
+    std::memset(&slots[0], 0, sizeof slots[0]);
+    slots[0].io.time = s.last_item_time;
+    slots[0].io.type = EV_LOST_DATA;
+    r.count = 1;
+    if (max == 1) return r;
+  }
+  if (playback && queued < kPlaybackLowWater) {
+    lock.unlock();
+    request_playback_data();
+    return r;
+  }
+
+  bool took = take_and_decode(d);
+  for (int round = 0; !took && round < wait; ++round) {
+    lock.unlock();
+    wait_for_packet();
+    lock.lock();
+    took = take_and_decode(d);
+  }
+  while (took) {
+    r.type = s.last_item_type;
+    if (slots == nullptr || r.type == 0) return r;
+    float_data &slot = slots[r.count];
+    last_record_as_float(s, slot);
+    ++r.count;
+    if (r.count >= max) return r;
+    took = take_and_decode(d);
+  }
+  return r;
+}
+
+// The newest-sample functions: form 0 compact float, 1 float, 2 compact double, 3 double.
+int16_t newest_sample(void *buf, int wait, int form) {
+  if (!data_link_ready()) return -1;
+  DataStream &d = data_stream();
+  bool playback = playing_back();
+  std::unique_lock lock(d.data_lock);
+  if ((d.newest_length == 0 || !d.newest_is_new) && playback &&
+      d.newest_polls++ % kPlaybackPollEvery == 0) {
+    lock.unlock();
+    request_playback_data();
+    lock.lock();
+  }
+  if (wait >= 1 && !d.newest_is_new) {
+    lock.unlock();
+    wait_for_packet();
+    lock.lock();
+  }
+  if (d.newest_length == 0) return -1;
+  int16_t result = d.newest_is_new ? 1 : 0;
+  d.newest_is_new = false;
+  if (!d.newest_decoded) {
+    // Decoded once per arrival, so that asking again gives the same sample even when its time
+    // was delta-coded.
+    link_data_item item{};
+    if (decode_sample(d.newest, static_cast<int>(d.newest_length), d.decoder, d.status, item) < 0 ||
+        !to_float(item, d.status, d.newest_float)) {
+      return -1;
+    }
+    d.newest_decoded = true;
+  }
+  if (buf == nullptr) return result;
+  if (form <= 1) {
+    std::memcpy(buf, &d.newest_float, form == 0 ? kCompactSampleBytes : sizeof(float_sample));
+  } else {
+    double_data dd{};
+    to_double(EV_SAMPLE, d.newest_float, dd);
+    std::memcpy(buf, &dd, form == 2 ? kCompactDoubleSampleBytes : sizeof(double_sample));
+  }
+  return result;
+}
+
+int wait_rounds(int wait) {
+  return wait == 0 ? kDefaultWaitRounds : wait;
+}
+
+// Copies the record last read in float form into buf, compact when the scripting host asked for
+// compact records. Returns its type.
+int16_t last_record_float(void *buf) {
+  if (!data_link_ready()) return 0;
+  DataStream &d = data_stream();
+  std::lock_guard lock(d.data_lock);
+  const link_state &s = d.status;
+  if (buf == nullptr || s.last_item_type == 0) return static_cast<int16_t>(s.last_item_type);
+  float_data slot;
+  last_record_as_float(s, slot);
+  size_t n = sizeof slot;
+  if (link_system().scripting_host) {
+    int type = s.last_item_type;
+    if (type == EV_SAMPLE) {
+      n = kCompactSampleBytes;
+    } else if (type == EV_MESSAGE) {
+      n = sizeof slot;
+    } else if (type == EV_BUTTONS || type == EV_INPUT) {
+      n = sizeof(io_event);
+    } else {
+      n = kCompactEventBytes;
+    }
+  }
+  std::memcpy(buf, &slot, n);
+  return static_cast<int16_t>(s.last_item_type);
+}
+
+}  // namespace
+
+}  // namespace lvx
+
+extern "C" {
+
+int lumavex_get_next_data(void *buf) {
+  lvx::ReadResult r = lvx::read_items(nullptr, 1, 0);
+  if (buf != nullptr && r.type != 0) {
+    lvx::DataStream &d = lvx::data_stream();
+    std::lock_guard lock(d.data_lock);
+    std::memcpy(buf, &d.status.last_item, d.status.last_size);
+  }
+  return r.type;
+}
+
+int16_t lumavex_get_float_data(void *buf) {
+  return lvx::last_record_float(buf);
+}
+
+int16_t lumavex_get_double_data(void *buf) {
+  if (buf == nullptr) return lvx::last_record_float(nullptr);
+  float_data slot{};
+  int16_t type = lvx::last_record_float(&slot);
+  if (type == 0) return 0;
+  double_data dd{};
+  if (!lvx::to_double(type, slot, dd)) return type;
+  size_t n = sizeof dd;
+  if (lvx::link_system().scripting_host) {
+    if (type == EV_SAMPLE) {
+      n = lvx::kCompactDoubleSampleBytes;
+    } else if (type == EV_BUTTONS || type == EV_INPUT) {
+      n = sizeof(double_io_event);
+    } else if (type != EV_MESSAGE) {
+      n = lvx::kCompactDoubleEventBytes;
+    }
+  }
+  std::memcpy(buf, &dd, n);
+  return type;
+}
+
+int16_t lumavex_get_all_float_data(void *buf, int max) {
+  if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, 0).type);
+  return static_cast<int16_t>(lvx::read_items(static_cast<float_data *>(buf), max, 0).count);
+}
+
+int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) {
+  int rounds = lvx::wait_rounds(wait);
+  if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, rounds).type);
+  return static_cast<int16_t>(lvx::read_items(static_cast<float_data *>(buf), max, rounds).count);
+}
+
+int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) {
+  if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, wait).type);
+  if (max <= 0) return 0;
+  return lvx::at_c_boundary<int16_t>(0, [&] {
+    std::vector<float_data> scratch(static_cast<size_t>(max));
+    int n = lvx::read_items(scratch.data(), max, lvx::wait_rounds(wait)).count;
+    auto *out = static_cast<double_data *>(buf);
+    for (int i = 0; i < n; ++i) {
+      const float_data &f = scratch[static_cast<size_t>(i)];
+      std::memset(&out[i], 0, sizeof out[i]);
+      if (!lvx::to_double(f.head.type, f, out[i])) {
+        out[i].head.time = f.head.time;
+        out[i].head.type = f.head.type;
+      }
+    }
+    return static_cast<int16_t>(n);
+  });
+}
+
+int16_t lumavex_newest_float_sample(void *buf) {
+  return lvx::newest_sample(buf, 0, 0);
+}
+int16_t lumavex_newest_float_sample2(void *buf) {
+  return lvx::newest_sample(buf, 0, 1);
+}
+int16_t lumavex_newest_double_sample(void *buf) {
+  return lvx::newest_sample(buf, 0, 2);
+}
+int16_t lumavex_newest_double_sample2(void *buf) {
+  return lvx::newest_sample(buf, 0, 3);
+}
+int16_t lumavex_wait_for_new_float_sample(void *buf, int wait) {
+  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 0);
+}
+int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) {
+  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 1);
+}
+int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) {
+  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 2);
+}
+int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) {
+  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 3);
+}
+
+}  // extern "C"

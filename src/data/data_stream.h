@@ -1,0 +1,72 @@
+// The data stream's process-wide record: the data-stream status (link_state), the decoder
+// state, the data queue, the newest-sample buffer, the delivery switches and the data-ready
+// callback; and the receive thread's intake of DATA_PKT packets.
+//
+// Locks: `data_lock` (re-entrant) guards the status, the decoder state, the intake's sequence
+// and the newest-sample buffer; the receive thread holds it for a whole data packet. `queue_lock`
+// guards the queue. Order: the link lock, then data_lock, then queue_lock; nothing takes the link
+// lock while holding data_lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "data/data_queue.h"
+#include "data/item_decoder.h"
+#include "lumavex_core.h"
+
+namespace lvx {
+
+// A sample item is queued with at most this many bytes, and the newest-sample buffer holds as
+// many.
+constexpr size_t kSampleItemLimit = 230;
+
+struct DataStream {
+  std::recursive_mutex data_lock;
+  link_state status{};
+  DecoderState decoder;
+  int64_t last_data_sequence = -1;
+  uint32_t last_full_time = 0xFFFFFFFF;
+
+  uint8_t newest[kSampleItemLimit] = {};
+  size_t newest_length = 0;  // 0 until a sample arrives after a data reset
+  bool newest_is_new = false;
+  bool newest_decoded = false;  // newest_float holds the newest sample's float form
+  float_data newest_float{};
+  uint32_t newest_polls = 0;  // calls that found nothing new, for playback pacing
+
+  std::mutex queue_lock;
+  DataQueue queue;
+
+  std::atomic<bool> samples_on{false};
+  std::atomic<bool> events_on{false};
+  std::atomic<lumavex_data_ready_callback> callback{nullptr};
+
+  link_state snapshot{};  // what lumavex_data_status hands out (data_lock)
+};
+
+DataStream &data_stream();
+
+// Sets up the queue (open_lumavex_system) and clears the status. Requests below 1,000,000 bytes
+// are raised to 10,000,000. Returns 0, or -1 when the buffer cannot be allocated.
+int data_queue_init(uint32_t bytes);
+void data_queue_release();
+uint32_t data_queue_capacity();
+
+// Resets the data-stream state; a nonzero clear also empties the queue.
+void data_reset(int clear);
+// Refreshes the status fields that describe the queue (data_lock held or not).
+void data_status_refresh();
+
+// Handles a DATA_PKT (receive thread, link lock held); returns the bytes used, -1 for a packet
+// shorter than its own length field.
+int handle_data_packet(const uint8_t *p, int remaining);
+
+// True unless dummy mode is on or the link system is not open.
+bool data_link_ready();
+
+// Asks the tracker for more playback data (a type-61 request), unless the link forbids it.
+void request_playback_data();
+
+}  // namespace lvx

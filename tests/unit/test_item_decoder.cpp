@@ -1,0 +1,934 @@
+// Sample and event items decoded from hand-written bytes, and the float and double forms built
+// from them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "data/item_decoder.h"
+#include "log_capture.h"
+#include "lumavex_core.h"
+
+// The layouts the decoders and conversions write through.
+static_assert(sizeof(float_sample) == 228);
+static_assert(sizeof(float_event) == 236);
+static_assert(sizeof(float_data) == 268);
+static_assert(sizeof(double_sample) == 232);
+static_assert(sizeof(double_data) == 272);
+static_assert(sizeof(link_sample_item) == 212);
+static_assert(sizeof(link_event_item) == 212);
+static_assert(sizeof(link_data_item) == 268);
+static_assert(sizeof(message_event) == 268);
+static_assert(offsetof(link_event_item, read) == 6);
+static_assert(offsetof(link_event_item, extended) == 68);
+static_assert(offsetof(io_event, data) == 6);
+static_assert(offsetof(message_event, length) == 6);
+static_assert(offsetof(message_event, text) == 8);
+static_assert(offsetof(link_sample_item, block) == 64);
+static_assert(offsetof(link_sample_item, block3) == 156);
+static_assert(offsetof(float_sample, extra3_points) == 188);
+static_assert(offsetof(double_event, start_time) == 16);
+static_assert(offsetof(double_message_event, text) == 12);
+static_assert(offsetof(link_state, last_item) == 48);
+static_assert(offsetof(link_state, block_number) == 316);
+static_assert(offsetof(link_state, packet_flags) == 358);
+// The compact forms are leading cuts of the full records; callers copy that many bytes.
+static_assert(sizeof(compact_float_sample) == 96 && offsetof(float_sample, extra_a) == 96);
+static_assert(sizeof(compact_float_event) == 116 && offsetof(float_event, ext_pairs_a) == 116);
+// The compact double sample is its first 100 bytes; the struct itself rounds up to 104.
+static_assert(offsetof(double_sample, extra_a) == 100 && sizeof(compact_double_sample) == 104);
+
+namespace {
+
+constexpr float kMissing = -32768.0f;
+constexpr float kWireMissing = 100000000.0f;
+
+// Big-endian item bytes, written field by field.
+class Wire {
+ public:
+  Wire &u8(unsigned v) {
+    b_.push_back(static_cast<uint8_t>(v));
+    return *this;
+  }
+  Wire &u16(unsigned v) { return u8(v >> 8).u8(v); }
+  Wire &u32(uint32_t v) { return u16(v >> 16).u16(v & 0xFFFF); }
+  Wire &f32(float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return u32(bits);
+  }
+  Wire &fill(size_t n, uint8_t v) {
+    b_.insert(b_.end(), n, v);
+    return *this;
+  }
+  Wire &text(const std::string &s) {
+    b_.insert(b_.end(), s.begin(), s.end());
+    return *this;
+  }
+  const uint8_t *data() const { return b_.data(); }
+  int size() const { return static_cast<int>(b_.size()); }
+
+ private:
+  std::vector<uint8_t> b_;
+};
+
+// The first word of an event item.
+unsigned event_word(int type, unsigned extra_bits = 0) {
+  return (static_cast<unsigned>(type) << 8) | extra_bits;
+}
+
+class ItemDecoder : public testing::Test {
+ protected:
+  void SetUp() override {
+    // The stream state after a data reset.
+    status.position_prescaler = 10;
+    status.velocity_prescaler = 10;
+    status.pupil_prescaler = 1;
+    status.rate_word = 1;
+    status.last_res_x = status.last_res_y = 220;
+  }
+  int sample(const Wire &w) { return lvx::decode_sample(w.data(), w.size(), state, status, item); }
+  int event(const Wire &w) { return lvx::decode_event(w.data(), w.size(), state, status, item); }
+  float_data as_float() {
+    float_data f;
+    std::memset(&f, 0, sizeof f);
+    EXPECT_TRUE(lvx::to_float(item, status, f));
+    return f;
+  }
+
+  lvx::DecoderState state;
+  link_state status{};
+  link_data_item item{};
+};
+
+using ItemDecoderSample = ItemDecoder;
+using ItemDecoderEvent = ItemDecoder;
+using ItemDecoderConvert = ItemDecoder;
+
+// A sample that carries nothing but its time, wrapped around the given block chain bytes.
+Wire block_sample(const Wire &chain) {
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS).u32(100);
+  for (int i = 0; i < chain.size(); ++i) w.u8(chain.data()[i]);
+  return w;
+}
+
+// ---- Samples ----------------------------------------------------------------------------------
+
+TEST_F(ItemDecoderSample, AbsentFieldsTakeTheirAbsentValues) {
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME).u32(123456);
+  ASSERT_EQ(sample(w), 212);
+  const link_sample_item &s = item.sample;
+  EXPECT_EQ(s.time, 123456u);
+  EXPECT_EQ(s.type, 200);
+  EXPECT_EQ(s.flags, SF_SAMPLE | SF_FULL_TIME);
+  EXPECT_EQ(s.pupil_x[1], -32768);
+  EXPECT_EQ(s.gaze_y[0], -32768);
+  EXPECT_EQ(s.pupil_size[1], 0x8000);
+  EXPECT_EQ(s.res_x, 0x8000);
+  EXPECT_EQ(s.status, 0x8000);
+  EXPECT_EQ(s.input, 0x8000);
+  EXPECT_EQ(s.buttons, 0);
+  EXPECT_EQ(s.aux_type, 0);
+  EXPECT_EQ(s.aux_data[7], 0);
+  EXPECT_EQ(s.float_gaze_y[1], kMissing);
+  EXPECT_EQ(s.block_word, 0u);
+  EXPECT_EQ(state.kind, lvx::KIND_SAMPLE);
+  EXPECT_EQ(state.type, 200);
+  EXPECT_EQ(state.size, 212);
+  EXPECT_EQ(status.block_sample_count, 1u);
+
+  const float_sample f = as_float().fs;
+  EXPECT_EQ(f.res_y, kMissing);
+  EXPECT_EQ(f.pupil_size[1], kMissing);
+  EXPECT_EQ(f.extra_a[1][2], kMissing);
+  EXPECT_EQ(f.extra3_points[4][1], kMissing);
+}
+
+TEST_F(ItemDecoderSample, EveryFieldInWireOrderForBothEyes) {
+  const unsigned flags = SF_SAMPLE | SF_FULL_TIME | SF_LEFT | SF_RIGHT | SF_PUPIL_XY | SF_HREF_XY |
+                         SF_GAZE_XY | SF_RESOLUTION | SF_PUPIL_SIZE | SF_STATUS | SF_INPUT |
+                         SF_BUTTONS | SF_AUX;
+  Wire w;
+  w.u16(flags).u32(5000);
+  w.u16(100).u16(0xFF38).u16(300).u16(400);       // pupil: left x, left y, right x, right y
+  w.u16(1000).u16(1001).u16(1002).u16(1003);      // href
+  w.u16(5120).u16(3840).u16(0xFFCE).u16(0x8000);  // gaze, the right y missing
+  w.u16(372).u16(380);                            // resolution
+  w.u16(1500).u16(0xFFFE);                        // pupil sizes
+  w.u16(0x1234).u16(0x00FF).u16(0x0003);          // status, input, buttons
+  w.u8(0x23).u16(7).u16(8).u16(9);                // aux type, 3 words
+  ASSERT_EQ(sample(w), 212);
+
+  EXPECT_EQ(item.sample.aux_data[2], 9);
+  EXPECT_EQ(item.sample.aux_data[3], 0);
+  EXPECT_EQ(status.last_res_x, 372);
+  EXPECT_EQ(status.last_res_y, 380);
+  EXPECT_EQ(status.last_pupil_size[0], 1500);
+  EXPECT_EQ(status.last_pupil_size[1], 0xFFFE);
+  EXPECT_EQ(state.last_status, 0x1234);
+
+  const float_sample f = as_float().fs;
+  EXPECT_EQ(f.time, 5000u);
+  EXPECT_EQ(f.flags, flags);
+  EXPECT_EQ(f.pupil_x[1], 300.0f);
+  EXPECT_EQ(f.pupil_y[0], -200.0f);
+  EXPECT_EQ(f.href_x[1], 1002.0f);
+  EXPECT_EQ(f.gaze_x[0], 512.0f);
+  EXPECT_EQ(f.gaze_y[0], 384.0f);
+  EXPECT_EQ(f.gaze_x[1], -5.0f);
+  EXPECT_EQ(f.gaze_y[1], kMissing);
+  EXPECT_FLOAT_EQ(f.res_x, 37.2f);
+  EXPECT_FLOAT_EQ(f.res_y, 38.0f);
+  EXPECT_EQ(f.pupil_size[0], 1500.0f);
+  EXPECT_EQ(f.pupil_size[1], -2.0f);  // above 0x8000: value - 65536
+  EXPECT_EQ(f.status, 0x1234);
+  EXPECT_EQ(f.input, 0x00FF);
+  EXPECT_EQ(f.buttons, 3);
+  EXPECT_EQ(f.aux_type, 0x23);
+}
+
+TEST_F(ItemDecoderSample, DeltaTimesCountFromThePreviousSample) {
+  Wire first;
+  first.u16(SF_SAMPLE).u8(7);
+  ASSERT_EQ(sample(first), 212);
+  EXPECT_EQ(item.sample.time, 7u);  // the first delta after a reset counts from 0
+
+  Wire full;
+  full.u16(SF_SAMPLE | SF_FULL_TIME).u32(0xFFFFFF00);
+  ASSERT_EQ(sample(full), 212);
+  EXPECT_EQ(item.sample.time, 0xFFFFFF00u);
+
+  Wire delta;
+  delta.u16(SF_SAMPLE).u8(4);
+  ASSERT_EQ(sample(delta), 212);
+  EXPECT_EQ(item.sample.time, 0xFFFFFF04u);
+  Wire big;
+  big.u16(SF_SAMPLE).u8(255);
+  ASSERT_EQ(sample(big), 212);
+  EXPECT_EQ(item.sample.time, 0x00000003u);  // the 32-bit time wraps
+  EXPECT_EQ(state.sample_count, 4u);
+  EXPECT_EQ(status.block_sample_count, 4u);
+}
+
+TEST_F(ItemDecoderSample, OneEyeOnlyLeavesTheOtherMissing) {
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_LEFT | SF_PUPIL_XY | SF_PUPIL_SIZE | SF_STATUS).u32(1);
+  w.u16(11).u16(12).u16(900).u16(0x1234);
+  ASSERT_EQ(sample(w), 212);
+  EXPECT_EQ(item.sample.pupil_size[0], 900);
+  EXPECT_EQ(item.sample.pupil_size[1], 0x8000);
+  EXPECT_EQ(item.sample.status, 0x1234);  // no right-eye size was read in its place
+  EXPECT_EQ(status.last_pupil_size[1], 0);
+  const float_sample f = as_float().fs;
+  EXPECT_EQ(f.pupil_size[0], 900.0f);
+  EXPECT_EQ(f.pupil_size[1], kMissing);
+  EXPECT_EQ(f.pupil_x[0], 11.0f);
+  EXPECT_EQ(f.pupil_x[1], kMissing);
+
+  Wire right;
+  right.u16(SF_SAMPLE | SF_FULL_TIME | SF_RIGHT | SF_PUPIL_SIZE).u32(2).u16(700);
+  ASSERT_EQ(sample(right), 212);
+  EXPECT_EQ(item.sample.pupil_size[0], 0x8000);
+  EXPECT_EQ(item.sample.pupil_size[1], 700);
+  EXPECT_EQ(status.last_pupil_size[0], 900);  // the eye not carried keeps its last size
+}
+
+TEST_F(ItemDecoderSample, AuxCountIsClampedToEight) {
+  // Count 15 is read as 8 words. A skip chunk of zeros follows: read as further aux words, it
+  // would leave its end byte over.
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_AUX | SF_SKIP_CHUNKS).u32(1).u8(0x1F);
+  for (unsigned i = 1; i <= 8; ++i) w.u16(i * 10);
+  w.u8(13).fill(14, 0x00).u8(0);
+  ASSERT_EQ(sample(w), 212);
+  EXPECT_EQ(item.sample.aux_type, 0x1F);
+  EXPECT_EQ(item.sample.aux_data[0], 10);
+  EXPECT_EQ(item.sample.aux_data[7], 80);
+}
+
+TEST_F(ItemDecoderSample, TypeTwoBlockTakesOverTheGaze) {
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_LEFT | SF_RIGHT | SF_GAZE_XY | SF_BLOCKS).u32(1);
+  w.u16(100).u16(200).u16(300).u16(400);
+  w.u8(92).u8(2);
+  for (int i = 1; i <= 12; ++i) {
+    w.f32(i == 5 ? kWireMissing : i == 12 ? std::nanf("") : static_cast<float>(i));
+  }
+  w.u32(0xDEADBEEF);
+  for (int i = 21; i <= 26; ++i) w.f32(static_cast<float>(i));
+  w.f32(31.5f).f32(32.5f).f32(33.5f).f32(34.5f);
+  w.u8(0);
+  ASSERT_EQ(sample(w), 212);
+
+  const link_sample_item &s = item.sample;
+  for (int e = 0; e < 2; ++e) {
+    EXPECT_EQ(s.gaze_x[e], -32768);
+    EXPECT_EQ(s.gaze_y[e], -32768);
+  }
+  EXPECT_EQ(s.block[4], kMissing);  // 1e8 on the wire
+  EXPECT_TRUE(std::isnan(s.block[11]));
+  EXPECT_EQ(s.block_word, 0xDEADBEEFu);
+
+  const float_sample f = as_float().fs;
+  EXPECT_EQ(f.gaze_x[0], 31.5f);
+  EXPECT_EQ(f.gaze_y[0], 32.5f);
+  EXPECT_EQ(f.gaze_x[1], 33.5f);
+  EXPECT_EQ(f.gaze_y[1], 34.5f);
+  EXPECT_EQ(f.extra_d[0][0], 1.0f);
+  EXPECT_EQ(f.extra_d[0][1], 2.0f);
+  EXPECT_EQ(f.extra_c[0], 3.0f);
+  EXPECT_EQ(f.extra_d[1][0], 4.0f);
+  EXPECT_EQ(f.extra_d[1][1], kMissing);
+  EXPECT_EQ(f.extra_c[1], 6.0f);
+  EXPECT_EQ(f.extra_a[0][0], 7.0f);
+  EXPECT_EQ(f.extra_a[0][2], 9.0f);
+  EXPECT_EQ(f.extra_a[1][0], 10.0f);
+  EXPECT_TRUE(std::isnan(f.extra_a[1][2]));
+  EXPECT_EQ(f.extra_word, 0xDEADBEEFu);
+  EXPECT_EQ(f.extra_b[0][0], 21.0f);
+  EXPECT_EQ(f.extra_b[1][2], 26.0f);
+}
+
+TEST_F(ItemDecoderSample, IntegerBlockAndShortTypeThreeBlockInOneChain) {
+  Wire chain;
+  chain.u8(24).u8(1);
+  for (int i = 1; i <= 12; ++i) chain.u16(i == 5 ? 0xFFFB : i == 12 ? 0x8000 : unsigned(i));
+  chain.u8(56).u8(3).f32(1.5f).f32(2.5f).f32(3.5f).f32(4.5f);
+  for (int i = 0; i < 5; ++i) chain.f32(10.0f + static_cast<float>(i));
+  for (int i = 0; i < 5; ++i) chain.f32(20.0f + static_cast<float>(i));
+  chain.u8(0);
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_LEFT | SF_GAZE_XY | SF_BLOCKS).u32(1).u16(250).u16(0x8000);
+  for (int i = 0; i < chain.size(); ++i) w.u8(chain.data()[i]);
+  ASSERT_EQ(sample(w), 212);
+  EXPECT_EQ(item.sample.block[4], -5.0f);
+  EXPECT_EQ(item.sample.block[11], kMissing);
+
+  const float_sample f = as_float().fs;
+  // One integer gaze value is present, so the integer gaze is kept and scaled.
+  EXPECT_EQ(f.gaze_x[0], 25.0f);
+  EXPECT_EQ(f.gaze_y[0], kMissing);
+  EXPECT_EQ(f.gaze_x[1], kMissing);
+  EXPECT_EQ(f.extra_d[1][1], -5.0f);
+  EXPECT_EQ(f.extra_a[1][1], 11.0f);
+  EXPECT_EQ(f.extra_a[1][2], kMissing);
+  EXPECT_EQ(f.extra3_lead[0], 1.5f);
+  EXPECT_EQ(f.extra3_lead[1], 2.5f);
+  EXPECT_EQ(f.extra3_point[0], 3.5f);
+  EXPECT_EQ(f.extra3_point[1], 4.5f);
+  EXPECT_EQ(f.extra3_points[0][0], 10.0f);
+  EXPECT_EQ(f.extra3_points[0][1], 20.0f);
+  EXPECT_EQ(f.extra3_points[4][0], 14.0f);
+  EXPECT_EQ(f.extra3_points[4][1], 24.0f);
+}
+
+TEST_F(ItemDecoderSample, CandidatePointPrefersThirdThenFirstThenSecond) {
+  struct Case {
+    float x[3], y[3];
+    float want_x, want_y;
+  };
+  const float M = kWireMissing;
+  const Case cases[] = {
+      {{1, 2, 3}, {4, 5, M}, 1, 4},  // third lacks y, first complete
+      {{1, 2, 3}, {4, 5, 6}, 3, 6},  // third complete
+      {{M, 2, 3}, {4, 5, M}, 2, 5},  // only the second complete
+      {{M, 2, M}, {4, M, 6}, kMissing, kMissing},
+  };
+  for (const Case &c : cases) {
+    Wire chain;
+    chain.u8(72).u8(3).f32(0.25f).f32(0.75f);
+    for (float v : c.x) chain.f32(v);
+    for (float v : c.y) chain.f32(v);
+    for (int i = 0; i < 10; ++i) chain.f32(static_cast<float>(100 + i));
+    chain.u8(0);
+    ASSERT_EQ(sample(block_sample(chain)), 212);
+    EXPECT_EQ(item.sample.block3[2], c.want_x) << c.want_x;
+    EXPECT_EQ(item.sample.block3[3], c.want_y) << c.want_y;
+    EXPECT_EQ(item.sample.block3[1], 0.75f);
+    EXPECT_EQ(item.sample.block3[13], 109.0f);
+  }
+}
+
+TEST_F(ItemDecoderSample, UnknownBlocksAreLoggedAndSkipped) {
+  if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
+  // An unknown length skips len bytes after its type byte; a known length with the wrong type
+  // skips len - 1. The type-1 block after them lands only if both counts are right.
+  Wire chain;
+  chain.u8(5).u8(9).fill(5, 0xEE);
+  chain.u8(24).u8(7).fill(23, 0xEE);
+  chain.u8(24).u8(1);
+  for (int i = 1; i <= 12; ++i) chain.u16(unsigned(i) * 100);
+  chain.u8(0);
+  Wire w = block_sample(chain);
+  const int before_first = w.size() - chain.size() + 2;  // after the first length and type
+  const int before_second = before_first + 5 + 2;        // after the second length and type
+  testlog::Mark mark;
+  ASSERT_EQ(sample(w), 212);
+  EXPECT_EQ(item.sample.block[0], 100.0f);
+  EXPECT_EQ(item.sample.block[11], 1200.0f);
+  const std::string log = mark.since();
+  EXPECT_NE(log.find("TR-6282 Unknown DATA. skipping 5 bytes \n"), std::string::npos) << log;
+  EXPECT_NE(log.find("TR-6282 Left data " + std::to_string(w.size() - before_first) + " \n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("TR-6282 Unknown DATA or left over data. skipping 23 bytes type = 7\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("TR-6282 Left data " + std::to_string(w.size() - before_second) + " \n"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(ItemDecoderSample, UnknownBlockRunningToTheEndEndsTheDecode) {
+  if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
+  // The skip stops at the item's end, and the skip chunks are not looked for after it.
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_SKIP_CHUNKS).u32(1);
+  w.u8(30).u8(1).fill(10, 0x05);
+  testlog::Mark mark;
+  EXPECT_EQ(sample(w), 212);
+  const std::string log = mark.since();
+  EXPECT_NE(log.find("TR-6282 Unknown DATA. skipping 30 bytes \n"), std::string::npos) << log;
+  EXPECT_NE(log.find("TR-6282 Left data 10 \n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Out of bound"), std::string::npos) << log;
+}
+
+TEST_F(ItemDecoderSample, SkipChunksFollowAClosedBlockChain) {
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_SKIP_CHUNKS).u32(1);
+  w.u8(0);                // empty block chain
+  w.u8(1).fill(2, 0xAA);  // chunk of 1 + 1 bytes
+  w.u8(3).fill(4, 0x00);  // zero bytes inside a chunk do not end the chain
+  w.u8(0);
+  EXPECT_EQ(sample(w), 212);
+
+  Wire longer = w;
+  longer.u8(0x42);
+  EXPECT_EQ(sample(longer), -2);
+}
+
+TEST_F(ItemDecoderSample, ResultCodesAndBoundaries) {
+  Wire not_sample;
+  not_sample.u16(SF_FULL_TIME).u32(1);
+  EXPECT_EQ(sample(not_sample), -1);
+  EXPECT_EQ(lvx::decode_sample(nullptr, 0, state, status, item), -1);
+  Wire one;
+  one.u8(0x00);
+  EXPECT_EQ(sample(one), -1);
+  EXPECT_EQ(state.sample_count, 0u);
+
+  if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
+  Wire extra;
+  extra.u16(SF_SAMPLE).u8(1).u8(0x99);
+  testlog::Mark mark;
+  EXPECT_EQ(sample(extra), -2);
+  EXPECT_NE(mark.since().find("TR-6282 Extra data found. \n"), std::string::npos);
+  EXPECT_EQ(state.sample_count, 0u);
+
+  // The status word needs two bytes but one is left: it is not read, the decode still succeeds.
+  Wire short_item;
+  short_item.u16(SF_SAMPLE | SF_FULL_TIME | SF_STATUS).u32(50).u8(0x12);
+  testlog::Mark mark2;
+  EXPECT_EQ(sample(short_item), 212);
+  EXPECT_NE(mark2.since().find("TR-6282 Out of bound access... size=7 used=8\n"), std::string::npos)
+      << mark2.since();
+  EXPECT_EQ(item.sample.status, 0x8000);
+  EXPECT_EQ(item.sample.time, 50u);
+  EXPECT_EQ(state.sample_count, 1u);
+}
+
+// ---- Events -----------------------------------------------------------------------------------
+
+TEST_F(ItemDecoderEvent, ParsedEventTagsAndScaling) {
+  status.velocity_prescaler = 4;
+  status.block_event_count = 3;
+  Wire w;
+  w.u16(event_word(ENDSACC, 0x4000 | 0x0080));
+  w.u8(0x21).u32(1000).u8(0x41).u32(1100);
+  w.u8(0x2A).u16(5120).u16(3840);
+  w.u8(0x4A).u16(1000).u16(0xF830);
+  w.u8(0x6A).u16(0x8000).u16(100);
+  w.u8(0x29).u16(11).u16(12).u8(0x49).u16(13).u16(14).u8(0x69).u16(15).u16(0xFFF0);
+  w.u8(0x30).u16(800).u8(0x51).u16(810).u8(0x72).u16(805);
+  w.u8(0x33).u16(400).u8(0x53).u16(500).u8(0x73).u16(450).u8(0x93).u16(0x8000);
+  w.u8(0x2B).u16(372).u16(380).u8(0x4B).u16(374).u16(382);
+  w.u8(0x55).u16(0x7777);  // not used by parsed events
+  w.u8(0xB4).u16(0x0005);
+  w.u8(0);
+  ASSERT_EQ(event(w), 212);
+  EXPECT_EQ(state.kind, lvx::KIND_PARSED_EVENT);
+  EXPECT_EQ(state.type, ENDSACC);
+  EXPECT_EQ(status.last_status, 5);
+  EXPECT_EQ(state.last_status, 5);
+  EXPECT_EQ(status.block_event_count, 4u);
+
+  const link_event_item &e = item.event;
+  EXPECT_EQ(e.eye, 1);
+  EXPECT_EQ(e.time, 1100u);  // an end event takes the end time
+  EXPECT_EQ(e.start_time, 1000u);
+  EXPECT_EQ(e.read, RF_START | RF_END | RF_AVG | RF_START_POS | RF_END_POS | RF_AVG_POS |
+                        RF_END_TIME | RF_PUPIL_SIZE | RF_VELOCITY | RF_RESOLUTION | RF_HREF_XY |
+                        RF_GAZE_XY | RF_STATUS);
+  EXPECT_EQ(e.extended[35], kMissing);
+
+  const float_event f = as_float().fe;
+  EXPECT_EQ(f.start_x, 512.0f);
+  EXPECT_EQ(f.start_y, 384.0f);
+  EXPECT_EQ(f.end_x, 100.0f);
+  EXPECT_EQ(f.end_y, -200.0f);
+  EXPECT_EQ(f.avg_x, kMissing);
+  EXPECT_EQ(f.avg_y, 10.0f);
+  EXPECT_EQ(f.start_href_x, 11.0f);
+  EXPECT_EQ(f.avg_href_y, -16.0f);  // href is never scaled
+  EXPECT_EQ(f.end_pupil_size, 810.0f);
+  EXPECT_EQ(f.avg_pupil_size, 805.0f);
+  EXPECT_EQ(f.start_velocity, 100.0f);
+  EXPECT_EQ(f.end_velocity, 125.0f);
+  EXPECT_EQ(f.avg_velocity, 112.5f);
+  EXPECT_EQ(f.peak_velocity, kMissing);
+  EXPECT_FLOAT_EQ(f.start_res_x, 37.2f);
+  EXPECT_FLOAT_EQ(f.start_res_y, 38.0f);
+  EXPECT_FLOAT_EQ(f.end_res_x, 37.4f);
+  EXPECT_FLOAT_EQ(f.end_res_y, 38.2f);
+  EXPECT_EQ(f.ext_triplets_b[2][2], kMissing);
+}
+
+TEST_F(ItemDecoderEvent, PupilPositionsAreNotScaledAndAbsentFieldsAreMissing) {
+  Wire pupil;
+  pupil.u16(event_word(ENDFIX, 0x8000)).u8(0x28).u16(5120).u16(3840).u8(0);
+  ASSERT_EQ(event(pupil), 212);
+  EXPECT_EQ(item.event.eye, 0);
+  EXPECT_EQ(item.event.read, RF_START_POS | RF_PUPIL_XY);
+  float_event f = as_float().fe;
+  EXPECT_EQ(f.start_x, 5120.0f);
+  EXPECT_EQ(f.start_y, 3840.0f);
+  EXPECT_EQ(f.end_x, -32768.0f);
+  EXPECT_EQ(f.start_velocity, kMissing);
+  EXPECT_EQ(f.start_res_x, kMissing);
+  EXPECT_EQ(f.status, 0x8000);
+
+  Wire gaze;
+  gaze.u16(event_word(ENDFIX, 0x00C0)).u8(0x2A).u16(5120).u16(3840).u8(0);
+  ASSERT_EQ(event(gaze), 212);
+  EXPECT_EQ(item.event.eye, -1);
+  // The first word's bits 6 and 7 start the read flags.
+  EXPECT_EQ(item.event.read, RF_END_TIME | RF_PUPIL_SIZE | RF_START_POS | RF_GAZE_XY);
+  f = as_float().fe;
+  EXPECT_EQ(f.start_x, 512.0f);
+  EXPECT_EQ(f.start_y, 384.0f);
+}
+
+TEST_F(ItemDecoderEvent, StartTimeFallsBackToTheEndTime) {
+  Wire only_end;
+  only_end.u16(event_word(ENDBLINK)).u8(0x41).u32(5000).u8(0);
+  ASSERT_EQ(event(only_end), 212);
+  EXPECT_EQ(item.event.start_time, 5000u);
+  EXPECT_EQ(item.event.end_time, 5000u);
+  EXPECT_EQ(item.event.time, 5000u);
+
+  Wire both;
+  both.u16(event_word(STARTFIX)).u8(0x21).u32(1000).u8(0x41).u32(2000).u8(0);
+  ASSERT_EQ(event(both), 212);
+  EXPECT_EQ(item.event.start_time, 1000u);
+  EXPECT_EQ(item.event.time, 1000u);  // a start event keeps its start time
+}
+
+TEST_F(ItemDecoderEvent, ExtendedBlockFillsExtensionFieldsAndPositions) {
+  Wire w;
+  w.u16(event_word(ENDFIX)).u8(0x2A).u16(10).u16(20);
+  w.u8(0x5E).u16(147).u8(0x00).u8(0x92).u8(0x02);
+  for (int i = 1; i <= 36; ++i) w.f32(i == 1 ? kWireMissing : static_cast<float>(100 + i));
+  w.u8(0);
+  ASSERT_EQ(event(w), 212);
+  EXPECT_EQ(item.event.read, RF_START_POS | RF_GAZE_XY | RF_EXTENDED);
+
+  const float_event f = as_float().fe;
+  EXPECT_EQ(f.ext_pairs_a[0][0], kMissing);
+  EXPECT_EQ(f.ext_pairs_a[0][1], 104.0f);
+  EXPECT_EQ(f.ext_pairs_a[2][0], 103.0f);
+  EXPECT_EQ(f.ext_pairs_a[2][1], 106.0f);
+  EXPECT_EQ(f.ext_pairs_b[1][0], 108.0f);
+  EXPECT_EQ(f.ext_pairs_b[1][1], 111.0f);
+  for (int t = 0; t < 3; ++t) {
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(f.ext_triplets_a[t][k], static_cast<float>(113 + 3 * k + t)) << t << k;
+      EXPECT_EQ(f.ext_triplets_b[t][k], static_cast<float>(122 + 3 * k + t)) << t << k;
+    }
+  }
+  EXPECT_EQ(f.end_x, 131.0f);
+  EXPECT_EQ(f.start_x, 132.0f);
+  EXPECT_EQ(f.avg_x, 133.0f);
+  EXPECT_EQ(f.end_y, 134.0f);
+  EXPECT_EQ(f.start_y, 135.0f);
+  EXPECT_EQ(f.avg_y, 136.0f);
+
+  // Any other payload is stepped over whole: a wrong prefix byte, or another length.
+  for (unsigned bad : {0u, 1u, 2u}) {
+    uint8_t prefix[3] = {0x00, 0x92, 0x02};
+    prefix[bad] ^= 0x01;
+    Wire other;
+    other.u16(event_word(ENDFIX)).u8(0x2A).u16(10).u16(20);
+    other.u8(0x5E).u16(147).u8(prefix[0]).u8(prefix[1]).u8(prefix[2]).fill(144, 0x41).u8(0);
+    ASSERT_EQ(event(other), 212);
+    EXPECT_EQ(item.event.read & RF_EXTENDED, 0) << bad;
+    EXPECT_EQ(as_float().fe.start_x, 1.0f);
+    EXPECT_EQ(as_float().fe.ext_pairs_b[0][0], kMissing);
+  }
+  Wire shorter;
+  shorter.u16(event_word(ENDFIX)).u8(0x5E).u16(3).u8(0x00).u8(0x92).u8(0x02).u8(0);
+  ASSERT_EQ(event(shorter), 212);
+  EXPECT_EQ(item.event.read & RF_EXTENDED, 0);
+}
+
+TEST_F(ItemDecoderEvent, MessageTextIsCutAt255Bytes) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text.push_back(static_cast<char>('a' + i % 26));
+  Wire w;
+  w.u16(event_word(EV_MESSAGE)).u8(0x21).u32(777).u8(0x5E).u16(300).text(text).u8(0);
+  ASSERT_EQ(event(w), 9 + 255);  // the tag walk still ended exactly at the item's end
+  EXPECT_EQ(state.kind, lvx::KIND_MESSAGE);
+  EXPECT_EQ(item.message.time, 777u);
+  EXPECT_EQ(item.message.type, EV_MESSAGE);
+  EXPECT_EQ(item.message.length, 255);
+  EXPECT_EQ(std::string(item.message.text), text.substr(0, 255));
+
+  Wire empty;
+  empty.u16(event_word(EV_MESSAGE)).u8(0x21).u32(5).u8(0);
+  ASSERT_EQ(event(empty), 9);
+  EXPECT_EQ(item.message.length, 0);
+  EXPECT_EQ(item.message.text[0], '\0');
+
+  // A text longer than the item: only what the item holds is copied.
+  Wire cut;
+  cut.u16(event_word(EV_MESSAGE)).u8(0x5E).u16(50).text("abc");
+  EXPECT_EQ(event(cut), -2);
+  EXPECT_EQ(item.message.length, 3);
+  EXPECT_STREQ(item.message.text, "abc");
+}
+
+TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
+  status.block_sample_count = 99;
+  status.block_event_count = 7;
+  Wire start;
+  start.u16(event_word(EV_SAMPLE_BLOCK_START));
+  start.u8(0x21).u32(9000).u8(0x41).u32(6553u * 5000u + 100u);
+  start.u8(0x30).u16(20).u8(0x51).u16(5).u8(0x56).u16(2).u8(0x72).u16(0x0ABC);
+  start.u8(0x93).u16(500).u8(0x4B).u16(0x0012).u16(0x7777).u8(0xB4).u16(0x8123).u8(0);
+  ASSERT_EQ(event(start), 740);
+  EXPECT_EQ(state.kind, lvx::KIND_BLOCK_MARKER);
+  EXPECT_EQ(item.head.time, 0u);  // a marker's times go to the stream state
+  EXPECT_EQ(status.status_time, 9000u);
+  EXPECT_EQ(status.sample_rate_x10, 5000);
+  EXPECT_EQ(status.position_prescaler, 20);
+  EXPECT_EQ(status.velocity_prescaler, 5);
+  EXPECT_EQ(status.pupil_prescaler, 2);
+  EXPECT_EQ(status.sample_block_word, 0x0ABC);
+  EXPECT_EQ(status.rate_word, 500);
+  EXPECT_EQ(status.tracker_mode_word, 0x8012);
+  EXPECT_EQ(status.sample_data_flags, 0x8123);
+  EXPECT_EQ(status.left_eye_present, 1);
+  EXPECT_EQ(status.right_eye_present, 0);
+  EXPECT_EQ(status.in_sample_block, 1);
+  EXPECT_EQ(status.block_number, 1u);
+  EXPECT_EQ(status.first_in_block, 1);
+  EXPECT_EQ(status.block_sample_count, 0u);
+  EXPECT_EQ(status.block_event_count, 0u);
+
+  // The event block opens inside the sample block: no new block. Its event-type word has the
+  // eye bits the other way round.
+  Wire events;
+  events.u16(event_word(EV_EVENT_BLOCK_START)).u8(0xB4).u16(0x00FF).u8(0x55).u16(0x8003);
+  events.u8(0x93).u16(0).u8(0x72).u16(0x1111).u8(0);
+  ASSERT_EQ(event(events), 740);
+  EXPECT_EQ(status.event_data_flags, 0x00FF);
+  EXPECT_EQ(status.event_type_flags, 0x4003);
+  EXPECT_EQ(status.left_eye_present, 0);
+  EXPECT_EQ(status.right_eye_present, 1);
+  EXPECT_EQ(status.rate_word, 1);
+  EXPECT_EQ(status.sample_block_word, 0x0ABC);  // 0x72 counts on type 15 only
+  EXPECT_EQ(status.tracker_mode_word, 0);       // cleared, and no 0x4B to set it
+  EXPECT_EQ(status.sample_data_flags, 0x8123);
+  EXPECT_EQ(status.in_event_block, 1);
+  EXPECT_EQ(status.block_number, 1u);
+  EXPECT_EQ(status.first_in_block, 0);
+  Wire left_only;
+  left_only.u16(event_word(EV_EVENT_BLOCK_START)).u8(0x55).u16(0x4001).u8(0);
+  ASSERT_EQ(event(left_only), 740);
+  EXPECT_EQ(status.event_type_flags, 0x8001);
+  EXPECT_EQ(status.left_eye_present, 1);
+  EXPECT_EQ(status.right_eye_present, 0);
+
+  Wire fix;
+  fix.u16(event_word(STARTFIX)).u8(0x21).u32(9100).u8(0);
+  ASSERT_EQ(event(fix), 212);
+  EXPECT_EQ(status.block_event_count, 1u);
+
+  Wire end_samples;
+  end_samples.u16(event_word(EV_SAMPLE_BLOCK_END)).u8(0x41).u32(9500).u8(0x93).u16(10000).u8(0);
+  ASSERT_EQ(event(end_samples), 740);
+  EXPECT_EQ(status.status_time, 9500u);
+  EXPECT_EQ(status.rate_word, 10000);
+  EXPECT_EQ(status.in_sample_block, 0);
+  EXPECT_EQ(status.in_event_block, 1);
+  Wire end_events;
+  end_events.u16(event_word(EV_EVENT_BLOCK_END)).u8(0x41).u32(9600).u8(0x93).u16(10001).u8(0);
+  ASSERT_EQ(event(end_events), 740);
+  EXPECT_EQ(status.status_time, 9600u);
+  EXPECT_EQ(status.rate_word, 1);
+  EXPECT_EQ(status.in_event_block, 0);
+  EXPECT_EQ(status.block_event_count, 1u);  // markers are not counted as events
+
+  Wire again;
+  again.u16(event_word(EV_SAMPLE_BLOCK_START)).u8(0);
+  ASSERT_EQ(event(again), 740);
+  EXPECT_EQ(status.block_number, 2u);
+  EXPECT_EQ(status.first_in_block, 1);
+}
+
+TEST_F(ItemDecoderEvent, ButtonInputLostDataAndOtherTypes) {
+  testing::internal::CaptureStdout();
+  Wire buttons;
+  buttons.u16(event_word(EV_BUTTONS)).u8(0x21).u32(1234).u8(0x56).u16(7).u8(0x55).u16(9).u8(0);
+  ASSERT_EQ(event(buttons), 8);
+  EXPECT_EQ(state.kind, lvx::KIND_OTHER);
+  EXPECT_EQ(item.io.time, 1234u);
+  EXPECT_EQ(item.io.type, EV_BUTTONS);
+  EXPECT_EQ(item.io.data, 7);
+
+  Wire input_bare;
+  input_bare.u16(event_word(EV_INPUT)).u8(0);
+  ASSERT_EQ(event(input_bare), 8);
+  EXPECT_EQ(item.io.data, 0x8000);
+  Wire input;
+  input.u16(event_word(EV_INPUT)).u8(0x56).u16(3).u8(0x55).u16(0x00F0).u8(0);
+  ASSERT_EQ(event(input), 8);
+  EXPECT_EQ(item.io.data, 0x00F0);
+
+  const uint8_t lost[] = {0x3F, 0x00, 0x00};
+  ASSERT_EQ(lvx::decode_event(lost, 3, state, status, item), 8);
+  EXPECT_EQ(item.io.type, EV_LOST_DATA);
+  EXPECT_EQ(item.io.data, 0);
+
+  Wire unlisted;
+  unlisted.u16(event_word(40)).u8(0x21).u32(55).u8(0x56).u16(5).u8(0x55).u16(6).u8(0);
+  ASSERT_EQ(event(unlisted), 8);
+  EXPECT_EQ(item.io.type, 40);
+  EXPECT_EQ(item.io.time, 55u);
+  EXPECT_EQ(item.io.data, 0);
+  EXPECT_EQ(status.block_event_count, 5u);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(ItemDecoderEvent, DumpedTagsAreReportedAndSkipped) {
+  testing::internal::CaptureStdout();
+  Wire w;
+  w.u16(event_word(STARTSACC));
+  w.u8(0x99).u16(0xAAAA);      // unknown, 16-bit (value at 3)
+  w.u8(0x56).u16(0xBBBB);      // a button word on a parsed event (value at 6)
+  w.u8(0x0A).u32(0xCCCCCCCC);  // unknown, 32-bit (value at 9)
+  w.u8(0x21).u32(42).u8(0);
+  const int result = event(w);
+  const uint32_t time = item.event.time;
+  Wire marker;
+  marker.u16(event_word(EV_EVENT_BLOCK_START)).u8(0x28).u16(1).u16(2).u8(0x33).u16(3).u8(0);
+  const int marker_result = event(marker);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, 212);
+  EXPECT_EQ(time, 42u);
+  EXPECT_EQ(marker_result, 740);
+  EXPECT_EQ(out,
+            "Code = 99 pos = 3  #### DUMPING ..\n"
+            "Code = 56 pos = 6  #### DUMPING ..\n"
+            "Code = a pos = 9  #### DUMPING ..\n"
+            "Code = 28 pos = 3  #### DUMPING ..\n"
+            "Code = 33 pos = 8  #### DUMPING ..\n");
+}
+
+TEST_F(ItemDecoderEvent, ResultCodesAndExtraData) {
+  Wire odd;
+  odd.u16(event_word(STARTFIX, 0x0001)).u8(0);
+  EXPECT_EQ(event(odd), -1);
+  EXPECT_EQ(lvx::decode_event(nullptr, 0, state, status, item), -1);
+  Wire one;
+  one.u8(0x05);
+  EXPECT_EQ(event(one), -1);
+
+  Wire no_end_tag;
+  no_end_tag.u16(event_word(STARTFIX)).u8(0x21).u32(1);
+  EXPECT_EQ(event(no_end_tag), -2);
+  Wire cut_value;
+  cut_value.u16(event_word(STARTFIX)).u8(0x21).u16(1);
+  EXPECT_EQ(event(cut_value), -2);
+  Wire long_skip;
+  long_skip.u16(event_word(STARTFIX)).u8(0x5E).u16(0xFFFF).u8(0);
+  EXPECT_EQ(event(long_skip), -2);
+
+  // A marker that fails still opens its block flag but does not start a block.
+  Wire bad_marker;
+  bad_marker.u16(event_word(EV_SAMPLE_BLOCK_START)).u8(0x30).u16(4);
+  EXPECT_EQ(event(bad_marker), -2);
+  EXPECT_EQ(status.in_sample_block, 1);
+  EXPECT_EQ(status.position_prescaler, 4);
+  EXPECT_EQ(status.block_number, 0u);
+
+  testing::internal::CaptureStdout();
+  Wire extra;
+  extra.u16(event_word(EV_BUTTONS)).u8(0).u8(0xAB).u8(0x01);
+  const int result = event(extra);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "#### Code = 0 type=25 len = 2 Extra data :0xab 0x01 \n");
+  EXPECT_EQ(result, -2);
+  EXPECT_EQ(status.block_event_count, 0u);
+}
+
+// Arbitrary bytes never read outside the item (run under the address sanitizer) and give only
+// the documented results.
+TEST_F(ItemDecoderEvent, ArbitraryItemsAreDecodedSafely) {
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(seed >> 24);
+  };
+  testing::internal::CaptureStdout();
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> bytes(next() % 200);
+    for (uint8_t &b : bytes) b = next();
+    // Every other sample keeps a valid flags word so that the field walk is exercised.
+    if (round % 2 == 0 && bytes.size() >= 2) bytes[1] |= SF_SAMPLE;
+    const int n = static_cast<int>(bytes.size());
+    const int s = lvx::decode_sample(bytes.data(), n, state, status, item);
+    EXPECT_TRUE(s == 212 || s == -1 || s == -2) << s;
+    if (round % 2 == 0 && bytes.size() >= 2) bytes[1] &= 0xFE;
+    const int e = lvx::decode_event(bytes.data(), n, state, status, item);
+    EXPECT_TRUE(e == 212 || e == 740 || e == 8 || (e >= 9 && e <= 264) || e == -1 || e == -2) << e;
+    float_data f;
+    if (lvx::to_float(item, status, f)) {
+      double_data d;
+      EXPECT_TRUE(lvx::to_double(f.head.type, f, d));
+    }
+  }
+  testing::internal::GetCapturedStdout();
+}
+
+// ---- Conversions ------------------------------------------------------------------------------
+
+TEST_F(ItemDecoderConvert, FloatFormOnlyForSamplesAndParsedEvents) {
+  float_data f;
+  std::memset(&f, 0xCD, sizeof f);
+  for (int type : {0, 11, EV_SAMPLE_BLOCK_START, EV_MESSAGE, EV_BUTTONS, EV_LOST_DATA}) {
+    item.head.type = static_cast<int16_t>(type);
+    EXPECT_FALSE(lvx::to_float(item, status, f)) << type;
+  }
+  EXPECT_EQ(f.raw[0], 0xCD);
+  EXPECT_EQ(f.raw[267], 0xCD);
+
+  // A prescaler of 0 divides by 1 instead of by zero.
+  status.position_prescaler = 0;
+  status.velocity_prescaler = 0;
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_LEFT | SF_GAZE_XY).u32(1).u16(123).u16(45);
+  ASSERT_EQ(sample(w), 212);
+  EXPECT_EQ(as_float().fs.gaze_x[0], 123.0f);
+  Wire e;
+  e.u16(event_word(ENDSACC)).u8(0x93).u16(300).u8(0);
+  ASSERT_EQ(event(e), 212);
+  EXPECT_EQ(as_float().fe.peak_velocity, 300.0f);
+}
+
+TEST_F(ItemDecoderConvert, HalfMillisecondSampleInDoubleForm) {
+  Wire chain;
+  chain.u8(56).u8(3);
+  for (int i = 0; i < 14; ++i) chain.f32(static_cast<float>(i) + 0.5f);
+  chain.u8(0);
+  Wire w;
+  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_HALF_MS | SF_BLOCKS | SF_AUX).u32(1000).u8(0x01).u16(77);
+  for (int i = 0; i < chain.size(); ++i) w.u8(chain.data()[i]);
+  ASSERT_EQ(sample(w), 212);
+  const float_data f = as_float();
+  EXPECT_EQ(f.fs.flags & SF_HALF_MS, SF_HALF_MS);
+
+  double_data d;
+  ASSERT_TRUE(lvx::to_double(EV_SAMPLE, f, d));
+  EXPECT_EQ(d.fs.time, 1000.5);
+  EXPECT_EQ(d.fs.flags, SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_AUX);
+  EXPECT_EQ(d.fs.type, 200);
+  EXPECT_EQ(d.fs.aux_data[0], 77);
+  EXPECT_EQ(d.fs.gaze_x[1], kMissing);
+  EXPECT_EQ(d.fs.extra3_lead[1], 1.5f);
+  EXPECT_EQ(d.fs.extra3_point[0], 2.5f);
+  EXPECT_EQ(d.fs.extra3_points[4][1], 13.5f);
+
+  Wire plain;
+  plain.u16(SF_SAMPLE | SF_FULL_TIME).u32(1000);
+  ASSERT_EQ(sample(plain), 212);
+  ASSERT_TRUE(lvx::to_double(EV_SAMPLE, as_float(), d));
+  EXPECT_EQ(d.fs.time, 1000.0);
+  EXPECT_EQ(d.fs.flags, SF_SAMPLE | SF_FULL_TIME);
+}
+
+TEST_F(ItemDecoderConvert, DoubleFormOfEventsMessagesAndIoRecords) {
+  for (int type : {STARTBLINK, ENDBLINK, 10}) {
+    Wire w;
+    w.u16(event_word(type, 0x8000)).u8(0x21).u32(4000000000u).u8(0x41).u32(4000000009u);
+    w.u8(0x2A).u16(100).u16(200).u8(0x30).u16(700).u8(0);
+    ASSERT_EQ(event(w), 212);
+    double_data d;
+    std::memset(&d, 0, sizeof d);
+    ASSERT_TRUE(lvx::to_double(type, as_float(), d)) << type;
+    EXPECT_EQ(d.fe.type, type);
+    EXPECT_EQ(d.fe.time, type == ENDBLINK ? 4000000009.0 : 4000000000.0);
+    EXPECT_EQ(d.fe.start_time, 4000000000.0);
+    EXPECT_EQ(d.fe.end_time, 4000000009.0);
+    EXPECT_EQ(d.fe.eye, 0);
+    EXPECT_EQ(d.fe.read, RF_START | RF_END_TIME | RF_START_POS | RF_GAZE_XY | RF_PUPIL_SIZE);
+    EXPECT_EQ(d.fe.start_x, 10.0f);
+    EXPECT_EQ(d.fe.start_pupil_size, 700.0f);
+    EXPECT_EQ(d.fe.ext_triplets_b[2][2], kMissing);
+  }
+
+  // Records without a float conversion arrive as their raw item.
+  float_data raw;
+  Wire message;
+  message.u16(event_word(EV_MESSAGE)).u8(0x21).u32(31).u8(0x5E).u16(5).text("hello").u8(0);
+  ASSERT_EQ(event(message), 14);
+  std::memcpy(&raw, &item, sizeof raw);
+  double_data d;
+  ASSERT_TRUE(lvx::to_double(EV_MESSAGE, raw, d));
+  EXPECT_EQ(d.im.time, 31.0);
+  EXPECT_EQ(d.im.type, EV_MESSAGE);
+  EXPECT_EQ(d.im.length, 5);
+  EXPECT_STREQ(d.im.text, "hello");
+
+  for (int type : {EV_BUTTONS, EV_INPUT, EV_LOST_DATA, 40}) {
+    Wire io;
+    io.u16(event_word(type)).u8(0x21).u32(99).u8(type == EV_INPUT ? 0x55 : 0x56).u16(6).u8(0);
+    ASSERT_EQ(event(io), 8);
+    std::memcpy(&raw, &item, sizeof raw);
+    ASSERT_TRUE(lvx::to_double(type, raw, d)) << type;
+    EXPECT_EQ(d.io.time, 99.0);
+    EXPECT_EQ(d.io.type, type);
+    EXPECT_EQ(d.io.data, type == EV_BUTTONS || type == EV_INPUT ? 6 : 0);
+  }
+
+  Wire marker;
+  marker.u16(event_word(EV_EVENT_BLOCK_END)).u8(0x41).u32(5).u8(0);
+  ASSERT_EQ(event(marker), 740);
+  std::memcpy(&raw, &item, sizeof raw);
+  ASSERT_TRUE(lvx::to_double(EV_EVENT_BLOCK_END, raw, d));
+  EXPECT_EQ(d.fe.type, EV_EVENT_BLOCK_END);
+  EXPECT_EQ(d.fe.time, 0.0);
+
+  // No double form: the record is left as passed.
+  std::memset(&d, 0xCD, sizeof d);
+  for (int type : {-1, 64, 199, 201, 300}) EXPECT_FALSE(lvx::to_double(type, raw, d)) << type;
+  EXPECT_EQ(d.raw[0], 0xCD);
+  EXPECT_EQ(d.raw[271], 0xCD);
+}
+
+}  // namespace
