@@ -1,5 +1,6 @@
 // lumavex_sim_tracker: runs the simulated tracker on a loopback address until SIGINT or SIGTERM,
-// printing one line per received packet and, on request, every command and stored message.
+// printing one line per received packet and, on request, every command and stored message. With
+// --stream it streams samples and events to each display that connects.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,11 @@ void usage(FILE *out) {
                "  --print-commands      also print each command with the result it is answered\n"
                "                        with, and each message as stored, with its time stamp\n"
                "                        (a long message is printed again as its pieces arrive)\n"
+               "  --stream RATE         stream samples and events at RATE Hz (250, 500, 1000 or\n"
+               "                        2000) to the display once it connects, until it\n"
+               "                        disconnects; messages it sends go into the stream too\n"
+               "  --eyes left|right|both  eyes in the stream (default both)\n"
+               "  --seed N              seed of the synthetic eye (default 1)\n"
                "  --help                this text\n");
 }
 
@@ -114,6 +120,8 @@ void print_command(const lvxsim::ReceivedPacket &p) {
 int main(int argc, char **argv) {
   lvxsim::Config config;
   bool print_commands = false;
+  lvxsim::StreamConfig stream;
+  bool streaming = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> const char * {
@@ -174,6 +182,28 @@ int main(int argc, char **argv) {
       config.poll_listen_ip = loopback();
     } else if (arg == "--print-commands") {
       print_commands = true;
+    } else if (arg == "--stream") {
+      long long rate = number(1, 10000);
+      if (rate != 250 && rate != 500 && rate != 1000 && rate != 2000) {
+        std::fprintf(stderr, "--stream takes 250, 500, 1000 or 2000\n");
+        return 2;
+      }
+      stream.rate_hz = static_cast<int>(rate);
+      streaming = true;
+    } else if (arg == "--eyes") {
+      std::string eyes = value();
+      if (eyes == "left") {
+        stream.eyes = lvxsim::Eyes::kLeft;
+      } else if (eyes == "right") {
+        stream.eyes = lvxsim::Eyes::kRight;
+      } else if (eyes == "both") {
+        stream.eyes = lvxsim::Eyes::kBoth;
+      } else {
+        std::fprintf(stderr, "--eyes takes left, right or both\n");
+        return 2;
+      }
+    } else if (arg == "--seed") {
+      stream.seed = static_cast<uint64_t>(number(0, (1LL << 62)));
     } else {
       std::fprintf(stderr, "unknown option %s\n", arg.c_str());
       usage(stderr);
@@ -211,7 +241,28 @@ int main(int argc, char **argv) {
   std::printf(" model=\"%s\" name=\"%s\"\n", config.version_text.c_str(), config.node_name.c_str());
   std::fflush(stdout);
 
-  while (g_stop == 0) lvx::platform::sleep_us(100000);
+  // The stream follows the connection: it starts when a display connects and stops (sending its
+  // closing markers into the void) when the display has gone.
+  while (g_stop == 0) {
+    lvx::platform::sleep_us(100000);
+    if (!streaming) continue;
+    bool connected = tracker.client_connected();
+    if (connected && !tracker.streaming()) {
+      if (tracker.start_streaming(stream)) {
+        std::printf("streaming %d Hz to %s\n", stream.rate_hz,
+                    tracker.client().value_or(lvx::platform::Endpoint{}).to_string().c_str());
+        std::fflush(stdout);
+      }
+    } else if (!connected && tracker.streaming()) {
+      tracker.stop_streaming();
+      lvxsim::StreamStats s = tracker.stream_stats();
+      std::printf("stream stopped: %llu samples, %llu events, %llu packets\n",
+                  static_cast<unsigned long long>(s.samples),
+                  static_cast<unsigned long long>(s.events),
+                  static_cast<unsigned long long>(s.packets_sent));
+      std::fflush(stdout);
+    }
+  }
   tracker.stop();
   return 0;
 }

@@ -1,6 +1,6 @@
 // The simulated tracker: sockets, receive threads, packet walk and dispatch, connect handling,
-// command results, message recording, header filling and the timer that sends late replies,
-// delayed command results and keep-alives.
+// command results, message recording, header filling, the timer that sends late replies,
+// delayed command results and keep-alives, and the data stream's hookup.
 #include "sim/tracker.h"
 
 #include <algorithm>
@@ -79,7 +79,10 @@ struct HeaderValues {
 }  // namespace
 
 struct SimTracker::Impl {
-  explicit Impl(SimTracker &o) : owner(o) {}
+  explicit Impl(SimTracker &o)
+      : owner(o),
+        streamer([this](std::vector<uint8_t> p) { return owner.send_to_client(std::move(p)); },
+                 [this] { return owner.now_us(); }) {}
 
   SimTracker &owner;
 
@@ -130,6 +133,9 @@ struct SimTracker::Impl {
   std::atomic<bool> stop_flag{false};
   std::vector<std::thread> threads;
 
+  // The data stream; its thread sends through owner.send_to_client().
+  Streamer streamer;
+
   Config config_copy() const {
     std::lock_guard<std::mutex> lock(mu);
     return owner.config_;
@@ -145,7 +151,8 @@ struct SimTracker::Impl {
     lvx::put_u8(b, 1, static_cast<uint8_t>(kHeaderSize));
     lvx::put_u8(b, 2, h.mode);
     lvx::put_u8(b, 3, h.state_flag);
-    bool took_seq = p[0] != kStatusPkt;  // a status packet carries its serial there
+    // A status packet carries its serial there and a data packet its data sequence number.
+    bool took_seq = p[0] != kStatusPkt && p[0] != kDataPkt;
     if (took_seq) lvx::put_u32(b, 4, seq);
     int64_t us = owner.now_us();
     int64_t ms = us / 1000;
@@ -318,7 +325,8 @@ struct SimTracker::Impl {
   }
 
   // Stores a message packet's text stamped at the tracker's receive time plus the packet's
-  // offset, then tells the message observer what was added or extended.
+  // offset, then tells the message observer what was added or extended. Each newly stored
+  // message also goes into the data stream, if one runs (a long message with its first piece).
   void handle_message(const ReceivedPacket &p) {
     lvx::Bytes b(p.bytes);
     if (b.size() < kMessageFixedSize) return;
@@ -327,14 +335,20 @@ struct SimTracker::Impl {
     auto offset = static_cast<int32_t>(lvx::get_u32(b, kMessageOffsetField));
     int64_t stamp = floor_ms(p.tracker_time_us) + offset;
     std::vector<std::pair<size_t, RecordedMessage>> changed;
+    std::vector<RecordedMessage> added;
     MessageObserver watch;
     {
       std::lock_guard<std::mutex> lock(mu);
+      size_t before = messages.size();
       std::vector<size_t> touched = messages.add(text, stamp, offset, lvx::get_u32(b, 4));
       watch = message_observer;
-      if (watch) {
-        for (size_t at : touched) changed.emplace_back(at, messages.messages()[at]);
+      for (size_t at : touched) {
+        if (watch) changed.emplace_back(at, messages.messages()[at]);
+        if (at >= before) added.push_back(messages.messages()[at]);
       }
+    }
+    for (const RecordedMessage &m : added) {
+      streamer.inject_message(static_cast<uint32_t>(static_cast<uint64_t>(m.time_ms)), m.text);
     }
     for (const auto &[at, m] : changed) watch(at, m);
   }
@@ -641,6 +655,8 @@ bool SimTracker::start(std::string *error) {
 }
 
 void SimTracker::stop() {
+  // The stream sends its closing markers while the sockets are still open.
+  impl_->streamer.stop();
   {
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (!impl_->running) return;
@@ -889,6 +905,63 @@ void SimTracker::set_packet_length(uint8_t packet_type, LengthRule rule) {
 void SimTracker::set_observer(Observer observer) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->observer = std::move(observer);
+}
+
+bool SimTracker::start_streaming(const StreamConfig &config) {
+  if (!client_connected()) return false;
+  return impl_->streamer.start(config);
+}
+
+void SimTracker::stop_streaming() {
+  impl_->streamer.stop();
+}
+
+bool SimTracker::streaming() const {
+  return impl_->streamer.running();
+}
+
+StreamStats SimTracker::stream_stats() const {
+  return impl_->streamer.stats();
+}
+
+void SimTracker::drop_next_packets(uint32_t n) {
+  impl_->streamer.drop_next_packets(n);
+}
+
+void SimTracker::duplicate_next_packet() {
+  impl_->streamer.duplicate_next_packet();
+}
+
+void SimTracker::swap_next_two_packets() {
+  impl_->streamer.swap_next_two_packets();
+}
+
+bool SimTracker::inject_button(uint16_t buttons_mask) {
+  return impl_->streamer.inject_buttons(buttons_mask);
+}
+
+bool SimTracker::inject_input(uint16_t input_word) {
+  return impl_->streamer.inject_input(input_word);
+}
+
+void SimTracker::set_data_observer(std::function<void(const SentDataPacket &)> observer) {
+  impl_->streamer.set_data_observer(std::move(observer));
+}
+
+void SimTracker::set_sample_observer(std::function<void(const SentSample &)> observer) {
+  impl_->streamer.set_sample_observer(std::move(observer));
+}
+
+void SimTracker::set_event_observer(std::function<void(const SentEvent &)> observer) {
+  impl_->streamer.set_event_observer(std::move(observer));
+}
+
+std::vector<SentSample> SimTracker::recent_samples(size_t count) const {
+  return impl_->streamer.recent_samples(count);
+}
+
+std::vector<SentEvent> SimTracker::recent_events(size_t count) const {
+  return impl_->streamer.recent_events(count);
 }
 
 }  // namespace lvxsim

@@ -8,7 +8,8 @@
 // with a result (its own, or one a test set as a rule), keeps a log of the commands and stores the
 // messages it receives as its recording file would. Every packet it receives is recorded so that
 // tests can assert on the bytes the library sent. Handlers for further packet types can be added
-// through add_handler().
+// through add_handler(). On request it streams samples and events from a synthetic eye to the
+// connected display in DATA packets (start_streaming()).
 #pragma once
 
 #include <array>
@@ -29,6 +30,7 @@
 #include "sim/command_table.h"
 #include "sim/link_codes.h"
 #include "sim/message_store.h"
+#include "sim/stream.h"
 
 namespace lvxsim {
 
@@ -149,7 +151,9 @@ class SimTracker {
   // Sends a packet to the client (over TCP when the client came over TCP). The header's type byte
   // and payload are taken from `packet`; bytes 1..19 of the header are filled here, except that a
   // STATUS_PKT keeps the serial its builder put at bytes 4..7 (status packets carry the serial of
-  // the command they answer there). Returns false when there is no client or the send failed.
+  // the command they answer there) and a DATA_PKT keeps its data sequence number there (it rises
+  // by one per data packet, apart from the other packets' sequence). Returns false when there is
+  // no client or the send failed.
   bool send_to_client(std::vector<uint8_t> packet);
   // Sends one datagram of several packets to the client; each packet's header is filled.
   bool send_batch_to_client(std::vector<std::vector<uint8_t>> packets);
@@ -208,6 +212,41 @@ class SimTracker {
   void set_packet_length(uint8_t packet_type, LengthRule rule);
   // Installs the observer (replacing any earlier one); an empty function removes it.
   void set_observer(Observer observer);
+
+  // --- data stream ---
+  // Starts streaming samples and events to the connected client: the block-opening markers at
+  // once, then one packet per samples_per_packet samples at the sample rate, paced against the
+  // monotonic clock and stamped with the tracker's clock. False when there is no client, a
+  // stream is already running or the configuration is unusable. While it runs, every message
+  // the tracker stores is also sent as a message event stamped with its stored time (when
+  // events are on).
+  bool start_streaming(const StreamConfig &config);
+  // Stops the stream and sends the block-closing markers. Also done by stop().
+  void stop_streaming();
+  bool streaming() const;
+  // Counts of the current (or last) stream.
+  StreamStats stream_stats() const;
+  // One-shot faults on the running stream's next sample packets: lost (the data sequence number
+  // is used up but nothing is sent), sent twice, or sent after the packet that follows it.
+  // Requests add up and are served in that order; a new stream starts without any.
+  void drop_next_packets(uint32_t n);
+  void duplicate_next_packet();
+  void swap_next_two_packets();
+  // A button or input change: an EV_BUTTONS (data word under tag 0x56) or EV_INPUT (tag 0x55)
+  // event in the next packet, stamped with its first sample's time, and the buttons or input
+  // word of the samples from then on. False when no stream is running.
+  bool inject_button(uint16_t buttons_mask);
+  bool inject_input(uint16_t input_word);
+  // Observers (replacing any earlier one; an empty function removes it). The sample and event
+  // observers see each sample and event just before its packet is sent; the data observer sees
+  // each DATA packet right after the send. They run on the stream's thread, and for the closing
+  // markers on the thread that stops the stream; they must not start or stop a stream.
+  void set_data_observer(std::function<void(const SentDataPacket &)> observer);
+  void set_sample_observer(std::function<void(const SentSample &)> observer);
+  void set_event_observer(std::function<void(const SentEvent &)> observer);
+  // The last `count` samples and events sent (at most StreamConfig::history of each).
+  std::vector<SentSample> recent_samples(size_t count) const;
+  std::vector<SentEvent> recent_events(size_t count) const;
 
  private:
   // Implementation lives in tracker.cpp.

@@ -69,9 +69,10 @@ Packet handshake(Display &d, lvxsim::SimTracker &sim) {
   return ack.value_or(Packet{});
 }
 
-Packet data_pkt(uint8_t fill) {
+// A 24-byte packet of a type that takes the link's sequence number (a key packet).
+Packet plain_pkt(uint8_t fill) {
   Packet p(24, fill);
-  p[0] = lvxsim::kDataPkt;
+  p[0] = lvxsim::kKeyPkt;
   return p;
 }
 
@@ -95,7 +96,7 @@ TEST(SimTracker, ConnectAckCarriesIdentityVersionAndNames) {
   ASSERT_TRUE(sim->client().has_value());
   EXPECT_EQ(*sim->client(), d.ep);
   // The next packet continues the ACK's sequence.
-  ASSERT_TRUE(sim->send_to_client(data_pkt(0)));
+  ASSERT_TRUE(sim->send_to_client(plain_pkt(0)));
   auto next = d.recv(5000);
   ASSERT_TRUE(next);
   EXPECT_EQ(lvx::get_u32(*next, 4), lvx::get_u32(ack, 4) + 1);
@@ -163,10 +164,10 @@ TEST(SimTracker, HeadersCarryModeExtrasRisingSequenceAndSerial) {
   uint32_t seq = lvx::get_u32(ack, 4);
   sim->set_mode(0x02, 1);
   sim->set_header_extras(0x1234, 0x5678, 9, 10);
-  ASSERT_TRUE(sim->send_to_client(data_pkt(0xEE)));
+  ASSERT_TRUE(sim->send_to_client(plain_pkt(0xEE)));
   sim->skip_sequence(5);
   ASSERT_TRUE(sim->send_batch_to_client(
-      {data_pkt(1), lvxsim::build::status_packet(0xABCDEF01, 20, 0, 0, "ok"), data_pkt(2)}));
+      {plain_pkt(1), lvxsim::build::status_packet(0xABCDEF01, 20, 0, 0, "ok"), plain_pkt(2)}));
 
   auto first = d.recv(5000);
   ASSERT_TRUE(first);
@@ -190,6 +191,20 @@ TEST(SimTracker, HeadersCarryModeExtrasRisingSequenceAndSerial) {
   EXPECT_EQ((*batch)[26], 0x02);                     // ...but gets the mode byte
   EXPECT_EQ(text_at(*batch, 24 + 32, 2), "ok");
   EXPECT_EQ(lvx::get_u32(*batch, 64), seq + 8);  // and takes no sequence number
+
+  // A data packet keeps its own data sequence number and takes none of the link's, but gets
+  // the tracker time like any other.
+  Packet data(47, 0);
+  data[0] = lvxsim::kDataPkt;
+  lvx::put_u32(lvx::MutableBytes(data), 4, 0x00C0FFEE);
+  ASSERT_TRUE(sim->send_batch_to_client({data, plain_pkt(3)}));
+  auto pair = d.recv(5000);
+  ASSERT_TRUE(pair);
+  ASSERT_EQ(pair->size(), 71u);
+  EXPECT_EQ(lvx::get_u32(*pair, 4), 0x00C0FFEEu);
+  EXPECT_NE(lvx::get_u32(*pair, 8), 0u);
+  EXPECT_EQ((*pair)[2], 0x02);
+  EXPECT_EQ(lvx::get_u32(*pair, 47 + 4), seq + 9);
 }
 
 TEST(SimTracker, ClockOffsetShowsInHeaderTime) {
@@ -200,7 +215,7 @@ TEST(SimTracker, ClockOffsetShowsInHeaderTime) {
   sim->set_clock_offset_us(offset);
   int64_t before = mono_us() + offset;
   EXPECT_GE(sim->now_us(), before);
-  ASSERT_TRUE(sim->send_to_client(data_pkt(0)));
+  ASSERT_TRUE(sim->send_to_client(plain_pkt(0)));
   auto p = d.recv(5000);
   int64_t after = mono_us() + offset;
   ASSERT_TRUE(p);
@@ -224,7 +239,7 @@ TEST(SimTracker, DisconnectAndDroppedConnection) {
   ASSERT_TRUE(ack);
   EXPECT_EQ((*ack)[20], lvxsim::kDisconnectAck);
   EXPECT_FALSE(sim->client_connected());
-  EXPECT_FALSE(sim->send_to_client(data_pkt(0)));
+  EXPECT_FALSE(sim->send_to_client(plain_pkt(0)));
   EXPECT_FALSE(sim->drop_connection());
 
   handshake(d, *sim);
@@ -383,7 +398,7 @@ TEST(SimTracker, TcpGreetingFramingAndSplitFrames) {
   EXPECT_EQ(*sim->client(), s.local_endpoint());
 
   // Packets to a TCP client go down the stream, framed.
-  ASSERT_TRUE(sim->send_to_client(data_pkt(5)));
+  ASSERT_TRUE(sim->send_to_client(plain_pkt(5)));
   auto data = read_frame(s);
   ASSERT_TRUE(data);
   EXPECT_EQ(data->size(), 24u);
