@@ -1,10 +1,15 @@
-// Writes the seed corpus for the receive-walk fuzzer: datagrams as the simulated tracker builds
-// them (connect replies, status packets, node messages, several packets in one datagram, relay
-// records), each behind the byte that picks connection state and sender.
+// Writes the seed corpus of a fuzz target from what the simulated tracker really sends.
+//   make_seeds DIR fuzz_rx_buffer: datagrams (connect replies, status packets, node messages,
+//     data packets of a recorded stream, several packets in one datagram, relay records), each
+//     behind the byte that picks connection state and sender;
+//   make_seeds DIR fuzz_item_decoder: the sample and event items inside those data packets, each
+//     behind the byte that picks the decoder and the prescalers.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "sim/stream.h"
 #include "sim/tracker.h"
 
 namespace {
@@ -26,11 +31,64 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+// A short binocular stream with events, extension blocks and delta times: its opening markers,
+// some sample packets and its closing markers.
+std::vector<Bytes> stream_packets() {
+  lvxsim::StreamConfig c;
+  c.rate_hz = 500;
+  c.full_time_every = 4;
+  c.samples_per_packet = 3;
+  c.sample_content |= SF_AUX | SF_BLOCKS;
+  c.block_kinds = {lvxsim::kBlockRaw, lvxsim::kBlockFloatGaze, lvxsim::kBlockPoints};
+  c.mean_blink_interval_s = 0.5;
+  lvxsim::StreamEngine engine(c, 5'000'000, 1);
+  std::vector<Bytes> packets{engine.open_packet().bytes};
+  engine.queue_message(5001, "TRIALID 1");
+  engine.queue_buttons(2);
+  for (int i = 0; i < 400; ++i) {
+    lvxsim::StreamPacket p = engine.next_packet();
+    if (i % 40 == 0 || !p.events.empty()) packets.push_back(p.bytes);
+  }
+  packets.push_back(engine.close_packet(5900).bytes);
+  return packets;
+}
+
+// Writes the items of the data packets, each behind its decoder byte (bit 0: event; prescalers
+// of 10).
+void write_items(const std::string &dir, const std::vector<Bytes> &packets) {
+  int n = 0;
+  for (const Bytes &p : packets) {
+    size_t area = static_cast<size_t>(p[20]) << 8 | p[21];
+    size_t at = 44 + p[22];
+    size_t end = std::min(p.size(), at + area);
+    while (at + 2 <= end && n < 200) {
+      size_t header = static_cast<size_t>(p[at]) << 8 | p[at + 1];
+      size_t length = header & 0x3FFF;
+      bool event = (header & 0x4000) != 0;
+      if (at + 2 + length > end) break;
+      Bytes item(p.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                 p.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+      write(dir, "item" + std::to_string(n++), static_cast<uint8_t>(0x14 | (event ? 1 : 0)), item);
+      at += 2 + length;
+      if ((header & 0x8000) != 0) break;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   if (argc < 2) return 2;
   std::string dir = argv[1];
+  std::string target = argc > 2 ? argv[2] : "fuzz_rx_buffer";
+  std::vector<Bytes> stream = stream_packets();
+  if (target == "fuzz_item_decoder") {
+    write_items(dir, stream);
+    return 0;
+  }
+  for (size_t i = 0; i < stream.size(); i += 7) {
+    write(dir, "stream" + std::to_string(i), 0, stream[i]);
+  }
   namespace b = lvxsim::build;
   Bytes ack = b::connect_packet(0x81, 3, 2, "tracker", "display", "QX VELOTRIS LUMAVEX RX 5.7");
   Bytes poll = b::connect_packet(0x91, 3, 2, "tracker", "", "QX VELOTRIS LUMAVEX");
@@ -47,6 +105,7 @@ int main(int argc, char **argv) {
   write(dir, "data_from_tracker", 0, data);
   write(dir, "data_from_stranger", 4, data);
   write(dir, "several", 0, cat({status, menu, data}));
+  write(dir, "data_and_status", 0, cat({stream[1], status, stream[2]}));
   char head[32];
   std::snprintf(head, sizeof head, "LV_PKT:00000001:%08zx:", status.size());
   std::string relay = head + std::string(status.begin(), status.end());
