@@ -2,12 +2,14 @@
 // experiment does, then reports what each side saw.
 //
 //   lumavex_demo [--address 127.0.0.2] [--model "LUMAVEX RX 5.7"] [--offset-ms 1234.5] [--tcp]
+//                [--stream-seconds 5]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "lumavex_core.h"
+#include "sim/stream.h"
 #include "sim/tracker.h"
 
 namespace {
@@ -17,6 +19,7 @@ struct Options {
   std::string model = "LUMAVEX RX 5.7";
   double offset_ms = 123456.789;
   bool tcp = false;
+  int stream_seconds = 5;
 };
 
 bool parse(int argc, char **argv, Options *o) {
@@ -29,11 +32,14 @@ bool parse(int argc, char **argv, Options *o) {
       o->model = argv[++i];
     } else if (a == "--offset-ms" && has_value) {
       o->offset_ms = std::atof(argv[++i]);
+    } else if (a == "--stream-seconds" && has_value) {
+      o->stream_seconds = std::atoi(argv[++i]);
     } else if (a == "--tcp") {
       o->tcp = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--address 127.0.0.N] [--model TEXT] [--offset-ms MS] [--tcp]\n",
+                   "usage: %s [--address 127.0.0.N] [--model TEXT] [--offset-ms MS] [--tcp] "
+                   "[--stream-seconds N]\n",
                    argv[0]);
       return false;
     }
@@ -78,6 +84,58 @@ void run_commands_and_messages(lvxsim::SimTracker &tracker) {
                 shown.c_str());
     if (m.text.size() > 70) std::printf("  [%zu characters, sent in pieces]", m.text.size());
     std::printf("\n");
+  }
+}
+
+// Streams binocular data with events for a few seconds, reading it the way an experiment's
+// trial loop does, and reports what arrived.
+void run_data_stream(lvxsim::SimTracker &tracker, int seconds) {
+  if (seconds <= 0) return;
+  lvxsim::StreamConfig stream;
+  stream.rate_hz = 1000;
+  stream.eyes = lvxsim::Eyes::kBoth;
+  lumavex_data_switch(0x0C);  // samples and events to the queue
+  if (!tracker.start_streaming(stream)) {
+    std::printf("data stream: the tracker could not start streaming\n");
+    return;
+  }
+  std::printf("data stream: %d s of binocular samples at %d Hz with events\n", seconds,
+              stream.rate_hz);
+  long samples = 0, events = 0, lost = 0, other = 0;
+  double sum_x = 0, sum_y = 0;
+  long gaze_count = 0;
+  float_data slots[100];
+  uint32_t end = current_time() + static_cast<uint32_t>(seconds) * 1000;
+  while (static_cast<int32_t>(current_time() - end) < 0) {
+    int n = lumavex_wait_for_next_data(slots, 100, 5);
+    for (int i = 0; i < n; ++i) {
+      const float_data &r = slots[i];
+      if (r.head.type == EV_SAMPLE) {
+        ++samples;
+        for (int eye = 0; eye < 2; ++eye) {
+          if (r.fs.gaze_x[eye] == MISSING_VALUE || r.fs.gaze_y[eye] == MISSING_VALUE) continue;
+          sum_x += static_cast<double>(r.fs.gaze_x[eye]);
+          sum_y += static_cast<double>(r.fs.gaze_y[eye]);
+          ++gaze_count;
+        }
+      } else if (r.head.type >= 1 && r.head.type <= 10) {
+        ++events;
+      } else if (r.head.type == EV_LOST_DATA) {
+        ++lost;
+      } else {
+        ++other;
+      }
+    }
+  }
+  tracker.stop_streaming();
+  lvxsim::StreamStats sent = tracker.stream_stats();
+  std::printf("  samples read %ld (tracker sent %llu), parsed events %ld, other records %ld\n",
+              samples, static_cast<unsigned long long>(sent.samples), events, other);
+  std::printf("  lost-data records %ld\n", lost);
+  if (gaze_count > 0) {
+    std::printf("  mean gaze (%.1f, %.1f) px over %ld eye samples\n",
+                sum_x / static_cast<double>(gaze_count), sum_y / static_cast<double>(gaze_count),
+                gaze_count);
   }
 }
 
@@ -144,6 +202,7 @@ int main(int argc, char **argv) {
   }
 
   run_commands_and_messages(tracker);
+  run_data_stream(tracker, opt.stream_seconds);
 
   close_lumavex_connection();
   std::printf("closed: is_connected=%d\n", lumavex_is_connected());
