@@ -639,6 +639,96 @@ LVX_API int16_t lumavex_node_send_message(const LVXADDR *node, const char *text)
 LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
                                              const char *text);
 
+/* ==== Tracker modes and control ============================================================= */
+
+/** lumavex_current_mode() bits. */
+#define IN_DISCONNECT_MODE 0x4000 /**< not connected (and not in dummy mode) */
+#define IN_PLAYBACK_MODE 0x0100   /**< the tracker plays a recording back */
+#define IN_USER_MENU 0x0040
+#define IN_IDLE_MODE 0x0001
+#define IN_SETUP_MODE 0x0002
+#define IN_RECORD_MODE 0x0004
+#define IN_TARGET_MODE 0x0008
+#define IN_DRIFTCORR_MODE 0x0010
+#define IN_IMAGE_MODE 0x0020
+
+/** Mode changes. Each sends its command with a 1000 ms time-out and, on success, waits up to
+ *  500 ms for the tracker to settle. They return 0 or the command's result. */
+LVX_API int16_t lumavex_abort(void);
+LVX_API int16_t lumavex_start_setup(void);
+/** 0: camera setup opens the setup menu; nonzero: the imaging mode. Returns the value stored. */
+LVX_API int16_t lumavex_set_tracker_setup_default(int16_t mode);
+LVX_API int16_t lumavex_accept_trigger(void);
+LVX_API int16_t lumavex_driftcorr_start(int16_t x, int16_t y);
+LVX_API int16_t lumavex_driftcorr_startf(float x, float y);
+LVX_API int16_t lumavex_apply_driftcorr(void);
+/** Starts recording: flags 0x01 samples to file, 0x02 events to file, 0x04 samples over the
+ *  link, 0x08 events over the link; lock nonzero locks the tracker's record exit. */
+LVX_API int16_t lumavex_data_start(uint16_t flags, int16_t lock);
+LVX_API int16_t lumavex_data_stop(void);
+LVX_API int16_t lumavex_playback_start(void);
+LVX_API int16_t lumavex_playback_stop(void);
+
+/** The IN_ bits of the tracker's current mode. */
+LVX_API int16_t lumavex_current_mode(void);
+LVX_API int16_t lumavex_in_setup(void);
+/** Waits up to maxwait ms for a mode change to settle: 1 settled, 0 time-out, -100 not
+ *  connected, -1 the link dropped. maxwait 0 reads the state at once. */
+LVX_API int16_t lumavex_wait_for_mode_ready(uint32_t maxwait);
+/** The eye being recorded: 0 left, 1 right, 2 both; -1 when not recording. */
+LVX_API int16_t lumavex_eye_available(void);
+
+/** Asks the tracker for the value of a variable; lumavex_read_reply then gives it. Returns 0,
+ *  -3 for a bad text, -100 when not connected. */
+LVX_API int16_t lumavex_read_request(const char *text);
+/** Copies the reply (buf must hold 200 bytes) and returns 0, or 1000 while none has come. */
+LVX_API int16_t lumavex_read_reply(char *buf);
+/** Asks for the tracker's time; lumavex_read_time then gives it. Returns 0 or a send error. */
+LVX_API int16_t lumavex_request_time(void);
+LVX_API int16_t lumavex_node_request_time(const LVXADDR *node);
+/** The tracker time in ms that the last time request brought, 0 while none has come. */
+LVX_API uint32_t lumavex_read_time(void);
+/** Copies the calibration message (buf must hold 100 bytes, or null) and returns its length. */
+LVX_API int16_t lumavex_cal_message(char *buf);
+/** The calibration result, taken once; 1000 while none has come. */
+LVX_API int16_t lumavex_cal_result(void);
+/** Writes the calibration target's position; returns 1 while the target is shown, else 0. */
+LVX_API int16_t lumavex_target_check(int16_t *x, int16_t *y);
+LVX_API int16_t lumavex_target_checkf(float *x, float *y);
+/** The selection made in the tracker's user menu, taken once; 0 while none. */
+LVX_API int16_t lumavex_user_menu_selection(void);
+
+/** Data-stream queries: queued samples and/or events; the flags of the current blocks. */
+LVX_API int16_t lumavex_data_count(int16_t samples, int16_t events);
+LVX_API uint16_t lumavex_sample_data_flags(void);
+LVX_API int16_t lumavex_event_data_flags(void);
+LVX_API uint16_t lumavex_event_type_flags(void);
+LVX_API int16_t lumavex_position_prescaler(void);
+LVX_API int16_t lumavex_in_data_block(int16_t samples, int16_t events);
+/** Waits up to maxwait ms for the asked blocks to open: 1 open, 0 time-out, -100 not connected. */
+LVX_API int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t events);
+/** Waits up to maxwait ms for queued data of the asked kinds: 1 there, 0 time-out, -100. */
+LVX_API int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples, int16_t events);
+
+/** Keys and buttons. code 0xFF00 sends a button (mods: its number, state 10 pressed, -1
+ *  released); any other code a key with its modifiers. Returns the link's send result. */
+LVX_API int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state);
+LVX_API int16_t lumavex_flush_keybuttons(int16_t enable_buttons);
+/** Bit n-1 set while button n is held. */
+LVX_API uint16_t lumavex_button_states(void);
+LVX_API uint16_t lumavex_last_button_states(uint32_t *time);
+/** Takes the oldest key from the tracker; returns its code, 0 when none. Each pointer may be
+ *  null. */
+LVX_API uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode,
+                                        uint32_t *time);
+LVX_API uint16_t lumavex_last_button_press(uint32_t *time);
+
+/** Sends one packet of a backdrop image (size at most 512). Returns the link's send result, -1
+ *  for a size above 512, -100 when not connected. */
+LVX_API int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq);
+/** Packets the tracker has acknowledged since the last call, or a pending (negative) error. */
+LVX_API int16_t lumavex_bitmap_ack_count(void);
+
 /* ==== Data stream ========================================================================== */
 
 /* While the tracker records, samples and events arrive on the receive thread and wait in the
