@@ -6,12 +6,18 @@
 # split, with the tracker side on a processor of its own as if it were its own computer; one,
 # with every thread on one processor; and free, where the scheduler decides and the figures
 # jump between runs on virtual machines.
+#
+# The data stream benchmark (sample delivery latency, loss over a minute, decode throughput) runs
+# once, with the tracker side on a processor of its own; it takes about two and a half minutes.
+# Arguments go to the command round trip only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF >/dev/null
-cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip
+cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip bench_data_stream
 for placement in split one free; do
   echo "==== command round trip, placement $placement"
   build/bench/bench/bench_command_round_trip --placement=$placement "$@"
 done
+echo "==== data stream, placement split"
+build/bench/bench/bench_data_stream --placement=split

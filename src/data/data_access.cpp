@@ -160,7 +160,12 @@ ReadResult read_items(float_data *slots, int max, int wait) {
   bool took = take_and_decode(d);
   for (int round = 0; !took && round < wait; ++round) {
     lock.unlock();
-    wait_for_packet();
+    // Announce the wait before the last look at the queue, so that an item queued in between
+    // still wakes this reader.
+    wait_for_packet_unless([&d] {
+      std::lock_guard q(d.queue_lock);
+      return d.queue.items() > 0;
+    });
     lock.lock();
     took = take_and_decode(d);
   }
@@ -190,7 +195,7 @@ int16_t newest_sample(void *buf, int wait, int form) {
   }
   if (wait >= 1 && !d.newest_is_new) {
     lock.unlock();
-    wait_for_packet();
+    wait_for_packet_unless([&d] { return d.newest_is_new.load(); });
     lock.lock();
   }
   if (d.newest_length == 0) return -1;

@@ -30,9 +30,9 @@ struct DataStream {
   uint32_t last_full_time = 0xFFFFFFFF;
 
   uint8_t newest[kSampleItemLimit] = {};
-  size_t newest_length = 0;  // 0 until a sample arrives after a data reset
-  bool newest_is_new = false;
-  bool newest_decoded = false;  // newest_float holds the newest sample's float form
+  size_t newest_length = 0;                // 0 until a sample arrives after a data reset
+  std::atomic<bool> newest_is_new{false};  // also read, without the lock, by a waiting reader
+  bool newest_decoded = false;             // newest_float holds the newest sample's float form
   float_data newest_float{};
   uint32_t newest_polls = 0;  // calls that found nothing new, for playback pacing
 

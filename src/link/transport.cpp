@@ -537,6 +537,11 @@ uint32_t received_datagrams() {
 uint32_t last_receive_time() {
   return transport().lastrecv;
 }
+double receive_thread_cpu_seconds() {
+  Transport &t = transport();
+  if (!t.running || !t.rx.joinable()) return -1.0;
+  return platform::thread_cpu_seconds(t.rx.native_handle());
+}
 
 void set_last_status_serial(int64_t serial) {
   transport().last_status_serial = serial;

@@ -61,6 +61,9 @@ uint16_t bound_port();
 uint32_t received_datagrams();
 // Local time (ms) of the last datagram.
 uint32_t last_receive_time();
+// CPU time in seconds the running receive thread has used since it started; negative when the
+// transport does not run. Call it from the thread that opens and closes the link.
+double receive_thread_cpu_seconds();
 
 // The serial of the last status packet, -1 after a link reset. Written by the status decoder,
 // watched by the receive thread's silence recovery.

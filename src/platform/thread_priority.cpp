@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 
 namespace lvx::platform {
 
@@ -44,6 +45,14 @@ int available_processors() {
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   return CPU_COUNT(&set);
+}
+
+double thread_cpu_seconds(std::thread::native_handle_type thread) {
+  clockid_t clock;
+  if (pthread_getcpuclockid(thread, &clock) != 0) return -1.0;
+  timespec ts{};
+  if (clock_gettime(clock, &ts) != 0) return -1.0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 }  // namespace lvx::platform

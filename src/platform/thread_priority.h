@@ -21,4 +21,8 @@ bool pin_current_thread(int cpu);
 // The number of processors this process may run on.
 int available_processors();
 
+// CPU time in seconds that a thread of this process has used so far (user and system time);
+// negative when the thread's clock cannot be read.
+double thread_cpu_seconds(std::thread::native_handle_type thread);
+
 }  // namespace lvx::platform
