@@ -32,5 +32,8 @@ uint32_t relay_serial() {
 int relay_send_message(const char *, double) {
   return LINK_TERMINATED_RESULT;
 }
+int relay_read_request(const char *) {
+  return LINK_TERMINATED_RESULT;
+}
 
 }  // namespace lvx

@@ -16,5 +16,7 @@ void set_relay_serial(uint32_t serial);
 uint32_t relay_serial();
 // Hands a message and its time (local microseconds) to the relay master.
 int relay_send_message(const char *text, double message_time_us);
+// Hands a read request to the relay master.
+int relay_read_request(const char *text);
 
 }  // namespace lvx

@@ -1,7 +1,12 @@
 #include "control/status.h"
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "common/byte_io.h"
 #include "control/commands.h"
+#include "control/control_state.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
 
@@ -23,34 +28,33 @@ enum StatusType : uint16_t {
   STAT_MENU_SELECTION = 150,
 };
 
-// User-menu fields, written by the receive thread under the link lock.
-struct MenuState {
-  int menu = 0;
-  int selection = 0;
-  int selection_count = 0;
-};
+constexpr char kShowFixpoint[] = "show_fixpoint";
+constexpr size_t kShowFixpointLength = sizeof kShowFixpoint - 1;
 
-MenuState &menu_state() {
-  static MenuState m;
-  return m;
+// Copies a packet text into a fixed field, cut to leave room for the NUL that always ends it.
+template <size_t N>
+void copy_text(char (&field)[N], const char *text, int text_length) {
+  size_t n = text_length < 0 ? 0 : static_cast<size_t>(text_length);
+  if (n > N - 1) n = N - 1;
+  if (n > 0) std::memcpy(field, text, n);
+  field[n] = '\0';
 }
 
-bool handled_type(uint16_t type) {
-  switch (type) {
-    case STAT_COMMAND_RESULT:
-    case STAT_READ_REPLY:
-    case STAT_COMMAND_RESULT_2:
-    case STAT_TIME_REPLY:
-    case STAT_BITMAP_ACK:
-    case STAT_SHOW_TARGET:
-    case STAT_HIDE_TARGET:
-    case CAL_INFO_FIX_ACCEPTED:
-    case STAT_CAL_INFO:
-    case STAT_MSG_LOST:
-    case STAT_MENU_SELECTION:
-      return true;
-    default:
-      return false;
+// The target position of a "show target" notice: the two numbers after "show_fixpoint" when the
+// text carries both, else the packet's two values.
+void take_target_position(ControlState &s, const char *text, int text_length, uint16_t value1,
+                          uint16_t value2) {
+  std::string t(text, static_cast<size_t>(text_length));
+  t.resize(std::strlen(t.c_str()));  // the text ends at its first NUL
+  float x = 0;
+  float y = 0;
+  if (t.compare(0, kShowFixpointLength, kShowFixpoint) == 0 &&
+      std::sscanf(t.c_str() + kShowFixpointLength, "%f%f", &x, &y) == 2) {
+    s.target_x = x;
+    s.target_y = y;
+  } else {
+    s.target_x = static_cast<float>(value1);
+    s.target_y = static_cast<float>(value2);
   }
 }
 
@@ -65,17 +69,21 @@ int status_packet_size(uint16_t type, int text_length) {
 }
 
 void clear_user_menu_fields() {
-  menu_state() = MenuState{};
+  ControlState &s = control_state();
+  s.menu = 0;
+  s.menu_selection = 0;
+  s.menu_selection_count = 0;
 }
 
-int handle_status_packet(const uint8_t *data, int remaining) {
-  Bytes p(data, static_cast<size_t>(remaining));
+int apply_status_packet(ControlState &s, const uint8_t *data, int remaining) {
+  Bytes p(data, static_cast<size_t>(remaining < 0 ? 0 : remaining));
   uint32_t serial = get_u32(p, 4);
   uint16_t type = get_u16(p, 20);
   uint16_t value1 = get_u16(p, 22);
   uint16_t value2 = get_u16(p, 24);
   int length = get_u16(p, 30);
   set_last_status_serial(serial);
+  // A text cut short by the end of the buffer is taken as far as it goes.
   int available = remaining - 32 < 0 ? 0 : remaining - 32;
   const char *text = reinterpret_cast<const char *>(data) + 32;
   int text_length = length < available ? length : available;
@@ -86,19 +94,48 @@ int handle_status_packet(const uint8_t *data, int remaining) {
       file_command_result(serial, static_cast<int16_t>(-static_cast<int16_t>(value1)), text,
                           text_length);
       break;
-    case STAT_MENU_SELECTION: {
-      MenuState &m = menu_state();
-      m.menu = value1;
-      m.selection = value2;
-      ++m.selection_count;
+    case STAT_READ_REPLY:
+      if (serial == s.request_serial) {
+        copy_text(s.reply_text, text, text_length);
+        s.reply_state = 0;
+      }
+      break;
+    case STAT_TIME_REPLY:
+      if (serial == s.time_serial) s.tracker_time = get_u32(p, 8);
+      break;
+    case STAT_BITMAP_ACK: {
+      s.last_ack_serial = serial;
+      auto acked = static_cast<int16_t>(value1);
+      if (acked >= 0) {
+        s.ack_count = static_cast<int16_t>(s.ack_count + acked);
+      } else {
+        s.ack_error = acked;
+      }
       break;
     }
+    case STAT_SHOW_TARGET:
+      take_target_position(s, text, text_length, value1, value2);
+      s.target_visible = 1;
+      break;
+    case STAT_HIDE_TARGET:
+      s.target_visible = 0;
+      break;
+    case CAL_INFO_FIX_ACCEPTED:
+    case STAT_MSG_LOST:
+      break;
+    case STAT_CAL_INFO:
+      copy_text(s.cal_message, text, text_length);
+      s.cal_result = static_cast<int16_t>(value1);
+      break;
+    case STAT_MENU_SELECTION:
+      s.menu = static_cast<int16_t>(value1);
+      s.menu_selection = static_cast<int16_t>(value2);
+      ++s.menu_selection_count;
+      break;
     default:
-      if (!handled_type(type)) {
-        add_to_lumavex_log("API-2516 Unhandled type %d STAT_MSG_LOST=%d CAL_INFO_FIX_ACCEPTED=%d\n",
-                           type, STAT_MSG_LOST, CAL_INFO_FIX_ACCEPTED);
-        add_to_lumavex_log("Unhandled type %d \n", type);
-      }
+      add_to_lumavex_log("API-2516 Unhandled type %d STAT_MSG_LOST=%d CAL_INFO_FIX_ACCEPTED=%d\n",
+                         type, STAT_MSG_LOST, CAL_INFO_FIX_ACCEPTED);
+      add_to_lumavex_log("Unhandled type %d \n", type);
       break;
   }
   int used = status_packet_size(type, length);
@@ -106,6 +143,10 @@ int handle_status_packet(const uint8_t *data, int remaining) {
     add_to_lumavex_log("API-2516 Len = %d, ret = %d  \n", remaining, used);
   }
   return used;
+}
+
+int handle_status_packet(const uint8_t *data, int remaining) {
+  return apply_status_packet(control_state(), data, remaining);
 }
 
 }  // namespace lvx

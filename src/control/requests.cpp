@@ -1,0 +1,228 @@
+#include "control/requests.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "common/byte_io.h"
+#include "common/c_boundary.h"
+#include "control/commands.h"
+#include "control/control_state.h"
+#include "control/relay.h"
+#include "link/lifecycle.h"
+#include "link/link_state.h"
+#include "link/packets.h"
+#include "link/transport.h"
+#include "lumavex_core.h"
+
+namespace lvx {
+
+namespace {
+
+constexpr int16_t kBadText = -3;
+constexpr int16_t kBadBitmap = -1;
+constexpr int16_t kCalNotOpen = 27;
+constexpr uint32_t kCalPollIntervalMs = 1000;
+constexpr size_t kBitmapOverhead = 25;
+
+// A target coordinate truncated towards zero and held to the 16-bit range (NaN reads as 0).
+int16_t truncate_coordinate(float v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 32767.0f) return INT16_MAX;
+  if (v <= -32768.0f) return INT16_MIN;
+  return static_cast<int16_t>(v);
+}
+
+// Sends a time request to `to` and makes its serial the pending one. The send and the filing of
+// the serial happen under the link lock, so that a reply handled by the receive thread always
+// finds the serial it answers.
+int16_t send_time_request(const LVXADDR *to) {
+  ControlState &s = control_state();
+  LinkLockGuard lock;
+  LVXADDR dest;
+  if (to != nullptr) {
+    dest = *to;
+  } else {
+    LinkRecord &r = link_record();
+    dest = r.is_connected != 0 ? r.tracker_address : r.tracker_node;
+  }
+  int64_t sent = at_c_boundary<int64_t>(
+      LINK_TERMINATED_RESULT, [&] { return send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest); });
+  if (sent < 0) return static_cast<int16_t>(sent);
+  s.time_serial = static_cast<uint32_t>(sent);
+  s.tracker_time = 0;
+  return 0;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encode_bitmap_packet(const void *data, uint16_t size, uint16_t seq) {
+  std::vector<uint8_t> packet(size + kBitmapOverhead, 0);
+  MutableBytes b(packet);
+  encode_plain_header(b, IMAGE_PKT);
+  put_u16(b, 20, seq);
+  put_u16(b, 22, size);
+  if (data != nullptr && size > 0) std::memcpy(packet.data() + 24, data, size);
+  return packet;
+}
+
+bool wants_link_sync_status(bool host_v5, double version_value) {
+  if (!host_v5) return false;
+  return (version_value > 5.16 && version_value < 6.0) || version_value > 6.12;
+}
+
+int16_t send_to_tracker(const void *packet, int size) {
+  LVXADDR to;
+  {
+    LinkLockGuard lock;
+    to = link_record().tracker_address;
+  }
+  return xlink_send(&to, packet, size);
+}
+
+}  // namespace lvx
+
+using lvx::control_state;
+using lvx::link_record;
+
+extern "C" {
+
+int16_t lumavex_read_request(const char *text) {
+  lvx::ControlState &s = control_state();
+  lvx::LinkRecord &r = link_record();
+  s.reply_state = lvx::kNoReplyYet;
+  if (lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
+  if (r.is_connected < 0) return static_cast<int16_t>(lvx::relay_read_request(text));
+  if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
+  if (text == nullptr) return 0;
+  if (static_cast<int>(std::strlen(text)) + 1 > lvx::max_text_length()) return lvx::kBadText;
+  int64_t sent;
+  {
+    // Held across the send so that the reply cannot be handled before its serial is pending.
+    lvx::LinkLockGuard lock;
+    sent = lvx::at_c_boundary<int64_t>(LINK_TERMINATED_RESULT, [&] {
+      return lvx::send_cmd_pkt(lvx::CMD_READ_REQUEST, text, 0, r.tracker_address);
+    });
+    if (sent > 0) s.request_serial = static_cast<uint32_t>(sent);
+  }
+  // A request that never left cannot be answered: reporting the failed send tells the caller
+  // at once, instead of leaving it to poll a reply state that stays 1000.
+  if (sent < 0) return LINK_TERMINATED_RESULT;
+  lvx::wait_for_packet();
+  return 0;
+}
+
+int16_t lumavex_read_reply(char *buf) {
+  lvx::ControlState &s = control_state();
+  if (lvx::dummy_mode() || !lvx::system_open()) return static_cast<int16_t>(lvx::kNoReplyYet);
+  if (s.reply_state == lvx::kNoReplyYet) {
+    lvx::wait_for_packet();
+    return static_cast<int16_t>(lvx::kNoReplyYet);
+  }
+  lvx::LinkLockGuard lock;
+  if (buf != nullptr) std::memcpy(buf, s.reply_text, std::strlen(s.reply_text) + 1);
+  return static_cast<int16_t>(s.reply_state.load());
+}
+
+int16_t lumavex_request_time(void) {
+  if (link_record().is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
+  return lvx::send_time_request(nullptr);
+}
+
+int16_t lumavex_node_request_time(const LVXADDR *node) {
+  if (lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
+  return lvx::send_time_request(node);
+}
+
+uint32_t lumavex_read_time(void) {
+  lvx::ControlState &s = control_state();
+  if (lvx::dummy_mode() || !lvx::system_open()) return 0;
+  if (s.tracker_time == 0) lvx::wait_for_packet();
+  return s.tracker_time;
+}
+
+int16_t lumavex_cal_message(char *buf) {
+  lvx::ControlState &s = control_state();
+  lvx::LinkRecord &r = link_record();
+  size_t n;
+  bool poll = false;
+  {
+    lvx::LinkLockGuard lock;
+    n = std::strlen(s.cal_message);
+    if (buf != nullptr) std::memcpy(buf, s.cal_message, n + 1);
+    uint32_t now = current_time();
+    if (n == 0 && now - s.last_cal_poll >= lvx::kCalPollIntervalMs) {
+      s.last_cal_poll = now;
+      poll = true;
+    }
+  }
+  // Some trackers report calibration progress only when asked; the answer arrives as a status
+  // packet, so the command is not waited for.
+  if (poll && lvx::wants_link_sync_status(r.host_v5, r.version_value)) {
+    lumavex_send_command("link_sync_status");
+  }
+  return static_cast<int16_t>(n);
+}
+
+int16_t lumavex_cal_result(void) {
+  if (lvx::dummy_mode()) return static_cast<int16_t>(lvx::kNoReplyYet);
+  if (!lvx::system_open()) return lvx::kCalNotOpen;
+  lvx::LinkLockGuard lock;
+  lvx::ControlState &s = control_state();
+  int16_t result = s.cal_result;
+  s.cal_result = static_cast<int16_t>(lvx::kNoReplyYet);
+  return result;
+}
+
+int16_t lumavex_target_check(int16_t *x, int16_t *y) {
+  if (!lvx::system_open()) return 0;
+  lvx::ControlState &s = control_state();
+  lvx::LinkLockGuard lock;
+  if (x != nullptr) *x = lvx::truncate_coordinate(s.target_x);
+  if (y != nullptr) *y = lvx::truncate_coordinate(s.target_y);
+  return s.target_visible;
+}
+
+int16_t lumavex_target_checkf(float *x, float *y) {
+  if (!lvx::system_open()) return 0;
+  lvx::ControlState &s = control_state();
+  lvx::LinkLockGuard lock;
+  if (x != nullptr) *x = s.target_x;
+  if (y != nullptr) *y = s.target_y;
+  return s.target_visible;
+}
+
+int16_t lumavex_user_menu_selection(void) {
+  if (lvx::dummy_mode() || !lvx::system_open()) return 0;
+  lvx::ControlState &s = control_state();
+  if (s.menu_selection_count == 0) return 0;
+  s.menu_selection_count = 0;
+  return s.menu_selection;
+}
+
+int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq) {
+  lvx::LinkRecord &r = link_record();
+  if (r.is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
+  if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
+  if (size > lvx::kMaxBitmapData || (data == nullptr && size > 0)) return lvx::kBadBitmap;
+  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
+    std::vector<uint8_t> packet = lvx::encode_bitmap_packet(data, size, seq);
+    int n = static_cast<int>(packet.size());
+    add_to_lumavex_log("lumavex_bitmap_packet: size=%d\n", n);
+    return lvx::send_to_tracker(packet.data(), n);
+  });
+}
+
+int16_t lumavex_bitmap_ack_count(void) {
+  lvx::LinkLockGuard lock;
+  lvx::ControlState &s = control_state();
+  if (s.ack_error < 0) {
+    int16_t error = s.ack_error;
+    s.ack_error = 0;
+    return error;
+  }
+  int16_t count = s.ack_count;
+  s.ack_count = 0;
+  return count;
+}
+
+}  // extern "C"

@@ -1,0 +1,343 @@
+// Status and key packets from the tracker, key and bitmap packets to it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/byte_io.h"
+#include "control/control_state.h"
+#include "control/keys.h"
+#include "control/requests.h"
+#include "control/status.h"
+#include "link/link_state.h"
+#include "link/transport.h"
+#include "log_capture.h"
+
+namespace {
+
+using lvx::ControlState;
+
+// A status packet: serial, tracker time, type, two values and a text, with `tail` spare bytes
+// after the text as a received buffer would have.
+std::vector<uint8_t> status_packet(uint32_t serial, uint16_t type, uint16_t v1, uint16_t v2,
+                                   const std::string &text, uint32_t time = 0, size_t tail = 8) {
+  std::vector<uint8_t> p(32 + text.size() + tail, 0);
+  lvx::MutableBytes b(p);
+  lvx::put_u8(b, 0, STATUS_PKT);
+  lvx::put_u8(b, 1, 20);
+  lvx::put_u32(b, 4, serial);
+  lvx::put_u32(b, 8, time);
+  lvx::put_u16(b, 20, type);
+  lvx::put_u16(b, 22, v1);
+  lvx::put_u16(b, 24, v2);
+  lvx::put_u16(b, 30, static_cast<uint16_t>(text.size()));
+  std::memcpy(p.data() + 32, text.data(), text.size());
+  return p;
+}
+
+int apply_status(ControlState &s, const std::vector<uint8_t> &p) {
+  return lvx::apply_status_packet(s, p.data(), static_cast<int>(p.size()));
+}
+
+// A received key packet; `size` lets a test cut it short.
+std::vector<uint8_t> key_packet(uint16_t code, uint16_t mods, uint8_t state, uint8_t button,
+                                uint16_t raw, uint32_t time, size_t size = 32) {
+  std::vector<uint8_t> p(32, 0);
+  lvx::MutableBytes b(p);
+  lvx::put_u8(b, 0, KEY_PKT);
+  lvx::put_u8(b, 1, 20);
+  lvx::put_u32(b, 20, time);
+  lvx::put_u16(b, 24, code);
+  lvx::put_u16(b, 26, mods);
+  lvx::put_u8(b, 28, state);
+  lvx::put_u8(b, 29, button);
+  lvx::put_u16(b, 30, raw);
+  p.resize(size);
+  return p;
+}
+
+int apply_key(ControlState &s, const std::vector<uint8_t> &p) {
+  return lvx::apply_key_packet(s, lvx::Bytes(p));
+}
+
+constexpr uint8_t kPressed = 10;
+constexpr uint8_t kReleased = 0xFF;  // -1 as a byte
+
+TEST(ControlStatus, ReadReplyTakenOnlyForThePendingSerial) {
+  ControlState s;
+  s.request_serial = 7;
+  EXPECT_EQ(apply_status(s, status_packet(8, 21, 0, 0, "other")), 5 + 34);
+  EXPECT_EQ(s.reply_state.load(), lvx::kNoReplyYet);
+  EXPECT_STREQ(s.reply_text, "");
+
+  EXPECT_EQ(apply_status(s, status_packet(7, 21, 0, 0, "screen_pixel_coords = 0 0 1023 767")),
+            34 + 34);
+  EXPECT_EQ(s.reply_state.load(), 0);
+  EXPECT_STREQ(s.reply_text, "screen_pixel_coords = 0 0 1023 767");
+  EXPECT_EQ(lvx::last_status_serial(), 7);
+
+  // A reply longer than the field keeps its first 199 bytes.
+  s.reply_state = lvx::kNoReplyYet;
+  EXPECT_EQ(apply_status(s, status_packet(7, 21, 0, 0, std::string(250, 'r'))), 250 + 34);
+  EXPECT_EQ(std::string(s.reply_text), std::string(199, 'r'));
+}
+
+TEST(ControlStatus, TimeReplyTakenOnlyForThePendingSerial) {
+  ControlState s;
+  s.time_serial = 5;
+  EXPECT_EQ(apply_status(s, status_packet(6, 40, 0, 0, "", 1234)), 34);
+  EXPECT_EQ(s.tracker_time.load(), 0u);
+  apply_status(s, status_packet(5, 40, 0, 0, "", 0xC0FFEE42u));
+  EXPECT_EQ(s.tracker_time.load(), 0xC0FFEE42u);
+}
+
+TEST(ControlStatus, BitmapAcksAddUpAndANegativeValueIsAnError) {
+  ControlState s;
+  EXPECT_EQ(apply_status(s, status_packet(11, 50, 3, 0, "")), 37);
+  apply_status(s, status_packet(12, 50, 4, 0, ""));
+  EXPECT_EQ(s.ack_count, 7);
+  EXPECT_EQ(s.last_ack_serial, 12u);
+  EXPECT_EQ(s.ack_error, 0);
+
+  apply_status(s, status_packet(13, 50, 0xFFFE, 0, ""));
+  EXPECT_EQ(s.ack_error, -2);
+  EXPECT_EQ(s.ack_count, 7);
+  EXPECT_EQ(s.last_ack_serial, 13u);
+}
+
+TEST(ControlStatus, ShowTargetReadsTheFixpointText) {
+  ControlState s;
+  std::string text = "show_fixpoint 512.5 384.25";
+  EXPECT_EQ(apply_status(s, status_packet(1, 100, 9, 9, text)), static_cast<int>(text.size()) + 35);
+  EXPECT_FLOAT_EQ(s.target_x, 512.5f);
+  EXPECT_FLOAT_EQ(s.target_y, 384.25f);
+  EXPECT_EQ(s.target_visible.load(), 1);
+
+  // The numbers may follow the keyword directly.
+  apply_status(s, status_packet(1, 100, 9, 9, "show_fixpoint-1.5 2"));
+  EXPECT_FLOAT_EQ(s.target_x, -1.5f);
+  EXPECT_FLOAT_EQ(s.target_y, 2.0f);
+
+  EXPECT_EQ(apply_status(s, status_packet(2, 101, 0, 0, "")), 35);
+  EXPECT_EQ(s.target_visible.load(), 0);
+}
+
+TEST(ControlStatus, ShowTargetFallsBackToTheValues) {
+  for (const char *text :
+       {"", "show_fixpoint", "show_fixpoint 512.5", "SHOW_FIXPOINT 1 2", "show_fixpoin 1 2"}) {
+    ControlState s;
+    apply_status(s, status_packet(1, 100, 640, 65535, text));
+    EXPECT_FLOAT_EQ(s.target_x, 640.0f) << text;
+    EXPECT_FLOAT_EQ(s.target_y, 65535.0f) << text;  // the values are unsigned
+    EXPECT_EQ(s.target_visible.load(), 1) << text;
+  }
+}
+
+TEST(ControlStatus, CalibrationInfoKeepsTextAndResult) {
+  ControlState s;
+  EXPECT_EQ(apply_status(s, status_packet(3, 103, 0xFFFF, 0, "cal ok")), 6 + 35);
+  EXPECT_STREQ(s.cal_message, "cal ok");
+  EXPECT_EQ(s.cal_result, -1);
+
+  apply_status(s, status_packet(3, 103, 2, 0, std::string(150, 'c')));
+  EXPECT_EQ(std::string(s.cal_message), std::string(99, 'c'));
+  EXPECT_EQ(s.cal_result, 2);
+}
+
+TEST(ControlStatus, MenuSelectionsCountAndHeaderEchoClearsThem) {
+  ControlState s;
+  EXPECT_EQ(apply_status(s, status_packet(4, 150, 2, 5, "")), 37);
+  apply_status(s, status_packet(5, 150, 3, 6, ""));
+  EXPECT_EQ(s.menu.load(), 3);
+  EXPECT_EQ(s.menu_selection.load(), 6);
+  EXPECT_EQ(s.menu_selection_count.load(), 2);
+
+  ControlState &global = lvx::control_state();
+  std::vector<uint8_t> p = status_packet(6, 150, 1, 4, "");
+  lvx::apply_status_packet(global, p.data(), static_cast<int>(p.size()));
+  EXPECT_EQ(global.menu_selection_count.load(), 1);
+  lvx::clear_user_menu_fields();
+  EXPECT_EQ(global.menu.load(), 0);
+  EXPECT_EQ(global.menu_selection.load(), 0);
+  EXPECT_EQ(global.menu_selection_count.load(), 0);
+}
+
+TEST(ControlStatus, NoticesChangeNothingAndUnknownTypesAreLogged) {
+  ControlState s;
+  s.cal_result = 7;
+  s.target_visible = 1;
+  EXPECT_EQ(apply_status(s, status_packet(20, 102, 1, 1, "xy")), 2 + 35);
+  EXPECT_EQ(apply_status(s, status_packet(21, 128, 1, 1, "")), 37);
+  EXPECT_EQ(lvx::last_status_serial(), 21);
+  EXPECT_EQ(s.cal_result, 7);
+  EXPECT_EQ(s.target_visible.load(), 1);
+  EXPECT_EQ(s.ack_count, 0);
+  EXPECT_EQ(s.menu_selection_count.load(), 0);
+
+  if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
+  testlog::Mark mark;
+  EXPECT_EQ(apply_status(s, status_packet(22, 77, 0, 0, "abc")), 3 + 34);
+  std::string log = mark.since();
+  EXPECT_NE(log.find("API-2516 Unhandled type 77 STAT_MSG_LOST=128 CAL_INFO_FIX_ACCEPTED=102\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("Unhandled type 77 \n"), std::string::npos);
+  EXPECT_EQ(log.find("Unhandled type 102"), std::string::npos);
+}
+
+TEST(KeyPackets, SentKeyAndButtonGoldenBytes) {
+  auto key = lvx::encode_key_packet(0x1B41, 0x0203, 0x7F);
+  const uint8_t key_bytes[32] = {2, 20, 0, 0, 0, 0, 0, 0, 0,    0,    0,    0,    0,    0, 0, 0,
+                                 0, 0,  0, 0, 0, 0, 0, 0, 0x1B, 0x41, 0x02, 0x03, 0x7F, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(key.data(), key_bytes, 32), 0);
+
+  // A button carries its number in byte 29; the code and modifier fields stay zero.
+  auto button = lvx::encode_key_packet(0xFF00, 3, kReleased);
+  const uint8_t button_bytes[32] = {2, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,    0, 0, 0,
+                                    0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 3, 0, 0};
+  EXPECT_EQ(std::memcmp(button.data(), button_bytes, 32), 0);
+}
+
+TEST(KeyPackets, ReceivedKeyIsQueuedAndTheSeventeenthDropsTheOldest) {
+  ControlState s;
+  EXPECT_EQ(apply_key(s, key_packet(0x8123, 0x0305, kReleased, 0, 0xABCD, 987654)), 30);
+  lvx::TrackerKey k;
+  ASSERT_TRUE(s.keys.pop(&k));
+  EXPECT_EQ(k.code, static_cast<int16_t>(0x8123));
+  EXPECT_EQ(k.modifiers, 0x05);  // low byte only
+  EXPECT_EQ(k.state, 0xFF);
+  EXPECT_EQ(k.raw, 0xABCD);
+  EXPECT_EQ(k.time, 987654u);
+  EXPECT_EQ(s.button_change, 0);
+
+  for (uint16_t code = 1; code <= 17; ++code) apply_key(s, key_packet(code, 0, 0, 0, 0, code));
+  EXPECT_EQ(s.keys.size(), 16);
+  ASSERT_TRUE(s.keys.pop(&k));
+  EXPECT_EQ(k.code, 2);
+  for (int i = 0; i < 15; ++i) s.keys.pop(&k);
+  EXPECT_EQ(k.code, 17);
+  EXPECT_FALSE(s.keys.pop(&k));
+}
+
+TEST(KeyPackets, ButtonPressAndReleaseWithButtonsAsKeys) {
+  ControlState s;
+  s.button_states = 0x0001;  // button 1 already held
+  EXPECT_EQ(apply_key(s, key_packet(0, 0, kPressed, 3, 0, 100)), 32);
+  EXPECT_EQ(s.button_states.load(), 0x0005);
+  EXPECT_EQ(s.button_change, 0x0105);
+  EXPECT_EQ(s.button_change_time, 100u);
+  EXPECT_EQ(s.last_button, 3);
+  EXPECT_EQ(s.last_button_time, 100u);
+  lvx::TrackerKey k;
+  ASSERT_TRUE(s.keys.pop(&k));
+  EXPECT_EQ(k.code, -256);
+  EXPECT_EQ(k.modifiers, 3);
+  EXPECT_EQ(k.state, kPressed);
+  EXPECT_EQ(k.raw, 0);
+  EXPECT_EQ(k.time, 100u);
+
+  EXPECT_EQ(apply_key(s, key_packet(0, 0, kReleased, 3, 0, 150)), 32);
+  EXPECT_EQ(s.button_states.load(), 0x0001);
+  EXPECT_EQ(s.button_change, 0x0101);
+  EXPECT_EQ(s.button_change_time, 150u);
+  EXPECT_EQ(s.last_button, 3);  // a release leaves the last press alone
+  EXPECT_EQ(s.last_button_time, 100u);
+  ASSERT_TRUE(s.keys.pop(&k));
+  EXPECT_EQ(k.code, -256);
+  EXPECT_EQ(k.state, kReleased);
+}
+
+TEST(KeyPackets, ButtonEdgesAndButtonsAsKeysOff) {
+  ControlState s;
+  s.buttons_as_keys = false;
+  apply_key(s, key_packet(0, 0, kPressed, 15, 0, 5));
+  EXPECT_EQ(s.button_states.load(), 0x4000);
+  EXPECT_EQ(s.keys.size(), 0);
+
+  // A state other than pressed or released changes nothing.
+  s.button_change = 0;
+  apply_key(s, key_packet(0, 0, 3, 2, 0, 6));
+  EXPECT_EQ(s.button_states.load(), 0x4000);
+  EXPECT_EQ(s.button_change, 0);
+
+  // Button 16 and above is no button, but still a key while buttons count as keys.
+  EXPECT_EQ(apply_key(s, key_packet(0, 0, kPressed, 16, 0, 7)), 32);
+  EXPECT_EQ(s.button_states.load(), 0x4000);
+  EXPECT_EQ(s.last_button, 15);
+  EXPECT_EQ(s.keys.size(), 0);
+  s.buttons_as_keys = true;
+  apply_key(s, key_packet(0, 0, kPressed, 200, 0, 8));
+  lvx::TrackerKey k;
+  ASSERT_TRUE(s.keys.pop(&k));
+  EXPECT_EQ(k.code, -256);
+  EXPECT_EQ(k.modifiers, 200);
+  EXPECT_EQ(s.button_states.load(), 0x4000);
+}
+
+TEST(KeyPackets, FlushEchoEmptiesQueueAndSetsButtonStates) {
+  ControlState s;
+  apply_key(s, key_packet('a', 0, 0, 0, 0, 1));
+  apply_key(s, key_packet(0, 0, kPressed, 1, 0, 2));
+  ASSERT_EQ(s.keys.size(), 2);
+  EXPECT_EQ(apply_key(s, key_packet(0xFFF0, 0x0A05, 0, 0, 0, 300)), 30);
+  EXPECT_EQ(s.keys.size(), 0);
+  EXPECT_EQ(s.button_states.load(), 0x05);
+  EXPECT_EQ(s.button_change, 0);
+  EXPECT_EQ(s.button_change_time, 300u);
+}
+
+TEST(KeyPackets, ShortPacketsNeverReachPastTheBuffer) {
+  ControlState s;
+  EXPECT_EQ(apply_key(s, key_packet('a', 0, 0, 0, 0, 1, 29)), 0);
+  EXPECT_EQ(s.keys.size(), 0);
+  // A button packet without its last two bytes is still whole enough to apply.
+  EXPECT_EQ(apply_key(s, key_packet(0, 0, kPressed, 2, 0, 1, 30)), 0);
+  EXPECT_EQ(s.button_states.load(), 0x0002);
+}
+
+TEST(ControlBitmap, PacketOfTheLargestSize) {
+  std::vector<uint8_t> data(512);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
+  std::vector<uint8_t> p = lvx::encode_bitmap_packet(data.data(), 512, 0xA1B2);
+  ASSERT_EQ(p.size(), 537u);
+  EXPECT_EQ(p[0], 6);
+  EXPECT_EQ(p[1], 20);
+  for (size_t i = 2; i < 20; ++i) EXPECT_EQ(p[i], 0) << i;
+  EXPECT_EQ(p[20], 0xA1);
+  EXPECT_EQ(p[21], 0xB2);
+  EXPECT_EQ(p[22], 0x02);
+  EXPECT_EQ(p[23], 0x00);
+  EXPECT_EQ(std::memcmp(p.data() + 24, data.data(), 512), 0);
+  EXPECT_EQ(p[536], 0);
+
+  std::vector<uint8_t> empty = lvx::encode_bitmap_packet(nullptr, 0, 1);
+  ASSERT_EQ(empty.size(), 25u);
+  EXPECT_EQ(empty[24], 0);
+}
+
+TEST(ControlBitmap, OversizeRefusedAndAckErrorTakenFirst) {
+  lvx::LinkRecord &r = lvx::link_record();
+  int16_t saved = r.is_connected;
+  std::vector<uint8_t> data(513);
+  r.is_connected = 1;
+  EXPECT_EQ(lumavex_bitmap_packet(data.data(), 513, 0), -1);
+  r.is_connected = saved;
+
+  ControlState &s = lvx::control_state();
+  {
+    lvx::LinkLockGuard lock;
+    s.ack_count = 5;
+    s.ack_error = -4;
+  }
+  EXPECT_EQ(lumavex_bitmap_ack_count(), -4);
+  EXPECT_EQ(lumavex_bitmap_ack_count(), 5);
+  EXPECT_EQ(lumavex_bitmap_ack_count(), 0);
+}
+
+TEST(ControlRequests, LinkSyncStatusVersionWindows) {
+  for (double v : {5.16, 6.0, 6.12}) EXPECT_FALSE(lvx::wants_link_sync_status(true, v)) << v;
+  for (double v : {5.17, 5.99, 6.13}) EXPECT_TRUE(lvx::wants_link_sync_status(true, v)) << v;
+  EXPECT_FALSE(lvx::wants_link_sync_status(false, 6.13));
+}
+
+}  // namespace
