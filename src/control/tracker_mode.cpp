@@ -422,7 +422,10 @@ int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t 
     if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
     if (lvx::asked_blocks_open(samples, events)) return 1;
     if (current_time() - start >= maxwait) return 0;
-    lvx::wait_for_packet_unless([&] { return lvx::asked_blocks_open(samples, events); });
+    // The block flags change as the block markers are read from the queue, so read: this takes
+    // the markers (and whatever came before them) as the reader would, waiting one round at
+    // most when nothing is queued.
+    lumavex_wait_for_next_data(nullptr, 0, 1);
   }
 }
 
