@@ -2,14 +2,13 @@
 // experiment does, then reports what each side saw.
 //
 //   lumavex_demo [--address 127.0.0.2] [--model "LUMAVEX RX 5.7"] [--offset-ms 1234.5] [--tcp]
-//                [--stream-seconds 5]
+//                [--trial-seconds 2]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "lumavex_core.h"
-#include "sim/stream.h"
 #include "sim/tracker.h"
 
 namespace {
@@ -19,7 +18,7 @@ struct Options {
   std::string model = "LUMAVEX RX 5.7";
   double offset_ms = 123456.789;
   bool tcp = false;
-  int stream_seconds = 5;
+  int stream_seconds = 2;
 };
 
 bool parse(int argc, char **argv, Options *o) {
@@ -32,14 +31,14 @@ bool parse(int argc, char **argv, Options *o) {
       o->model = argv[++i];
     } else if (a == "--offset-ms" && has_value) {
       o->offset_ms = std::atof(argv[++i]);
-    } else if (a == "--stream-seconds" && has_value) {
+    } else if (a == "--trial-seconds" && has_value) {
       o->stream_seconds = std::atoi(argv[++i]);
     } else if (a == "--tcp") {
       o->tcp = true;
     } else {
       std::fprintf(stderr,
                    "usage: %s [--address 127.0.0.N] [--model TEXT] [--offset-ms MS] [--tcp] "
-                   "[--stream-seconds N]\n",
+                   "[--trial-seconds N]\n",
                    argv[0]);
       return false;
     }
@@ -87,56 +86,72 @@ void run_commands_and_messages(lvxsim::SimTracker &tracker) {
   }
 }
 
-// Streams binocular data with events for a few seconds, reading it the way an experiment's
-// trial loop does, and reports what arrived.
-void run_data_stream(lvxsim::SimTracker &tracker, int seconds) {
+// Runs a trial the way an experiment does: idle, recording with file and link data, a few
+// seconds of samples with messages along the way, stop, idle. Reports what arrived and the
+// tracker's clock against the local clock's offset estimate.
+void run_trial(lvxsim::SimTracker &tracker, int seconds) {
   if (seconds <= 0) return;
-  lvxsim::StreamConfig stream;
-  stream.rate_hz = 1000;
-  stream.eyes = lvxsim::Eyes::kBoth;
-  lumavex_data_switch(0x0C);  // samples and events to the queue
-  if (!tracker.start_streaming(stream)) {
-    std::printf("data stream: the tracker could not start streaming\n");
+  std::printf("trial: %d s of recording\n", seconds);
+  lumavex_abort();                          // idle first
+  int16_t r = lumavex_data_start(0x0F, 0);  // samples and events to file and link
+  std::printf("  data start -> %d, mode bits 0x%04x\n", r, lumavex_current_mode());
+  if (r != 0 || lumavex_wait_for_block_start(1000, 1, 1) != 1) {
+    std::printf("  recording did not start\n");
     return;
   }
-  std::printf("data stream: %d s of binocular samples at %d Hz with events\n", seconds,
-              stream.rate_hz);
+  std::printf("  recording eye %d at %d Hz\n", lumavex_eye_available(),
+              lumavex_data_status()->sample_rate_x10 / 10);
+  eyemsg_printf("TRIALID %d", 1);
   long samples = 0, events = 0, lost = 0, other = 0;
   double sum_x = 0, sum_y = 0;
   long gaze_count = 0;
   float_data slots[100];
-  uint32_t end = current_time() + static_cast<uint32_t>(seconds) * 1000;
+  uint32_t start = current_time();
+  uint32_t end = start + static_cast<uint32_t>(seconds) * 1000;
+  bool halfway = false;
   while (static_cast<int32_t>(current_time() - end) < 0) {
+    if (!halfway && current_time() - start >= static_cast<uint32_t>(seconds) * 500) {
+      eyemsg_printf("DISPLAY_CHANGE halfway");
+      halfway = true;
+    }
     int n = lumavex_wait_for_next_data(slots, 100, 5);
     for (int i = 0; i < n; ++i) {
-      const float_data &r = slots[i];
-      if (r.head.type == EV_SAMPLE) {
+      const float_data &d = slots[i];
+      if (d.head.type == EV_SAMPLE) {
         ++samples;
         for (int eye = 0; eye < 2; ++eye) {
-          if (r.fs.gaze_x[eye] == MISSING_VALUE || r.fs.gaze_y[eye] == MISSING_VALUE) continue;
-          sum_x += static_cast<double>(r.fs.gaze_x[eye]);
-          sum_y += static_cast<double>(r.fs.gaze_y[eye]);
+          if (d.fs.gaze_x[eye] == MISSING_VALUE || d.fs.gaze_y[eye] == MISSING_VALUE) continue;
+          sum_x += static_cast<double>(d.fs.gaze_x[eye]);
+          sum_y += static_cast<double>(d.fs.gaze_y[eye]);
           ++gaze_count;
         }
-      } else if (r.head.type >= 1 && r.head.type <= 10) {
+      } else if (d.head.type >= 1 && d.head.type <= 10) {
         ++events;
-      } else if (r.head.type == EV_LOST_DATA) {
+      } else if (d.head.type == EV_LOST_DATA) {
         ++lost;
       } else {
         ++other;
       }
     }
   }
-  tracker.stop_streaming();
-  lvxsim::StreamStats sent = tracker.stream_stats();
+  eyemsg_printf("TRIAL_RESULT 0");
+  lumavex_data_stop();
+  std::printf("  data stop, mode bits 0x%04x\n", lumavex_current_mode());
   std::printf("  samples read %ld (tracker sent %llu), parsed events %ld, other records %ld\n",
-              samples, static_cast<unsigned long long>(sent.samples), events, other);
+              samples, static_cast<unsigned long long>(tracker.stream_stats().samples), events,
+              other);
   std::printf("  lost-data records %ld\n", lost);
   if (gaze_count > 0) {
     std::printf("  mean gaze (%.1f, %.1f) px over %ld eye samples\n",
                 sum_x / static_cast<double>(gaze_count), sum_y / static_cast<double>(gaze_count),
                 gaze_count);
   }
+  lumavex_request_time();
+  uint32_t tracker_ms = 0;
+  for (int i = 0; i < 100 && tracker_ms == 0; ++i) tracker_ms = lumavex_read_time();
+  std::printf("  tracker time %u ms; local time %u ms + offset estimate %.3f ms = %.1f ms\n",
+              tracker_ms, current_time(), lumavex_double_msec_offset(),
+              current_double_usec() / 1000.0 + lumavex_double_msec_offset());
 }
 
 }  // namespace
@@ -156,7 +171,7 @@ int main(int argc, char **argv) {
   config.node_name = "demo-tracker";
   config.enable_tcp = opt.tcp;
   config.clock_offset_us = static_cast<int64_t>(opt.offset_ms * 1000.0);
-  config.keepalive_interval_ms = 50;
+  config.control.enabled = true;  // a tracker with its mode machine
   lvxsim::SimTracker tracker(config);
   std::string error;
   if (!tracker.start(&error)) {
@@ -202,7 +217,7 @@ int main(int argc, char **argv) {
   }
 
   run_commands_and_messages(tracker);
-  run_data_stream(tracker, opt.stream_seconds);
+  run_trial(tracker, opt.stream_seconds);
 
   close_lumavex_connection();
   std::printf("closed: is_connected=%d\n", lumavex_is_connected());
