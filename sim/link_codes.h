@@ -55,6 +55,8 @@ inline constexpr size_t kNodeOverhead = 5;
 
 // Key packets as the display sends them, and the bitmap (image) packet's fixed part.
 inline constexpr size_t kKeyPacketSize = 32;
+// A key or flush packet from the tracker: the display counts it as 30 bytes.
+inline constexpr size_t kTrackerKeyPacketSize = 30;
 inline constexpr size_t kImageFixedSize = 25;
 
 // Status type of the "lost data" notice, which the display ignores: the keep-alive uses it.

@@ -1,6 +1,8 @@
 // lumavex_sim_tracker: runs the simulated tracker on a loopback address until SIGINT or SIGTERM,
-// printing one line per received packet and, on request, every command and stored message. With
-// --stream it streams samples and events to each display that connects.
+// printing one line per received packet and, on request, every command, stored message and mode
+// change. It behaves as a whole tracker: commands change its mode, recordings stream, playback,
+// requests, keys and the bitmap transfer are served. With --stream it also streams samples and
+// events to each display that connects, whatever its mode.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "sim/tracker.h"
+#include "sim/tracker_control.h"
 
 namespace {
 
@@ -32,11 +35,17 @@ void usage(FILE *out) {
                "  --silent              do not answer connect requests\n"
                "  --late-ms N           answer connect requests after N ms\n"
                "  --major N             link protocol major version in replies (default 3)\n"
-               "  --keepalive-ms N      status packet to the client every N ms (0: never)\n"
+               "  --keepalive-ms N      status packet to the client every N ms (0: at the\n"
+               "                        display's link update interval)\n"
+               "  --settle-ms N         how long the state flag stays up after a mode change\n"
+               "                        (default 20)\n"
+               "  --no-modes            answer connects and commands only (no mode machine,\n"
+               "                        requests, keys, recording, playback or bitmaps)\n"
                "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
                "  --print-commands      also print each command with the result it is answered\n"
-               "                        with, and each message as stored, with its time stamp\n"
-               "                        (a long message is printed again as its pieces arrive)\n"
+               "                        with, each message as stored, with its time stamp\n"
+               "                        (a long message is printed again as its pieces arrive),\n"
+               "                        and each mode change\n"
                "  --stream RATE         stream samples and events at RATE Hz (250, 500, 1000 or\n"
                "                        2000) to the display once it connects, until it\n"
                "                        disconnects; messages it sends go into the stream too\n"
@@ -119,6 +128,7 @@ void print_command(const lvxsim::ReceivedPacket &p) {
 
 int main(int argc, char **argv) {
   lvxsim::Config config;
+  config.control.enabled = true;
   bool print_commands = false;
   lvxsim::StreamConfig stream;
   bool streaming = false;
@@ -178,6 +188,10 @@ int main(int argc, char **argv) {
       config.protocol_major = static_cast<uint8_t>(number(0, 255));
     } else if (arg == "--keepalive-ms") {
       config.keepalive_interval_ms = static_cast<int>(number(0, 600000));
+    } else if (arg == "--settle-ms") {
+      config.control.settle_ms = static_cast<int>(number(0, 60000));
+    } else if (arg == "--no-modes") {
+      config.control.enabled = false;
     } else if (arg == "--poll-listen") {
       config.poll_listen_ip = loopback();
     } else if (arg == "--print-commands") {
@@ -213,6 +227,8 @@ int main(int argc, char **argv) {
 
   // Every packet is printed as it arrives, so the tracker need not keep them.
   config.record_packets = false;
+  // Recordings stream the eyes, rate and seed asked for.
+  config.control.stream = stream;
   lvxsim::SimTracker tracker(config);
   tracker.set_observer([print_commands](const lvxsim::ReceivedPacket &p) {
     std::printf("recv type=0x%02x %s size=%zu from=%s%s\n", p.bytes[0], type_name(p.bytes[0]),
@@ -226,6 +242,12 @@ int main(int argc, char **argv) {
     tracker.set_message_observer([](size_t index, const lvxsim::RecordedMessage &m) {
       std::printf("message #%zu time=%lld offset=%d serial=%u \"%s\"\n", index,
                   static_cast<long long>(m.time_ms), m.offset_ms, m.serial, m.text.c_str());
+      std::fflush(stdout);
+    });
+  }
+  if (print_commands) {
+    tracker.control().set_mode_observer([](uint8_t from, uint8_t to) {
+      std::printf("mode %u -> %u\n", static_cast<unsigned>(from), static_cast<unsigned>(to));
       std::fflush(stdout);
     });
   }

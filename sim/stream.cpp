@@ -347,6 +347,10 @@ StreamPacket StreamEngine::finish(std::vector<build::Item> items, StreamPacket p
   f.velocity_prescaler = config_.velocity_prescaler;
   f.pupil_prescaler = config_.pupil_prescaler;
   f.packet_flags = config_.packet_flags;
+  if (f.packet_flags == 0) {
+    if (tracks(config_.eyes, 0)) f.packet_flags |= 0x8000;
+    if (tracks(config_.eyes, 1)) f.packet_flags |= 0x4000;
+  }
   f.rate_x10 = static_cast<uint16_t>(std::clamp(config_.rate_hz * 10, 0, 65535));
   p.bytes = build::data_packet(f, items);
   for (auto &s : p.samples) s.sequence = p.sequence;
@@ -638,6 +642,16 @@ void Streamer::stop() {
   std::lock_guard<std::mutex> lock(mu_);
   next_sequence_ = engine_->next_sequence();
   running_ = false;
+}
+
+uint32_t Streamer::next_sequence() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return next_sequence_;
+}
+
+void Streamer::set_next_sequence(uint32_t next) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!running_) next_sequence_ = next;
 }
 
 bool Streamer::running() const {

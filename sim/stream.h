@@ -63,7 +63,8 @@ struct StreamConfig {
   int screen_height = 768;
   double pixels_per_degree = 36.0;
   double mean_blink_interval_s = 4.0;
-  uint16_t packet_flags = 0;  // DATA packet offset 36
+  // DATA packet offset 36; 0 derives the eyes being recorded: 0x8000 left, 0x4000 right.
+  uint16_t packet_flags = 0;
   // Tracker mode word of the block markers; 0 derives one: bits 0..3 the eyes (1 left, 2 right,
   // 3 both), bits 4..7 the rate (1: 250, 2: 500, 3: 1000, 4: 2000 Hz), bits 8..11 mode 1.
   uint16_t mode_word = 0;
@@ -274,6 +275,9 @@ class Streamer {
   void set_event_observer(std::function<void(const SentEvent &)> observer);
   std::vector<SentSample> recent_samples(size_t count) const;
   std::vector<SentEvent> recent_events(size_t count) const;
+  // The data sequence number the next stream starts with; setting it is ignored while running.
+  uint32_t next_sequence() const;
+  void set_next_sequence(uint32_t next);
 
  private:
   void run();

@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/thread_priority.h"
+#include "sim/tracker_control.h"
 
 namespace lvxsim {
 
@@ -578,6 +579,12 @@ SimTracker::SimTracker(Config config) : config_(std::move(config)), impl_(new Im
   impl_->lengths[kNodePkt] = [](lvx::Bytes b) { return lvx::get_u16(b, 2) + kNodeOverhead; };
   impl_->lengths[kKeyPkt] = [](lvx::Bytes) { return kKeyPacketSize; };
   impl_->lengths[kImagePkt] = [](lvx::Bytes b) { return lvx::get_u16(b, 22) + kImageFixedSize; };
+  // The control side keeps the link alive at the display's update interval unless a keep-alive
+  // was configured explicitly.
+  if (config_.control.enabled && config_.keepalive_interval_ms == 0) {
+    config_.keepalive_interval_ms = std::max(0, config_.control.link_interval_ms);
+  }
+  control_ = std::make_unique<TrackerControl>(*this, config_.control);
 }
 
 SimTracker::~SimTracker() {
@@ -871,6 +878,29 @@ std::optional<ReceivedPacket> SimTracker::wait_for(
   }
 }
 
+std::optional<CommandRule> SimTracker::command_rule_for(std::string_view text) const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->rules.find(text);
+}
+
+void SimTracker::run_later(int delay_ms, std::function<void()> action) {
+  impl_->schedule(std::max(0, delay_ms), std::move(action));
+}
+
+void SimTracker::set_keepalive_interval_ms(int interval_ms) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    config_.keepalive_interval_ms = std::max(0, interval_ms);
+    impl_->next_keepalive_us = monotonic_us() + int64_t{config_.keepalive_interval_ms} * 1000;
+  }
+  impl_->timer_cv.notify_all();
+}
+
+void SimTracker::set_header_byte18(uint8_t byte18) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->header.byte18 = byte18;
+}
+
 void SimTracker::add_handler(uint8_t packet_type, Handler handler) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   if (handler) {
@@ -962,6 +992,14 @@ std::vector<SentSample> SimTracker::recent_samples(size_t count) const {
 
 std::vector<SentEvent> SimTracker::recent_events(size_t count) const {
   return impl_->streamer.recent_events(count);
+}
+
+uint32_t SimTracker::next_data_sequence() const {
+  return impl_->streamer.next_sequence();
+}
+
+void SimTracker::set_next_data_sequence(uint32_t next) {
+  impl_->streamer.set_next_sequence(next);
 }
 
 }  // namespace lvxsim

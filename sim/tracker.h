@@ -30,12 +30,39 @@
 #include "sim/command_table.h"
 #include "sim/link_codes.h"
 #include "sim/message_store.h"
+#include "sim/mode_machine.h"
 #include "sim/stream.h"
 
 namespace lvxsim {
 
 using lvx::platform::Endpoint;
 using IPv4 = std::array<uint8_t, 4>;
+
+class TrackerControl;
+
+// The tracker's control side (mode machine, requests, keys, recording, playback, calibration,
+// user menus, bitmap transfer); see sim/tracker_control.h. Off by default, so that a tracker
+// only answers connects and commands; the stand-alone program turns it on.
+struct ControlConfig {
+  bool enabled = false;
+  // How long the state flag (header byte 3) stays raised after a mode change; 0 lowers it right
+  // after the packet that raised it, -1 never raises it.
+  int settle_ms = 20;
+  // While enabled, the keep-alive status goes out at the display's link update interval
+  // ("link_update_interval = N"), this often until the display has sent one; 0: no keep-alive
+  // (unless Config::keepalive_interval_ms asks for one).
+  int link_interval_ms = 50;
+  // DATA packets sent per playback data request.
+  int playback_packets_per_request = 4;
+  // Bitmap transfer: the credit granted when a transfer starts, how many image packets each
+  // acknowledgement covers, and the pixel format answered to "start_bitmap_transfer".
+  int bitmap_window = 8;
+  int bitmap_ack_every = 1;
+  int bitmap_format = 32;
+  // The stream a recording sends (the eyes, rate and content); the link digits of
+  // "start_recording" and the "sample_rate" variable override its events and rate.
+  StreamConfig stream;
+};
 
 // How the tracker answers a connect request (CONNECT_REQUEST, CONNECT_BUSYTEST, CONNECT_BROADCAST).
 enum class ConnectReply {
@@ -79,6 +106,7 @@ struct Config {
   // the display's own real-time receive thread from pre-empting the tracker mid-answer when both
   // run on one machine. Without the privilege the threads stay at normal priority.
   int receive_priority = 0;
+  ControlConfig control;
 };
 
 // One packet the tracker received. A datagram or TCP frame that holds several packets gives one
@@ -201,6 +229,20 @@ class SimTracker {
   // Installs the message observer (replacing any earlier one); an empty function removes it.
   void set_message_observer(MessageObserver observer);
 
+  // The rule a test set that applies to a command text, if any.
+  std::optional<CommandRule> command_rule_for(std::string_view text) const;
+
+  // --- control ---
+  // The mode machine and the rest of the control side. It exists always; with
+  // Config::control.enabled it also handles commands, requests, keys and image packets.
+  TrackerControl &control() { return *control_; }
+  // Runs an action on the tracker's timer thread after delay_ms (dropped by stop()).
+  void run_later(int delay_ms, std::function<void()> action);
+  // Changes the keep-alive interval (0: none) from the next one on.
+  void set_keepalive_interval_ms(int interval_ms);
+  // Header byte 18 alone (the playing-back bit).
+  void set_header_byte18(uint8_t byte18);
+
   // Installs the handler for a packet type (replacing the built-in one, if any).
   void add_handler(uint8_t packet_type, Handler handler);
   // Runs the built-in handling of a packet (connect codes, node messages, commands and messages;
@@ -247,12 +289,17 @@ class SimTracker {
   // The last `count` samples and events sent (at most StreamConfig::history of each).
   std::vector<SentSample> recent_samples(size_t count) const;
   std::vector<SentEvent> recent_events(size_t count) const;
+  // The data sequence number the next stream (or playback) starts with. Setting it is ignored
+  // while a stream runs.
+  uint32_t next_data_sequence() const;
+  void set_next_data_sequence(uint32_t next);
 
  private:
   // Implementation lives in tracker.cpp.
   struct Impl;
   Config config_;
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<TrackerControl> control_;  // destroyed first, once stop() has run
 };
 
 // Builds packets the way the tracker would, for tests that feed the library directly.

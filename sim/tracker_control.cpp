@@ -1,0 +1,668 @@
+// The tracker's control side: mode changes and their settling, requests, recordings and their
+// playback, targets, keys, user menus and the bitmap transfer.
+#include "sim/tracker_control.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "sim/command_table.h"
+
+namespace lvxsim {
+
+namespace {
+
+// A recording replays at most this many DATA packets (a minute at 1000 Hz, one sample each).
+constexpr size_t kMaxPlaybackPackets = 60000;
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return std::string(s);
+}
+
+int64_t floor_ms(int64_t us) {
+  return us / 1000 - (us % 1000 < 0 ? 1 : 0);
+}
+
+uint16_t position_value(float v) {
+  float r = std::round(v);
+  if (!(r >= 0.0f)) return 0;
+  if (r > 65535.0f) return 65535;
+  return static_cast<uint16_t>(r);
+}
+
+bool is_target_mode(uint8_t mode) {
+  return mode == kModeCalibration || mode == kModeValidation || mode == kModeDriftCorrection;
+}
+
+}  // namespace
+
+TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
+    : t_(tracker),
+      cfg_(std::move(config)),
+      machine_(cfg_.settle_ms < 0 ? int64_t{-1} : int64_t{cfg_.settle_ms} * 1000) {
+  variables_["screen_pixel_coords"] = "0,0," + std::to_string(cfg_.stream.screen_width - 1) + "," +
+                                      std::to_string(cfg_.stream.screen_height - 1);
+  variables_["sample_rate"] = std::to_string(cfg_.stream.rate_hz);
+  variables_["tracker_version"] = t_.config().version_text;
+  variables_["version"] = t_.config().version_text;
+  variables_["lock_record_exit"] = "NO";
+  variables_["link_update_interval"] = std::to_string(cfg_.link_interval_ms);
+  if (!cfg_.enabled) return;
+  t_.set_mode(machine_.mode(), machine_.state_flag());
+  t_.add_handler(kCommandPkt,
+                 [this](SimTracker &, const ReceivedPacket &p) { handle_command_packet(p); });
+  t_.add_handler(kKeyPkt, [this](SimTracker &, const ReceivedPacket &p) { handle_key(p); });
+  t_.add_handler(kImagePkt, [this](SimTracker &, const ReceivedPacket &p) { handle_image(p); });
+}
+
+// --- modes ---
+
+uint8_t TrackerControl::mode() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return machine_.mode();
+}
+
+uint8_t TrackerControl::state_flag() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return machine_.state_flag();
+}
+
+bool TrackerControl::playing_back() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return machine_.playing_back();
+}
+
+void TrackerControl::set_mode_observer(std::function<void(uint8_t, uint8_t)> observer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  mode_observer_ = std::move(observer);
+}
+
+void TrackerControl::publish_locked() {
+  t_.set_header_byte18(machine_.byte18());
+  t_.set_mode(machine_.mode(), machine_.state_flag());
+}
+
+void TrackerControl::enter_mode(uint8_t mode) {
+  uint8_t old = 0;
+  bool had_data = false;
+  std::function<void(uint8_t, uint8_t)> watch;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    old = machine_.mode();
+    had_data = machine_.recording() || machine_.playing_back();
+    machine_.enter(mode, t_.now_us());
+    publish_locked();
+    watch = mode_observer_;
+  }
+  if (had_data && old != mode) finish_data();
+  if (watch && old != mode) watch(old, mode);
+  after_change();
+}
+
+// The packet that shows the raised flag (and the new mode) goes out now; the fall follows once
+// the change has settled, in a packet of its own.
+void TrackerControl::after_change() {
+  send_keepalive();
+  schedule_settle();
+}
+
+void TrackerControl::schedule_settle() {
+  std::optional<int64_t> due;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    due = machine_.settle_due_us();
+  }
+  if (!due) return;
+  int64_t wait_us = *due - t_.now_us();
+  int delay_ms = wait_us <= 0 ? 0 : static_cast<int>((wait_us + 999) / 1000);
+  t_.run_later(delay_ms, [this] { settle_now(); });
+}
+
+void TrackerControl::settle_now() {
+  bool fell = false;
+  bool still = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    fell = machine_.settle(t_.now_us());
+    still = machine_.settle_due_us().has_value();
+    if (fell) publish_locked();
+  }
+  if (fell) {
+    send_keepalive();
+  } else if (still) {
+    schedule_settle();  // raised again meanwhile, or woken a little early
+  }
+}
+
+// --- commands and requests ---
+
+void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
+  lvx::Bytes b(p.bytes);
+  if (b.size() < kCommandFixedSize) return;
+  uint8_t type = lvx::get_u8(b, kCommandTypeOffset);
+  uint32_t serial = lvx::get_u32(b, 4);
+  std::string text(lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset)));
+  switch (type) {
+    case kCommandTypeCommand:
+      handle_mode_command(p, text);
+      break;
+    case kCommandTypeRead:
+      answer_read(serial, text);
+      break;
+    case kCommandTypeTime:
+      // The tracker time travels in the header, which the send fills.
+      send_status(serial, kStatusTimeReply, 0, 0, "");
+      break;
+    case kCommandTypePlayback:
+      serve_playback_request();
+      break;
+    default:
+      break;
+  }
+}
+
+void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::string &text) {
+  uint8_t old = 0;
+  CommandEffect e;
+  std::function<void(uint8_t, uint8_t)> watch;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    old = machine_.mode();
+    e = machine_.on_command(text, t_.now_us());
+    if (e.mode_changed) publish_locked();
+    watch = mode_observer_;
+  }
+  update_variable_from_command(text);
+  const std::string name = command_name(text);
+  // Leaving recording or playback closes the data blocks before the answer, as the tracker
+  // stops writing before it reports the new mode settled.
+  if (e.data_stopped) finish_data();
+  if (e.mode_changed) send_keepalive();
+  if (watch && e.mode_changed && old != mode()) watch(old, mode());
+
+  // The answer. The bitmap transfer's start is answered with the image format the tracker
+  // takes, unless a test rule says otherwise.
+  bool bitmap_start = name == "start_bitmap_transfer" && !t_.command_rule_for(text);
+  if (bitmap_start) {
+    int args[5] = {0, 0, 0, 0, 0};
+    std::istringstream in{std::string(command_value(text))};
+    for (int &a : args) in >> a;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      bitmap_ = ReceivedBitmap{};
+      bitmap_.start_command = text;
+      bitmap_expected_seq_ = 1;
+      bitmap_unacked_ = 0;
+      bitmap_resend_pending_ = false;
+    }
+    char reply[96];
+    std::snprintf(reply, sizeof reply, "%d %d 0 0 %d 0", args[3], args[4], cfg_.bitmap_format);
+    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, reply);
+    // The display sends nothing before it has credit.
+    send_bitmap_ack(static_cast<int16_t>(std::clamp(cfg_.bitmap_window, 1, 32767)));
+  } else {
+    t_.run_builtin_handler(p);
+  }
+
+  if (name == "link_update_interval" && cfg_.link_interval_ms > 0) {
+    int ms = 0;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      ms = machine_.link_interval_ms();
+    }
+    if (ms > 0) t_.set_keepalive_interval_ms(ms);
+  }
+
+  switch (e.action) {
+    case CommandAction::kStartRecording:
+      start_recording(e.recording);
+      break;
+    case CommandAction::kStartPlayback:
+      start_playback();
+      break;
+    case CommandAction::kShowDriftTarget: {
+      float x = 0;
+      float y = 0;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        x = machine_.drift_target_x();
+        y = machine_.drift_target_y();
+        last_info_.reset();
+      }
+      show_target(x, y);
+      break;
+    }
+    case CommandAction::kAcceptFixation:
+      // From drift correction the machine has gone idle already.
+      if (old == kModeDriftCorrection) {
+        hide_target();
+        calibration_info(0, "drift correction accepted");
+      } else {
+        send_status(0, kStatusFixationAccepted, 0, 0, "");
+      }
+      break;
+    case CommandAction::kSyncStatus: {
+      std::optional<std::pair<uint16_t, std::string>> info;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        info = last_info_;
+      }
+      if (info) send_status(0, kStatusCalibrationInfo, info->first, 0, info->second);
+      break;
+    }
+    default:
+      break;
+  }
+  if (e.mode_changed) schedule_settle();
+}
+
+void TrackerControl::update_variable_from_command(const std::string &text) {
+  std::string name = command_name(text);
+  std::string value = trim(command_value(text));
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = variables_.find(name);
+  if (it == variables_.end() || value.empty()) return;
+  if (name == "screen_pixel_coords") {
+    // Kept as the four numbers separated by commas, the form a read request answers with.
+    std::string joined;
+    std::string token;
+    std::istringstream in(value);
+    int count = 0;
+    while (in >> token) {
+      for (char &c : token) {
+        if (c == ',') c = ' ';
+      }
+      std::istringstream parts(token);
+      std::string part;
+      while (parts >> part) {
+        joined += (count++ == 0 ? "" : ",") + part;
+      }
+    }
+    if (count == 4) it->second = joined;
+  } else if (name == "sample_rate") {
+    if (builtin_result(text) == kResultOk) it->second = value;
+  } else {
+    it->second = value;
+  }
+}
+
+void TrackerControl::set_variable(const std::string &name, const std::string &value) {
+  std::lock_guard<std::mutex> lock(mu_);
+  variables_[lower(trim(name))] = value;
+}
+
+std::optional<std::string> TrackerControl::variable(const std::string &name) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = variables_.find(lower(trim(name)));
+  if (it == variables_.end()) return std::nullopt;
+  return it->second;
+}
+
+// An unknown name is answered with an empty text: the display's wait ends and the caller sees
+// that the tracker has no such value.
+void TrackerControl::answer_read(uint32_t serial, const std::string &name) {
+  std::string value = variable(name).value_or("");
+  send_status(serial, kStatusReadReply, 0, 0, value);
+}
+
+// --- recording ---
+
+void TrackerControl::start_recording(const RecordingFlags &flags) {
+  RecordingRecord rec;
+  rec.flags = flags;
+  rec.stream = cfg_.stream;
+  rec.stream.events = flags.link_events || flags.file_events;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    rec.lock_record_exit = machine_.record_exit_locked();
+    int rate = std::atoi(variables_["sample_rate"].c_str());
+    if (rate == 250 || rate == 500 || rate == 1000 || rate == 2000) rec.stream.rate_hz = rate;
+  }
+  rec.start_us = t_.now_us();
+  StreamConfig link = rec.stream;
+  link.events = flags.link_events;
+  {
+    // Recording from here on, before the first data packet can reach the display.
+    std::lock_guard<std::mutex> lock(mu_);
+    current_ = std::move(rec);
+  }
+  // The link carries data only when a link digit asks for it; the samples go with it (the
+  // display ignores them when it did not ask), the events only with their digit.
+  if (flags.link_samples || flags.link_events) {
+    bool streamed = t_.start_streaming(link);
+    std::lock_guard<std::mutex> lock(mu_);
+    if (current_) current_->streamed = streamed;
+  }
+}
+
+void TrackerControl::finish_data() {
+  std::optional<RecordingRecord> rec;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    rec = std::move(current_);
+    current_.reset();
+  }
+  if (rec) {
+    if (rec->streamed) t_.stop_streaming();
+    rec->end_us = t_.now_us();
+    rec->finished = true;
+    if (rec->streamed) {
+      StreamStats s = t_.stream_stats();
+      rec->link_samples = s.samples;
+      rec->link_events = s.events;
+    }
+    // The file holds every sample the camera took while recording.
+    auto taken = static_cast<uint64_t>(std::max<int64_t>(0, rec->end_us - rec->start_us)) *
+                 static_cast<uint64_t>(rec->stream.rate_hz) / 1000000u;
+    if (rec->flags.file_samples) rec->file_samples = rec->streamed ? rec->link_samples : taken;
+    if (rec->flags.file_events) rec->file_events = rec->link_events;
+    int64_t from = floor_ms(rec->start_us);
+    int64_t to = floor_ms(rec->end_us);
+    for (const RecordedMessage &m : t_.recorded_messages()) {
+      if (m.time_ms >= from && m.time_ms <= to) rec->messages.push_back(m);
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    last_ = std::move(rec);
+  }
+  end_playback(true);
+}
+
+std::optional<RecordingRecord> TrackerControl::last_recording() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return last_;
+}
+
+bool TrackerControl::recording() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return current_.has_value();
+}
+
+// --- playback ---
+
+// The recording is composed again from its stream configuration and start time (the stream
+// engine gives the same bytes for them), with the messages stored while it ran, and released a
+// few packets per data request.
+void TrackerControl::start_playback() {
+  std::optional<RecordingRecord> rec;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    rec = last_;
+  }
+  StreamConfig sc = rec ? rec->stream : cfg_.stream;
+  if (rec) sc.events = rec->flags.file_events;
+  int64_t start = rec ? rec->start_us : t_.now_us();
+  int64_t end = rec ? rec->end_us : start;
+  StreamEngine engine(sc, start, t_.next_data_sequence());
+  std::vector<std::vector<uint8_t>> packets;
+  StreamPacket open = engine.open_packet();
+  if (!open.bytes.empty()) packets.push_back(std::move(open.bytes));
+  size_t next_message = 0;
+  while (rec && engine.next_sample_time_us() <= end && packets.size() < kMaxPlaybackPackets) {
+    if (sc.events) {
+      int64_t due_ms = floor_ms(engine.next_packet_due_us());
+      while (next_message < rec->messages.size() && rec->messages[next_message].time_ms <= due_ms) {
+        const RecordedMessage &m = rec->messages[next_message++];
+        engine.queue_message(static_cast<uint32_t>(static_cast<uint64_t>(m.time_ms)), m.text);
+      }
+    }
+    packets.push_back(engine.next_packet().bytes);
+  }
+  StreamPacket close =
+      engine.close_packet(static_cast<uint32_t>(static_cast<uint64_t>(floor_ms(end))));
+  t_.set_next_data_sequence(engine.next_sequence());
+  std::lock_guard<std::mutex> lock(mu_);
+  pacer_.emplace(std::move(packets), cfg_.playback_packets_per_request);
+  playback_close_ = std::move(close.bytes);
+  playback_requests_ = 0;
+}
+
+void TrackerControl::serve_playback_request() {
+  std::vector<std::vector<uint8_t>> chunk;
+  bool done = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!pacer_ || !machine_.playing_back()) return;
+    chunk = pacer_->on_request();
+    ++playback_requests_;
+    done = pacer_->done();
+  }
+  for (auto &pkt : chunk) t_.send_to_client(std::move(pkt));
+  if (!done) return;
+  // The end of the recording: blocks closed, playing-back bit cleared, idle.
+  end_playback(true);
+  enter_mode(kModeIdle);
+}
+
+void TrackerControl::end_playback(bool send_close) {
+  std::vector<uint8_t> close;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!pacer_) return;
+    pacer_.reset();
+    close = std::move(playback_close_);
+    playback_close_.clear();
+  }
+  if (send_close && !close.empty()) t_.send_to_client(std::move(close));
+}
+
+uint64_t TrackerControl::playback_requests() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return playback_requests_;
+}
+
+// --- targets ---
+
+bool TrackerControl::show_target(float x, float y) {
+  char text[80];
+  std::snprintf(text, sizeof text, "show_fixpoint %f %f", static_cast<double>(x),
+                static_cast<double>(y));
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    target_visible_ = true;
+  }
+  return send_status(0, kStatusShowTarget, position_value(x), position_value(y), text);
+}
+
+bool TrackerControl::hide_target() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    target_visible_ = false;
+  }
+  return send_status(0, kStatusHideTarget, 0, 0, "");
+}
+
+bool TrackerControl::calibration_info(uint16_t result, const std::string &text) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    last_info_ = std::make_pair(result, text);
+  }
+  return send_status(0, kStatusCalibrationInfo, result, 0, text);
+}
+
+bool TrackerControl::target_visible() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return target_visible_;
+}
+
+// Escape leaves a target screen: calibration and validation go back to the setup menu, an
+// aborted drift correction reports result 27 and goes idle.
+void TrackerControl::leave_target_mode(uint8_t from) {
+  hide_target();
+  if (from == kModeDriftCorrection) {
+    calibration_info(27, "drift correction aborted");
+    enter_mode(kModeIdle);
+  } else {
+    enter_mode(kModeSetupMenu);
+  }
+}
+
+// --- keys ---
+
+void TrackerControl::handle_key(const ReceivedPacket &p) {
+  lvx::Bytes b(p.bytes);
+  if (b.size() < 30) return;
+  ReceivedKey k;
+  k.code = lvx::get_u16(b, 24);
+  k.modifiers = lvx::get_u16(b, 26);
+  k.state = static_cast<int8_t>(lvx::get_u8(b, 28));
+  k.button = lvx::get_u8(b, 29);
+  k.raw = b.size() >= kKeyPacketSize ? lvx::get_u16(b, 30) : 0;
+  k.tracker_time_us = p.tracker_time_us;
+  uint8_t mode_now = 0;
+  uint16_t buttons = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    keys_.push_back(k);
+    mode_now = machine_.mode();
+    buttons = buttons_;
+  }
+  if (k.code == kKeyFlush) {
+    // The echo tells the display which buttons are held.
+    send_key(kKeyFlush, static_cast<uint16_t>(buttons & 0xFF), 0);
+    return;
+  }
+  if (k.button != 0) return;
+  if (k.code == kKeyEnter && is_target_mode(mode_now)) {
+    if (mode_now == kModeDriftCorrection) {
+      hide_target();
+      calibration_info(0, "drift correction accepted");
+      enter_mode(kModeIdle);
+    } else {
+      send_status(0, kStatusFixationAccepted, 0, 0, "");
+    }
+  } else if (k.code == kKeyEscape && is_target_mode(mode_now)) {
+    leave_target_mode(mode_now);
+  } else if ((k.code == 'c' || k.code == 'v') && mode_now == kModeSetupMenu) {
+    enter_mode(k.code == 'c' ? kModeCalibration : kModeValidation);
+    show_target(static_cast<float>(cfg_.stream.screen_width) / 2.0f,
+                static_cast<float>(cfg_.stream.screen_height) / 2.0f);
+  }
+}
+
+std::vector<ReceivedKey> TrackerControl::received_keys() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return keys_;
+}
+
+bool TrackerControl::send_key(uint16_t code, uint16_t modifiers, uint16_t raw, int8_t state) {
+  // The display counts a key or flush packet from the tracker as 30 bytes (a button packet as
+  // 32), so key packets stop before the raw-code field: two more bytes would be left over and
+  // spoil the start of the next datagram. The raw code therefore does not travel.
+  (void)raw;
+  std::vector<uint8_t> pkt(kTrackerKeyPacketSize, 0);
+  lvx::MutableBytes b(pkt);
+  lvx::put_u8(b, 0, kKeyPkt);
+  lvx::put_u32(b, 20, static_cast<uint32_t>(static_cast<uint64_t>(floor_ms(t_.now_us()))));
+  lvx::put_u16(b, 24, code);
+  lvx::put_u16(b, 26, modifiers);
+  lvx::put_u8(b, 28, static_cast<uint8_t>(state));
+  return t_.send_to_client(std::move(pkt));
+}
+
+bool TrackerControl::send_button(uint8_t number, bool pressed) {
+  if (number < 1 || number > 15) return false;
+  uint16_t mask = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto bit = static_cast<uint16_t>(1u << (number - 1));
+    buttons_ =
+        pressed ? static_cast<uint16_t>(buttons_ | bit) : static_cast<uint16_t>(buttons_ & ~bit);
+    mask = buttons_;
+  }
+  std::vector<uint8_t> pkt(kKeyPacketSize, 0);
+  lvx::MutableBytes b(pkt);
+  lvx::put_u8(b, 0, kKeyPkt);
+  lvx::put_u32(b, 20, static_cast<uint32_t>(static_cast<uint64_t>(floor_ms(t_.now_us()))));
+  lvx::put_u8(b, 28, static_cast<uint8_t>(pressed ? kButtonPressed : kButtonReleased));
+  lvx::put_u8(b, 29, number);
+  bool ok = t_.send_to_client(std::move(pkt));
+  if (t_.streaming()) t_.inject_button(mask);
+  return ok;
+}
+
+uint16_t TrackerControl::button_states() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return buttons_;
+}
+
+// --- user menus ---
+
+bool TrackerControl::select_user_menu(uint16_t menu, uint16_t selection) {
+  if (menu < 1 || menu > kModeUserMenuLast - kModeUserMenuFirst + 1) return false;
+  enter_mode(static_cast<uint8_t>(kModeUserMenuFirst + menu - 1));
+  return send_status(0, kStatusUserMenu, menu, selection, "");
+}
+
+// --- bitmap ---
+
+// Image packets are taken in sequence from 1; the first one out of order asks for a resend from
+// the expected number, and later ones are ignored until it arrives. The empty packet ends the
+// transfer.
+void TrackerControl::handle_image(const ReceivedPacket &p) {
+  lvx::Bytes b(p.bytes);
+  if (b.size() < kImageFixedSize - 1) return;
+  uint16_t seq = lvx::get_u16(b, 20);
+  size_t size = lvx::get_u16(b, 22);
+  if (size > 512 || 24 + size > b.size()) return;
+  std::optional<int16_t> ack;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (seq != bitmap_expected_seq_) {
+      if (!bitmap_resend_pending_) {
+        bitmap_resend_pending_ = true;
+        ++bitmap_.resend_requests;
+        ack = static_cast<int16_t>(
+            -static_cast<int>(std::min<uint16_t>(bitmap_expected_seq_, 32767)));
+      }
+    } else {
+      bitmap_resend_pending_ = false;
+      ++bitmap_expected_seq_;
+      if (size == 0) {
+        bitmap_.complete = true;
+        ack = kBitmapComplete;
+      } else {
+        bitmap_.bytes.insert(bitmap_.bytes.end(), b.begin() + 24,
+                             b.begin() + 24 + static_cast<std::ptrdiff_t>(size));
+        ++bitmap_.packets;
+        if (++bitmap_unacked_ >= std::max(1, cfg_.bitmap_ack_every)) {
+          ack = static_cast<int16_t>(bitmap_unacked_);
+          bitmap_unacked_ = 0;
+        }
+      }
+    }
+  }
+  if (ack) send_bitmap_ack(*ack);
+}
+
+ReceivedBitmap TrackerControl::bitmap() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return bitmap_;
+}
+
+bool TrackerControl::send_bitmap_ack(int16_t value) {
+  return send_status(0, kStatusBitmapAck, static_cast<uint16_t>(value), 0, "");
+}
+
+// --- sending ---
+
+bool TrackerControl::send_status(uint32_t serial, uint16_t type, uint16_t v1, uint16_t v2,
+                                 const std::string &text) {
+  return t_.send_to_client(build::status_packet(serial, type, v1, v2, text));
+}
+
+bool TrackerControl::send_keepalive() {
+  return send_status(0, kStatusMsgLost, 0, 0, "");
+}
+
+}  // namespace lvxsim

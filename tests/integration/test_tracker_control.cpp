@@ -1,0 +1,245 @@
+// Tracker control against the simulated tracker with its mode machine: mode changes and their
+// settle waits, recording start and stop, read and time requests, keys and buttons, calibration
+// and drift-correction reports, user menus, playback and the bitmap acknowledgements.
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/tracker_control.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using simtest::wait_until;
+
+class TrackerControlLink : public simtest::SimTest {
+ protected:
+  void connect(uint8_t n, int settle_ms = 20) {
+    lvxsim::Config c;
+    c.control.enabled = true;
+    c.control.settle_ms = settle_ms;
+    c.control.stream.rate_hz = 500;
+    start_tracker(n, c);
+    ASSERT_EQ(open_lumavex_connection(0), 0);
+    ASSERT_TRUE(sim().wait_for_commands(1, 2000));  // "link_update_interval = 50"
+  }
+
+  void TearDown() override {
+    if (sim_) sim_->stop_streaming();
+    SimTest::TearDown();
+  }
+
+  lvxsim::TrackerControl &tracker() { return sim().control(); }
+
+  bool logged(const std::string &text) {
+    for (const std::string &c : sim().command_log())
+      if (c == text) return true;
+    return false;
+  }
+};
+
+TEST_F(TrackerControlLink, ModeChangesSettleAndAreReported) {
+  connect(140);
+  EXPECT_EQ(lumavex_start_setup(), 0);
+  EXPECT_EQ(tracker().mode(), lvxsim::kModeSetupMenu);
+  EXPECT_EQ(lumavex_wait_for_mode_ready(0), 1);  // the settle wait saw the flag fall
+  EXPECT_NE(lumavex_current_mode() & IN_SETUP_MODE, 0);
+  EXPECT_NE(lumavex_in_setup(), 0);
+  EXPECT_TRUE(logged("setup_menu_mode"));
+
+  EXPECT_EQ(lumavex_set_tracker_setup_default(1), 1);
+  EXPECT_EQ(lumavex_start_setup(), 0);
+  EXPECT_TRUE(logged("set_imaging_mode"));
+  EXPECT_EQ(lumavex_current_mode() & IN_IMAGE_MODE, IN_IMAGE_MODE);
+
+  EXPECT_EQ(lumavex_abort(), 0);
+  EXPECT_EQ(tracker().mode(), lvxsim::kModeIdle);
+  ASSERT_TRUE(wait_until([] { return (lumavex_current_mode() & IN_IDLE_MODE) != 0; }));
+  size_t commands = sim().command_log().size();
+  EXPECT_EQ(lumavex_abort(), 0);  // already idle: nothing is sent
+  EXPECT_EQ(sim().command_log().size(), commands);
+}
+
+TEST_F(TrackerControlLink, ModeReadyWaitTimesOutWhileTheTrackerSettles) {
+  connect(141, 2000);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(lumavex_start_setup(), 0);  // the settle wait gives up after 500 ms
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  start)
+                .count();
+  EXPECT_GE(ms, 450);
+  EXPECT_EQ(lumavex_wait_for_mode_ready(0), 0);
+  EXPECT_EQ(lumavex_wait_for_mode_ready(50), 0);
+}
+
+TEST_F(TrackerControlLink, RecordingStartsAndStopsTheStream) {
+  connect(142);
+  EXPECT_EQ(lumavex_data_start(0x0F, 1), 0);
+  EXPECT_TRUE(logged("lock_record_exit = YES"));
+  EXPECT_TRUE(logged("start_recording break data =  1,1,1,1, "));
+  EXPECT_EQ(lumavex_wait_for_block_start(2000, 1, 1), 1);
+  EXPECT_EQ(lumavex_wait_for_data(2000, 1, 0), 1);
+  EXPECT_EQ(lumavex_in_data_block(1, 1), 1);
+  EXPECT_NE(lumavex_current_mode() & IN_RECORD_MODE, 0);
+  EXPECT_EQ(lumavex_eye_available(), 2);
+  EXPECT_NE(lumavex_sample_data_flags(), 0);
+  EXPECT_EQ(lumavex_position_prescaler(), 10);
+  ASSERT_TRUE(wait_until([] { return lumavex_data_count(1, 0) >= 20; }));
+
+  EXPECT_EQ(lumavex_data_stop(), 0);
+  EXPECT_EQ(tracker().mode(), lvxsim::kModeIdle);
+  ASSERT_TRUE(wait_until([] {
+    float_data slots[50];
+    lumavex_get_all_float_data(slots, 50);
+    return lumavex_in_data_block(1, 1) == 0;
+  }));
+  auto rec = tracker().last_recording();
+  ASSERT_TRUE(rec);
+  EXPECT_TRUE(rec->finished);
+  EXPECT_TRUE(rec->lock_record_exit);
+  EXPECT_GT(rec->file_samples, 0u);
+}
+
+TEST_F(TrackerControlLink, LinkDeliveryFollowsTheStartFlags) {
+  connect(143);
+  EXPECT_EQ(lumavex_data_start(0x03, 0), 0);  // file only: nothing comes over the link
+  EXPECT_TRUE(logged("lock_record_exit = NO"));
+  EXPECT_TRUE(logged("start_recording break data =  1,1,0,0, "));
+  EXPECT_EQ(lumavex_wait_for_data(200, 1, 1), 0);
+  EXPECT_EQ(lumavex_data_count(1, 1), 0);
+  EXPECT_EQ(lumavex_data_stop(), 0);
+  auto rec = tracker().last_recording();
+  ASSERT_TRUE(rec);
+  EXPECT_GT(rec->file_samples, 0u);
+}
+
+TEST_F(TrackerControlLink, ReadRequestsAndTrackerTime) {
+  connect(144);
+  tracker().set_variable("calibration_area_proportion", "0.88 0.83");
+  EXPECT_EQ(lumavex_read_request("calibration_area_proportion"), 0);
+  char reply[200] = {};
+  ASSERT_TRUE(wait_until([&] { return lumavex_read_reply(reply) == 0; }));
+  EXPECT_STREQ(reply, "0.88 0.83");
+  EXPECT_EQ(lumavex_read_request("screen_pixel_coords"), 0);
+  ASSERT_TRUE(wait_until([&] { return lumavex_read_reply(reply) == 0; }));
+  EXPECT_EQ(std::string(reply), *tracker().variable("screen_pixel_coords"));
+  EXPECT_EQ(lumavex_read_request(std::string(1000, 'v').c_str()), -3);
+
+  EXPECT_EQ(lumavex_request_time(), 0);
+  uint32_t t = 0;
+  ASSERT_TRUE(wait_until([&] { return (t = lumavex_read_time()) != 0; }));
+  int64_t now_ms = sim().now_us() / 1000;
+  EXPECT_LE(t, static_cast<uint32_t>(now_ms));
+  EXPECT_GT(t + 1000, static_cast<uint32_t>(now_ms));
+}
+
+TEST_F(TrackerControlLink, KeysAndButtonsBothWays) {
+  connect(145);
+  ASSERT_TRUE(tracker().send_key('a', 0x0001, 0x1E));
+  uint16_t code = 0;
+  int16_t mods = 0, state = 0;
+  uint16_t raw = 0;
+  uint32_t time = 0;
+  ASSERT_TRUE(
+      wait_until([&] { return (code = lumavex_read_keybutton(&mods, &state, &raw, &time)) != 0; }));
+  EXPECT_EQ(code, 'a');
+  EXPECT_EQ(mods, 1);
+  EXPECT_EQ(raw, 0);  // a key packet from the tracker ends before the raw code
+  EXPECT_GT(time, 0u);
+
+  ASSERT_TRUE(tracker().send_button(2, true));
+  ASSERT_TRUE(wait_until([] { return lumavex_button_states() == 0x0002; }));
+  uint32_t press_time = 0;
+  EXPECT_EQ(lumavex_last_button_press(&press_time), 2);
+  // With buttons as keys, the press is also a key of code -256.
+  EXPECT_EQ(lumavex_read_keybutton(nullptr, &state, nullptr, nullptr), 0xFF00);
+  EXPECT_EQ(state, 10);
+
+  EXPECT_EQ(lumavex_send_keybutton('x', 0, 0), 0);
+  EXPECT_EQ(lumavex_send_keybutton(0xFF00, 3, 10), 0);  // button 3 pressed
+  ASSERT_TRUE(wait_until([&] { return tracker().received_keys().size() >= 2; }));
+  auto keys = tracker().received_keys();
+  EXPECT_EQ(keys[0].code, 'x');
+  EXPECT_EQ(keys[1].button, 3);
+  EXPECT_EQ(keys[1].state, 10);
+
+  EXPECT_EQ(lumavex_flush_keybuttons(0), 0);  // the echo brings the tracker's button states
+  ASSERT_TRUE(wait_until([] { return lumavex_button_states() == 0x0002; }));
+  EXPECT_EQ(lumavex_read_keybutton(nullptr, nullptr, nullptr, nullptr), 0);
+}
+
+TEST_F(TrackerControlLink, CalibrationTargetAndDriftCorrection) {
+  connect(146);
+  ASSERT_TRUE(tracker().show_target(512.5f, 384.25f));
+  float x = 0, y = 0;
+  ASSERT_TRUE(wait_until([&] { return lumavex_target_checkf(&x, &y) == 1; }));
+  EXPECT_FLOAT_EQ(x, 512.5f);
+  EXPECT_FLOAT_EQ(y, 384.25f);
+  ASSERT_TRUE(tracker().hide_target());
+  ASSERT_TRUE(wait_until([&] { return lumavex_target_checkf(&x, &y) == 0; }));
+  ASSERT_TRUE(tracker().calibration_info(0, "calibration result: GOOD"));
+  ASSERT_TRUE(wait_until([] { return lumavex_cal_message(nullptr) > 0; }));
+  char msg[100];
+  lumavex_cal_message(msg);
+  EXPECT_STREQ(msg, "calibration result: GOOD");
+  EXPECT_EQ(lumavex_cal_result(), 0);
+  EXPECT_EQ(lumavex_cal_result(), 1000);  // taken once
+
+  EXPECT_EQ(lumavex_driftcorr_startf(400.0f, 300.0f), 0);
+  EXPECT_TRUE(logged("drift_correction_targets = 400.000 300.000"));
+  EXPECT_EQ(tracker().mode(), lvxsim::kModeDriftCorrection);
+  EXPECT_EQ(lumavex_current_mode() & 0x1A, 0x1A);
+  EXPECT_EQ(lumavex_accept_trigger(), 0);
+  EXPECT_EQ(lumavex_apply_driftcorr(), 0);
+  EXPECT_TRUE(logged("apply_last_drift_correction 1.0"));
+}
+
+TEST_F(TrackerControlLink, UserMenuSelectionsAreTakenOnce) {
+  connect(147);
+  EXPECT_EQ(lumavex_user_menu_selection(), 0);
+  ASSERT_TRUE(tracker().select_user_menu(1, 3));
+  ASSERT_TRUE(wait_until([] { return (lumavex_current_mode() & IN_USER_MENU) != 0; }));
+  int16_t selection = 0;
+  ASSERT_TRUE(wait_until([&] { return (selection = lumavex_user_menu_selection()) != 0; }));
+  EXPECT_EQ(selection, 3);
+  EXPECT_EQ(lumavex_user_menu_selection(), 0);
+}
+
+TEST_F(TrackerControlLink, PlaybackOfTheLastRecording) {
+  connect(148);
+  ASSERT_EQ(lumavex_data_start(0x0F, 0), 0);
+  ASSERT_TRUE(wait_until([] { return lumavex_data_count(1, 0) >= 100; }));
+  ASSERT_EQ(lumavex_data_stop(), 0);
+  EXPECT_EQ(lumavex_playback_start(), 0);
+  EXPECT_NE(lumavex_current_mode() & IN_PLAYBACK_MODE, 0);
+  // The reader asks for more playback data whenever its queue runs low.
+  int samples = 0;
+  float_data slots[50];
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (samples < 100 && std::chrono::steady_clock::now() < deadline) {
+    int n = lumavex_wait_for_next_data(slots, 50, 2);
+    for (int k = 0; k < n; ++k)
+      if (slots[k].head.type == EV_SAMPLE) ++samples;
+    if (n == 0) msec_delay(1);
+  }
+  EXPECT_GE(samples, 100);
+  EXPECT_GT(tracker().playback_requests(), 0u);
+  EXPECT_EQ(lumavex_playback_stop(), 0);
+}
+
+TEST_F(TrackerControlLink, BitmapPacketsAreAcknowledged) {
+  connect(149);
+  ASSERT_EQ(lumavex_timed_command(2000, "start_bitmap_transfer 0 0 0 16 16"), 0);
+  ASSERT_TRUE(wait_until([] { return lumavex_bitmap_ack_count() > 0; }));  // the first credit
+  std::vector<uint8_t> row(512, 0x5A);
+  EXPECT_EQ(lumavex_bitmap_packet(row.data(), 512, 1), 0);
+  EXPECT_EQ(lumavex_bitmap_packet(row.data(), 513, 2), -1);
+  int acked = 0;
+  ASSERT_TRUE(wait_until([&] { return (acked += lumavex_bitmap_ack_count()) >= 1; }));
+  EXPECT_EQ(tracker().bitmap().bytes.size(), 512u);
+  ASSERT_TRUE(tracker().send_bitmap_ack(-5));
+  ASSERT_TRUE(wait_until([] { return lumavex_bitmap_ack_count() == -5; }));
+}
+
+}  // namespace
