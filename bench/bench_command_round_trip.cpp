@@ -25,6 +25,7 @@
 
 #include "link/transport.h"
 #include "lumavex_core.h"
+#include "placement.h"
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/thread_priority.h"
@@ -49,30 +50,7 @@ constexpr int kPeerPriority = 15;
 
 int g_round_trips = 10000;
 
-enum class Placement { kSplit, kOne, kFree };
-Placement g_placement = Placement::kSplit;
-
-const char *placement_name() {
-  switch (g_placement) {
-    case Placement::kSplit:
-      return "split: answering side on processor 1, asking side on processor 0";
-    case Placement::kOne:
-      return "one: every thread on processor 0";
-    case Placement::kFree:
-      break;
-  }
-  return "free: threads wherever the scheduler puts them";
-}
-
-// Threads started while the calling thread is pinned inherit its processor.
-void place_answering_side() {
-  if (g_placement != Placement::kFree) {
-    lvx::platform::pin_current_thread(g_placement == Placement::kSplit ? 1 : 0);
-  }
-}
-void place_asking_side() {
-  if (g_placement != Placement::kFree) lvx::platform::pin_current_thread(0);
-}
+bench::Placements g_placement;
 
 struct Figures {
   double median_us = 0;
@@ -114,7 +92,7 @@ void BM_PlainUdpRoundTrip(benchmark::State &state) {
   server.set_receive_timeout_ms(100);
   client.set_receive_timeout_ms(2000);
   std::atomic<bool> stop{false};
-  place_answering_side();
+  g_placement.tracker_side();
   std::thread echo([&] {
     lvx::platform::set_current_thread_priority(kPeerPriority);
     std::vector<uint8_t> buf(2048);
@@ -124,7 +102,7 @@ void BM_PlainUdpRoundTrip(benchmark::State &state) {
       if (n > 0) server.send_to(buf.data(), static_cast<size_t>(n), from);
     }
   });
-  place_asking_side();
+  g_placement.display_side();
   std::vector<uint8_t> request(kRequestSize, 1);
   std::vector<uint8_t> answer(2048);
   std::vector<double> samples;
@@ -153,9 +131,9 @@ void BM_TimedCommandRoundTrip(benchmark::State &state) {
   config.receive_priority = kPeerPriority;
   lvxsim::SimTracker sim(config);
   std::string error;
-  place_answering_side();
+  g_placement.tracker_side();
   bool started = sim.start(&error);
-  place_asking_side();
+  g_placement.display_side();
   if (!started) {
     state.SkipWithError(error.c_str());
     return;
@@ -189,12 +167,8 @@ int main(int argc, char **argv) {
   for (int i = 0; i < argc; ++i) {
     if (std::strncmp(argv[i], "--round-trips=", 14) == 0) {
       g_round_trips = std::max(1, std::atoi(argv[i] + 14));
-    } else if (std::strcmp(argv[i], "--placement=one") == 0) {
-      g_placement = Placement::kOne;
-    } else if (std::strcmp(argv[i], "--placement=free") == 0) {
-      g_placement = Placement::kFree;
-    } else if (std::strcmp(argv[i], "--placement=split") == 0) {
-      g_placement = Placement::kSplit;
+    } else if (g_placement.parse(argv[i])) {
+      continue;
     } else {
       args.push_back(argv[i]);
     }
@@ -205,16 +179,14 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("TimedCommandRoundTrip", BM_TimedCommandRoundTrip)
       ->Iterations(g_round_trips)
       ->Unit(benchmark::kMicrosecond);
-  if (g_placement == Placement::kSplit && lvx::platform::available_processors() < 2) {
-    g_placement = Placement::kOne;
-  }
+  g_placement.settle();
   int n = static_cast<int>(args.size());
   benchmark::Initialize(&n, args.data());
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (g_plain.median_us <= 0 || g_command.median_us <= 0) return 1;
   double ratio = g_command.median_us / g_plain.median_us;
-  std::printf("\nplacement %s\n", placement_name());
+  std::printf("\nplacement %s\n", g_placement.name());
   std::printf("round trip over %d each: plain UDP median %.1f us (p99 %.1f), ", g_round_trips,
               g_plain.median_us, g_plain.p99_us);
   std::printf("timed command median %.1f us (p99 %.1f); ratio %.2f (target at most 1.5)\n",

@@ -60,6 +60,7 @@
 #include "data/item_decoder.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
+#include "placement.h"
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/thread_priority.h"
@@ -99,37 +100,14 @@ constexpr int64_t kNsPerSecond = 1'000'000'000;
 int g_seconds = 10;
 int g_loss_seconds = 60;
 
-enum class Placement { kSplit, kOne, kFree };
-Placement g_placement = Placement::kSplit;
-
-const char *placement_name() {
-  switch (g_placement) {
-    case Placement::kSplit:
-      return "split: tracker side on processor 1, display side on processor 0";
-    case Placement::kOne:
-      return "one: every thread on processor 0";
-    case Placement::kFree:
-      break;
-  }
-  return "free: threads wherever the scheduler puts them";
-}
-
-// Threads started while the calling thread is pinned inherit its processor (and its priority).
-void place_tracker_side() {
-  if (g_placement != Placement::kFree) {
-    lvx::platform::pin_current_thread(g_placement == Placement::kSplit ? 1 : 0);
-  }
-}
-void place_display_side() {
-  if (g_placement != Placement::kFree) lvx::platform::pin_current_thread(0);
-}
+bench::Placements g_placement;
 
 // Runs `start` on a short-lived thread on the tracker side at the tracker's priority, so that the
 // threads it starts (the tracker's receive thread, the stream thread) run there too.
 template <typename F>
 void on_tracker_side(F start) {
   std::thread([&] {
-    place_tracker_side();
+    g_placement.tracker_side();
     lvx::platform::set_current_thread_priority(kPeerPriority);
     start();
   }).join();
@@ -799,24 +777,18 @@ int main(int argc, char **argv) {
       g_seconds = std::clamp(std::atoi(argv[i] + 10), 1, 3600);
     } else if (std::strncmp(argv[i], "--loss-seconds=", 15) == 0) {
       g_loss_seconds = std::clamp(std::atoi(argv[i] + 15), 1, 3600);
-    } else if (std::strcmp(argv[i], "--placement=one") == 0) {
-      g_placement = Placement::kOne;
-    } else if (std::strcmp(argv[i], "--placement=free") == 0) {
-      g_placement = Placement::kFree;
-    } else if (std::strcmp(argv[i], "--placement=split") == 0) {
-      g_placement = Placement::kSplit;
+    } else if (g_placement.parse(argv[i])) {
+      continue;
     } else {
       args.push_back(argv[i]);
     }
   }
-  if (g_placement == Placement::kSplit && lvx::platform::available_processors() < 2) {
-    g_placement = Placement::kOne;
-  }
+  g_placement.settle();
   int n = static_cast<int>(args.size());
   benchmark::Initialize(&n, args.data());
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
 
-  place_display_side();
+  g_placement.display_side();
   bool library_ok = run_library();
   bool plain_ok = run_plain();
 
@@ -830,7 +802,7 @@ int main(int argc, char **argv) {
 
   const LatencyFigures &ll = g_library_latency;
   const LatencyFigures &pl = g_plain_latency;
-  std::printf("\nplacement %s\n", placement_name());
+  std::printf("\nplacement %s\n", g_placement.name());
   std::printf("sample delivery latency, %d Hz binocular with events, %d s each:\n", kRateHz,
               g_seconds);
   print_latency("plain UDP + condition variable:", pl);

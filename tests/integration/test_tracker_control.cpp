@@ -2,6 +2,7 @@
 // settle waits, recording start and stop, read and time requests, keys and buttons, calibration
 // and drift-correction reports, user menus, playback and the bitmap acknowledgements.
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -112,6 +113,44 @@ TEST_F(TrackerControlLink, LinkDeliveryFollowsTheStartFlags) {
   auto rec = tracker().last_recording();
   ASSERT_TRUE(rec);
   EXPECT_GT(rec->file_samples, 0u);
+}
+
+TEST_F(TrackerControlLink, EveryStartFlagCombination) {
+  connect(139);
+  for (uint16_t flags = 0; flags < 16; ++flags) {
+    SCOPED_TRACE(flags);
+    ASSERT_EQ(lumavex_data_start(flags, 0), 0);
+    char text[64];
+    std::snprintf(text, sizeof text, "start_recording break data =  %d,%d,%d,%d, ", flags & 1,
+                  (flags >> 1) & 1, (flags >> 2) & 1, (flags >> 3) & 1);
+    EXPECT_EQ(sim().command_log().back(), text);
+    const link_state *st = lumavex_data_status();
+    EXPECT_EQ(st->samples_on, (flags & 0x04) ? 1 : 0);
+    EXPECT_EQ(st->events_on, (flags & 0x08) ? 1 : 0);
+    EXPECT_EQ(lumavex_data_stop(), 0);
+    EXPECT_EQ(lumavex_data_status()->samples_on, 0);
+  }
+}
+
+TEST_F(TrackerControlLink, DummyModeKeepsItsOwnModes) {
+  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(138)});
+  ASSERT_EQ(open_lumavex_connection(1), 0);
+  EXPECT_EQ(lumavex_start_setup(), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 3);
+  EXPECT_EQ(lumavex_data_start(0x0F, 0), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 14);
+  EXPECT_EQ(lumavex_wait_for_mode_ready(100), 1);
+  EXPECT_EQ(lumavex_eye_available(), 2);
+  EXPECT_EQ(lumavex_in_data_block(1, 1), 1);
+  EXPECT_EQ(lumavex_wait_for_block_start(100, 1, 1), 1);
+  EXPECT_EQ(lumavex_sample_data_flags(), 0xFFFF);
+  EXPECT_EQ(lumavex_event_data_flags(), -1);
+  EXPECT_EQ(lumavex_cal_result(), 1000);
+  EXPECT_EQ(lumavex_read_request("screen_pixel_coords"), 0);
+  char reply[200];
+  EXPECT_EQ(lumavex_read_reply(reply), 1000);
+  EXPECT_EQ(lumavex_abort(), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 1);
 }
 
 TEST_F(TrackerControlLink, ReadRequestsAndTrackerTime) {

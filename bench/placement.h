@@ -1,0 +1,64 @@
+// Where a benchmark's threads run. A round trip between threads is dominated by how the
+// scheduler places them: on virtual machines a wake-up on another, idle processor costs tens of
+// microseconds, so every benchmark says which placement it measured.
+//   split: the tracker side on processor 1, the display side on processor 0, as when the
+//          tracker is a computer of its own (the default with two or more processors);
+//   one:   every thread on processor 0;
+//   free:  wherever the scheduler puts them.
+#pragma once
+
+#include <cstring>
+
+#include "platform/thread_priority.h"
+
+namespace bench {
+
+enum class Placement { kSplit, kOne, kFree };
+
+class Placements {
+ public:
+  // Takes "--placement=split|one|free"; false for any other argument.
+  bool parse(const char *arg) {
+    if (std::strcmp(arg, "--placement=split") == 0) {
+      placement_ = Placement::kSplit;
+    } else if (std::strcmp(arg, "--placement=one") == 0) {
+      placement_ = Placement::kOne;
+    } else if (std::strcmp(arg, "--placement=free") == 0) {
+      placement_ = Placement::kFree;
+    } else {
+      return false;
+    }
+    return true;
+  }
+  // Falls back from split to one processor when there is only one.
+  void settle() {
+    if (placement_ == Placement::kSplit && lvx::platform::available_processors() < 2) {
+      placement_ = Placement::kOne;
+    }
+  }
+  const char *name() const {
+    switch (placement_) {
+      case Placement::kSplit:
+        return "split: tracker side on processor 1, display side on processor 0";
+      case Placement::kOne:
+        return "one: every thread on processor 0";
+      case Placement::kFree:
+        break;
+    }
+    return "free: threads wherever the scheduler puts them";
+  }
+  // Pins the calling thread; threads it starts from now on inherit the processor.
+  void tracker_side() const {
+    if (placement_ != Placement::kFree) {
+      lvx::platform::pin_current_thread(placement_ == Placement::kSplit ? 1 : 0);
+    }
+  }
+  void display_side() const {
+    if (placement_ != Placement::kFree) lvx::platform::pin_current_thread(0);
+  }
+
+ private:
+  Placement placement_ = Placement::kSplit;
+};
+
+}  // namespace bench
