@@ -790,6 +790,27 @@ typedef void (*lumavex_data_ready_callback)(int reason);
 LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback);
 LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void);
 
+/* ==== Keyboard and input events =========================================================== */
+
+/** One input event as the application's poll_input_events_hook fills it (12 bytes). */
+typedef struct {
+  uint8_t type;        /**< 1 a key event; any type with bit value 4 set another input event */
+  uint8_t state;       /**< keys: 0 released, nonzero pressed */
+  uint16_t key;        /**< key code */
+  uint16_t modifiers;  /**< SDL-style modifier bits */
+  uint16_t key_word2;  /**< second key word, returned by getkey_with_mod */
+  uint32_t data;       /**< not read for key events */
+} InputEvent;
+
+/** The key the library reports while the application is being terminated. */
+#define TERMINATE_KEY 0x7FFF
+
+/* (keyboard and input functions) */
+
+/* ==== Graphic hooks ======================================================================== */
+
+/* (graphic hook tables and functions) */
+
 /* ==== Clocks ================================================================================ */
 
 /** Local time in whole milliseconds since the clock's zero point. */
