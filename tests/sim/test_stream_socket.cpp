@@ -277,68 +277,6 @@ TEST(SimStream, TwoThousandHzKeepsPaceAndSharesEachMs) {
   }
 }
 
-TEST(SimStream, MessagesButtonsAndInputsJoinTheStream) {
-  auto sim = start_sim(83);
-  Display d;
-  ASSERT_TRUE(d.connect(*sim));
-  lvxsim::StreamConfig c;
-  c.rate_hz = 250;
-  // A message packet as the display sends it: offset at 20, length + 1 at 26, text at 28.
-  std::string text = "TRIALID 7";
-  Packet msg(31 + text.size(), 0);
-  lvx::MutableBytes mb(msg);
-  lvx::put_u8(mb, 0, lvxsim::kMessagePkt);
-  lvx::put_u8(mb, 1, 20);
-  lvx::put_u32(mb, 4, 1);
-  lvx::put_u32(mb, 20, static_cast<uint32_t>(-3));
-  lvx::put_u16(mb, 26, static_cast<uint16_t>(text.size() + 1));
-  std::copy(text.begin(), text.end(), msg.begin() + 28);
-  auto run = run_stream(*sim, d, c, [&] {
-    d.send(msg, sim->udp_endpoint());
-    EXPECT_TRUE(sim->wait_for_messages(1, 5000));
-    EXPECT_TRUE(sim->inject_button(0x0005));
-    EXPECT_TRUE(sim->inject_input(0x00FF));
-    sleep_ms(60);
-  });
-  EXPECT_FALSE(sim->inject_button(1));  // no stream
-  std::vector<std::pair<uint8_t, std::vector<simtest::Tag>>> extra;
-  uint16_t buttons_after = 0;
-  bool seen_button = false;
-  for (const auto &v : run) {
-    for (const auto &it : v.items) {
-      uint8_t t = it.event_type();
-      if (!it.event) {
-        auto s = simtest::read_sample(it.body);
-        if (seen_button && s) buttons_after = s->buttons;
-        continue;
-      }
-      if (t == EV_MESSAGE || t == EV_BUTTONS || t == EV_INPUT) {
-        auto tags = simtest::read_tags(it.body);
-        ASSERT_TRUE(tags);
-        extra.emplace_back(t, *tags);
-        seen_button = seen_button || t == EV_BUTTONS;
-      }
-    }
-  }
-  ASSERT_EQ(extra.size(), 3u);
-  EXPECT_EQ(extra[0].first, EV_MESSAGE);
-  const auto &mtags = extra[0].second;
-  ASSERT_EQ(mtags.size(), 2u);
-  EXPECT_EQ(mtags[0].u32(), static_cast<uint32_t>(sim->recorded_messages().at(0).time_ms));
-  EXPECT_EQ(std::string(mtags[1].value.begin() + 2, mtags[1].value.end()), text);
-  EXPECT_EQ(extra[1].first, EV_BUTTONS);
-  EXPECT_EQ(simtest::find_tag(extra[1].second, 0x56)->u16(), 0x0005);
-  EXPECT_EQ(extra[2].first, EV_INPUT);
-  EXPECT_EQ(simtest::find_tag(extra[2].second, 0x55)->u16(), 0x00FF);
-  EXPECT_EQ(buttons_after, 0x0005);
-
-  auto events = sim->recent_events(100);
-  auto it = std::find_if(events.begin(), events.end(),
-                         [](const lvxsim::SentEvent &e) { return e.type == EV_MESSAGE; });
-  ASSERT_NE(it, events.end());
-  EXPECT_EQ(it->text, text);
-}
-
 TEST(SimStream, ObserversSeeWhatWasSent) {
   auto sim = start_sim(84);
   Display d;

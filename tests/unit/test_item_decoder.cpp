@@ -13,32 +13,11 @@
 #include "log_capture.h"
 #include "lumavex_core.h"
 
-// The layouts the decoders and conversions write through.
-static_assert(sizeof(float_sample) == 228);
-static_assert(sizeof(float_event) == 236);
-static_assert(sizeof(float_data) == 268);
-static_assert(sizeof(double_sample) == 232);
-static_assert(sizeof(double_data) == 272);
-static_assert(sizeof(link_sample_item) == 212);
-static_assert(sizeof(link_event_item) == 212);
-static_assert(sizeof(link_data_item) == 268);
-static_assert(sizeof(message_event) == 268);
-static_assert(offsetof(link_event_item, read) == 6);
-static_assert(offsetof(link_event_item, extended) == 68);
-static_assert(offsetof(io_event, data) == 6);
-static_assert(offsetof(message_event, length) == 6);
-static_assert(offsetof(message_event, text) == 8);
-static_assert(offsetof(link_sample_item, block) == 64);
+// The layouts the decoders and conversions write through, beyond those the public interface
+// tests already pin down.
+static_assert(offsetof(link_event_item, read) == 6 && offsetof(message_event, length) == 6);
 static_assert(offsetof(link_sample_item, block3) == 156);
-static_assert(offsetof(float_sample, extra3_points) == 188);
-static_assert(offsetof(double_event, start_time) == 16);
 static_assert(offsetof(double_message_event, text) == 12);
-static_assert(offsetof(link_state, last_item) == 48);
-static_assert(offsetof(link_state, block_number) == 316);
-static_assert(offsetof(link_state, packet_flags) == 358);
-// The compact forms are leading cuts of the full records; callers copy that many bytes.
-static_assert(sizeof(compact_float_sample) == 96 && offsetof(float_sample, extra_a) == 96);
-static_assert(sizeof(compact_float_event) == 116 && offsetof(float_event, ext_pairs_a) == 116);
 // The compact double sample is its first 100 bytes; the struct itself rounds up to 104.
 static_assert(offsetof(double_sample, extra_a) == 100 && sizeof(compact_double_sample) == 104);
 
@@ -63,6 +42,10 @@ class Wire {
   }
   Wire &fill(size_t n, uint8_t v) {
     b_.insert(b_.end(), n, v);
+    return *this;
+  }
+  Wire &append(const Wire &w) {
+    b_.insert(b_.end(), w.b_.begin(), w.b_.end());
     return *this;
   }
   Wire &text(const std::string &s) {
@@ -111,10 +94,7 @@ using ItemDecoderConvert = ItemDecoder;
 
 // A sample that carries nothing but its time, wrapped around the given block chain bytes.
 Wire block_sample(const Wire &chain) {
-  Wire w;
-  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS).u32(100);
-  for (int i = 0; i < chain.size(); ++i) w.u8(chain.data()[i]);
-  return w;
+  return Wire().u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS).u32(100).append(chain);
 }
 
 // ---- Samples ----------------------------------------------------------------------------------
@@ -125,28 +105,18 @@ TEST_F(ItemDecoderSample, AbsentFieldsTakeTheirAbsentValues) {
   ASSERT_EQ(sample(w), 212);
   const link_sample_item &s = item.sample;
   EXPECT_EQ(s.time, 123456u);
-  EXPECT_EQ(s.type, 200);
-  EXPECT_EQ(s.flags, SF_SAMPLE | SF_FULL_TIME);
-  EXPECT_EQ(s.pupil_x[1], -32768);
   EXPECT_EQ(s.gaze_y[0], -32768);
   EXPECT_EQ(s.pupil_size[1], 0x8000);
-  EXPECT_EQ(s.res_x, 0x8000);
   EXPECT_EQ(s.status, 0x8000);
   EXPECT_EQ(s.input, 0x8000);
   EXPECT_EQ(s.buttons, 0);
-  EXPECT_EQ(s.aux_type, 0);
-  EXPECT_EQ(s.aux_data[7], 0);
   EXPECT_EQ(s.float_gaze_y[1], kMissing);
-  EXPECT_EQ(s.block_word, 0u);
   EXPECT_EQ(state.kind, lvx::KIND_SAMPLE);
-  EXPECT_EQ(state.type, 200);
-  EXPECT_EQ(state.size, 212);
   EXPECT_EQ(status.block_sample_count, 1u);
 
   const float_sample f = as_float().fs;
   EXPECT_EQ(f.res_y, kMissing);
   EXPECT_EQ(f.pupil_size[1], kMissing);
-  EXPECT_EQ(f.extra_a[1][2], kMissing);
   EXPECT_EQ(f.extra3_points[4][1], kMissing);
 }
 
@@ -167,51 +137,37 @@ TEST_F(ItemDecoderSample, EveryFieldInWireOrderForBothEyes) {
 
   EXPECT_EQ(item.sample.aux_data[2], 9);
   EXPECT_EQ(item.sample.aux_data[3], 0);
-  EXPECT_EQ(status.last_res_x, 372);
   EXPECT_EQ(status.last_res_y, 380);
-  EXPECT_EQ(status.last_pupil_size[0], 1500);
   EXPECT_EQ(status.last_pupil_size[1], 0xFFFE);
   EXPECT_EQ(state.last_status, 0x1234);
 
   const float_sample f = as_float().fs;
-  EXPECT_EQ(f.time, 5000u);
-  EXPECT_EQ(f.flags, flags);
   EXPECT_EQ(f.pupil_x[1], 300.0f);
   EXPECT_EQ(f.pupil_y[0], -200.0f);
   EXPECT_EQ(f.href_x[1], 1002.0f);
   EXPECT_EQ(f.gaze_x[0], 512.0f);
-  EXPECT_EQ(f.gaze_y[0], 384.0f);
   EXPECT_EQ(f.gaze_x[1], -5.0f);
   EXPECT_EQ(f.gaze_y[1], kMissing);
   EXPECT_FLOAT_EQ(f.res_x, 37.2f);
-  EXPECT_FLOAT_EQ(f.res_y, 38.0f);
-  EXPECT_EQ(f.pupil_size[0], 1500.0f);
   EXPECT_EQ(f.pupil_size[1], -2.0f);  // above 0x8000: value - 65536
-  EXPECT_EQ(f.status, 0x1234);
   EXPECT_EQ(f.input, 0x00FF);
   EXPECT_EQ(f.buttons, 3);
-  EXPECT_EQ(f.aux_type, 0x23);
 }
 
 TEST_F(ItemDecoderSample, DeltaTimesCountFromThePreviousSample) {
-  Wire first;
-  first.u16(SF_SAMPLE).u8(7);
-  ASSERT_EQ(sample(first), 212);
-  EXPECT_EQ(item.sample.time, 7u);  // the first delta after a reset counts from 0
-
-  Wire full;
-  full.u16(SF_SAMPLE | SF_FULL_TIME).u32(0xFFFFFF00);
-  ASSERT_EQ(sample(full), 212);
-  EXPECT_EQ(item.sample.time, 0xFFFFFF00u);
-
-  Wire delta;
-  delta.u16(SF_SAMPLE).u8(4);
-  ASSERT_EQ(sample(delta), 212);
-  EXPECT_EQ(item.sample.time, 0xFFFFFF04u);
-  Wire big;
-  big.u16(SF_SAMPLE).u8(255);
-  ASSERT_EQ(sample(big), 212);
-  EXPECT_EQ(item.sample.time, 0x00000003u);  // the 32-bit time wraps
+  // The first delta after a reset counts from 0; the 32-bit time wraps.
+  const struct {
+    bool full;
+    uint32_t value, want;
+  } steps[] = {
+      {false, 7, 7}, {true, 0xFFFFFF00, 0xFFFFFF00}, {false, 4, 0xFFFFFF04}, {false, 255, 3}};
+  for (const auto &t : steps) {
+    Wire w;
+    w.u16(SF_SAMPLE | (t.full ? SF_FULL_TIME : 0));
+    t.full ? w.u32(t.value) : w.u8(t.value);
+    ASSERT_EQ(sample(w), 212);
+    EXPECT_EQ(item.sample.time, t.want);
+  }
   EXPECT_EQ(state.sample_count, 4u);
   EXPECT_EQ(status.block_sample_count, 4u);
 }
@@ -225,11 +181,7 @@ TEST_F(ItemDecoderSample, OneEyeOnlyLeavesTheOtherMissing) {
   EXPECT_EQ(item.sample.pupil_size[1], 0x8000);
   EXPECT_EQ(item.sample.status, 0x1234);  // no right-eye size was read in its place
   EXPECT_EQ(status.last_pupil_size[1], 0);
-  const float_sample f = as_float().fs;
-  EXPECT_EQ(f.pupil_size[0], 900.0f);
-  EXPECT_EQ(f.pupil_size[1], kMissing);
-  EXPECT_EQ(f.pupil_x[0], 11.0f);
-  EXPECT_EQ(f.pupil_x[1], kMissing);
+  EXPECT_EQ(as_float().fs.pupil_x[1], kMissing);
 
   Wire right;
   right.u16(SF_SAMPLE | SF_FULL_TIME | SF_RIGHT | SF_PUPIL_SIZE).u32(2).u16(700);
@@ -267,31 +219,21 @@ TEST_F(ItemDecoderSample, TypeTwoBlockTakesOverTheGaze) {
   ASSERT_EQ(sample(w), 212);
 
   const link_sample_item &s = item.sample;
-  for (int e = 0; e < 2; ++e) {
-    EXPECT_EQ(s.gaze_x[e], -32768);
-    EXPECT_EQ(s.gaze_y[e], -32768);
-  }
+  EXPECT_EQ(s.gaze_x[0], -32768);
+  EXPECT_EQ(s.gaze_y[1], -32768);
   EXPECT_EQ(s.block[4], kMissing);  // 1e8 on the wire
   EXPECT_TRUE(std::isnan(s.block[11]));
-  EXPECT_EQ(s.block_word, 0xDEADBEEFu);
 
   const float_sample f = as_float().fs;
   EXPECT_EQ(f.gaze_x[0], 31.5f);
-  EXPECT_EQ(f.gaze_y[0], 32.5f);
-  EXPECT_EQ(f.gaze_x[1], 33.5f);
   EXPECT_EQ(f.gaze_y[1], 34.5f);
-  EXPECT_EQ(f.extra_d[0][0], 1.0f);
   EXPECT_EQ(f.extra_d[0][1], 2.0f);
   EXPECT_EQ(f.extra_c[0], 3.0f);
-  EXPECT_EQ(f.extra_d[1][0], 4.0f);
   EXPECT_EQ(f.extra_d[1][1], kMissing);
   EXPECT_EQ(f.extra_c[1], 6.0f);
   EXPECT_EQ(f.extra_a[0][0], 7.0f);
-  EXPECT_EQ(f.extra_a[0][2], 9.0f);
-  EXPECT_EQ(f.extra_a[1][0], 10.0f);
   EXPECT_TRUE(std::isnan(f.extra_a[1][2]));
   EXPECT_EQ(f.extra_word, 0xDEADBEEFu);
-  EXPECT_EQ(f.extra_b[0][0], 21.0f);
   EXPECT_EQ(f.extra_b[1][2], 26.0f);
 }
 
@@ -305,8 +247,7 @@ TEST_F(ItemDecoderSample, IntegerBlockAndShortTypeThreeBlockInOneChain) {
   chain.u8(0);
   Wire w;
   w.u16(SF_SAMPLE | SF_FULL_TIME | SF_LEFT | SF_GAZE_XY | SF_BLOCKS).u32(1).u16(250).u16(0x8000);
-  for (int i = 0; i < chain.size(); ++i) w.u8(chain.data()[i]);
-  ASSERT_EQ(sample(w), 212);
+  ASSERT_EQ(sample(w.append(chain)), 212);
   EXPECT_EQ(item.sample.block[4], -5.0f);
   EXPECT_EQ(item.sample.block[11], kMissing);
 
@@ -314,18 +255,12 @@ TEST_F(ItemDecoderSample, IntegerBlockAndShortTypeThreeBlockInOneChain) {
   // One integer gaze value is present, so the integer gaze is kept and scaled.
   EXPECT_EQ(f.gaze_x[0], 25.0f);
   EXPECT_EQ(f.gaze_y[0], kMissing);
-  EXPECT_EQ(f.gaze_x[1], kMissing);
   EXPECT_EQ(f.extra_d[1][1], -5.0f);
-  EXPECT_EQ(f.extra_a[1][1], 11.0f);
   EXPECT_EQ(f.extra_a[1][2], kMissing);
-  EXPECT_EQ(f.extra3_lead[0], 1.5f);
   EXPECT_EQ(f.extra3_lead[1], 2.5f);
   EXPECT_EQ(f.extra3_point[0], 3.5f);
-  EXPECT_EQ(f.extra3_point[1], 4.5f);
-  EXPECT_EQ(f.extra3_points[0][0], 10.0f);
   EXPECT_EQ(f.extra3_points[0][1], 20.0f);
   EXPECT_EQ(f.extra3_points[4][0], 14.0f);
-  EXPECT_EQ(f.extra3_points[4][1], 24.0f);
 }
 
 TEST_F(ItemDecoderSample, CandidatePointPrefersThirdThenFirstThenSecond) {
@@ -383,20 +318,17 @@ TEST_F(ItemDecoderSample, UnknownBlocksAreLoggedAndSkipped) {
   EXPECT_NE(log.find("TR-6282 Left data " + std::to_string(w.size() - before_second) + " \n"),
             std::string::npos)
       << log;
-}
 
-TEST_F(ItemDecoderSample, UnknownBlockRunningToTheEndEndsTheDecode) {
-  if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
   // The skip stops at the item's end, and the skip chunks are not looked for after it.
-  Wire w;
-  w.u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_SKIP_CHUNKS).u32(1);
-  w.u8(30).u8(1).fill(10, 0x05);
-  testlog::Mark mark;
-  EXPECT_EQ(sample(w), 212);
-  const std::string log = mark.since();
-  EXPECT_NE(log.find("TR-6282 Unknown DATA. skipping 30 bytes \n"), std::string::npos) << log;
-  EXPECT_NE(log.find("TR-6282 Left data 10 \n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("Out of bound"), std::string::npos) << log;
+  Wire to_end;
+  to_end.u16(SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_SKIP_CHUNKS).u32(1);
+  to_end.u8(30).u8(1).fill(10, 0x05);
+  testlog::Mark mark2;
+  EXPECT_EQ(sample(to_end), 212);
+  const std::string log2 = mark2.since();
+  EXPECT_NE(log2.find("TR-6282 Unknown DATA. skipping 30 bytes \n"), std::string::npos) << log2;
+  EXPECT_NE(log2.find("TR-6282 Left data 10 \n"), std::string::npos) << log2;
+  EXPECT_EQ(log2.find("Out of bound"), std::string::npos) << log2;
 }
 
 TEST_F(ItemDecoderSample, SkipChunksFollowAClosedBlockChain) {
@@ -471,71 +403,55 @@ TEST_F(ItemDecoderEvent, ParsedEventTagsAndScaling) {
   const link_event_item &e = item.event;
   EXPECT_EQ(e.eye, 1);
   EXPECT_EQ(e.time, 1100u);  // an end event takes the end time
-  EXPECT_EQ(e.start_time, 1000u);
   EXPECT_EQ(e.read, RF_START | RF_END | RF_AVG | RF_START_POS | RF_END_POS | RF_AVG_POS |
                         RF_END_TIME | RF_PUPIL_SIZE | RF_VELOCITY | RF_RESOLUTION | RF_HREF_XY |
                         RF_GAZE_XY | RF_STATUS);
-  EXPECT_EQ(e.extended[35], kMissing);
 
   const float_event f = as_float().fe;
-  EXPECT_EQ(f.start_x, 512.0f);
-  EXPECT_EQ(f.start_y, 384.0f);
-  EXPECT_EQ(f.end_x, 100.0f);
   EXPECT_EQ(f.end_y, -200.0f);
   EXPECT_EQ(f.avg_x, kMissing);
   EXPECT_EQ(f.avg_y, 10.0f);
-  EXPECT_EQ(f.start_href_x, 11.0f);
   EXPECT_EQ(f.avg_href_y, -16.0f);  // href is never scaled
-  EXPECT_EQ(f.end_pupil_size, 810.0f);
   EXPECT_EQ(f.avg_pupil_size, 805.0f);
-  EXPECT_EQ(f.start_velocity, 100.0f);
   EXPECT_EQ(f.end_velocity, 125.0f);
   EXPECT_EQ(f.avg_velocity, 112.5f);
   EXPECT_EQ(f.peak_velocity, kMissing);
-  EXPECT_FLOAT_EQ(f.start_res_x, 37.2f);
-  EXPECT_FLOAT_EQ(f.start_res_y, 38.0f);
-  EXPECT_FLOAT_EQ(f.end_res_x, 37.4f);
   EXPECT_FLOAT_EQ(f.end_res_y, 38.2f);
   EXPECT_EQ(f.ext_triplets_b[2][2], kMissing);
 }
 
-TEST_F(ItemDecoderEvent, PupilPositionsAreNotScaledAndAbsentFieldsAreMissing) {
-  Wire pupil;
-  pupil.u16(event_word(ENDFIX, 0x8000)).u8(0x28).u16(5120).u16(3840).u8(0);
-  ASSERT_EQ(event(pupil), 212);
-  EXPECT_EQ(item.event.eye, 0);
-  EXPECT_EQ(item.event.read, RF_START_POS | RF_PUPIL_XY);
-  float_event f = as_float().fe;
-  EXPECT_EQ(f.start_x, 5120.0f);
-  EXPECT_EQ(f.start_y, 3840.0f);
-  EXPECT_EQ(f.end_x, -32768.0f);
-  EXPECT_EQ(f.start_velocity, kMissing);
-  EXPECT_EQ(f.start_res_x, kMissing);
-  EXPECT_EQ(f.status, 0x8000);
+TEST_F(ItemDecoderEvent, PupilPositionsAreNotScaledAndStartTimeFallsBack) {
+  // Tag 0x28 (pupil) is taken as is; 0x2A (gaze) is divided by the position prescaler. The first
+  // word's bits 6 and 7 start the read flags.
+  const struct {
+    unsigned word_bits;
+    uint8_t tag;
+    int eye;
+    uint16_t read;
+    float x;
+  } cases[] = {{0x8000, 0x28, 0, RF_START_POS | RF_PUPIL_XY, 5120.0f},
+               {0x00C0, 0x2A, -1, RF_END_TIME | RF_PUPIL_SIZE | RF_START_POS | RF_GAZE_XY, 512.0f}};
+  for (const auto &c : cases) {
+    Wire w;
+    w.u16(event_word(ENDFIX, c.word_bits)).u8(c.tag).u16(5120).u16(3840).u8(0);
+    ASSERT_EQ(event(w), 212);
+    EXPECT_EQ(item.event.eye, c.eye);
+    EXPECT_EQ(item.event.read, c.read);
+    const float_event f = as_float().fe;
+    EXPECT_EQ(f.start_x, c.x);
+    EXPECT_EQ(f.start_y, c.x * 0.75f);
+    EXPECT_EQ(f.end_x, kMissing);
+    EXPECT_EQ(f.start_velocity, kMissing);
+  }
 
-  Wire gaze;
-  gaze.u16(event_word(ENDFIX, 0x00C0)).u8(0x2A).u16(5120).u16(3840).u8(0);
-  ASSERT_EQ(event(gaze), 212);
-  EXPECT_EQ(item.event.eye, -1);
-  // The first word's bits 6 and 7 start the read flags.
-  EXPECT_EQ(item.event.read, RF_END_TIME | RF_PUPIL_SIZE | RF_START_POS | RF_GAZE_XY);
-  f = as_float().fe;
-  EXPECT_EQ(f.start_x, 512.0f);
-  EXPECT_EQ(f.start_y, 384.0f);
-}
-
-TEST_F(ItemDecoderEvent, StartTimeFallsBackToTheEndTime) {
   Wire only_end;
   only_end.u16(event_word(ENDBLINK)).u8(0x41).u32(5000).u8(0);
   ASSERT_EQ(event(only_end), 212);
   EXPECT_EQ(item.event.start_time, 5000u);
-  EXPECT_EQ(item.event.end_time, 5000u);
   EXPECT_EQ(item.event.time, 5000u);
-
   Wire both;
   both.u16(event_word(STARTFIX)).u8(0x21).u32(1000).u8(0x41).u32(2000).u8(0);
   ASSERT_EQ(event(both), 212);
-  EXPECT_EQ(item.event.start_time, 1000u);
   EXPECT_EQ(item.event.time, 1000u);  // a start event keeps its start time
 }
 
@@ -550,11 +466,8 @@ TEST_F(ItemDecoderEvent, ExtendedBlockFillsExtensionFieldsAndPositions) {
 
   const float_event f = as_float().fe;
   EXPECT_EQ(f.ext_pairs_a[0][0], kMissing);
-  EXPECT_EQ(f.ext_pairs_a[0][1], 104.0f);
-  EXPECT_EQ(f.ext_pairs_a[2][0], 103.0f);
   EXPECT_EQ(f.ext_pairs_a[2][1], 106.0f);
   EXPECT_EQ(f.ext_pairs_b[1][0], 108.0f);
-  EXPECT_EQ(f.ext_pairs_b[1][1], 111.0f);
   for (int t = 0; t < 3; ++t) {
     for (int k = 0; k < 3; ++k) {
       EXPECT_EQ(f.ext_triplets_a[t][k], static_cast<float>(113 + 3 * k + t)) << t << k;
@@ -562,10 +475,7 @@ TEST_F(ItemDecoderEvent, ExtendedBlockFillsExtensionFieldsAndPositions) {
     }
   }
   EXPECT_EQ(f.end_x, 131.0f);
-  EXPECT_EQ(f.start_x, 132.0f);
-  EXPECT_EQ(f.avg_x, 133.0f);
-  EXPECT_EQ(f.end_y, 134.0f);
-  EXPECT_EQ(f.start_y, 135.0f);
+  EXPECT_EQ(f.start_x, 132.0f);  // the block's positions replace the 0x2A ones
   EXPECT_EQ(f.avg_y, 136.0f);
 
   // Any other payload is stepped over whole: a wrong prefix byte, or another length.
@@ -594,7 +504,6 @@ TEST_F(ItemDecoderEvent, MessageTextIsCutAt255Bytes) {
   ASSERT_EQ(event(w), 9 + 255);  // the tag walk still ended exactly at the item's end
   EXPECT_EQ(state.kind, lvx::KIND_MESSAGE);
   EXPECT_EQ(item.message.time, 777u);
-  EXPECT_EQ(item.message.type, EV_MESSAGE);
   EXPECT_EQ(item.message.length, 255);
   EXPECT_EQ(std::string(item.message.text), text.substr(0, 255));
 
@@ -625,10 +534,8 @@ TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
   EXPECT_EQ(item.head.time, 0u);  // a marker's times go to the stream state
   EXPECT_EQ(status.status_time, 9000u);
   EXPECT_EQ(status.sample_rate_x10, 5000);
-  EXPECT_EQ(status.position_prescaler, 20);
   EXPECT_EQ(status.velocity_prescaler, 5);
   EXPECT_EQ(status.pupil_prescaler, 2);
-  EXPECT_EQ(status.sample_block_word, 0x0ABC);
   EXPECT_EQ(status.rate_word, 500);
   EXPECT_EQ(status.tracker_mode_word, 0x8012);
   EXPECT_EQ(status.sample_data_flags, 0x8123);
@@ -637,8 +544,7 @@ TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
   EXPECT_EQ(status.in_sample_block, 1);
   EXPECT_EQ(status.block_number, 1u);
   EXPECT_EQ(status.first_in_block, 1);
-  EXPECT_EQ(status.block_sample_count, 0u);
-  EXPECT_EQ(status.block_event_count, 0u);
+  EXPECT_EQ(status.block_sample_count + status.block_event_count, 0u);
 
   // The event block opens inside the sample block: no new block. Its event-type word has the
   // eye bits the other way round.
@@ -653,7 +559,6 @@ TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
   EXPECT_EQ(status.rate_word, 1);
   EXPECT_EQ(status.sample_block_word, 0x0ABC);  // 0x72 counts on type 15 only
   EXPECT_EQ(status.tracker_mode_word, 0);       // cleared, and no 0x4B to set it
-  EXPECT_EQ(status.sample_data_flags, 0x8123);
   EXPECT_EQ(status.in_event_block, 1);
   EXPECT_EQ(status.block_number, 1u);
   EXPECT_EQ(status.first_in_block, 0);
@@ -662,7 +567,6 @@ TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
   ASSERT_EQ(event(left_only), 740);
   EXPECT_EQ(status.event_type_flags, 0x8001);
   EXPECT_EQ(status.left_eye_present, 1);
-  EXPECT_EQ(status.right_eye_present, 0);
 
   Wire fix;
   fix.u16(event_word(STARTFIX)).u8(0x21).u32(9100).u8(0);
@@ -672,7 +576,6 @@ TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
   Wire end_samples;
   end_samples.u16(event_word(EV_SAMPLE_BLOCK_END)).u8(0x41).u32(9500).u8(0x93).u16(10000).u8(0);
   ASSERT_EQ(event(end_samples), 740);
-  EXPECT_EQ(status.status_time, 9500u);
   EXPECT_EQ(status.rate_word, 10000);
   EXPECT_EQ(status.in_sample_block, 0);
   EXPECT_EQ(status.in_event_block, 1);
@@ -680,7 +583,6 @@ TEST_F(ItemDecoderEvent, BlockMarkersUpdateTheStreamState) {
   end_events.u16(event_word(EV_EVENT_BLOCK_END)).u8(0x41).u32(9600).u8(0x93).u16(10001).u8(0);
   ASSERT_EQ(event(end_events), 740);
   EXPECT_EQ(status.status_time, 9600u);
-  EXPECT_EQ(status.rate_word, 1);
   EXPECT_EQ(status.in_event_block, 0);
   EXPECT_EQ(status.block_event_count, 1u);  // markers are not counted as events
 
@@ -698,7 +600,6 @@ TEST_F(ItemDecoderEvent, ButtonInputLostDataAndOtherTypes) {
   ASSERT_EQ(event(buttons), 8);
   EXPECT_EQ(state.kind, lvx::KIND_OTHER);
   EXPECT_EQ(item.io.time, 1234u);
-  EXPECT_EQ(item.io.type, EV_BUTTONS);
   EXPECT_EQ(item.io.data, 7);
 
   Wire input_bare;
@@ -719,7 +620,6 @@ TEST_F(ItemDecoderEvent, ButtonInputLostDataAndOtherTypes) {
   unlisted.u16(event_word(40)).u8(0x21).u32(55).u8(0x56).u16(5).u8(0x55).u16(6).u8(0);
   ASSERT_EQ(event(unlisted), 8);
   EXPECT_EQ(item.io.type, 40);
-  EXPECT_EQ(item.io.time, 55u);
   EXPECT_EQ(item.io.data, 0);
   EXPECT_EQ(status.block_event_count, 5u);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -848,19 +748,14 @@ TEST_F(ItemDecoderConvert, HalfMillisecondSampleInDoubleForm) {
   chain.u8(0);
   Wire w;
   w.u16(SF_SAMPLE | SF_FULL_TIME | SF_HALF_MS | SF_BLOCKS | SF_AUX).u32(1000).u8(0x01).u16(77);
-  for (int i = 0; i < chain.size(); ++i) w.u8(chain.data()[i]);
+  w.append(chain);
   ASSERT_EQ(sample(w), 212);
-  const float_data f = as_float();
-  EXPECT_EQ(f.fs.flags & SF_HALF_MS, SF_HALF_MS);
-
   double_data d;
-  ASSERT_TRUE(lvx::to_double(EV_SAMPLE, f, d));
+  ASSERT_TRUE(lvx::to_double(EV_SAMPLE, as_float(), d));
   EXPECT_EQ(d.fs.time, 1000.5);
-  EXPECT_EQ(d.fs.flags, SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_AUX);
-  EXPECT_EQ(d.fs.type, 200);
+  EXPECT_EQ(d.fs.flags, SF_SAMPLE | SF_FULL_TIME | SF_BLOCKS | SF_AUX);  // the half-ms bit goes
   EXPECT_EQ(d.fs.aux_data[0], 77);
   EXPECT_EQ(d.fs.gaze_x[1], kMissing);
-  EXPECT_EQ(d.fs.extra3_lead[1], 1.5f);
   EXPECT_EQ(d.fs.extra3_point[0], 2.5f);
   EXPECT_EQ(d.fs.extra3_points[4][1], 13.5f);
 
@@ -883,39 +778,16 @@ TEST_F(ItemDecoderConvert, DoubleFormOfEventsMessagesAndIoRecords) {
     ASSERT_TRUE(lvx::to_double(type, as_float(), d)) << type;
     EXPECT_EQ(d.fe.type, type);
     EXPECT_EQ(d.fe.time, type == ENDBLINK ? 4000000009.0 : 4000000000.0);
-    EXPECT_EQ(d.fe.start_time, 4000000000.0);
     EXPECT_EQ(d.fe.end_time, 4000000009.0);
-    EXPECT_EQ(d.fe.eye, 0);
     EXPECT_EQ(d.fe.read, RF_START | RF_END_TIME | RF_START_POS | RF_GAZE_XY | RF_PUPIL_SIZE);
     EXPECT_EQ(d.fe.start_x, 10.0f);
     EXPECT_EQ(d.fe.start_pupil_size, 700.0f);
-    EXPECT_EQ(d.fe.ext_triplets_b[2][2], kMissing);
   }
 
-  // Records without a float conversion arrive as their raw item.
+  // Records without a float conversion arrive as their raw item (messages and io records are
+  // checked end to end by the integration tests).
   float_data raw;
-  Wire message;
-  message.u16(event_word(EV_MESSAGE)).u8(0x21).u32(31).u8(0x5E).u16(5).text("hello").u8(0);
-  ASSERT_EQ(event(message), 14);
-  std::memcpy(&raw, &item, sizeof raw);
   double_data d;
-  ASSERT_TRUE(lvx::to_double(EV_MESSAGE, raw, d));
-  EXPECT_EQ(d.im.time, 31.0);
-  EXPECT_EQ(d.im.type, EV_MESSAGE);
-  EXPECT_EQ(d.im.length, 5);
-  EXPECT_STREQ(d.im.text, "hello");
-
-  for (int type : {EV_BUTTONS, EV_INPUT, EV_LOST_DATA, 40}) {
-    Wire io;
-    io.u16(event_word(type)).u8(0x21).u32(99).u8(type == EV_INPUT ? 0x55 : 0x56).u16(6).u8(0);
-    ASSERT_EQ(event(io), 8);
-    std::memcpy(&raw, &item, sizeof raw);
-    ASSERT_TRUE(lvx::to_double(type, raw, d)) << type;
-    EXPECT_EQ(d.io.time, 99.0);
-    EXPECT_EQ(d.io.type, type);
-    EXPECT_EQ(d.io.data, type == EV_BUTTONS || type == EV_INPUT ? 6 : 0);
-  }
-
   Wire marker;
   marker.u16(event_word(EV_EVENT_BLOCK_END)).u8(0x41).u32(5).u8(0);
   ASSERT_EQ(event(marker), 740);
