@@ -131,84 +131,6 @@ TEST(SimDataItems, BlockMarkersGoldenBytesAndEyeBits) {
   EXPECT_EQ(build::swap_eye_bits(0x0003), 0x0003);
 }
 
-TEST(SimDataItems, ParsedEventTagsReadFlagsAndFloats) {
-  build::ParsedEvent e;
-  e.type = ENDSACC;
-  e.eye = 1;
-  e.start_time = 1000;
-  e.end_time = 1042;
-  e.start_gaze = build::XY{5120, 3840};
-  e.end_gaze = build::XY{-25, 7};
-  e.start_velocity = 15;
-  e.peak_velocity = 4321;
-  e.end_res = build::XY{370, 360};
-  e.status = 0;
-  Bytes body = build::parsed_event_body(e);
-  EXPECT_EQ(body[0], 0x44);  // right eye (bit 14), type 4
-  EXPECT_EQ(body[1], 0x00);
-  auto tags = simtest::read_tags(body);
-  ASSERT_TRUE(tags);
-  ASSERT_EQ(tags->size(), 8u);
-  EXPECT_EQ((*tags)[0].tag, 0x21);
-  EXPECT_EQ(simtest::find_tag(*tags, 0x41)->u32(), 1042u);
-  EXPECT_EQ(simtest::find_tag(*tags, 0x4A)->u16(0), 0xFFE7);
-  EXPECT_EQ(simtest::find_tag(*tags, 0x93)->u16(), 4321);
-  EXPECT_EQ(simtest::find_tag(*tags, 0x4B)->u16(1), 360);
-
-  EXPECT_EQ(build::parsed_event_read_flags(e), RF_START | RF_END_TIME | RF_GAZE_XY | RF_START_POS |
-                                                   RF_END_POS | RF_VELOCITY | RF_AVG |
-                                                   RF_RESOLUTION | RF_END | RF_STATUS);
-  EXPECT_EQ(build::parsed_event_record_time(e), 1042u);
-  build::EventFloats f = build::parsed_event_floats(e, 10, 10);
-  EXPECT_EQ(f.start_x, 512.0f);
-  EXPECT_EQ(f.end_x, -2.5f);
-  EXPECT_EQ(f.avg_x, -32768.0f);
-  EXPECT_EQ(f.peak_velocity, 432.1f);
-  EXPECT_EQ(f.start_pupil_size, 32768.0f);  // absent sizes read unsigned
-  EXPECT_EQ(f.end_res_y, 36.0f);
-  EXPECT_EQ(f.status, 0);
-
-  // A start event takes its start time as the record time; the left eye sets bit 15; pupil
-  // coordinates make every position slot unscaled.
-  build::ParsedEvent s;
-  s.type = STARTFIX;
-  s.eye = 0;
-  s.start_time = 77;
-  s.end_time = 99;
-  s.start_gaze = build::XY{100, 200};
-  s.avg_pupil_xy = build::XY{-300, 40};
-  EXPECT_EQ(build::parsed_event_body(s)[0], 0x85);
-  EXPECT_EQ(build::parsed_event_record_time(s), 77u);
-  f = build::parsed_event_floats(s, 10, 10);
-  EXPECT_EQ(f.start_x, 100.0f);
-  EXPECT_EQ(f.avg_x, -300.0f);
-  EXPECT_EQ(build::parsed_event_read_flags(s) & (RF_PUPIL_XY | RF_AVG_POS),
-            RF_PUPIL_XY | RF_AVG_POS);
-  EXPECT_EQ(f.status, 0x8000);
-}
-
-TEST(SimDataItems, MessageButtonAndInputEvents) {
-  Bytes m = build::message_body(0x0A0B0C0D, "TRIALID 3");
-  EXPECT_EQ(m[0], EV_MESSAGE);
-  auto tags = simtest::read_tags(m);
-  ASSERT_TRUE(tags);
-  ASSERT_EQ(tags->size(), 2u);
-  EXPECT_EQ((*tags)[0].u32(), 0x0A0B0C0Du);
-  EXPECT_EQ((*tags)[1].tag, 0x5E);
-  EXPECT_EQ((*tags)[1].u16(), 9);
-  EXPECT_EQ(std::string((*tags)[1].value.begin() + 2, (*tags)[1].value.end()), "TRIALID 3");
-
-  // A text too long for one item is cut so that the item length fits 14 bits.
-  Bytes huge = build::message_body(1, std::string(20000, 'x'));
-  EXPECT_EQ(huge.size(), build::kMaxItemLength);
-  EXPECT_TRUE(simtest::read_tags(huge));
-
-  EXPECT_EQ(build::button_body(5, 0x0301),
-            (Bytes{0x19, 0x00, 0x21, 0x00, 0x00, 0x00, 0x05, 0x56, 0x03, 0x01, 0x00}));
-  EXPECT_EQ(build::input_body(6, 0x00FF),
-            (Bytes{0x1C, 0x00, 0x21, 0x00, 0x00, 0x00, 0x06, 0x55, 0x00, 0xFF, 0x00}));
-}
-
 float float_at(const Bytes &d, size_t i) {
   return std::bit_cast<float>(lvx::get_u32(lvx::Bytes(d), 4 * i));
 }
@@ -267,13 +189,6 @@ TEST(SimDataItems, ExtensionBlocksAuxAndSkipChunksRoundTrip) {
   bad.skip_chunks.push_back({1});
   bad.skip_chunks.push_back(Bytes(257, 1));
   EXPECT_EQ(build::sample_body(bad), body);
-}
-
-TEST(SimDataItems, ScaledValues) {
-  EXPECT_EQ(build::scaled(5125, 10), 512.5f);
-  EXPECT_EQ(build::scaled(-32768, 10), -32768.0f);
-  EXPECT_EQ(build::scaled(-32767, 1), -32767.0f);
-  EXPECT_EQ(build::scaled(3, 100), 3.0f / 100.0f);
 }
 
 }  // namespace

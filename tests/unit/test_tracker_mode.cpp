@@ -155,41 +155,6 @@ class TrackerModeState : public ::testing::Test {
   static inline link_state saved_status_{};
 };
 
-using TrackerModeDummy = TrackerModeState;
-
-TEST_F(TrackerModeDummy, ModeChangesSetTheModeWordThemselves) {
-  lvx::link_system().dummy = true;
-  lvx::link_record().mode_word = 0;
-
-  EXPECT_EQ(lumavex_start_setup(), 0);
-  EXPECT_EQ(lvx::link_record().mode_word, 3);
-  EXPECT_EQ(lumavex_current_mode(), IN_SETUP_MODE);
-
-  EXPECT_EQ(lumavex_data_start(0x0F, 1), 0);
-  EXPECT_EQ(lvx::link_record().mode_word, 14);
-  EXPECT_EQ(lumavex_current_mode(), IN_RECORD_MODE);
-  EXPECT_TRUE(lvx::data_stream().samples_on);
-  EXPECT_TRUE(lvx::data_stream().events_on);
-
-  EXPECT_EQ(lumavex_data_stop(), 0);
-  EXPECT_EQ(lvx::link_record().mode_word, 1);
-  EXPECT_FALSE(lvx::data_stream().samples_on);
-  EXPECT_FALSE(lvx::data_stream().events_on);
-
-  set_byte18(0x02);
-  EXPECT_EQ(lumavex_current_mode(), IN_IDLE_MODE | IN_PLAYBACK_MODE);
-}
-
-TEST_F(TrackerModeDummy, QueriesGiveTheirDummyAnswers) {
-  lvx::link_system().dummy = true;
-  EXPECT_EQ(lumavex_wait_for_mode_ready(500), 1);
-  EXPECT_EQ(lumavex_eye_available(), 2);
-  EXPECT_EQ(lumavex_sample_data_flags(), 0xFFFF);
-  EXPECT_EQ(lumavex_event_data_flags(), -1);
-  EXPECT_EQ(lumavex_in_data_block(0, 0), 1);
-  EXPECT_EQ(lumavex_wait_for_data(1000, 1, 1), 1);
-  EXPECT_EQ(lumavex_driftcorr_start(320, 240), 0);
-}
 
 using TrackerModeOffline = TrackerModeState;
 
@@ -221,18 +186,6 @@ TEST_F(TrackerModeOffline, FailedModeChangesStillResetTheirState) {
   lvx::LinkLockGuard lock;
   EXPECT_EQ(c.cal_result, 1000);
   EXPECT_EQ(c.cal_message[0], '\0');
-}
-
-TEST_F(TrackerModeOffline, DataStartSwitchesLinkAcceptanceByBits4And8) {
-  lvx::DataStream &d = lvx::data_stream();
-  d.samples_on = true;
-  d.events_on = true;
-  EXPECT_EQ(lumavex_data_start(0x03, 0), LINK_TERMINATED_RESULT);
-  EXPECT_FALSE(d.samples_on);
-  EXPECT_FALSE(d.events_on);
-  EXPECT_EQ(lumavex_data_start(0x08, 1), LINK_TERMINATED_RESULT);
-  EXPECT_FALSE(d.samples_on);
-  EXPECT_TRUE(d.events_on);
 }
 
 TEST_F(TrackerModeOffline, PlaybackRefusedWithoutAControllingConnection) {
@@ -302,29 +255,6 @@ TEST_F(TrackerModeLinked, EyeNeedsRecordingOrPlaybackAndIsRemembered) {
   set_byte18(0x02);  // idle during playback
   with_status([](link_state &s) { s.packet_flags = 0x8000; });
   EXPECT_EQ(lumavex_eye_available(), 0);
-}
-
-TEST_F(TrackerModeLinked, DataBlocksAndStoredFlags) {
-  lvx::link_system().open = true;
-  lvx::link_record().is_connected = 1;
-  with_status([](link_state &s) {
-    s.in_sample_block = 1;
-    s.in_event_block = 0;
-    s.event_data_flags = 0xFFFE;
-  });
-  EXPECT_EQ(lumavex_event_data_flags(), -2);
-  EXPECT_EQ(lumavex_in_data_block(1, 0), 1);
-  EXPECT_EQ(lumavex_in_data_block(0, 1), 0);
-  EXPECT_EQ(lumavex_in_data_block(0, 0), 0);
-
-  // Block start needs every asked block open.
-  EXPECT_EQ(lumavex_wait_for_block_start(0, 1, 0), 1);
-  EXPECT_EQ(lumavex_wait_for_block_start(0, 0, 0), 1);
-  uint32_t start = current_time();
-  EXPECT_EQ(lumavex_wait_for_block_start(30, 1, 1), 0);
-  EXPECT_GE(current_time() - start, 30u);
-  lvx::link_record().is_connected = 0;
-  EXPECT_EQ(lumavex_wait_for_block_start(30, 1, 1), LINK_TERMINATED_RESULT);
 }
 
 }  // namespace
