@@ -794,22 +794,200 @@ LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void);
 
 /** One input event as the application's poll_input_events_hook fills it (12 bytes). */
 typedef struct {
-  uint8_t type;        /**< 1 a key event; any type with bit value 4 set another input event */
-  uint8_t state;       /**< keys: 0 released, nonzero pressed */
-  uint16_t key;        /**< key code */
-  uint16_t modifiers;  /**< SDL-style modifier bits */
-  uint16_t key_word2;  /**< second key word, returned by getkey_with_mod */
-  uint32_t data;       /**< not read for key events */
+  uint8_t type;       /**< 1 a key event; any type with bit value 4 set another input event */
+  uint8_t state;      /**< keys: 0 released, nonzero pressed */
+  uint16_t key;       /**< key code */
+  uint16_t modifiers; /**< SDL-style modifier bits */
+  uint16_t key_word2; /**< second key word, returned by getkey_with_mod */
+  uint32_t data;      /**< not read for key events */
 } InputEvent;
 
 /** The key the library reports while the application is being terminated. */
 #define TERMINATE_KEY 0x7FFF
 
-/* (keyboard and input functions) */
+/** Sets the break key (default "c" with mask 0x40, left control) and the escape key (default
+ *  0x1B, mask 0). A nonzero mask makes its key count only when the event's modifier bits share a
+ *  bit with the mask. The fifth value is stored only. */
+LVX_API void lumavex_set_special_keys(int break_mask, int break_key, int escape_mask,
+                                      int escape_key, int fifth);
+/** Stores four key codes and four modifier masks (each array of 4; a null array is left out) for
+ *  option 1 or 2, and the option count. Logs the first key and mask; logs any other option as not
+ *  valid. Nothing else in the library reads these tables. */
+LVX_API void lumavex_set_special_keys_ex(int option, const int *masks, const int *keys, int count);
+/** Copies option 1's or 2's four masks, four keys and the option count into each non-null output;
+ *  logs any other option as not valid. Logs the option's first key. */
+LVX_API void lumavex_get_special_keys_ex(int option, int *masks, int *keys, int *count);
+
+/** Polls the application's poll_input_events_hook once and processes what it returns: key events
+ *  go to the key queue, other input events to the input event queue. Returns break_pressed(). */
+LVX_API int16_t key_message_pump(void);
+/** Empties the input event queue, then runs key_message_pump(); returns its result. */
+LVX_API int16_t message_pump(void);
+/** Waits delay ms in 20 ms sleeps, calling message_pump() before each sleep while more than
+ *  20 ms remain (so a delay of 15 is one 20 ms sleep without pumping). */
+LVX_API void pump_delay(uint32_t delay);
+
+/** message_pump(), then read_getkey_queue(). */
+LVX_API uint32_t getkey(void);
+/** Reads the key queue without polling. While break_pressed() is 1: TERMINATE_KEY on three reads
+ *  of every four and 0 on the fourth, leaving the queue alone. Otherwise the oldest key as
+ *  (modifiers << 16) | key code, or 0 when the queue is empty. */
+LVX_API uint32_t read_getkey_queue(void);
+/** As getkey(); when a key was taken and word is not null, writes its second key word there
+ *  (word is left alone otherwise). */
+LVX_API uint32_t getkey_with_mod(uint16_t *word);
+/** As getkey(), but returns the key code alone (TERMINATE_KEY or 0 during a break, 0 when no key
+ *  is queued) and forwards every key other than 0, 1 and TERMINATE_KEY to the tracker as a key
+ *  packet with the tracker's modifier bits. */
+LVX_API uint32_t echo_key(void);
+/** Empties the key queue. Returns 0. */
+LVX_API int16_t flush_getkey_queue(void);
+
+/** 1 when the escape key was pressed: an escape under 1000 ms old is taken without polling,
+ *  otherwise message_pump() runs first. Each escape is reported once. Else 0. */
+LVX_API int16_t escape_pressed(void);
+/** 1 while the application-terminated flag is set or within 1000 ms after the break key was
+ *  pressed; else 0. */
+LVX_API int16_t break_pressed(void);
+/** Ends a running setup or drift-correction loop and sets the application-terminated flag to
+ *  (flag != 0). terminal_break(0) ends a break. */
+LVX_API void terminal_break(int16_t flag);
+/** The application-terminated flag: 1 after the break key or terminal_break(nonzero), 0 after
+ *  terminal_break(0). */
+LVX_API int16_t application_terminated(void);
+
+/** Copies the oldest queued input event whose type shares a bit with mask into out, leaving the
+ *  queue alone. Returns 1, or 0 when none matches, the queue is empty or out is null. */
+LVX_API int16_t lumavex_peep_input_event(InputEvent *out, uint8_t mask);
+/** Takes input events from the front of the queue until one's type shares a bit with mask and
+ *  copies it into out; the events passed over are discarded. Returns 1, or 0 as above. */
+LVX_API int16_t lumavex_get_input_event(InputEvent *out, uint8_t mask);
+/** Copies the newest queued input event whose type shares a bit with mask into out. Returns 1, or
+ *  0 as above. */
+LVX_API int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask);
+/** Empties the input event queue (it holds up to 31 events, dropping the oldest when full, and is
+ *  emptied by every message_pump()). */
+LVX_API void lumavex_flush_input_event(void);
 
 /* ==== Graphic hooks ======================================================================== */
 
-/* (graphic hook tables and functions) */
+/* The library never draws, plays sounds or reads the keyboard itself: the application installs a
+ * table of hooks, and every camera, calibration and drift-correction screen, every input poll and
+ * every alert goes through it. Exactly one table form (or none) is installed at a time; installing
+ * either form removes the other. Every slot may be null: a missing hook is skipped, and a missing
+ * hook that returns a value counts as having returned 0. Hooks run on the application thread that
+ * runs the screen or the poll; the alert hook runs on whatever thread raises the alert. Tables
+ * must not be installed while a screen or an input poll is running. */
+
+/** Sound codes passed to play_sound_hook (version 2); version 1 maps them onto its four sound
+ *  hooks. Any other code makes no call in version 1 and is passed through in version 2. */
+#define LUMAVEX_SOUND_TARGET_SHOWN 1    /**< calibration or validation target appeared */
+#define LUMAVEX_SOUND_CAL_DONE 0        /**< calibration or validation ended successfully */
+#define LUMAVEX_SOUND_CAL_FAILED (-1)   /**< calibration or validation failed or was aborted */
+#define LUMAVEX_SOUND_DRIFT_TARGET 3    /**< drift-correction target appeared */
+#define LUMAVEX_SOUND_DRIFT_DONE 2      /**< drift correction ended successfully */
+#define LUMAVEX_SOUND_DRIFT_FAILED (-2) /**< drift correction failed or was aborted */
+
+/** Hook table, version 1: 17 function pointers in this order. The camera image arrives line by
+ *  line as palette indexes with the palette passed separately; targets are drawn at whole-number
+ *  display coordinates. */
+typedef struct {
+  /** A camera setup, target screen or drawn drift correction begins; also called again after each
+   *  camera image view inside camera setup. The result is ignored. */
+  int16_t (*open_target_screen_hook)(void);
+  /** Such a screen ends. */
+  void (*close_target_screen_hook)(void);
+  /** The recording-abort handler starts its menu loop (no version-2 counterpart). */
+  void (*hide_for_abort_menu_hook)(void);
+  /** The camera image display starts with an image of width x height. A negative result makes the
+   *  display fail; 1 says the application can show the larger image. */
+  int16_t (*open_camera_view_hook)(int16_t width, int16_t height);
+  /** The title above the camera image changed. threshold is always -1; the whole title is in
+   *  title (never null or empty; valid during the call). */
+  void (*camera_title_hook)(int16_t threshold, const char *title);
+  /** One image line of width palette indexes, line counting from 1 up to total_lines. Every index
+   *  is below the palette count. The bytes are valid during the call. */
+  void (*camera_line_hook)(int16_t width, int16_t line, int16_t total_lines, const uint8_t *pixels);
+  /** A camera palette of count entries in each of the three arrays (valid during the call). */
+  void (*camera_palette_hook)(int16_t count, const uint8_t *red, const uint8_t *green,
+                              const uint8_t *blue);
+  /** The camera image display ends. */
+  void (*close_camera_view_hook)(void);
+  /** The terminate key ended a calibration or validation target screen. */
+  void (*erase_target_hook)(void);
+  /** The drawn target must vanish: before it moves, when the tracker hides it, at screen end. */
+  void (*blank_target_screen_hook)(void);
+  /** Draw a target at display coordinates (x, y), truncated toward zero. */
+  void (*draw_target_hook)(int32_t x, int32_t y);
+  /** Sound code LUMAVEX_SOUND_TARGET_SHOWN. */
+  void (*target_shown_sound_hook)(void);
+  /** Sound codes LUMAVEX_SOUND_CAL_DONE (error 0) and LUMAVEX_SOUND_CAL_FAILED (error 1). */
+  void (*calibration_end_sound_hook)(int32_t error);
+  /** Sound codes LUMAVEX_SOUND_DRIFT_DONE (error 0) and LUMAVEX_SOUND_DRIFT_FAILED (error 1). */
+  void (*drift_end_sound_hook)(int32_t error);
+  /** Sound code LUMAVEX_SOUND_DRIFT_TARGET. */
+  void (*drift_target_sound_hook)(void);
+  /** Fills up to 20 records of the array events and returns how many it filled. */
+  int16_t (*poll_input_events_hook)(InputEvent *events);
+  /** Shows an alert text to the user (valid during the call). */
+  void (*alert_hook)(const char *text);
+} GraphicHooks;
+
+/** Hook table, version 2: 19 pointer-sized words. Every hook receives user_data first. The camera
+ *  image arrives as one whole picture of 32-bit pixels whose bytes in memory are red, green, blue
+ *  and alpha (always 255); targets are drawn at floating-point coordinates; one sound hook takes
+ *  the sound code. */
+typedef struct {
+  int32_t major_version; /**< word 0: must be 1 */
+  void *reserved1;       /**< word 1: not read by the library */
+  void *user_data;       /**< word 2: passed back unchanged as every hook's first argument */
+  /** As open_target_screen_hook of version 1; the result is ignored. */
+  int16_t (*open_target_screen_hook)(void *user_data);
+  void (*close_target_screen_hook)(void *user_data);
+  /** As in version 1: negative fails the display, 1 allows the larger image. */
+  int16_t (*open_camera_view_hook)(void *user_data, int16_t width, int16_t height);
+  /** The whole title (never null or empty). */
+  void (*camera_title_hook)(void *user_data, const char *title);
+  /** A complete camera image of width x height pixels. The pixels belong to the library and are
+   *  reused for the next image: copy what you keep before returning. */
+  void (*camera_image_hook)(void *user_data, int16_t width, int16_t height, const uint32_t *pixels);
+  void (*close_camera_view_hook)(void *user_data);
+  void (*erase_target_hook)(void *user_data);
+  void (*blank_target_screen_hook)(void *user_data);
+  /** Draw a target at display coordinates (x, y), unrounded. */
+  void (*draw_target_hook)(void *user_data, float x, float y);
+  /** Play the sound for a LUMAVEX_SOUND_* code (other codes are passed through). */
+  void (*play_sound_hook)(void *user_data, int32_t code);
+  /** Fills up to 20 records of the array events and returns how many it filled. */
+  int16_t (*poll_input_events_hook)(void *user_data, InputEvent *events);
+  void (*alert_hook)(void *user_data, const char *text);
+  void *reserved2[4]; /**< words 15-18: not read by the library */
+} GraphicHooksV2;
+
+/** Writes an image to a file for the bitmap-saving functions and returns their result (0 for
+ *  success). image is the application's bitmap record, save_options the caller's options. */
+typedef int (*lumavex_write_image_hook)(const char *file_name, int save_options, void *image);
+
+/** Installs a copy of a version-1 table (the caller keeps its own), removing any installed table
+ *  of either form; null removes all hooks. Returns the tracker version of the connection at this
+ *  moment (0 when none), which also decides whether camera views request pupil ellipses. */
+LVX_API int setup_graphic_hook_functions(GraphicHooks *table);
+/** Installs a copy of a version-2 table (all 19 words), removing any installed table of either
+ *  form. Returns 0, or -1 when major_version is not 1; then no hooks are installed at all. The
+ *  table must not be null. */
+LVX_API int16_t setup_graphic_hook_functions_V2(GraphicHooksV2 *table);
+/** A copy of the installed version-1 table, all null when none is installed. The record belongs
+ *  to the library and is rewritten by every call. */
+LVX_API GraphicHooks *get_all_hook_functions(void);
+/** A copy of the installed version-2 table, all zero when none is installed. The record belongs
+ *  to the library and is rewritten by every call. */
+LVX_API GraphicHooksV2 *get_all_hook_functions_V2(void);
+/** Stores the image writer used when bitmaps are saved (null: none). options is ignored.
+ *  Returns 0. */
+LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options);
+/** Formats an alert (at most 1023 characters; more is cut) and passes it to the installed alert
+ *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. */
+LVX_API void alert_printf(const char *format, ...) LVX_PRINTF(1, 2);
 
 /* ==== Clocks ================================================================================ */
 

@@ -1,7 +1,5 @@
 #include "control/keys.h"
 
-#include <atomic>
-
 #include "control/control_state.h"
 #include "control/requests.h"
 #include "link/lifecycle.h"
@@ -24,8 +22,6 @@ constexpr int8_t kButtonPressed = 10;
 constexpr int8_t kButtonReleased = -1;
 constexpr uint8_t kButtonCount = 15;
 constexpr uint16_t kButtonChanged = 0x100;
-
-std::atomic<bool> g_terminal_break{false};
 
 }  // namespace
 
@@ -95,7 +91,7 @@ void clear_key_state() {
 }
 
 void clear_terminal_break() {
-  g_terminal_break = false;
+  terminal_break(0);
 }
 
 int handle_key_packet(const unsigned char *p, int remaining) {

@@ -30,7 +30,7 @@ int apply_key_packet(ControlState &s, Bytes packet);
 
 // Empties the tracker key queue and the button state (link lock held).
 void clear_key_state();
-// Clears a pending terminal break.
+// Ends a terminal break: the application-terminated flag is cleared as by terminal_break(0).
 void clear_terminal_break();
 // Handles a KEY_PKT from the tracker (receive thread, link lock held); returns the bytes used
 // (0: the rest of the buffer).

@@ -1,5 +1,5 @@
-// Messages meant for the user. Until the application installs an alert hook they go to standard
-// error under the title "Lumavex Error".
+// Messages meant for the user. They go to the application's alert hook; until one is installed, to
+// standard error under the title "Lumavex Error".
 #pragma once
 
 namespace lvx {

@@ -1,0 +1,185 @@
+// Keyboard and input events: the key queue that getkey and its relatives read, the break and
+// escape keys, the application-terminated flag, and the queue of the other (mouse) input events.
+// The library reads no devices itself; it polls the application's input hook through the graphic
+// hooks' dispatcher (hook_poll_input_events).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "lumavex_core.h"
+
+namespace lvx {
+
+// Input event types: a key event, and the bit that marks any other input event.
+constexpr uint8_t kKeyEventType = 1;
+constexpr uint8_t kOtherEventBit = 4;
+
+// Key codes with a fixed meaning.
+constexpr uint16_t kNoKey = 0;
+constexpr uint16_t kNonKey = 1;
+constexpr uint16_t kTerminateKey = TERMINATE_KEY;
+
+// One entry of the key queue.
+struct KeyEntry {
+  uint16_t code = 0;
+  uint16_t state = 0;  // 0 for keys that came from the input poll
+  uint32_t time = 0;   // library clock (ms) when the pump read the key
+  uint16_t modifiers = 0;
+  uint16_t key_word2 = 0;
+};
+
+// The break and escape keys: a nonzero mask makes the key count only when the event's modifiers
+// share a bit with it.
+struct SpecialKeys {
+  int break_mask = 0x40;  // left control
+  int break_key = 0x63;   // "c"
+  int escape_mask = 0;
+  int escape_key = 0x1B;
+  int fifth = 0;  // stored only
+};
+
+// One of the two option tables: stored for lumavex_get_special_keys_ex, read by nothing else.
+struct KeyOptionTable {
+  std::array<int, 4> keys{};
+  std::array<int, 4> masks{};
+};
+
+// The result of one key-queue read.
+struct KeyRead {
+  uint32_t value = 0;             // (modifiers << 16) | code, TERMINATE_KEY or 0
+  std::optional<KeyEntry> entry;  // the entry taken, when one was
+};
+
+// A key as echoed to the tracker.
+struct KeyEcho {
+  uint16_t code = 0;
+  uint16_t modifiers = 0;  // tracker modifier bits
+  uint8_t state = 0;       // 1 or 10
+};
+
+// The tracker's modifier bits for the application's (SDL-style) modifier bits: shift 0x03,
+// control 0x04, alt 0x08, num lock 0x20, caps lock 0x40.
+uint16_t tracker_modifiers(uint16_t modifiers);
+
+// What echo_key sends for `entry`; nothing for key codes 0, 1 and TERMINATE_KEY.
+std::optional<KeyEcho> key_echo(const KeyEntry &entry);
+
+// The keyboard's process-wide state. Used without locks from the application's thread, on which
+// the input hook is polled; only the terminated flag is atomic, because other subsystems read it
+// from their own threads. Every method that depends on the time takes it as `now_ms` (the
+// library clock).
+class KeyboardState {
+ public:
+  static constexpr size_t kQueueSize = 16;
+  static constexpr uint32_t kWindowMs = 1000;
+
+  void set_special_keys(const SpecialKeys &keys) { special_ = keys; }
+  const SpecialKeys &special_keys() const { return special_; }
+  // Option 1 or 2: stores four masks and four keys (a null array leaves that half) and the count.
+  // False for any other option.
+  bool set_option(int option, const int *masks, const int *keys, int count);
+  // Option 1 or 2: copies the table into each non-null output. False for any other option.
+  bool get_option(int option, int *masks, int *keys, int *count) const;
+  // The option's table; null for any other option.
+  const KeyOptionTable *option_table(int option) const;
+
+  // Key handling of one key event: released keys are ignored; a pressed one updates the break and
+  // escape times (a break also sets the terminated flag) and is queued.
+  void handle_key(const InputEvent &event, uint32_t now_ms);
+
+  // True while the terminated flag is set or within kWindowMs of a break key.
+  bool break_pressed(uint32_t now_ms) const;
+  // During a break: counts the read and gives TERMINATE_KEY, or 0 on every fourth read.
+  // Otherwise the oldest queued key, or 0 when the queue is empty.
+  KeyRead read(uint32_t now_ms);
+
+  // An escape time under kWindowMs old: clears it and returns true.
+  bool take_recent_escape(uint32_t now_ms);
+  // Any escape time: clears it and returns true.
+  bool take_escape();
+
+  void set_terminated(bool terminated) { terminated_.store(terminated ? 1 : 0); }
+  int16_t terminated() const { return terminated_.load(); }
+
+  void flush() { read_ = write_ = count_ = 0; }
+  size_t queued() const { return count_; }
+
+  // Back to the process start: defaults, empty queue, no times, counter 0, flag clear.
+  void reset();
+
+ private:
+  // A time of 0 means "none", so a key read in the clock's first millisecond is stamped 1.
+  static uint32_t stamp(uint32_t now_ms) { return now_ms == 0 ? 1 : now_ms; }
+  static bool within_window(uint32_t time, uint32_t now_ms) {
+    return time != 0 && now_ms - time < kWindowMs;
+  }
+  static bool matches(int mask, int key, const InputEvent &event);
+  void push(const KeyEntry &entry);
+
+  SpecialKeys special_;
+  std::array<KeyOptionTable, 2> options_{};
+  int option_count_ = 0;
+
+  std::array<KeyEntry, kQueueSize> queue_{};
+  size_t read_ = 0;
+  size_t write_ = 0;
+  size_t count_ = 0;
+
+  uint32_t break_time_ = 0;
+  uint32_t escape_time_ = 0;
+  uint32_t break_reads_ = 0;
+  std::atomic<int16_t> terminated_{0};
+};
+
+// The process-wide keyboard state.
+KeyboardState &keyboard();
+
+// The queue of input events other than keys: a ring of kSlots holding kSlots - 1 events, which
+// drops the oldest when full. Each operation takes the queue's own lock.
+class InputEventQueue {
+ public:
+  static constexpr size_t kSlots = 32;
+
+  void push(const InputEvent &event);
+  // The oldest event whose type shares a bit with mask, left in the queue.
+  bool peek_first(uint8_t mask, InputEvent *out) const;
+  // The newest event whose type shares a bit with mask, left in the queue.
+  bool peek_last(uint8_t mask, InputEvent *out) const;
+  // Takes events from the front until one matches; those passed over are discarded.
+  bool take(uint8_t mask, InputEvent *out);
+  void clear();
+  size_t size() const;
+
+ private:
+  size_t count_locked() const { return (write_ + kSlots - read_) % kSlots; }
+
+  mutable std::mutex lock_;
+  std::array<InputEvent, kSlots> slots_{};
+  size_t read_ = 0;
+  size_t write_ = 0;
+};
+
+// The process-wide input event queue; null until created (create = true creates it).
+InputEventQueue *input_event_queue(bool create);
+
+// Waits `delay` ms in 20 ms sleeps, calling pump() before each sleep while more than 20 ms
+// remain. A delay of 0 does not sleep.
+template <class Pump, class Sleep>
+void run_pump_delay(uint32_t delay, Pump &&pump, Sleep &&sleep) {
+  constexpr uint32_t kStepMs = 20;
+  for (uint32_t remaining = delay; remaining > 0;) {
+    if (remaining > kStepMs) pump();
+    sleep(kStepMs);
+    remaining = remaining > kStepMs ? remaining - kStepMs : 0;
+  }
+}
+
+// Ends a running setup or drift-correction loop (called by terminal_break).
+void exit_calibration();
+
+}  // namespace lvx
