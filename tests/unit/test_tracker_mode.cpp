@@ -155,7 +155,6 @@ class TrackerModeState : public ::testing::Test {
   static inline link_state saved_status_{};
 };
 
-
 using TrackerModeOffline = TrackerModeState;
 
 TEST_F(TrackerModeOffline, AbortSendsNothingWhenIdleOrQuiet) {
