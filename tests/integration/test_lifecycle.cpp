@@ -77,18 +77,6 @@ TEST_F(Lifecycle, QuietModeSuppressesCommandsAndLocksWhenNegative) {
   EXPECT_EQ(lumavex_quiet_mode(2), -1);
 }
 
-TEST_F(Lifecycle, CommandTextLimitsAndNotConnected) {
-  lvxsim::Config c;
-  c.version_text = "LUMAVEX RX 4.56";  // 248-byte texts
-  start_tracker(35, c);
-  ASSERT_EQ(open_lumavex_connection(-1), 0);
-  EXPECT_EQ(lumavex_send_command("x"), LINK_TERMINATED_RESULT);
-  ASSERT_EQ(lumavex_open(), 0);
-  EXPECT_EQ(lumavex_send_command(nullptr), -3);
-  EXPECT_EQ(lumavex_send_command(std::string(247, 'a').c_str()), 0);
-  EXPECT_EQ(lumavex_send_command(std::string(248, 'a').c_str()), -3);
-}
-
 TEST_F(Lifecycle, NameSetAfterOpenGoesOutInConnectPackets) {
   start_tracker(36);
   ASSERT_EQ(open_lumavex_connection(-1), 0);

@@ -148,39 +148,4 @@ TEST(SimEyeModel, SameSeedSameOutputOtherSeedOtherOutput) {
   EXPECT_GT(differ, a.samples.size() / 2);
 }
 
-TEST(SimEyeModel, SampleTimesAtEachRate) {
-  for (int rate : {250, 500, 1000, 2000}) {
-    EyeModelConfig c;
-    c.rate_hz = rate;
-    c.start_time_us = 5'000'250;  // a quarter ms into a ms
-    ModelRun r = run_model(c, 2.0);
-    ASSERT_EQ(r.samples.size(), static_cast<size_t>(2 * rate));
-    for (size_t i = 0; i < r.samples.size(); ++i) {
-      const ModelSample &s = r.samples[i];
-      ASSERT_EQ(s.time_us, c.start_time_us + static_cast<int64_t>(i) * (1'000'000 / rate)) << rate;
-      ASSERT_EQ(s.time_ms, static_cast<uint32_t>(s.time_us / 1000)) << rate;
-    }
-    // Phase lengths are set in ms, so fixations keep their range at every rate.
-    for (const ModelEvent &e : r.events) {
-      if (e.type == ENDFIX) {
-        EXPECT_PRED3(within, phase_ms(e, rate), 148.0, 402.0) << rate;
-      }
-    }
-  }
-}
-
-TEST(SimEyeModel, OneEyeOnly) {
-  EyeModelConfig c;
-  c.eyes = lvxsim::Eyes::kRight;
-  ModelRun r = run_model(c, 3.0);
-  size_t valid_right = 0;
-  for (const ModelSample &s : r.samples) {
-    EXPECT_FALSE(s.eye[0].valid);
-    if (s.eye[1].valid) ++valid_right;
-  }
-  EXPECT_GT(valid_right, r.samples.size() * 8 / 10);
-  ASSERT_FALSE(r.events.empty());
-  for (const ModelEvent &e : r.events) EXPECT_EQ(e.eye, 1);
-}
-
 }  // namespace

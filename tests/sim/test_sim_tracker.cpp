@@ -244,23 +244,6 @@ TEST(SimTracker, RecordsEachPacketOfADatagramAndStopsAtABadHeader) {
   EXPECT_EQ(seen_by_handler, 2);
 }
 
-TEST(SimTracker, KeepaliveStatusPacketsWhileConnected) {
-  lvxsim::Config c;
-  c.keepalive_interval_ms = 50;
-  auto sim = start_sim(72, c);
-  Display d;
-  EXPECT_FALSE(d.recv(200));  // no client, no keep-alive
-  handshake(d, *sim);
-  for (int i = 0; i < 2; ++i) {
-    auto p = d.recv(5000);
-    ASSERT_TRUE(p);
-    ASSERT_EQ(p->size(), 37u);
-    EXPECT_EQ((*p)[0], lvxsim::kStatusPkt);
-    EXPECT_EQ(lvx::get_u32(*p, 4), 0u);
-    EXPECT_EQ(lvx::get_u16(*p, 20), lvxsim::kStatusMsgLost);
-  }
-}
-
 TEST(SimTracker, StartRefusesNonLoopbackAndSecondStart) {
   lvxsim::Config c;
   c.ip = {10, 0, 0, 1};

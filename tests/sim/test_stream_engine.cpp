@@ -166,58 +166,6 @@ TEST(SimStreamEngine, SamplesPerPacketAndSizeCap) {
   EXPECT_EQ(capped.next_packet().samples.front().index, total);
 }
 
-TEST(SimStreamEngine, EventsAndInjectionsAndDeterminism) {
-  StreamConfig c;
-  c.seed = 3;
-  StreamEngine a(c, 0, 1);
-  StreamEngine b(c, 0, 1);
-  std::vector<uint8_t> types;
-  for (int i = 0; i < 3000; ++i) {
-    StreamPacket p = a.next_packet();
-    ASSERT_EQ(p.bytes, b.next_packet().bytes) << i;  // same seed, same bytes
-    for (const auto &e : p.events) {
-      types.push_back(e.type);
-      EXPECT_EQ(e.time,
-                e.type % 2 == 0 ? e.parsed->end_time.value() : e.parsed->start_time.value());
-      EXPECT_NE(e.read & RF_START, 0);
-    }
-  }
-  // Both eyes report; fixations and saccades alternate.
-  EXPECT_EQ(types.front(), STARTFIX);
-  EXPECT_GE(std::count(types.begin(), types.end(), ENDFIX), 14);
-  EXPECT_GE(std::count(types.begin(), types.end(), ENDSACC), 10);
-  EXPECT_EQ(std::count(types.begin(), types.end(), STARTFIX) % 2, 0);
-
-  a.queue_buttons(0x0005);
-  a.queue_input(0x00F0);
-  a.queue_message(123, "TRIALID 1");
-  StreamPacket p = a.next_packet();
-  EXPECT_EQ(p.samples[0].wire.buttons, 0x0005);
-  EXPECT_EQ(p.samples[0].wire.input, 0x00F0);
-  std::vector<uint8_t> injected;
-  for (const auto &e : p.events) {
-    if (e.parsed) continue;
-    injected.push_back(e.type);
-    if (e.type == EV_MESSAGE) {
-      EXPECT_EQ(e.text, "TRIALID 1");
-      EXPECT_EQ(e.time, 123u);
-    } else {
-      EXPECT_EQ(e.time, p.samples[0].time_ms);
-    }
-  }
-  EXPECT_EQ(injected, (std::vector<uint8_t>{EV_BUTTONS, EV_INPUT, EV_MESSAGE}));
-  EXPECT_EQ(a.next_packet().samples[0].wire.buttons, 0x0005);  // the state stays
-
-  // With events off, injections still change the samples but send no event.
-  c.events = false;
-  StreamEngine quiet(c, 0, 1);
-  quiet.queue_buttons(2);
-  p = quiet.next_packet();
-  EXPECT_TRUE(p.events.empty());
-  EXPECT_EQ(p.samples[0].wire.buttons, 2);
-  for (int i = 0; i < 500; ++i) EXPECT_TRUE(quiet.next_packet().events.empty());
-}
-
 StreamPacket numbered(uint32_t seq) {
   StreamPacket p;
   p.sequence = seq;

@@ -262,51 +262,6 @@ TEST(SimStream, TwoThousandHzKeepsPace) {
   }
 }
 
-TEST(SimStream, ObserversSeeWhatWasSent) {
-  auto sim = start_sim(84);
-  Display d;
-  ASSERT_TRUE(d.connect(*sim));
-  std::mutex mu;
-  std::vector<lvxsim::SentDataPacket> packets;
-  std::vector<lvxsim::SentSample> samples;
-  sim->set_data_observer([&](const auto &p) {
-    std::lock_guard l(mu);
-    packets.push_back(p);
-  });
-  sim->set_sample_observer([&](const auto &s) {
-    std::lock_guard l(mu);
-    samples.push_back(s);
-  });
-  lvxsim::StreamConfig c;
-  c.samples_per_packet = 3;
-  int64_t before_ns = lvx::platform::counter_now();
-  auto run = run_stream(*sim, d, c, [] { sleep_ms(100); });
-  sim->set_data_observer({});
-  sim->set_sample_observer({});
-
-  std::lock_guard<std::mutex> lock(mu);
-  ASSERT_EQ(packets.size(), run.size());
-  ASSERT_EQ(samples.size(), count_samples(run));
-  size_t k = 0;
-  for (size_t i = 0; i < run.size(); ++i) {
-    const auto &p = packets[i];
-    EXPECT_EQ(p.sequence, run[i].sequence);
-    EXPECT_EQ(p.samples, static_cast<int>(run[i].samples.size()));
-    EXPECT_EQ(p.markers, i == 0 || i + 1 == run.size());
-    EXPECT_GE(p.sent_ns, i > 0 ? packets[i - 1].sent_ns : before_ns);
-    for (const auto &wire : run[i].samples) {
-      // What the observer was told is exactly what the display read.
-      ASSERT_EQ(samples[k].wire, wire) << k;
-      EXPECT_EQ(samples[k].sequence, run[i].sequence);
-      ++k;
-    }
-    if (!run[i].samples.empty()) {
-      EXPECT_EQ(p.first_sample_time, samples[k - run[i].samples.size()].time_ms);
-      EXPECT_EQ(p.last_sample_time, samples[k - 1].time_ms);
-    }
-  }
-}
-
 TEST(SimStream, TcpClientGetsFramedPacketsOfSeveralSamples) {
   lvxsim::Config cfg;
   cfg.enable_tcp = true;

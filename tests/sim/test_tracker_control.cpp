@@ -163,46 +163,6 @@ TEST(TrackerControl, ModeChangeRaisesThenLowersTheStateFlag) {
   EXPECT_EQ(sim->command_log(), std::vector<std::string>{"setup_menu_mode"});
 }
 
-TEST(TrackerControl, RecordingStreamsItsDigitsAndStopsWithClosingMarkers) {
-  auto sim = start_control(182);
-  Display d(*sim);
-  ASSERT_TRUE(d.result(d.command("lock_record_exit = YES")));
-  auto r = d.result(d.command("start_recording break data =  1,1,1,1, "));
-  ASSERT_TRUE(r);
-  EXPECT_EQ((*r)[2], lvxsim::kModeRecording);
-  auto open = d.until([](const Packet &p) { return has_marker(p, EV_SAMPLE_BLOCK_START); }, 2000);
-  ASSERT_TRUE(open);
-  EXPECT_TRUE(has_marker(*open, EV_EVENT_BLOCK_START));
-  EXPECT_EQ(u16_at(*open, 36), 0xC000);  // both eyes
-  d.collect(150);
-  // The blocks close before the command is answered.
-  size_t before = d.seen.size();
-  ASSERT_TRUE(d.result(d.command("set_idle_mode")));
-  std::optional<Packet> close;
-  for (size_t i = before; i < d.seen.size() && !close; ++i) {
-    if (has_marker(d.seen[i], EV_SAMPLE_BLOCK_END)) close = d.seen[i];
-  }
-  ASSERT_TRUE(close);
-  EXPECT_TRUE(has_marker(*close, EV_EVENT_BLOCK_END));
-  EXPECT_FALSE(sim->streaming());
-  auto rec = sim->control().last_recording();
-  ASSERT_TRUE(rec);
-  EXPECT_EQ(rec->flags, (lvxsim::RecordingFlags{true, true, true, true}));
-  EXPECT_GT(rec->file_samples, 100u);
-  EXPECT_EQ(rec->file_samples, rec->link_samples);
-  EXPECT_GT(rec->end_us, rec->start_us);
-
-  // Samples to the file only (the link side is checked end to end): no events, nothing linked.
-  ASSERT_TRUE(d.result(d.command("start_recording break data =  1,0,0,0, ")));
-  d.collect(100);
-  ASSERT_TRUE(d.result(d.command("set_idle_mode")));
-  rec = sim->control().last_recording();
-  ASSERT_TRUE(rec);
-  EXPECT_TRUE(rec->lock_record_exit);  // the lock stays set until changed
-  EXPECT_EQ(rec->file_events, 0u);
-  EXPECT_EQ(rec->link_samples, 0u);
-}
-
 TEST(TrackerControl, PlaybackIsPacedByDataRequests) {
   lvxsim::ControlConfig cc;
   cc.link_interval_ms = 0;

@@ -208,23 +208,6 @@ TEST(Log, DebugModeOpensTheLogInTemp) {
 }
 
 // Needs a process whose first entry is still ahead.
-TEST(Log, DebugModeFallsBackOnTmpdir) {
-  if (lvx::log_is_open() || lvx::log_auto_open_tried())
-    GTEST_SKIP() << "an earlier test in this process used up the automatic log";
-  ScratchDir temp;
-  EnvGuard env;
-  env.set("LVKDEBUG_MODE", "yes");
-  env.unset("TEMP");
-  env.set("TMPDIR", temp.path());
-
-  add_to_lumavex_log("entry\n");
-  ASSERT_TRUE(lvx::log_is_open());
-  const std::string path = temp.path() + "/lumavex_core.log";
-  const std::vector<std::string> lines = read_lines(path);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], header_line(path));
-}
-
 // Needs a process without an open log.
 TEST(Log, SetLogWithoutPathOrSwitchIsRefused) {
   if (lvx::log_is_open()) GTEST_SKIP() << "an earlier test in this process opened the log";

@@ -17,14 +17,6 @@ using lvx::TrackerClock;
 constexpr double kNow = 5e6;          // a local time well after the zero point
 constexpr double kOffset = 123456.0;  // tracker minus local time
 
-TEST(TrackerClockEstimator, UnknownBeforeAnyHeader) {
-  TrackerClock clock;
-  EXPECT_FALSE(clock.known());
-  EXPECT_EQ(clock.report(kNow), -1.0);
-  EXPECT_EQ(clock.report_offset(kNow), -1.0);
-  EXPECT_EQ(clock.update_count(), 0u);
-}
-
 TEST(TrackerClockEstimator, FirstHeaderSetsTheOffset) {
   TrackerClock clock;
   clock.update(kNow + kOffset, kNow);
