@@ -16,7 +16,18 @@ bool is_message(const lvxsim::ReceivedPacket &p) {
 
 class Messages : public simtest::SimTest {
  protected:
-  std::vector<lvxsim::ReceivedPacket> message_packets() const {
+  // The message packets the tracker has recorded, once at least `expected` have been (a packet
+  // is recorded just after its message is stored, so the two can be a moment apart).
+  std::vector<lvxsim::ReceivedPacket> message_packets(size_t expected) const {
+    std::vector<lvxsim::ReceivedPacket> out;
+    wait_until([&] {
+      out = all_message_packets();
+      return out.size() >= expected;
+    });
+    return out;
+  }
+
+  std::vector<lvxsim::ReceivedPacket> all_message_packets() const {
     std::vector<lvxsim::ReceivedPacket> out;
     for (const auto &p : sim_->received())
       if (is_message(p)) out.push_back(p);
@@ -39,7 +50,7 @@ class Messages : public simtest::SimTest {
     auto stored = sim().recorded_messages();
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].text, text);
-    EXPECT_EQ(message_packets().size(), packets);
+    EXPECT_EQ(message_packets(packets).size(), packets);
   }
 
   static std::string letters(size_t n) {
@@ -55,7 +66,7 @@ TEST_F(Messages, ExecTimeOffsetsAndStamps) {
   ASSERT_EQ(lumavex_send_message_ex(-20, "TRIAL 1 earlier"), 0);
   ASSERT_EQ(lumavex_send_message("TRIAL 1 now"), 0);
   ASSERT_TRUE(sim().wait_for_messages(3, 2000));
-  auto packets = message_packets();
+  auto packets = message_packets(3);
   ASSERT_EQ(packets.size(), 3u);
   // Less than half a millisecond passes between the call and the packet, unless the machine
   // stalls the thread; then the offset moves down by whole milliseconds.
@@ -95,7 +106,7 @@ TEST_F(Messages, MultiLineMessages) {
   connect_to_tracker(55, "LUMAVEX RX 4.56");
   ASSERT_EQ(lumavex_send_message("line one\n\nline two\n"), 0);
   ASSERT_TRUE(sim().wait_for_messages(2, 2000));
-  EXPECT_EQ(message_packets().size(), 2u);
+  EXPECT_EQ(message_packets(2).size(), 2u);
   auto stored = sim().recorded_messages();
   ASSERT_EQ(stored.size(), 2u);
   EXPECT_EQ(stored[0].text, "line one");
@@ -116,7 +127,7 @@ TEST_F(Messages, MultiLineMessagesShareAPacketOnLargePacketTrackers) {
   sim().clear_received();
   ASSERT_EQ(lumavex_send_message("a\nb"), 0);
   ASSERT_TRUE(sim().wait_for_messages(2, 2000));
-  EXPECT_EQ(message_packets().size(), 1u);
+  EXPECT_EQ(message_packets(1).size(), 1u);
 }
 
 TEST_F(Messages, FormattedMessagesOfAnyLength) {
