@@ -311,13 +311,8 @@ int16_t lumavex_playback_stop(void) {
 
 int16_t lumavex_current_mode(void) {
   lvx::LinkRecord &r = link_record();
-  uint8_t byte18;
-  {
-    lvx::LinkLockGuard lock;
-    byte18 = r.state.header_byte18;
-  }
   return static_cast<int16_t>(
-      lvx::mode_bits(r.mode_word, byte18, r.is_connected != 0, dummy_mode()));
+      lvx::mode_bits(r.mode_word, r.mode_code, r.is_connected != 0, dummy_mode()));
 }
 
 int16_t lumavex_in_setup(void) {

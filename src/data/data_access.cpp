@@ -27,8 +27,7 @@ constexpr size_t kCompactDoubleEventBytes = offsetof(double_event, ext_pairs_a);
 
 // True while the tracker plays a recording back (bit 1 of its mode code).
 bool playing_back() {
-  LinkLockGuard lock;
-  return (link_record().state.header_byte18 & 0x02) != 0;
+  return (link_record().mode_code & 0x02) != 0;
 }
 
 bool is_parsed_event(int type) {

@@ -38,6 +38,7 @@ void take_header_echo(const PacketHeader &h) {
   r.state.header_word16 = h.word16;
   r.state.header_word14 = h.word14;
   r.state.header_byte18 = h.byte18;
+  r.mode_code = h.byte18;
   r.state.header_byte19 = h.byte19;
   if (in_user_menu(h.mode) && !in_user_menu(r.mode_word)) clear_user_menu_fields();
   uint8_t old_state = r.state_flag;

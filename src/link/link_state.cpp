@@ -20,6 +20,7 @@ int max_text_length() {
 void clear_link_state() {
   LinkLockGuard lock;
   link_record().state = LinkStateFields{};
+  link_record().mode_code = 0;
 }
 
 void apply_tracker_version(const TrackerVersion &v) {

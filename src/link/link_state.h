@@ -48,8 +48,11 @@ struct LinkRecord {
 
   std::atomic<uint16_t> mode_word{0};  // header byte 2; 0xFFFF after a disconnect
   std::atomic<uint8_t> state_flag{0};  // header byte 3
-  std::atomic<int> mode_ready{0};      // set when the state flag falls to zero
-  int64_t last_sequence = -1;          // receive thread only
+  // Header byte 18, the tracker's mode code (bit 1: playing back), for readers that poll it on
+  // every data read without taking the link lock. The echo in `state` keeps the same value.
+  std::atomic<uint8_t> mode_code{0};
+  std::atomic<int> mode_ready{0};  // set when the state flag falls to zero
+  int64_t last_sequence = -1;      // receive thread only
 
   std::atomic<bool> accepted{false};  // connect reply flags polled by do_connect
   std::atomic<bool> busy{false};

@@ -133,6 +133,7 @@ class TrackerModeState : public ::testing::Test {
   static void set_byte18(uint8_t v) {
     lvx::LinkLockGuard lock;
     lvx::link_record().state.header_byte18 = v;
+    lvx::link_record().mode_code = v;
   }
   static void with_status(void (*change)(link_state &)) {
     std::lock_guard lock(lvx::data_stream().data_lock);
