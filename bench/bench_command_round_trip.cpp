@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
-#include "placement.h"
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/thread_priority.h"
@@ -44,9 +44,7 @@ constexpr uint16_t kClientPort = 5891;
 // The same size as the command packet below, so both carry the same bytes.
 constexpr size_t kRequestSize = 30 + sizeof("echo round trip");
 
-// Both answering peers, the echo thread and the simulated tracker, run at the priority that the
-// library's receive thread takes (time critical), as a tracker on its real-time system would.
-constexpr int kPeerPriority = 15;
+using bench::kPeerPriority;
 
 int g_round_trips = 10000;
 
@@ -125,10 +123,7 @@ void BM_PlainUdpRoundTrip(benchmark::State &state) {
 
 // The library: a command sent and its result awaited, answered by the simulated tracker.
 void BM_TimedCommandRoundTrip(benchmark::State &state) {
-  lvxsim::Config config;
-  config.ip = kTrackerIp;
-  config.record_packets = false;
-  config.receive_priority = kPeerPriority;
+  lvxsim::Config config = bench::answering_tracker(kTrackerIp);
   lvxsim::SimTracker sim(config);
   std::string error;
   g_placement.tracker_side();

@@ -56,11 +56,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "common/byte_io.h"
 #include "data/item_decoder.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
-#include "placement.h"
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/thread_priority.h"
@@ -83,9 +83,7 @@ constexpr lvx::IPv4 kLibraryOwnIp{127, 202, 0, 1};
 constexpr lvxsim::IPv4 kPlainTrackerIp{127, 0, 0, 203};
 constexpr lvx::IPv4 kPlainOwnIp{127, 203, 0, 1};
 
-// The tracker's threads run at the priority the library's receive thread takes (time critical),
-// as a tracker on its real-time system would.
-constexpr int kPeerPriority = 15;
+using bench::kPeerPriority;
 constexpr int kRateHz = 2000;
 constexpr int kLossBatch = 100;
 constexpr int64_t kLossPauseUs = 1000;
@@ -358,10 +356,7 @@ void library_loss(lvxsim::SimTracker &sim) {
 
 // Connects the library to its tracker and runs measurements 1 and 2. False when it could not.
 bool run_library() {
-  lvxsim::Config config;
-  config.ip = kLibraryTrackerIp;
-  config.record_packets = false;
-  config.receive_priority = kPeerPriority;
+  lvxsim::Config config = bench::answering_tracker(kLibraryTrackerIp);
   lvxsim::SimTracker sim(config);
   std::string error;
   bool started = false;
@@ -634,10 +629,7 @@ void plain_loss(lvxsim::SimTracker &sim, PlainDisplay &display) {
 }
 
 bool run_plain() {
-  lvxsim::Config config;
-  config.ip = kPlainTrackerIp;
-  config.record_packets = false;
-  config.receive_priority = kPeerPriority;
+  lvxsim::Config config = bench::answering_tracker(kPlainTrackerIp);
   lvxsim::SimTracker sim(config);
   std::string error;
   bool started = false;

@@ -8,18 +8,16 @@
 #include <cstring>
 #include <string>
 
-#include "platform/clock.h"
+#include "raw_display.h"
 #include "sim/tracker.h"
 
 namespace {
 
-using lvx::platform::Endpoint;
-using lvx::platform::Socket;
-using Packet = std::vector<uint8_t>;
-
-int64_t mono_us() {
-  return lvx::platform::counter_now() / 1000;
-}
+using simtest::Endpoint;
+using simtest::mono_us;
+using simtest::Packet;
+using simtest::start_sim;
+using Display = simtest::RawDisplay;
 
 std::string text_at(const Packet &p, size_t off, size_t len) {
   return std::string(lvx::get_text(lvx::Bytes(p), off, len));
@@ -29,43 +27,9 @@ Packet connect_pkt(uint8_t code, const char *identity = lvxsim::kIdentity) {
   return lvxsim::build::connect_packet(code, 3, 2, "", "display1", identity);
 }
 
-// A display-side UDP socket on 127.0.0.1 with an ephemeral port.
-struct Display {
-  Socket s;
-  Endpoint ep;
-  Display() {
-    int err = 0;
-    s = Socket::udp(&err);
-    EXPECT_EQ(s.bind(Endpoint{{127, 0, 0, 1}, 0}), 0);
-    s.set_receive_timeout_ms(100);
-    ep = s.local_endpoint();
-  }
-  void send(const Packet &p, const Endpoint &to) {
-    ASSERT_EQ(s.send_to(p.data(), p.size(), to), static_cast<int>(p.size()));
-  }
-  // The next datagram within timeout_ms (bounded by the 100-ms receive time-out per try).
-  std::optional<Packet> recv(int timeout_ms, Endpoint *from = nullptr) {
-    Packet buf(2048);
-    for (int waited = 0; waited < timeout_ms; waited += 100) {
-      int n = s.recv_from(buf.data(), buf.size(), from);
-      if (n >= 0) return Packet(buf.begin(), buf.begin() + n);
-    }
-    return std::nullopt;
-  }
-};
-
-std::unique_ptr<lvxsim::SimTracker> start_sim(uint8_t n, lvxsim::Config c = {}) {
-  c.ip = {127, 0, 0, n};
-  auto sim = std::make_unique<lvxsim::SimTracker>(c);
-  std::string error;
-  EXPECT_TRUE(sim->start(&error)) << error;
-  return sim;
-}
-
 // Connects `d` to `sim` and returns the ACK.
 Packet handshake(Display &d, lvxsim::SimTracker &sim) {
-  d.send(connect_pkt(lvxsim::kConnectRequest), sim.udp_endpoint());
-  auto ack = d.recv(5000);
+  auto ack = d.request_connection(sim);
   EXPECT_TRUE(ack.has_value());
   return ack.value_or(Packet{});
 }

@@ -10,26 +10,16 @@
 #include <thread>
 
 #include "data_reader.h"
-#include "platform/clock.h"
+#include "raw_display.h"
 #include "sim/tracker.h"
 
 namespace {
 
-using lvx::platform::Endpoint;
-using lvx::platform::Socket;
-using Packet = std::vector<uint8_t>;
-
-int64_t mono_us() {
-  return lvx::platform::counter_now() / 1000;
-}
-
-std::unique_ptr<lvxsim::SimTracker> start_sim(uint8_t n, lvxsim::Config c = {}) {
-  c.ip = {127, 0, 0, n};
-  auto sim = std::make_unique<lvxsim::SimTracker>(c);
-  std::string error;
-  EXPECT_TRUE(sim->start(&error)) << error;
-  return sim;
-}
+using simtest::Endpoint;
+using simtest::mono_us;
+using simtest::Packet;
+using simtest::Socket;
+using simtest::start_sim;
 
 // A decoded view of one DATA packet as the display would walk it.
 struct DataView {
@@ -43,31 +33,10 @@ struct DataView {
   }
 };
 
-// The display side: a UDP socket on 127.0.0.1 that connects and then reads DATA packets.
-struct Display {
-  Socket s;
-  Display() {
-    int err = 0;
-    s = Socket::udp(&err);
-    EXPECT_EQ(s.bind(Endpoint{{127, 0, 0, 1}, 0}), 0);
-    s.set_receive_timeout_ms(50);
-  }
-  void send(const Packet &p, const Endpoint &to) {
-    ASSERT_EQ(s.send_to(p.data(), p.size(), to), static_cast<int>(p.size()));
-  }
-  std::optional<Packet> recv(int timeout_ms) {
-    Packet buf(8192);
-    for (int waited = 0; waited < timeout_ms; waited += 50) {
-      int n = s.recv_from(buf.data(), buf.size(), nullptr);
-      if (n >= 0) return Packet(buf.begin(), buf.begin() + n);
-    }
-    return std::nullopt;
-  }
+// The display side: a raw socket that connects and then reads DATA packets.
+struct Display : simtest::RawDisplay {
   bool connect(lvxsim::SimTracker &sim) {
-    send(lvxsim::build::connect_packet(lvxsim::kConnectRequest, 3, 2, "", "display",
-                                       "QX VELOTRIS LUMAVEX"),
-         sim.udp_endpoint());
-    auto ack = recv(5000);
+    auto ack = request_connection(sim);
     return ack && (*ack)[0] == lvxsim::kConnectPkt && sim.client_connected();
   }
   // DATA packets until one closes the sample block (or timeout_ms passes), in arrival order.

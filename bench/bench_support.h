@@ -1,3 +1,6 @@
+// What the benchmarks share: where their threads run, and the simulated tracker that answers
+// them.
+//
 // Where a benchmark's threads run. A round trip between threads is dominated by how the
 // scheduler places them: on virtual machines a wake-up on another, idle processor costs tens of
 // microseconds, so every benchmark says which placement it measured.
@@ -10,6 +13,7 @@
 #include <cstring>
 
 #include "platform/thread_priority.h"
+#include "sim/tracker.h"
 
 namespace bench {
 
@@ -60,5 +64,19 @@ class Placements {
  private:
   Placement placement_ = Placement::kSplit;
 };
+
+// Both answering peers (an echo thread and the simulated tracker) run at the priority the
+// library's receive thread takes (time critical), as a tracker on its real-time system would.
+constexpr int kPeerPriority = 15;
+
+// A simulated tracker at `ip` that answers at the peers' priority and keeps no packet records
+// (they would grow for the whole run).
+inline lvxsim::Config answering_tracker(const lvxsim::IPv4 &ip) {
+  lvxsim::Config config;
+  config.ip = ip;
+  config.record_packets = false;
+  config.receive_priority = kPeerPriority;
+  return config;
+}
 
 }  // namespace bench
