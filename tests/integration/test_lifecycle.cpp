@@ -209,7 +209,10 @@ class TcpStream : public simtest::SimTest {
     lvxsim::Config c;
     c.enable_tcp = true;
     start_tracker(n, c);
-    return open_lumavex_connection(0) == 0;
+    if (open_lumavex_connection(0) != 0) return false;
+    // The update-interval command is not waited for; let its result arrive first so that nothing
+    // else the tracker sends can land between the halves of a frame a test splits by hand.
+    return wait_until([] { return lvx::last_status_serial() != -1; });
   }
 };
 
