@@ -111,6 +111,15 @@ void on_tracker_side(F start) {
   }).join();
 }
 
+// Starts a tracker from the tracker side; prints why and returns false when it cannot start.
+bool start_tracker(lvxsim::SimTracker &sim, const char *label) {
+  std::string error;
+  bool started = false;
+  on_tracker_side([&] { started = sim.start(&error); });
+  if (!started) std::fprintf(stderr, "%s tracker: %s\n", label, error.c_str());
+  return started;
+}
+
 lvxsim::StreamConfig stream_config() {
   lvxsim::StreamConfig c;
   c.rate_hz = kRateHz;
@@ -358,13 +367,7 @@ void library_loss(lvxsim::SimTracker &sim) {
 bool run_library() {
   lvxsim::Config config = bench::answering_tracker(kLibraryTrackerIp);
   lvxsim::SimTracker sim(config);
-  std::string error;
-  bool started = false;
-  on_tracker_side([&] { started = sim.start(&error); });
-  if (!started) {
-    std::fprintf(stderr, "library tracker: %s\n", error.c_str());
-    return false;
-  }
+  if (!start_tracker(sim, "library")) return false;
   lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{kLibraryOwnIp});
   set_lumavex_address(kLibraryTrackerText);
   if (open_lumavex_connection(0) != 0) {
@@ -631,13 +634,7 @@ void plain_loss(lvxsim::SimTracker &sim, PlainDisplay &display) {
 bool run_plain() {
   lvxsim::Config config = bench::answering_tracker(kPlainTrackerIp);
   lvxsim::SimTracker sim(config);
-  std::string error;
-  bool started = false;
-  on_tracker_side([&] { started = sim.start(&error); });
-  if (!started) {
-    std::fprintf(stderr, "plain tracker: %s\n", error.c_str());
-    return false;
-  }
+  if (!start_tracker(sim, "plain")) return false;
   PlainDisplay display;
   if (!display.connect(sim)) {
     std::fprintf(stderr, "cannot connect the plain display to the simulated tracker\n");
