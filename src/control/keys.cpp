@@ -23,6 +23,21 @@ constexpr int8_t kButtonReleased = -1;
 constexpr uint8_t kButtonCount = 15;
 constexpr uint16_t kButtonChanged = 0x100;
 
+// Reads one of the two button records (the state change or the last press) with its time. Both
+// report the same press, so reading either clears both. 0 when there is nothing to read.
+uint16_t take_button_record(uint16_t ControlState::*value, uint32_t ControlState::*stamp,
+                            uint32_t *time) {
+  if (!system_open()) return 0;
+  LinkLockGuard lock;
+  ControlState &s = control_state();
+  uint16_t v = s.*value;
+  if (v == 0) return 0;
+  if (time != nullptr) *time = s.*stamp;
+  s.button_change = 0;
+  s.last_button = 0;
+  return v;
+}
+
 }  // namespace
 
 std::array<uint8_t, kKeyPacketSize> encode_key_packet(uint16_t code, uint16_t mods, uint8_t state) {
@@ -138,15 +153,8 @@ uint16_t lumavex_button_states(void) {
 }
 
 uint16_t lumavex_last_button_states(uint32_t *time) {
-  if (!lvx::system_open()) return 0;
-  lvx::LinkLockGuard lock;
-  lvx::ControlState &s = control_state();
-  uint16_t change = s.button_change;
-  if (change == 0) return 0;
-  if (time != nullptr) *time = s.button_change_time;
-  s.button_change = 0;
-  s.last_button = 0;
-  return change;
+  return lvx::take_button_record(&lvx::ControlState::button_change,
+                                 &lvx::ControlState::button_change_time, time);
 }
 
 uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode, uint32_t *time) {
@@ -165,15 +173,8 @@ uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode, 
 }
 
 uint16_t lumavex_last_button_press(uint32_t *time) {
-  if (!lvx::system_open()) return 0;
-  lvx::LinkLockGuard lock;
-  lvx::ControlState &s = control_state();
-  uint16_t button = s.last_button;
-  if (button == 0) return 0;
-  if (time != nullptr) *time = s.last_button_time;
-  s.last_button = 0;
-  s.button_change = 0;
-  return button;
+  return lvx::take_button_record(&lvx::ControlState::last_button,
+                                 &lvx::ControlState::last_button_time, time);
 }
 
 }  // extern "C"
