@@ -311,6 +311,29 @@ void library_latency(lvxsim::SimTracker &sim) {
   summarise_latency(us, f);
 }
 
+// Streams for the loss run's length while `reader` drains, then stops the stream, lets the reader
+// finish and fills the timing and CPU figures. receive_cpu() gives the receive thread's CPU time.
+template <typename ReceiveCpu>
+void stream_for_the_loss_run(lvxsim::SimTracker &sim, std::thread &reader,
+                             std::atomic<bool> &stream_over, ReceiveCpu receive_cpu,
+                             LossFigures &f) {
+  double rx0 = receive_cpu();
+  double process0 = process_cpu_seconds();
+  int64_t t0 = counter_now();
+  bool started = stream_from(sim);
+  if (started) lvx::platform::sleep_us(int64_t{g_loss_seconds} * 1'000'000);
+  sim.stop_streaming();
+  int64_t t1 = counter_now();
+  stream_over = true;
+  reader.join();
+  double rx1 = receive_cpu();
+  f.process_cpu_s = process_cpu_seconds() - process0;
+  f.receive_cpu_s = rx1 - rx0;
+  f.seconds = static_cast<double>(t1 - t0) / 1e9;
+  f.sent = sim.stream_stats().samples;
+  f.ok = started && rx0 >= 0 && rx1 >= 0;
+}
+
 void library_loss(lvxsim::SimTracker &sim) {
   LossFigures &f = g_library_loss;
   lumavex_reset_data(1);
@@ -346,21 +369,7 @@ void library_loss(lvxsim::SimTracker &sim) {
     f.reader_cpu_s = this_thread_cpu_seconds() - cpu0;
   });
 
-  double rx0 = lvx::receive_thread_cpu_seconds();
-  double process0 = process_cpu_seconds();
-  int64_t t0 = counter_now();
-  bool started = stream_from(sim);
-  if (started) lvx::platform::sleep_us(int64_t{g_loss_seconds} * 1'000'000);
-  sim.stop_streaming();
-  int64_t t1 = counter_now();
-  stream_over = true;
-  reader.join();
-  double rx1 = lvx::receive_thread_cpu_seconds();
-  f.process_cpu_s = process_cpu_seconds() - process0;
-  f.receive_cpu_s = rx1 - rx0;
-  f.seconds = static_cast<double>(t1 - t0) / 1e9;
-  f.sent = sim.stream_stats().samples;
-  f.ok = started && rx0 >= 0 && rx1 >= 0;
+  stream_for_the_loss_run(sim, reader, stream_over, lvx::receive_thread_cpu_seconds, f);
 }
 
 // Connects the library to its tracker and runs measurements 1 and 2. False when it could not.
@@ -612,23 +621,10 @@ void plain_loss(lvxsim::SimTracker &sim, PlainDisplay &display) {
     f.reader_cpu_s = this_thread_cpu_seconds() - cpu0;
   });
 
-  double rx0 = display.receive_cpu_seconds();
-  double process0 = process_cpu_seconds();
-  int64_t t0 = counter_now();
-  bool started = stream_from(sim);
-  if (started) lvx::platform::sleep_us(int64_t{g_loss_seconds} * 1'000'000);
-  sim.stop_streaming();
-  int64_t t1 = counter_now();
-  stream_over = true;
-  consumer.join();
-  double rx1 = display.receive_cpu_seconds();
-  f.process_cpu_s = process_cpu_seconds() - process0;
+  stream_for_the_loss_run(
+      sim, consumer, stream_over, [&display] { return display.receive_cpu_seconds(); }, f);
   display.stop_receiving();
-  f.receive_cpu_s = rx1 - rx0;
-  f.seconds = static_cast<double>(t1 - t0) / 1e9;
-  f.sent = sim.stream_stats().samples;
   f.datagrams_dropped = display.dropped();
-  f.ok = started && rx0 >= 0 && rx1 >= 0;
 }
 
 bool run_plain() {
