@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "data/data_stream.h"
+#include "library/library.h"
 #include "link/address.h"
 #include "link/dispatcher.h"
-#include "link/lifecycle.h"
 #include "link/link_state.h"
 #include "link/transport.h"
 
@@ -17,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const LVXADDR tracker = lvx::make_address({127, 0, 0, 90}, 589);
   static const LVXADDR stranger = lvx::make_address({127, 0, 0, 91}, 589);
   static const bool ready = [] {
+    lvx::ensure_library();
     lvx::data_queue_init(0);
     lvx::link_system().open = true;
     lumavex_data_switch(0x0C);
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const LVXADDR &sender = (mode & 4) ? stranger : tracker;
   {
     lvx::LinkLockGuard lock;
-    int used = lvx::rx_buffer(sender, data + 1, static_cast<int>(size - 1));
+    int used = lvx::rx_buffer(sender, lvx::Bytes(data + 1, size - 1));
     if (used < 0 || used > static_cast<int>(size - 1)) __builtin_trap();
   }
   float_data slots[8];

@@ -11,12 +11,28 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+/* LVX_API marks the exported functions. The library's own build defines LVX_BUILDING_LIBRARY
+ * (export); a program that links the static library defines LVX_STATIC (nothing to import);
+ * everything else imports from the shared library. */
+#if defined(LVX_STATIC)
+#define LVX_API
+#elif defined(_WIN32)
+#if defined(LVX_BUILDING_LIBRARY)
 #define LVX_API __declspec(dllexport)
-#elif defined(__GNUC__)
+#else
+#define LVX_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__) && defined(LVX_BUILDING_LIBRARY)
 #define LVX_API __attribute__((visibility("default")))
 #else
 #define LVX_API
+#endif
+
+/* No exported function throws: C++ callers see them as noexcept. */
+#ifdef __cplusplus
+#define LVX_NOEXCEPT noexcept
+#else
+#define LVX_NOEXCEPT
 #endif
 
 #if defined(__GNUC__)
@@ -511,78 +527,79 @@ typedef struct {
 /** Opens the link system and, by mode, connects: 0 connect to the tracker; positive (other than
  *  2 and 3) dummy mode with no tracker; negative open the link system only. Returns 0 on success
  *  and -1 on failure, after alerting the user. */
-LVX_API int16_t open_lumavex_connection(int16_t mode);
+LVX_API int16_t open_lumavex_connection(int16_t mode) LVX_NOEXCEPT;
 /** Puts a connected tracker into idle mode, closes its data file, disconnects and closes the link
  *  system. */
-LVX_API void close_lumavex_connection(void);
+LVX_API void close_lumavex_connection(void) LVX_NOEXCEPT;
 
 /** Opens the link machinery with a data queue of bufsize bytes and an optional options text of
  *  key=value tokens ("eyeport", "remport", "hiprio", "loprio"). Returns -1 on success, 0 on
  *  failure. Called again without options it only resets the link. */
-LVX_API int16_t open_lumavex_system(uint16_t bufsize, const char *options);
+LVX_API int16_t open_lumavex_system(uint16_t bufsize, const char *options) LVX_NOEXCEPT;
 /** Disconnects and closes the link machinery. */
-LVX_API void close_lumavex_system(void);
+LVX_API void close_lumavex_system(void) LVX_NOEXCEPT;
 
 /** Connects to the configured tracker node. Returns 0, -200, -201, -202, -203 or a socket error
  *  code. */
-LVX_API int16_t lumavex_open(void);
+LVX_API int16_t lumavex_open(void) LVX_NOEXCEPT;
 /** Connects to node; busytest > 0 sends a busy-test connect. Results as lumavex_open. */
-LVX_API int16_t lumavex_open_node(const LVXADDR *node, int16_t busytest);
+LVX_API int16_t lumavex_open_node(const LVXADDR *node, int16_t busytest) LVX_NOEXCEPT;
 /** Connects by broadcast to listen to a tracker that another program controls. */
-LVX_API int16_t lumavex_broadcast_open(void);
+LVX_API int16_t lumavex_broadcast_open(void) LVX_NOEXCEPT;
 /** Enters dummy mode. Returns 0, or -1 when a connection is already open. */
-LVX_API int16_t lumavex_dummy_open(void);
+LVX_API int16_t lumavex_dummy_open(void) LVX_NOEXCEPT;
 /** Disconnects without waiting for the tracker's acknowledgement. Returns 0. */
-LVX_API int16_t lumavex_close(int16_t send_msg);
+LVX_API int16_t lumavex_close(int16_t send_msg) LVX_NOEXCEPT;
 
 /** 0 not connected, 1 connected, 2 listening by broadcast, -1 in dummy mode; negative values
  *  other than in dummy mode mean a connection through the local relay. */
-LVX_API int16_t lumavex_is_connected(void);
+LVX_API int16_t lumavex_is_connected(void) LVX_NOEXCEPT;
 /** The tracker mode word from the last tracker packet, or 0 when the system is not open. */
-LVX_API uint16_t lumavex_tracker_mode(void);
+LVX_API uint16_t lumavex_tracker_mode(void) LVX_NOEXCEPT;
 /** Returns the tracker generation (0 none yet, 1..4); copies the version text (at most 40 bytes)
  *  into text when not null. */
-LVX_API int16_t lumavex_get_tracker_version(char *text);
+LVX_API int16_t lumavex_get_tracker_version(char *text) LVX_NOEXCEPT;
 
 /** Sets the own node name (at most 39 characters; trailing blanks are cut). Null empties it. */
-LVX_API void lumavex_set_name(const char *name);
+LVX_API void lumavex_set_name(const char *name) LVX_NOEXCEPT;
 /** Sets the quiet level (0 sends all; nonzero suppresses commands; 2 or more also messages and
  *  requests) and returns the previous level. A negative level can no longer be changed. */
-LVX_API int16_t lumavex_quiet_mode(int16_t level);
+LVX_API int16_t lumavex_quiet_mode(int16_t level) LVX_NOEXCEPT;
 /** Copies the library version text "2,2,596,0" into text when not null. */
-LVX_API void lumavex_dll_version(char *text);
+LVX_API void lumavex_dll_version(char *text) LVX_NOEXCEPT;
 
 /* ==== Addresses and transport =============================================================== */
 
 /** Parses dotted IPv4 text (each part decimal, 0x-hex or 0-octal, 0..255) into addr. The port is
  *  4000 when remote is nonzero, else 3875 in TCP-only mode and 589 otherwise. Returns 0 or -1. */
-LVX_API int16_t text_to_lvxaddr(const char *text, LVXADDR *addr, int16_t remote);
+LVX_API int16_t text_to_lvxaddr(const char *text, LVXADDR *addr, int16_t remote) LVX_NOEXCEPT;
 /** Makes the dotted address text the tracker node to connect to. Returns 0 or -1. */
-LVX_API int16_t set_lumavex_address(const char *text);
+LVX_API int16_t set_lumavex_address(const char *text) LVX_NOEXCEPT;
 /** Copies node into the configured tracker node address when not null. Returns 0. */
-LVX_API int16_t lumavex_set_tracker_node(const LVXADDR *node);
+LVX_API int16_t lumavex_set_tracker_node(const LVXADDR *node) LVX_NOEXCEPT;
 /** Selects the TCP-only transport. Returns 0, or -1 once the network has been started in this
  *  process. The argument has no effect. */
-LVX_API int16_t set_lumavex_tcp_only(int enable);
+LVX_API int16_t set_lumavex_tcp_only(int enable) LVX_NOEXCEPT;
 
 /* ==== Polling and node messages ============================================================= */
 
 /** Broadcasts a poll for trackers; replies collect in the background. Returns 0, -1 when the
  *  send failed, -200 when the system is not open. */
-LVX_API int16_t lumavex_poll_trackers(void);
+LVX_API int16_t lumavex_poll_trackers(void) LVX_NOEXCEPT;
 /** Broadcasts a poll for other display nodes. Results as lumavex_poll_trackers. */
-LVX_API int16_t lumavex_poll_remotes(void);
+LVX_API int16_t lumavex_poll_remotes(void) LVX_NOEXCEPT;
 /** Number of poll replies held (at most 4), or 0 when the system is not open. */
-LVX_API int16_t lumavex_poll_responses(void);
+LVX_API int16_t lumavex_poll_responses(void) LVX_NOEXCEPT;
 /** resp 0: own node; -1: tracker broadcast; -2: remote broadcast; 1..count: poll reply. Returns
  *  0, or -1 for a number out of range. */
-LVX_API int16_t lumavex_get_node(int16_t resp, LVXNODE *out);
+LVX_API int16_t lumavex_get_node(int16_t resp, LVXNODE *out) LVX_NOEXCEPT;
 /** Sends size bytes (at most 420) to node as a node message. Returns 0, -1 for bad arguments, or
  *  the transport's error code. */
-LVX_API int16_t lumavex_node_send(const LVXADDR *node, const void *data, uint16_t size);
+LVX_API int16_t lumavex_node_send(const LVXADDR *node, const void *data,
+                                  uint16_t size) LVX_NOEXCEPT;
 /** Takes the oldest node message: returns its length, 0 when none, or minus the length when the
  *  ring has overflowed. data must hold 420 bytes. */
-LVX_API int16_t lumavex_node_receive(LVXADDR *sender, void *data);
+LVX_API int16_t lumavex_node_receive(LVXADDR *sender, void *data) LVX_NOEXCEPT;
 
 /* ==== Commands ============================================================================= */
 
@@ -594,29 +611,29 @@ LVX_API int16_t lumavex_node_receive(LVXADDR *sender, void *data);
  *  tracker's result (0 success, or one of its codes), NO_REPLY when the wait ran out, 0 when the
  *  command was skipped by rule (dummy, quiet or relay-connected; "set_idle_mode" while idle), -3
  *  for a missing or over-long text, -100 when not connected or the send failed. */
-LVX_API int16_t lumavex_timed_command(uint32_t msec, const char *text);
+LVX_API int16_t lumavex_timed_command(uint32_t msec, const char *text) LVX_NOEXCEPT;
 /** Sends a tracker command without waiting for its result. Returns 0, -3 or -100. Commands that
  *  switch eye video on, and "sample_rate" on fourth-generation trackers, do wait (10 s and 30 s)
  *  and return their result when it is negative. */
-LVX_API int16_t lumavex_send_command(const char *text);
+LVX_API int16_t lumavex_send_command(const char *text) LVX_NOEXCEPT;
 /** Result of the most recent command, or NO_REPLY while it has not arrived; -1 before any command
  *  was sent. 0 in dummy mode, -100 when the link system is not open. */
-LVX_API int16_t lumavex_command_result(void);
+LVX_API int16_t lumavex_command_result(void) LVX_NOEXCEPT;
 /** Waits up to msec milliseconds for the most recent command's result; returns it, or NO_REPLY. */
-LVX_API int16_t lumavex_wait_for_command_result(uint32_t msec);
+LVX_API int16_t lumavex_wait_for_command_result(uint32_t msec) LVX_NOEXCEPT;
 /** Formats a command (at most 992 characters; more is cut) and sends it as a timed command with
  *  a 5000 ms wait. On trackers without large packets, a text of several lines and no quoted part
  *  is sent line by line, and the last line's result is returned. */
-LVX_API int16_t eyecmd_printf(const char *format, ...) LVX_PRINTF(1, 2);
+LVX_API int16_t eyecmd_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 /** Copies the text of the last command result (at most 199 characters and a zero; buf must hold
  *  200 bytes) and returns its length. 0 in dummy mode or when the link system is not open. */
-LVX_API int16_t lumavex_last_message(char *buf);
+LVX_API int16_t lumavex_last_message(char *buf) LVX_NOEXCEPT;
 /** The text for a result code of the named exported function: a static text that must not be
  *  freed; the empty text for functions whose results are not errors; NULL when no text is known.
  *  Asking about 1000 or -112 also puts a note into the tracker's recording file. */
-LVX_API const char *lumavex_get_error(int code, const char *function_name);
+LVX_API const char *lumavex_get_error(int code, const char *function_name) LVX_NOEXCEPT;
 /** Puts the tracker into its idle (offline) mode. */
-LVX_API int16_t set_offline_mode(void);
+LVX_API int16_t set_offline_mode(void) LVX_NOEXCEPT;
 
 /* ==== Messages ============================================================================= */
 
@@ -624,20 +641,21 @@ LVX_API int16_t set_offline_mode(void);
  *  Long texts are sent in pieces that the tracker joins again; texts of several lines become
  *  several messages. Returns 0, -3 for a text that cannot be sent, or the link's error code; 0 in
  *  dummy mode and in quiet mode 2 or higher. */
-LVX_API int16_t lumavex_send_message(const char *text);
+LVX_API int16_t lumavex_send_message(const char *text) LVX_NOEXCEPT;
 /** As lumavex_send_message, with the time stamp moved by exectime milliseconds (negative: the
  *  event happened before the call). */
-LVX_API int16_t lumavex_send_message_ex(int32_t exectime, const char *text);
+LVX_API int16_t lumavex_send_message_ex(int32_t exectime, const char *text) LVX_NOEXCEPT;
 /** Formats a message (of any length) and sends it like lumavex_send_message. */
-LVX_API int16_t eyemsg_printf(const char *format, ...) LVX_PRINTF(1, 2);
+LVX_API int16_t eyemsg_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 /** Formats a message and sends it like lumavex_send_message_ex. */
-LVX_API int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) LVX_PRINTF(2, 3);
+LVX_API int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) LVX_NOEXCEPT
+    LVX_PRINTF(2, 3);
 /** Sends a message to the given node directly. Returns as lumavex_send_message; -100 when the
  *  link system is not open. */
-LVX_API int16_t lumavex_node_send_message(const LVXADDR *node, const char *text);
+LVX_API int16_t lumavex_node_send_message(const LVXADDR *node, const char *text) LVX_NOEXCEPT;
 /** As lumavex_node_send_message, with the time stamp moved by exectime milliseconds. */
 LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
-                                             const char *text);
+                                             const char *text) LVX_NOEXCEPT;
 
 /* ==== Tracker modes and control ============================================================= */
 
@@ -654,80 +672,82 @@ LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *no
 
 /** Mode changes. Each sends its command with a 1000 ms time-out and, on success, waits up to
  *  500 ms for the tracker to settle. They return 0 or the command's result. */
-LVX_API int16_t lumavex_abort(void);
-LVX_API int16_t lumavex_start_setup(void);
+LVX_API int16_t lumavex_abort(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_start_setup(void) LVX_NOEXCEPT;
 /** 0: camera setup opens the setup menu; nonzero: the imaging mode. Returns the value stored. */
-LVX_API int16_t lumavex_set_tracker_setup_default(int16_t mode);
-LVX_API int16_t lumavex_accept_trigger(void);
-LVX_API int16_t lumavex_driftcorr_start(int16_t x, int16_t y);
-LVX_API int16_t lumavex_driftcorr_startf(float x, float y);
-LVX_API int16_t lumavex_apply_driftcorr(void);
+LVX_API int16_t lumavex_set_tracker_setup_default(int16_t mode) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_accept_trigger(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_driftcorr_start(int16_t x, int16_t y) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_driftcorr_startf(float x, float y) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_apply_driftcorr(void) LVX_NOEXCEPT;
 /** Starts recording: flags 0x01 samples to file, 0x02 events to file, 0x04 samples over the
  *  link, 0x08 events over the link; lock nonzero locks the tracker's record exit. */
-LVX_API int16_t lumavex_data_start(uint16_t flags, int16_t lock);
-LVX_API int16_t lumavex_data_stop(void);
-LVX_API int16_t lumavex_playback_start(void);
-LVX_API int16_t lumavex_playback_stop(void);
+LVX_API int16_t lumavex_data_start(uint16_t flags, int16_t lock) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_data_stop(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_playback_start(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_playback_stop(void) LVX_NOEXCEPT;
 
 /** The IN_ bits of the tracker's current mode. */
-LVX_API int16_t lumavex_current_mode(void);
-LVX_API int16_t lumavex_in_setup(void);
+LVX_API int16_t lumavex_current_mode(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_in_setup(void) LVX_NOEXCEPT;
 /** Waits up to maxwait ms for a mode change to settle: 1 settled, 0 time-out, -100 not
  *  connected, -1 the link dropped. maxwait 0 reads the state at once. */
-LVX_API int16_t lumavex_wait_for_mode_ready(uint32_t maxwait);
+LVX_API int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) LVX_NOEXCEPT;
 /** The eye being recorded: 0 left, 1 right, 2 both; -1 when not recording. */
-LVX_API int16_t lumavex_eye_available(void);
+LVX_API int16_t lumavex_eye_available(void) LVX_NOEXCEPT;
 
 /** Asks the tracker for the value of a variable; lumavex_read_reply then gives it. Returns 0,
  *  -3 for a bad text, -100 when not connected. */
-LVX_API int16_t lumavex_read_request(const char *text);
+LVX_API int16_t lumavex_read_request(const char *text) LVX_NOEXCEPT;
 /** Copies the reply (buf must hold 200 bytes) and returns 0, or 1000 while none has come. */
-LVX_API int16_t lumavex_read_reply(char *buf);
+LVX_API int16_t lumavex_read_reply(char *buf) LVX_NOEXCEPT;
 /** Asks for the tracker's time; lumavex_read_time then gives it. Returns 0 or a send error. */
-LVX_API int16_t lumavex_request_time(void);
-LVX_API int16_t lumavex_node_request_time(const LVXADDR *node);
+LVX_API int16_t lumavex_request_time(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_node_request_time(const LVXADDR *node) LVX_NOEXCEPT;
 /** The tracker time in ms that the last time request brought, 0 while none has come. */
-LVX_API uint32_t lumavex_read_time(void);
+LVX_API uint32_t lumavex_read_time(void) LVX_NOEXCEPT;
 /** Copies the calibration message (buf must hold 100 bytes, or null) and returns its length. */
-LVX_API int16_t lumavex_cal_message(char *buf);
+LVX_API int16_t lumavex_cal_message(char *buf) LVX_NOEXCEPT;
 /** The calibration result, taken once; 1000 while none has come. */
-LVX_API int16_t lumavex_cal_result(void);
+LVX_API int16_t lumavex_cal_result(void) LVX_NOEXCEPT;
 /** Writes the calibration target's position; returns 1 while the target is shown, else 0. */
-LVX_API int16_t lumavex_target_check(int16_t *x, int16_t *y);
-LVX_API int16_t lumavex_target_checkf(float *x, float *y);
+LVX_API int16_t lumavex_target_check(int16_t *x, int16_t *y) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_target_checkf(float *x, float *y) LVX_NOEXCEPT;
 /** The selection made in the tracker's user menu, taken once; 0 while none. */
-LVX_API int16_t lumavex_user_menu_selection(void);
+LVX_API int16_t lumavex_user_menu_selection(void) LVX_NOEXCEPT;
 
 /** Data-stream queries: queued samples and/or events; the flags of the current blocks. */
-LVX_API int16_t lumavex_data_count(int16_t samples, int16_t events);
-LVX_API uint16_t lumavex_sample_data_flags(void);
-LVX_API int16_t lumavex_event_data_flags(void);
-LVX_API uint16_t lumavex_event_type_flags(void);
-LVX_API int16_t lumavex_position_prescaler(void);
-LVX_API int16_t lumavex_in_data_block(int16_t samples, int16_t events);
+LVX_API int16_t lumavex_data_count(int16_t samples, int16_t events) LVX_NOEXCEPT;
+LVX_API uint16_t lumavex_sample_data_flags(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_event_data_flags(void) LVX_NOEXCEPT;
+LVX_API uint16_t lumavex_event_type_flags(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_position_prescaler(void) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_in_data_block(int16_t samples, int16_t events) LVX_NOEXCEPT;
 /** Waits up to maxwait ms for the asked blocks to open: 1 open, 0 time-out, -100 not connected. */
-LVX_API int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t events);
+LVX_API int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples,
+                                             int16_t events) LVX_NOEXCEPT;
 /** Waits up to maxwait ms for queued data of the asked kinds: 1 there, 0 time-out, -100. */
-LVX_API int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples, int16_t events);
+LVX_API int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples,
+                                      int16_t events) LVX_NOEXCEPT;
 
 /** Keys and buttons. code 0xFF00 sends a button (mods: its number, state 10 pressed, -1
  *  released); any other code a key with its modifiers. Returns the link's send result. */
-LVX_API int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state);
-LVX_API int16_t lumavex_flush_keybuttons(int16_t enable_buttons);
+LVX_API int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_flush_keybuttons(int16_t enable_buttons) LVX_NOEXCEPT;
 /** Bit n-1 set while button n is held. */
-LVX_API uint16_t lumavex_button_states(void);
-LVX_API uint16_t lumavex_last_button_states(uint32_t *time);
+LVX_API uint16_t lumavex_button_states(void) LVX_NOEXCEPT;
+LVX_API uint16_t lumavex_last_button_states(uint32_t *time) LVX_NOEXCEPT;
 /** Takes the oldest key from the tracker; returns its code, 0 when none. Each pointer may be
  *  null. */
 LVX_API uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode,
-                                        uint32_t *time);
-LVX_API uint16_t lumavex_last_button_press(uint32_t *time);
+                                        uint32_t *time) LVX_NOEXCEPT;
+LVX_API uint16_t lumavex_last_button_press(uint32_t *time) LVX_NOEXCEPT;
 
 /** Sends one packet of a backdrop image (size at most 512). Returns the link's send result, -1
  *  for a size above 512, -100 when not connected. */
-LVX_API int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq);
+LVX_API int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq) LVX_NOEXCEPT;
 /** Packets the tracker has acknowledged since the last call, or a pending (negative) error. */
-LVX_API int16_t lumavex_bitmap_ack_count(void);
+LVX_API int16_t lumavex_bitmap_ack_count(void) LVX_NOEXCEPT;
 
 /* ==== Data stream ========================================================================== */
 
@@ -738,57 +758,57 @@ LVX_API int16_t lumavex_bitmap_ack_count(void);
 
 /** Takes the next item. Returns its record type, or 0 when nothing is queued or not ready. When
  *  buf is not null it receives the raw decoded item (link_data_item, last_size bytes). */
-LVX_API int lumavex_get_next_data(void *buf);
+LVX_API int lumavex_get_next_data(void *buf) LVX_NOEXCEPT;
 /** The record last read, in float form (a float_data slot; compact records after
  *  open_lumavex_system(20000, ...)). Returns its type (0 none). Takes nothing from the queue. */
-LVX_API int16_t lumavex_get_float_data(void *buf);
+LVX_API int16_t lumavex_get_float_data(void *buf) LVX_NOEXCEPT;
 /** The record last read, in double form (a double_data slot). Returns its type (0 none). */
-LVX_API int16_t lumavex_get_double_data(void *buf);
+LVX_API int16_t lumavex_get_double_data(void *buf) LVX_NOEXCEPT;
 /** Takes up to max items without waiting into consecutive float_data slots; returns the count. */
-LVX_API int16_t lumavex_get_all_float_data(void *buf, int max);
+LVX_API int16_t lumavex_get_all_float_data(void *buf, int max) LVX_NOEXCEPT;
 /** As lumavex_get_all_float_data, but while the queue is empty waits up to wait rounds of at most
  *  10 ms each (0 means 20). With a null buf takes one item and returns its type. */
-LVX_API int16_t lumavex_wait_for_next_data(void *buf, int max, int wait);
+LVX_API int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) LVX_NOEXCEPT;
 /** As lumavex_wait_for_next_data into consecutive double_data slots. With a null buf takes one
  *  item (waiting wait rounds, 0 none) and returns its type. */
-LVX_API int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait);
+LVX_API int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) LVX_NOEXCEPT;
 
 /** The newest sample, without touching the queue: 1 a new sample, 0 the same one as the previous
  *  call, -1 none yet or not ready. Forms: compact_float_sample, float_sample (2),
  *  compact_double_sample (its first 100 bytes), double_sample (2). A null buf gives the result
  *  only. */
-LVX_API int16_t lumavex_newest_float_sample(void *buf);
-LVX_API int16_t lumavex_newest_float_sample2(void *buf);
-LVX_API int16_t lumavex_newest_double_sample(void *buf);
-LVX_API int16_t lumavex_newest_double_sample2(void *buf);
+LVX_API int16_t lumavex_newest_float_sample(void *buf) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_newest_float_sample2(void *buf) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_newest_double_sample(void *buf) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_newest_double_sample2(void *buf) LVX_NOEXCEPT;
 /** As the four above, waiting once (at most 10 ms) when no new sample is there; wait 0 means 20,
  *  a negative wait does not wait. */
-LVX_API int16_t lumavex_wait_for_new_float_sample(void *buf, int wait);
-LVX_API int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait);
-LVX_API int16_t lumavex_wait_for_new_double_sample(void *buf, int wait);
-LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait);
+LVX_API int16_t lumavex_wait_for_new_float_sample(void *buf, int wait) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) LVX_NOEXCEPT;
+LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOEXCEPT;
 
 /** The data-stream status as of this call. The pointer stays valid; the record it points to is
  *  refreshed by each call. */
-LVX_API link_state *lumavex_data_status(void);
+LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
 /** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
-LVX_API int16_t lumavex_reset_data(int16_t clear);
+LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
 /** Switches sample delivery (flags 0x04) and event delivery (flags 0x08) to the queue on or off,
  *  then resets the data-stream state. Returns 0. */
-LVX_API int16_t lumavex_data_switch(uint16_t flags);
+LVX_API int16_t lumavex_data_switch(uint16_t flags) LVX_NOEXCEPT;
 /** The tracker's sample rate and mode digits from the last block marker; each pointer may be
  *  null. Returns 0, or -1 when no mode is known. */
 LVX_API int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
-                                  int16_t *mode_lo);
+                                  int16_t *mode_lo) LVX_NOEXCEPT;
 LVX_API int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
-                                   int16_t *mode_lo);
+                                   int16_t *mode_lo) LVX_NOEXCEPT;
 
 /** Called on the receive thread when data arrives: reason 1 an event, 2 a sample. It must return
  *  quickly and must not call the library's reading functions. */
 typedef void (*lumavex_data_ready_callback)(int reason);
 /** Installs the data-ready callback (null removes it). Returns 0. */
-LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback);
-LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void);
+LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) LVX_NOEXCEPT;
+LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void) LVX_NOEXCEPT;
 
 /* ==== Keyboard and input events =========================================================== */
 
@@ -809,65 +829,67 @@ typedef struct {
  *  0x1B, mask 0). A nonzero mask makes its key count only when the event's modifier bits share a
  *  bit with the mask. The fifth value is stored only. */
 LVX_API void lumavex_set_special_keys(int break_mask, int break_key, int escape_mask,
-                                      int escape_key, int fifth);
+                                      int escape_key, int fifth) LVX_NOEXCEPT;
 /** Stores four key codes and four modifier masks (each array of 4; a null array is left out) for
  *  option 1 or 2, and the option count. Logs the first key and mask; logs any other option as not
  *  valid. Nothing else in the library reads these tables. */
-LVX_API void lumavex_set_special_keys_ex(int option, const int *masks, const int *keys, int count);
+LVX_API void lumavex_set_special_keys_ex(int option, const int *masks, const int *keys,
+                                         int count) LVX_NOEXCEPT;
 /** Copies option 1's or 2's four masks, four keys and the option count into each non-null output;
  *  logs any other option as not valid. Logs the option's first key. */
-LVX_API void lumavex_get_special_keys_ex(int option, int *masks, int *keys, int *count);
+LVX_API void lumavex_get_special_keys_ex(int option, int *masks, int *keys,
+                                         int *count) LVX_NOEXCEPT;
 
 /** Polls the application's poll_input_events_hook once and processes what it returns: key events
  *  go to the key queue, other input events to the input event queue. Returns break_pressed(). */
-LVX_API int16_t key_message_pump(void);
+LVX_API int16_t key_message_pump(void) LVX_NOEXCEPT;
 /** Empties the input event queue, then runs key_message_pump(); returns its result. */
-LVX_API int16_t message_pump(void);
+LVX_API int16_t message_pump(void) LVX_NOEXCEPT;
 /** Waits delay ms in 20 ms sleeps, calling message_pump() before each sleep while more than
  *  20 ms remain (so a delay of 15 is one 20 ms sleep without pumping). */
-LVX_API void pump_delay(uint32_t delay);
+LVX_API void pump_delay(uint32_t delay) LVX_NOEXCEPT;
 
 /** message_pump(), then read_getkey_queue(). */
-LVX_API uint32_t getkey(void);
+LVX_API uint32_t getkey(void) LVX_NOEXCEPT;
 /** Reads the key queue without polling. While break_pressed() is 1: TERMINATE_KEY on three reads
  *  of every four and 0 on the fourth, leaving the queue alone. Otherwise the oldest key as
  *  (modifiers << 16) | key code, or 0 when the queue is empty. */
-LVX_API uint32_t read_getkey_queue(void);
+LVX_API uint32_t read_getkey_queue(void) LVX_NOEXCEPT;
 /** As getkey(); when a key was taken and word is not null, writes its second key word there
  *  (word is left alone otherwise). */
-LVX_API uint32_t getkey_with_mod(uint16_t *word);
+LVX_API uint32_t getkey_with_mod(uint16_t *word) LVX_NOEXCEPT;
 /** As getkey(), but returns the key code alone (TERMINATE_KEY or 0 during a break, 0 when no key
  *  is queued) and forwards every key other than 0, 1 and TERMINATE_KEY to the tracker as a key
  *  packet with the tracker's modifier bits. */
-LVX_API uint32_t echo_key(void);
+LVX_API uint32_t echo_key(void) LVX_NOEXCEPT;
 /** Empties the key queue. Returns 0. */
-LVX_API int16_t flush_getkey_queue(void);
+LVX_API int16_t flush_getkey_queue(void) LVX_NOEXCEPT;
 
 /** 1 when the escape key was pressed: an escape under 1000 ms old is taken without polling,
  *  otherwise message_pump() runs first. Each escape is reported once. Else 0. */
-LVX_API int16_t escape_pressed(void);
+LVX_API int16_t escape_pressed(void) LVX_NOEXCEPT;
 /** 1 while the application-terminated flag is set or within 1000 ms after the break key was
  *  pressed; else 0. */
-LVX_API int16_t break_pressed(void);
+LVX_API int16_t break_pressed(void) LVX_NOEXCEPT;
 /** Ends a running setup or drift-correction loop and sets the application-terminated flag to
  *  (flag != 0). terminal_break(0) ends a break. */
-LVX_API void terminal_break(int16_t flag);
+LVX_API void terminal_break(int16_t flag) LVX_NOEXCEPT;
 /** The application-terminated flag: 1 after the break key or terminal_break(nonzero), 0 after
  *  terminal_break(0). */
-LVX_API int16_t application_terminated(void);
+LVX_API int16_t application_terminated(void) LVX_NOEXCEPT;
 
 /** Copies the oldest queued input event whose type shares a bit with mask into out, leaving the
  *  queue alone. Returns 1, or 0 when none matches, the queue is empty or out is null. */
-LVX_API int16_t lumavex_peep_input_event(InputEvent *out, uint8_t mask);
+LVX_API int16_t lumavex_peep_input_event(InputEvent *out, uint8_t mask) LVX_NOEXCEPT;
 /** Takes input events from the front of the queue until one's type shares a bit with mask and
  *  copies it into out; the events passed over are discarded. Returns 1, or 0 as above. */
-LVX_API int16_t lumavex_get_input_event(InputEvent *out, uint8_t mask);
+LVX_API int16_t lumavex_get_input_event(InputEvent *out, uint8_t mask) LVX_NOEXCEPT;
 /** Copies the newest queued input event whose type shares a bit with mask into out. Returns 1, or
  *  0 as above. */
-LVX_API int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask);
+LVX_API int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask) LVX_NOEXCEPT;
 /** Empties the input event queue (it holds up to 31 events, dropping the oldest when full, and is
  *  emptied by every message_pump()). */
-LVX_API void lumavex_flush_input_event(void);
+LVX_API void lumavex_flush_input_event(void) LVX_NOEXCEPT;
 
 /* ==== Graphic hooks ======================================================================== */
 
@@ -971,63 +993,63 @@ typedef int (*lumavex_write_image_hook)(const char *file_name, int save_options,
 /** Installs a copy of a version-1 table (the caller keeps its own), removing any installed table
  *  of either form; null removes all hooks. Returns the tracker version of the connection at this
  *  moment (0 when none), which also decides whether camera views request pupil ellipses. */
-LVX_API int setup_graphic_hook_functions(GraphicHooks *table);
+LVX_API int setup_graphic_hook_functions(GraphicHooks *table) LVX_NOEXCEPT;
 /** Installs a copy of a version-2 table (all 19 words), removing any installed table of either
  *  form. Returns 0, or -1 when major_version is not 1; then no hooks are installed at all. The
  *  table must not be null. */
-LVX_API int16_t setup_graphic_hook_functions_V2(GraphicHooksV2 *table);
+LVX_API int16_t setup_graphic_hook_functions_V2(GraphicHooksV2 *table) LVX_NOEXCEPT;
 /** A copy of the installed version-1 table, all null when none is installed. The record belongs
  *  to the library and is rewritten by every call. */
-LVX_API GraphicHooks *get_all_hook_functions(void);
+LVX_API GraphicHooks *get_all_hook_functions(void) LVX_NOEXCEPT;
 /** A copy of the installed version-2 table, all zero when none is installed. The record belongs
  *  to the library and is rewritten by every call. */
-LVX_API GraphicHooksV2 *get_all_hook_functions_V2(void);
+LVX_API GraphicHooksV2 *get_all_hook_functions_V2(void) LVX_NOEXCEPT;
 /** Stores the image writer used when bitmaps are saved (null: none). options is ignored.
  *  Returns 0. */
-LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options);
+LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options) LVX_NOEXCEPT;
 /** Formats an alert (at most 1023 characters; more is cut) and passes it to the installed alert
  *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. */
-LVX_API void alert_printf(const char *format, ...) LVX_PRINTF(1, 2);
+LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
 /* ==== Clocks ================================================================================ */
 
 /** Local time in whole milliseconds since the clock's zero point. */
-LVX_API uint32_t current_time(void);
+LVX_API uint32_t current_time(void) LVX_NOEXCEPT;
 /** Local time in microseconds. */
-LVX_API uint64_t current_usec(void);
+LVX_API uint64_t current_usec(void) LVX_NOEXCEPT;
 /** Local time in microseconds as a double. */
-LVX_API double current_double_usec(void);
+LVX_API double current_double_usec(void) LVX_NOEXCEPT;
 /** Returns current_time() and, when m is not null, fills it. */
-LVX_API uint32_t current_micro(MICRO_TIME *m);
+LVX_API uint32_t current_micro(MICRO_TIME *m) LVX_NOEXCEPT;
 /** Waits ms milliseconds, sleeping to within 300 us and spinning the rest. */
-LVX_API void msec_delay(int32_t ms);
+LVX_API void msec_delay(int32_t ms) LVX_NOEXCEPT;
 /** The zero point in microseconds of the monotonic clock. */
-LVX_API uint64_t get_zero_time(void);
+LVX_API uint64_t get_zero_time(void) LVX_NOEXCEPT;
 /** Stores the clock base (0, or QX_CLOCK_BASE_MACHINE_LOCAL; anything else is 0) and
  *  re-initialises the clock. */
-LVX_API void lumavex_set_clock_base(int32_t base);
-LVX_API int32_t lumavex_get_clock_base(void);
+LVX_API void lumavex_set_clock_base(int32_t base) LVX_NOEXCEPT;
+LVX_API int32_t lumavex_get_clock_base(void) LVX_NOEXCEPT;
 /** A nonzero enable initialises the clock if that has not yet happened. Returns 0. */
-LVX_API int16_t lumavex_reset_clock(int16_t enable);
+LVX_API int16_t lumavex_reset_clock(int16_t enable) LVX_NOEXCEPT;
 /** Estimated tracker time in microseconds, or -1.0 when no tracker time is known. Never goes
  *  backwards. */
-LVX_API double lumavex_tracker_double_usec(void);
+LVX_API double lumavex_tracker_double_usec(void) LVX_NOEXCEPT;
 /** Estimated tracker time in whole milliseconds. */
-LVX_API uint32_t lumavex_tracker_msec(void);
+LVX_API uint32_t lumavex_tracker_msec(void) LVX_NOEXCEPT;
 /** Tracker time minus local time in microseconds, or -1.0 when unknown. */
-LVX_API double lumavex_double_usec_offset(void);
+LVX_API double lumavex_double_usec_offset(void) LVX_NOEXCEPT;
 /** Tracker time minus local time in milliseconds, or -0.001 when unknown. */
-LVX_API double lumavex_double_msec_offset(void);
+LVX_API double lumavex_double_msec_offset(void) LVX_NOEXCEPT;
 /** The offset in whole milliseconds, or 0 when it is negative or unknown. */
-LVX_API uint32_t lumavex_msec_offset(void);
+LVX_API uint32_t lumavex_msec_offset(void) LVX_NOEXCEPT;
 
 /* ==== Log =================================================================================== */
 
 /** Opens path as the log (emptying it). A null path uses "pk_debug.log" when the command line
  *  holds "-PK_DEBUG_LOG". Returns 0, or -1 when a log is already open or there is no path. */
-LVX_API int16_t lumavex_set_log(const char *path);
+LVX_API int16_t lumavex_set_log(const char *path) LVX_NOEXCEPT;
 /** Writes one log entry: the local time in ms with three decimals, " - ", then the text. */
-LVX_API void add_to_lumavex_log(const char *format, ...) LVX_PRINTF(1, 2);
+LVX_API void add_to_lumavex_log(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -11,8 +11,8 @@
 #include "common/c_boundary.h"
 #include "control/command_text.h"
 #include "link/clock.h"
-#include "link/lifecycle.h"
 #include "link/link_state.h"
+#include "link/log.h"
 #include "link/packets.h"
 #include "link/transport.h"
 
@@ -40,8 +40,8 @@ struct CommandChannel {
 };
 
 CommandChannel &channel() {
-  static CommandChannel c;
-  return c;
+  static auto *c = new CommandChannel;  // lives for the whole process
+  return *c;
 }
 
 }  // namespace
@@ -137,8 +137,8 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
   }
   std::vector<uint8_t> packet = encode_command_packet(serial, type, text, value);
   int16_t r = xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
-  add_to_lumavex_log("Sent cmd type=%d result=%d current time = %d '%s' \n", type, r,
-                     static_cast<int>(current_time()), text != nullptr ? text : "no text");
+  lvx::log_printf("Sent cmd type=%d result=%d current time = %d '%s' \n", type, r,
+                  static_cast<int>(lvx::local_ms()), text != nullptr ? text : "no text");
   if (r != 0) {
     LinkLockGuard lock;
     c.ring.retract(serial, previous);
@@ -163,12 +163,12 @@ int16_t get_command_result_for_sn(uint32_t serial) {
 
 int16_t wait_for_result(uint32_t serial, uint32_t msec) {
   CommandChannel &c = channel();
-  uint32_t start = current_time();
+  uint32_t start = lvx::local_ms();
   uint32_t seen = c.filed.load(std::memory_order_acquire);
   int16_t r = get_command_result_for_sn(serial);
   if (r != NO_REPLY) return r;
 
-  while (current_time() - start <= msec) {
+  while (lvx::local_ms() - start <= msec) {
     r = get_command_result_for_sn(serial);
     if (r != NO_REPLY) return r;
     seen = c.filed.load(std::memory_order_acquire);
@@ -220,19 +220,21 @@ SendOutcome send_command_step(const char *text) {
     return {v, v > 0};
   }
 
-  add_to_lumavex_log("Sending and waiting for up to 10 seconds for '%s' to complete.\n", text);
+  lvx::log_printf("Sending and waiting for up to 10 seconds for '%s' to complete.\n", text);
   int64_t v = send_tracker_command(text);
   if (v <= 0) {
-    add_to_lumavex_log("Finished sending '%s', result: %d.\n", text, static_cast<int>(v));
+    lvx::log_printf("Finished sending '%s', result: %d.\n", text, static_cast<int>(v));
     return {v, false};
   }
   unsigned wait_ms = waited_command_timeout_ms(kind);
-  add_to_lumavex_log("Waiting %ums for response from command %s.\n", wait_ms, text);
+  lvx::log_printf("Waiting %ums for response from command %s.\n", wait_ms, text);
   int16_t result = wait_for_result(static_cast<uint32_t>(v), wait_ms);
-  add_to_lumavex_log("Got response for command %s.\n", text);
-  add_to_lumavex_log("Finished sending '%s', result: %d.\n", text, result);
+  lvx::log_printf("Got response for command %s.\n", text);
+  lvx::log_printf("Finished sending '%s', result: %d.\n", text, result);
   return {result, false};
 }
+
+}  // namespace
 
 int16_t timed_command(uint32_t msec, const char *text) {
   SendOutcome o = send_command_step(text);
@@ -240,35 +242,46 @@ int16_t timed_command(uint32_t msec, const char *text) {
   return wait_for_result(static_cast<uint32_t>(o.value), msec);
 }
 
-}  // namespace
+int16_t send_command(const char *text) {
+  SendOutcome o = send_command_step(text);
+  return static_cast<int16_t>(o.is_serial || o.value > 0 ? 0 : o.value);
+}
+
+int16_t set_offline() {
+  LinkRecord &r = link_record();
+  if (dummy_mode()) {
+    r.mode_word = kIdleMode;
+    return 0;
+  }
+  if (quiet_level() != 0 || r.mode_word == kIdleMode) return 0;
+  return timed_command(kOfflineWaitMs, "set_idle_mode");
+}
 
 }  // namespace lvx
 
 extern "C" {
 
-int16_t lumavex_send_command(const char *text) {
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
-    lvx::SendOutcome o = lvx::send_command_step(text);
-    return static_cast<int16_t>(o.is_serial || o.value > 0 ? 0 : o.value);
-  });
+int16_t lumavex_send_command(const char *text) noexcept {
+  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT,
+                                     [&] { return lvx::send_command(text); });
 }
 
-int16_t lumavex_timed_command(uint32_t msec, const char *text) {
+int16_t lumavex_timed_command(uint32_t msec, const char *text) noexcept {
   return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT,
                                      [&] { return lvx::timed_command(msec, text); });
 }
 
-int16_t lumavex_command_result(void) {
+int16_t lumavex_command_result(void) noexcept {
   if (lvx::dummy_mode()) return 0;
   if (!lvx::system_open()) return LINK_TERMINATED_RESULT;
   return lvx::get_command_result_for_sn(0);
 }
 
-int16_t lumavex_wait_for_command_result(uint32_t msec) {
+int16_t lumavex_wait_for_command_result(uint32_t msec) noexcept {
   return lvx::wait_for_result(0, msec);
 }
 
-int16_t eyecmd_printf(const char *format, ...) {
+int16_t eyecmd_printf(const char *format, ...) noexcept {
   if (format == nullptr) return lvx::kBadText;
   char text[lvx::kMaxFormattedCommand + 1] = {};
   va_list args;
@@ -284,7 +297,7 @@ int16_t eyecmd_printf(const char *format, ...) {
   });
 }
 
-int16_t lumavex_last_message(char *buf) {
+int16_t lumavex_last_message(char *buf) noexcept {
   if (lvx::dummy_mode() || !lvx::system_open()) return 0;
   lvx::LinkLockGuard lock;
   const char *text = lvx::channel().last_text;
@@ -293,14 +306,8 @@ int16_t lumavex_last_message(char *buf) {
   return static_cast<int16_t>(n);
 }
 
-int16_t set_offline_mode(void) {
-  lvx::LinkRecord &r = lvx::link_record();
-  if (lvx::dummy_mode()) {
-    r.mode_word = lvx::kIdleMode;
-    return 0;
-  }
-  if (lvx::quiet_level() != 0 || r.mode_word == lvx::kIdleMode) return 0;
-  return lumavex_timed_command(lvx::kOfflineWaitMs, "set_idle_mode");
+int16_t set_offline_mode(void) noexcept {
+  return lvx::set_offline();
 }
 
 }  // extern "C"

@@ -72,4 +72,14 @@ int16_t get_command_result_for_sn(uint32_t serial);
 // out.
 int16_t wait_for_result(uint32_t serial, uint32_t msec);
 
+// Sends a tracker command and waits up to msec for its result: the result, NO_REPLY when none
+// came, 0 when skipped (dummy, quiet, relay, "set_idle_mode" while idle), -3 for a bad or too
+// long text, or -100 when not connected or the send failed.
+int16_t timed_command(uint32_t msec, const char *text);
+// Sends a tracker command without waiting (the two waited kinds still wait): 0 once sent, or the
+// codes of timed_command.
+int16_t send_command(const char *text);
+// Puts the tracker into its idle mode unless it is there already (waits up to 1 s).
+int16_t set_offline();
+
 }  // namespace lvx

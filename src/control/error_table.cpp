@@ -377,7 +377,7 @@ const char *find_error_text(int code, const char *function) {
 
 }  // namespace lvx
 
-extern "C" const char *lumavex_get_error(int code, const char *function_name) {
+extern "C" const char *lumavex_get_error(int code, const char *function_name) noexcept {
   static constexpr char kEmpty[] = "";
   if (function_name == nullptr) return nullptr;
   if (lvx::is_non_error_function(function_name)) return kEmpty;

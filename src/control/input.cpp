@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstddef>
 
-#include "display/graphic_hooks.h"
+#include "hooks/graphic_hooks.h"
+#include "link/clock.h"
+#include "link/log.h"
 #include "lumavex_core.h"
 
 // The record the application's hook fills is 12 bytes laid out as below; the hook is compiled
@@ -34,8 +36,8 @@ constexpr uint8_t kEchoOther = 10;
 constexpr uint32_t kBreakReadCycle = 4;
 
 KeyboardState &process_keyboard() {
-  static KeyboardState s;
-  return s;
+  static auto *s = new KeyboardState;  // lives for the whole process
+  return *s;
 }
 
 }  // namespace
@@ -218,9 +220,9 @@ InputEventQueue *input_event_queue(bool create) {
   static std::atomic<InputEventQueue *> existing{nullptr};
   InputEventQueue *q = existing.load(std::memory_order_acquire);
   if (q != nullptr || !create) return q;
-  static InputEventQueue instance;
-  existing.store(&instance, std::memory_order_release);
-  return &instance;
+  static auto *instance = new InputEventQueue;  // lives for the whole process
+  existing.store(instance, std::memory_order_release);
+  return instance;
 }
 
 void exit_calibration() {
@@ -235,33 +237,34 @@ using lvx::keyboard;
 extern "C" {
 
 void lumavex_set_special_keys(int break_mask, int break_key, int escape_mask, int escape_key,
-                              int fifth) {
+                              int fifth) noexcept {
   keyboard().set_special_keys(
       lvx::SpecialKeys{break_mask, break_key, escape_mask, escape_key, fifth});
 }
 
-void lumavex_set_special_keys_ex(int option, const int *masks, const int *keys, int count) {
-  add_to_lumavex_log("set_special_keys_ex option %d is set to key %d mask %d \n", option,
-                     keys != nullptr ? keys[0] : 0, masks != nullptr ? masks[0] : 0);
+void lumavex_set_special_keys_ex(int option, const int *masks, const int *keys,
+                                 int count) noexcept {
+  lvx::log_printf("set_special_keys_ex option %d is set to key %d mask %d \n", option,
+                  keys != nullptr ? keys[0] : 0, masks != nullptr ? masks[0] : 0);
   if (!keyboard().set_option(option, masks, keys, count))
-    add_to_lumavex_log("set_special_keys_ex option is not valid %d \n", option);
+    lvx::log_printf("set_special_keys_ex option is not valid %d \n", option);
 }
 
-void lumavex_get_special_keys_ex(int option, int *masks, int *keys, int *count) {
+void lumavex_get_special_keys_ex(int option, int *masks, int *keys, int *count) noexcept {
   if (!keyboard().get_option(option, masks, keys, count))
-    add_to_lumavex_log("get_special_keys_ex option is not valid %d \n", option);
+    lvx::log_printf("get_special_keys_ex option is not valid %d \n", option);
   const lvx::KeyOptionTable *t = keyboard().option_table(option);
-  add_to_lumavex_log("get_special_keys_ex option %d is set to key %d \n", option,
-                     t != nullptr ? t->keys[0] : 0);
+  lvx::log_printf("get_special_keys_ex option %d is set to key %d \n", option,
+                  t != nullptr ? t->keys[0] : 0);
 }
 
-int16_t key_message_pump(void) {
+int16_t key_message_pump(void) noexcept {
   InputEvent events[lvx::kPollEventCount] = {};
   int n = lvx::hook_poll_input_events(events);
   for (int i = 0; i < n && i < lvx::kPollEventCount; ++i) {
     const InputEvent &e = events[i];
     if (e.type == lvx::kKeyEventType) {
-      keyboard().handle_key(e, current_time());
+      keyboard().handle_key(e, lvx::local_ms());
     } else if ((e.type & lvx::kOtherEventBit) != 0) {
       lvx::input_event_queue(true)->push(e);
     }
@@ -269,83 +272,83 @@ int16_t key_message_pump(void) {
   return break_pressed();
 }
 
-int16_t message_pump(void) {
+int16_t message_pump(void) noexcept {
   lumavex_flush_input_event();
   return key_message_pump();
 }
 
-void pump_delay(uint32_t delay) {
+void pump_delay(uint32_t delay) noexcept {
   lvx::run_pump_delay(
-      delay, [] { message_pump(); }, [](uint32_t ms) { msec_delay(static_cast<int32_t>(ms)); });
+      delay, [] { message_pump(); }, [](uint32_t ms) { lvx::delay_ms(static_cast<int32_t>(ms)); });
 }
 
-uint32_t read_getkey_queue(void) {
-  return keyboard().read(current_time()).value;
+uint32_t read_getkey_queue(void) noexcept {
+  return keyboard().read(lvx::local_ms()).value;
 }
 
-uint32_t getkey(void) {
+uint32_t getkey(void) noexcept {
   message_pump();
   return read_getkey_queue();
 }
 
-uint32_t getkey_with_mod(uint16_t *word) {
+uint32_t getkey_with_mod(uint16_t *word) noexcept {
   message_pump();
-  lvx::KeyRead r = keyboard().read(current_time());
+  lvx::KeyRead r = keyboard().read(lvx::local_ms());
   if (r.entry && word != nullptr) *word = r.entry->key_word2;
   return r.value;
 }
 
-uint32_t echo_key(void) {
+uint32_t echo_key(void) noexcept {
   message_pump();
-  lvx::KeyRead r = keyboard().read(current_time());
+  lvx::KeyRead r = keyboard().read(lvx::local_ms());
   if (!r.entry) return r.value;  // TERMINATE_KEY or 0 during a break; 0 when nothing is queued
   if (auto echo = lvx::key_echo(*r.entry))
     lumavex_send_keybutton(echo->code, echo->modifiers, echo->state);
   return r.entry->code;
 }
 
-int16_t flush_getkey_queue(void) {
+int16_t flush_getkey_queue(void) noexcept {
   keyboard().flush();
   return 0;
 }
 
-int16_t escape_pressed(void) {
-  if (keyboard().take_recent_escape(current_time())) return 1;
+int16_t escape_pressed(void) noexcept {
+  if (keyboard().take_recent_escape(lvx::local_ms())) return 1;
   message_pump();
   return keyboard().take_escape() ? 1 : 0;
 }
 
-int16_t break_pressed(void) {
-  return keyboard().break_pressed(current_time()) ? 1 : 0;
+int16_t break_pressed(void) noexcept {
+  return keyboard().break_pressed(lvx::local_ms()) ? 1 : 0;
 }
 
-void terminal_break(int16_t flag) {
+void terminal_break(int16_t flag) noexcept {
   lvx::exit_calibration();
   keyboard().set_terminated(flag != 0);
-  add_to_lumavex_log("terminal_break get called and application_terminated_flag set to %d \n",
-                     keyboard().terminated());
+  lvx::log_printf("terminal_break get called and application_terminated_flag set to %d \n",
+                  keyboard().terminated());
 }
 
-int16_t application_terminated(void) {
+int16_t application_terminated(void) noexcept {
   return keyboard().terminated();
 }
 
-int16_t lumavex_peep_input_event(InputEvent *out, uint8_t mask) {
+int16_t lumavex_peep_input_event(InputEvent *out, uint8_t mask) noexcept {
   lvx::InputEventQueue *q = lvx::input_event_queue(false);
   return q != nullptr && out != nullptr && q->peek_first(mask, out) ? 1 : 0;
 }
 
-int16_t lumavex_get_input_event(InputEvent *out, uint8_t mask) {
+int16_t lumavex_get_input_event(InputEvent *out, uint8_t mask) noexcept {
   lvx::InputEventQueue *q = lvx::input_event_queue(false);
   return q != nullptr && out != nullptr && q->take(mask, out) ? 1 : 0;
 }
 
-int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask) {
+int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask) noexcept {
   lvx::InputEventQueue *q = lvx::input_event_queue(false);
   return q != nullptr && out != nullptr && q->peek_last(mask, out) ? 1 : 0;
 }
 
-void lumavex_flush_input_event(void) {
+void lumavex_flush_input_event(void) noexcept {
   lvx::input_event_queue(true)->clear();
 }
 

@@ -2,8 +2,8 @@
 
 #include "control/control_state.h"
 #include "control/requests.h"
-#include "link/lifecycle.h"
 #include "link/link_state.h"
+#include "link/log.h"
 #include "link/packets.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
@@ -109,9 +109,9 @@ void clear_terminal_break() {
   terminal_break(0);
 }
 
-int handle_key_packet(const unsigned char *p, int remaining) {
-  if (p == nullptr || remaining <= 0) return 0;
-  return apply_key_packet(control_state(), Bytes(p, static_cast<size_t>(remaining)));
+int handle_key_packet(const LVXADDR & /*sender*/, Bytes packet) {
+  if (packet.empty()) return 0;
+  return apply_key_packet(control_state(), packet);
 }
 
 }  // namespace lvx
@@ -121,16 +121,16 @@ using lvx::link_record;
 
 extern "C" {
 
-int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state) {
+int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state) noexcept {
   lvx::LinkRecord &r = link_record();
   if (r.is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
   if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
   auto packet = lvx::encode_key_packet(code, mods, state);
-  add_to_lumavex_log("lumavex_send_keybutton: size=%d\n", static_cast<int>(packet.size()));
+  lvx::log_printf("lumavex_send_keybutton: size=%d\n", static_cast<int>(packet.size()));
   return lvx::send_to_tracker(packet.data(), static_cast<int>(packet.size()));
 }
 
-int16_t lumavex_flush_keybuttons(int16_t enable_buttons) {
+int16_t lumavex_flush_keybuttons(int16_t enable_buttons) noexcept {
   lvx::LinkRecord &r = link_record();
   if (r.is_connected < 0 || lvx::dummy_mode()) return 0;
   int16_t result = LINK_TERMINATED_RESULT;
@@ -147,17 +147,18 @@ int16_t lumavex_flush_keybuttons(int16_t enable_buttons) {
   return result;
 }
 
-uint16_t lumavex_button_states(void) {
+uint16_t lumavex_button_states(void) noexcept {
   if (!lvx::system_open()) return 0;
   return control_state().button_states;
 }
 
-uint16_t lumavex_last_button_states(uint32_t *time) {
+uint16_t lumavex_last_button_states(uint32_t *time) noexcept {
   return lvx::take_button_record(&lvx::ControlState::button_change,
                                  &lvx::ControlState::button_change_time, time);
 }
 
-uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode, uint32_t *time) {
+uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode,
+                                uint32_t *time) noexcept {
   if (!lvx::system_open()) return 0;
   lvx::TrackerKey k;
   {
@@ -172,7 +173,7 @@ uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode, 
   return static_cast<uint16_t>(k.code);
 }
 
-uint16_t lumavex_last_button_press(uint32_t *time) {
+uint16_t lumavex_last_button_press(uint32_t *time) noexcept {
   return lvx::take_button_record(&lvx::ControlState::last_button,
                                  &lvx::ControlState::last_button_time, time);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/byte_io.h"
+#include "lumavex_core.h"
 
 namespace lvx {
 
@@ -34,6 +35,6 @@ void clear_key_state();
 void clear_terminal_break();
 // Handles a KEY_PKT from the tracker (receive thread, link lock held); returns the bytes used
 // (0: the rest of the buffer).
-int handle_key_packet(const unsigned char *p, int remaining);
+int handle_key_packet(const LVXADDR &sender, Bytes packet);
 
 }  // namespace lvx

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "control/command_text.h"
+#include "link/log.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -17,7 +18,7 @@ constexpr size_t kPieceRoom = 43;
 void send_counted(const MessageSink &sink, std::string_view text, int &result) {
   int r = sink.send(text);
   if (r != 0) {
-    add_to_lumavex_log("Failed to send message %d \n", r);
+    lvx::log_printf("Failed to send message %d \n", r);
     result = r;
   }
 }
@@ -95,7 +96,7 @@ int split_and_send(std::string_view text, int text_limit, const MessageSink &sin
       for (std::string_view line : split_lines(text)) {
         int r = split_and_send(line, text_limit, sink);
         if (r != 0) {
-          add_to_lumavex_log("Failed to send message %d \n", r);
+          lvx::log_printf("Failed to send message %d \n", r);
           result = r;
         }
       }

@@ -13,11 +13,12 @@
 #include "common/byte_io.h"
 #include "common/c_boundary.h"
 #include "control/message_split.h"
-#include "control/relay.h"
-#include "link/lifecycle.h"
+#include "link/clock.h"
 #include "link/link_state.h"
+#include "link/log.h"
 #include "link/packets.h"
 #include "link/transport.h"
+#include "relay/relay.h"
 
 namespace lvx {
 
@@ -44,8 +45,8 @@ struct MessageChannel {
 };
 
 MessageChannel &channel() {
-  static MessageChannel c;
-  return c;
+  static auto *c = new MessageChannel;  // lives for the whole process
+  return *c;
 }
 
 LongMessageId next_long_id() {
@@ -59,9 +60,9 @@ LongMessageId next_long_id() {
 void pace() {
   MessageChannel &c = channel();
   std::lock_guard lock(c.pace_lock);
-  if (c.pacer.admit(current_time())) {
-    msec_delay(1);
-    c.pacer.restart(current_time());
+  if (c.pacer.admit(lvx::local_ms())) {
+    lvx::delay_ms(1);
+    c.pacer.restart(lvx::local_ms());
   }
 }
 
@@ -108,7 +109,7 @@ LVX_PRINTF(2, 0) int16_t route_formatted(double message_time_us, const char *for
 }
 
 double exec_time_us(int32_t exectime_ms) {
-  return current_double_usec() + exectime_ms * 1000.0;
+  return lvx::local_double_usec() + exectime_ms * 1000.0;
 }
 
 }  // namespace
@@ -140,11 +141,12 @@ int16_t msg_core_impl(const LVXADDR &dest, std::string_view text, double message
   if (static_cast<int>(text.size()) + 1 > max_text_length()) return kBadText;
   uint32_t serial = channel().serial.fetch_add(1);
   std::vector<uint8_t> packet = encode_message_packet(serial, 0, text);
-  add_to_lumavex_log("msg_core_impl: size=%d msg='%.*s'\n", static_cast<int>(packet.size()),
-                     static_cast<int>(text.size()), text.data());
+  lvx::log_printf("msg_core_impl: size=%d msg='%.*s'\n", static_cast<int>(packet.size()),
+                  static_cast<int>(text.size()), text.data());
   pace();
   MutableBytes b(packet);
-  put_u32(b, 20, static_cast<uint32_t>(message_offset_ms(message_time_us, current_double_usec())));
+  put_u32(b, 20,
+          static_cast<uint32_t>(message_offset_ms(message_time_us, lvx::local_double_usec())));
   return xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
 }
 
@@ -159,16 +161,16 @@ int16_t msg_core(const LVXADDR &dest, std::string_view text, double message_time
 
 extern "C" {
 
-int16_t lumavex_send_message(const char *text) {
+int16_t lumavex_send_message(const char *text) noexcept {
   return lumavex_send_message_ex(0, text);
 }
 
-int16_t lumavex_send_message_ex(int32_t exectime, const char *text) {
+int16_t lumavex_send_message_ex(int32_t exectime, const char *text) noexcept {
   double when = lvx::exec_time_us(exectime);
   return lvx::at_c_boundary(lvx::kBadText, [&] { return lvx::route_locked(text, when); });
 }
 
-int16_t eyemsg_printf(const char *format, ...) {
+int16_t eyemsg_printf(const char *format, ...) noexcept {
   double when = lvx::exec_time_us(0);
   va_list args;
   va_start(args, format);
@@ -177,7 +179,7 @@ int16_t eyemsg_printf(const char *format, ...) {
   return r;
 }
 
-int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) {
+int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) noexcept {
   double when = lvx::exec_time_us(exectime);
   va_list args;
   va_start(args, format);
@@ -186,11 +188,12 @@ int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) {
   return r;
 }
 
-int16_t lumavex_node_send_message(const LVXADDR *node, const char *text) {
+int16_t lumavex_node_send_message(const LVXADDR *node, const char *text) noexcept {
   return lumavex_node_send_message_ex(0, node, text);
 }
 
-int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node, const char *text) {
+int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
+                                     const char *text) noexcept {
   if (lvx::dummy_mode()) return 0;
   if (!lvx::system_open()) return LINK_TERMINATED_RESULT;
   double when = lvx::exec_time_us(exectime);

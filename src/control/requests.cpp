@@ -7,12 +7,13 @@
 #include "common/c_boundary.h"
 #include "control/commands.h"
 #include "control/control_state.h"
-#include "control/relay.h"
-#include "link/lifecycle.h"
+#include "link/clock.h"
 #include "link/link_state.h"
+#include "link/log.h"
 #include "link/packets.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
+#include "relay/relay.h"
 
 namespace lvx {
 
@@ -79,6 +80,17 @@ int16_t send_to_tracker(const void *packet, int size) {
   return xlink_send(&to, packet, size);
 }
 
+void send_playback_request() {
+  LinkRecord &r = link_record();
+  if (r.is_connected <= 0 || r.is_connected == 2 || dummy_mode() || quiet_level() != 0) return;
+  LVXADDR to;
+  {
+    LinkLockGuard lock;
+    to = r.tracker_address;
+  }
+  send_cmd_pkt(CMD_PLAYBACK_REQUEST, nullptr, 0, to);
+}
+
 }  // namespace lvx
 
 using lvx::control_state;
@@ -86,7 +98,7 @@ using lvx::link_record;
 
 extern "C" {
 
-int16_t lumavex_read_request(const char *text) {
+int16_t lumavex_read_request(const char *text) noexcept {
   lvx::ControlState &s = control_state();
   lvx::LinkRecord &r = link_record();
   s.reply_state = lvx::kNoReplyYet;
@@ -111,7 +123,7 @@ int16_t lumavex_read_request(const char *text) {
   return 0;
 }
 
-int16_t lumavex_read_reply(char *buf) {
+int16_t lumavex_read_reply(char *buf) noexcept {
   lvx::ControlState &s = control_state();
   if (lvx::dummy_mode() || !lvx::system_open()) return static_cast<int16_t>(lvx::kNoReplyYet);
   if (s.reply_state == lvx::kNoReplyYet) {
@@ -123,24 +135,24 @@ int16_t lumavex_read_reply(char *buf) {
   return static_cast<int16_t>(s.reply_state.load());
 }
 
-int16_t lumavex_request_time(void) {
+int16_t lumavex_request_time(void) noexcept {
   if (link_record().is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
   return lvx::send_time_request(nullptr);
 }
 
-int16_t lumavex_node_request_time(const LVXADDR *node) {
+int16_t lumavex_node_request_time(const LVXADDR *node) noexcept {
   if (lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
   return lvx::send_time_request(node);
 }
 
-uint32_t lumavex_read_time(void) {
+uint32_t lumavex_read_time(void) noexcept {
   lvx::ControlState &s = control_state();
   if (lvx::dummy_mode() || !lvx::system_open()) return 0;
   if (s.tracker_time == 0) lvx::wait_for_packet();
   return s.tracker_time;
 }
 
-int16_t lumavex_cal_message(char *buf) {
+int16_t lumavex_cal_message(char *buf) noexcept {
   lvx::ControlState &s = control_state();
   lvx::LinkRecord &r = link_record();
   size_t n;
@@ -149,7 +161,7 @@ int16_t lumavex_cal_message(char *buf) {
     lvx::LinkLockGuard lock;
     n = std::strlen(s.cal_message);
     if (buf != nullptr) std::memcpy(buf, s.cal_message, n + 1);
-    uint32_t now = current_time();
+    uint32_t now = lvx::local_ms();
     if (n == 0 && now - s.last_cal_poll >= lvx::kCalPollIntervalMs) {
       s.last_cal_poll = now;
       poll = true;
@@ -163,7 +175,7 @@ int16_t lumavex_cal_message(char *buf) {
   return static_cast<int16_t>(n);
 }
 
-int16_t lumavex_cal_result(void) {
+int16_t lumavex_cal_result(void) noexcept {
   if (lvx::dummy_mode()) return static_cast<int16_t>(lvx::kNoReplyYet);
   if (!lvx::system_open()) return lvx::kCalNotOpen;
   lvx::LinkLockGuard lock;
@@ -173,7 +185,7 @@ int16_t lumavex_cal_result(void) {
   return result;
 }
 
-int16_t lumavex_target_check(int16_t *x, int16_t *y) {
+int16_t lumavex_target_check(int16_t *x, int16_t *y) noexcept {
   if (!lvx::system_open()) return 0;
   lvx::ControlState &s = control_state();
   lvx::LinkLockGuard lock;
@@ -182,7 +194,7 @@ int16_t lumavex_target_check(int16_t *x, int16_t *y) {
   return s.target_visible;
 }
 
-int16_t lumavex_target_checkf(float *x, float *y) {
+int16_t lumavex_target_checkf(float *x, float *y) noexcept {
   if (!lvx::system_open()) return 0;
   lvx::ControlState &s = control_state();
   lvx::LinkLockGuard lock;
@@ -191,7 +203,7 @@ int16_t lumavex_target_checkf(float *x, float *y) {
   return s.target_visible;
 }
 
-int16_t lumavex_user_menu_selection(void) {
+int16_t lumavex_user_menu_selection(void) noexcept {
   if (lvx::dummy_mode() || !lvx::system_open()) return 0;
   lvx::ControlState &s = control_state();
   if (s.menu_selection_count == 0) return 0;
@@ -199,7 +211,7 @@ int16_t lumavex_user_menu_selection(void) {
   return s.menu_selection;
 }
 
-int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq) {
+int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq) noexcept {
   lvx::LinkRecord &r = link_record();
   if (r.is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
   if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
@@ -207,12 +219,12 @@ int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq) {
   return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
     std::vector<uint8_t> packet = lvx::encode_bitmap_packet(data, size, seq);
     int n = static_cast<int>(packet.size());
-    add_to_lumavex_log("lumavex_bitmap_packet: size=%d\n", n);
+    lvx::log_printf("lumavex_bitmap_packet: size=%d\n", n);
     return lvx::send_to_tracker(packet.data(), n);
   });
 }
 
-int16_t lumavex_bitmap_ack_count(void) {
+int16_t lumavex_bitmap_ack_count(void) noexcept {
   lvx::LinkLockGuard lock;
   lvx::ControlState &s = control_state();
   if (s.ack_error < 0) {

@@ -24,4 +24,8 @@ bool wants_link_sync_status(bool host_v5, double version_value);
 // Sends one packet to the connected tracker; returns the link send result.
 int16_t send_to_tracker(const void *packet, int size);
 
+// Asks the tracker for more playback data (a type-61 request), unless the link forbids it:
+// not connected, listening by broadcast, dummy or quiet mode.
+void send_playback_request();
+
 }  // namespace lvx

@@ -7,6 +7,7 @@
 #include "common/byte_io.h"
 #include "control/commands.h"
 #include "control/control_state.h"
+#include "link/log.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
 
@@ -75,6 +76,19 @@ void clear_user_menu_fields() {
   s.menu_selection_count = 0;
 }
 
+namespace {
+
+bool in_user_menu(unsigned mode) {
+  return mode >= 5 && mode <= 8;
+}
+
+}  // namespace
+
+void on_tracker_mode_word(unsigned old_mode, unsigned new_mode) {
+  // A user menu the tracker enters starts with no selection.
+  if (in_user_menu(new_mode) && !in_user_menu(old_mode)) clear_user_menu_fields();
+}
+
 int apply_status_packet(ControlState &s, const uint8_t *data, int remaining) {
   Bytes p(data, static_cast<size_t>(remaining < 0 ? 0 : remaining));
   uint32_t serial = get_u32(p, 4);
@@ -133,20 +147,20 @@ int apply_status_packet(ControlState &s, const uint8_t *data, int remaining) {
       ++s.menu_selection_count;
       break;
     default:
-      add_to_lumavex_log("API-2516 Unhandled type %d STAT_MSG_LOST=%d CAL_INFO_FIX_ACCEPTED=%d\n",
-                         type, STAT_MSG_LOST, CAL_INFO_FIX_ACCEPTED);
-      add_to_lumavex_log("Unhandled type %d \n", type);
+      lvx::log_printf("API-2516 Unhandled type %d STAT_MSG_LOST=%d CAL_INFO_FIX_ACCEPTED=%d\n",
+                      type, STAT_MSG_LOST, CAL_INFO_FIX_ACCEPTED);
+      lvx::log_printf("Unhandled type %d \n", type);
       break;
   }
   int used = status_packet_size(type, length);
   if (type == STAT_BITMAP_ACK || type == STAT_MSG_LOST || type == STAT_MENU_SELECTION) {
-    add_to_lumavex_log("API-2516 Len = %d, ret = %d  \n", remaining, used);
+    lvx::log_printf("API-2516 Len = %d, ret = %d  \n", remaining, used);
   }
   return used;
 }
 
-int handle_status_packet(const uint8_t *data, int remaining) {
-  return apply_status_packet(control_state(), data, remaining);
+int handle_status_packet(const LVXADDR & /*sender*/, Bytes packet) {
+  return apply_status_packet(control_state(), packet.data(), static_cast<int>(packet.size()));
 }
 
 }  // namespace lvx

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "common/byte_io.h"
+#include "lumavex_core.h"
+
 namespace lvx {
 
 struct ControlState;
@@ -17,9 +20,13 @@ int status_packet_size(uint16_t type, int text_length);
 int apply_status_packet(ControlState &s, const uint8_t *data, int remaining);
 
 // Handles a STATUS_PKT (receive thread, link lock held); returns the bytes used.
-int handle_status_packet(const uint8_t *p, int remaining);
+int handle_status_packet(const LVXADDR &sender, Bytes packet);
 
 // Clears the user-menu fields (menu, selection, selection count).
 void clear_user_menu_fields();
+
+// Follows the mode word of the tracker's packets (link lock held): entering a user menu clears
+// the menu fields. Registered with the link's dispatcher.
+void on_tracker_mode_word(unsigned old_mode, unsigned new_mode);
 
 }  // namespace lvx

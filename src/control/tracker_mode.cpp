@@ -6,8 +6,9 @@
 #include "common/c_boundary.h"
 #include "control/commands.h"
 #include "control/control_state.h"
+#include "control/requests.h"
 #include "data/data_stream.h"
-#include "link/lifecycle.h"
+#include "link/clock.h"
 #include "link/link_state.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
@@ -92,13 +93,13 @@ bool asked_data_queued(int16_t samples, int16_t events) {
 // it is, -100 when the link drops, or the last result when the tracker is still busy after
 // kFileCloseWaitMs.
 int16_t wait_file_closed() {
-  uint32_t start = current_time();
+  uint32_t start = lvx::local_ms();
   for (;;) {
     int16_t result = lumavex_timed_command(kModeCommandWaitMs, "file_close_complete");
     if (result == 0) return 0;
     if (not_connected()) return LINK_TERMINATED_RESULT;
-    if (current_time() - start >= kFileCloseWaitMs) return result;
-    msec_delay(kFileCloseRetryDelayMs);
+    if (lvx::local_ms() - start >= kFileCloseWaitMs) return result;
+    lvx::delay_ms(kFileCloseRetryDelayMs);
   }
 }
 
@@ -187,7 +188,7 @@ extern "C" {
 
 // ---- Mode changes ----
 
-int16_t lumavex_abort(void) {
+int16_t lumavex_abort(void) noexcept {
   lvx::LinkRecord &r = link_record();
   if (dummy_mode()) {
     r.mode_word = lvx::kModeIdle;
@@ -197,7 +198,7 @@ int16_t lumavex_abort(void) {
   return lvx::settle_after(lumavex_timed_command(kModeCommandWaitMs, "set_idle_mode"));
 }
 
-int16_t lumavex_start_setup(void) {
+int16_t lumavex_start_setup(void) noexcept {
   lvx::ControlState &c = control_state();
   c.target_visible = 0;
   if (dummy_mode()) link_record().mode_word = lvx::kModeSetup;
@@ -205,16 +206,16 @@ int16_t lumavex_start_setup(void) {
   return lvx::settle_after(lumavex_timed_command(kModeCommandWaitMs, command));
 }
 
-int16_t lumavex_set_tracker_setup_default(int16_t mode) {
+int16_t lumavex_set_tracker_setup_default(int16_t mode) noexcept {
   control_state().setup_default = mode;
   return mode;
 }
 
-int16_t lumavex_accept_trigger(void) {
+int16_t lumavex_accept_trigger(void) noexcept {
   return lumavex_timed_command(kModeCommandWaitMs, "accept_target_fixation");
 }
 
-int16_t lumavex_driftcorr_startf(float x, float y) {
+int16_t lumavex_driftcorr_startf(float x, float y) noexcept {
   lvx::ControlState &c = control_state();
   c.target_visible = 0;
   {
@@ -231,37 +232,37 @@ int16_t lumavex_driftcorr_startf(float x, float y) {
   });
 }
 
-int16_t lumavex_driftcorr_start(int16_t x, int16_t y) {
+int16_t lumavex_driftcorr_start(int16_t x, int16_t y) noexcept {
   return lumavex_driftcorr_startf(static_cast<float>(x), static_cast<float>(y));
 }
 
-int16_t lumavex_apply_driftcorr(void) {
+int16_t lumavex_apply_driftcorr(void) noexcept {
   return lumavex_timed_command(kModeCommandWaitMs, "apply_last_drift_correction 1.0");
 }
 
 // Bits 0x01 and 0x02 (samples and events to the tracker's file) only travel in the command; what
 // they do is the tracker's business. Bits 0x04 and 0x08 also decide what the link queues here.
-int16_t lumavex_data_start(uint16_t flags, int16_t lock) {
+int16_t lumavex_data_start(uint16_t flags, int16_t lock) noexcept {
   lumavex_timed_command(kModeCommandWaitMs,
                         lock != 0 ? "lock_record_exit = YES" : "lock_record_exit = NO");
   lumavex_reset_data(1);
-  msec_delay(lvx::kDataResetPauseMs);
+  lvx::delay_ms(lvx::kDataResetPauseMs);
   return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
     std::string text = lvx::start_recording_text(flags);
     lvx::set_link_acceptance((flags & 0x04) != 0, (flags & 0x08) != 0);
     lumavex_reset_data(1);
-    msec_delay(lvx::kDataResetPauseMs);
+    lvx::delay_ms(lvx::kDataResetPauseMs);
     if (dummy_mode()) link_record().mode_word = lvx::kModeRecording;
     return lumavex_timed_command(kModeCommandWaitMs, text.c_str());
   });
 }
 
-int16_t lumavex_data_stop(void) {
+int16_t lumavex_data_stop(void) noexcept {
   lvx::set_link_acceptance(false, false);
   return lumavex_abort();
 }
 
-int16_t lumavex_playback_start(void) {
+int16_t lumavex_playback_start(void) noexcept {
   if (lvx::broadcast_connected() || lvx::quiet_level() != 0 || lvx::not_connected()) {
     return LINK_TERMINATED_RESULT;
   }
@@ -291,13 +292,13 @@ int16_t lumavex_playback_start(void) {
   }
   // The first request for playback data; the data queue asks for more as the reader drains it.
   if (c.playback) {
-    lvx::request_playback_data();
+    lvx::send_playback_request();
     lvx::wait_for_packet();
   }
   return 0;
 }
 
-int16_t lumavex_playback_stop(void) {
+int16_t lumavex_playback_stop(void) noexcept {
   if (lvx::broadcast_connected() || lvx::quiet_level() != 0 || lvx::not_connected()) {
     return LINK_TERMINATED_RESULT;
   }
@@ -309,25 +310,25 @@ int16_t lumavex_playback_stop(void) {
 
 // ---- Mode queries ----
 
-int16_t lumavex_current_mode(void) {
+int16_t lumavex_current_mode(void) noexcept {
   lvx::LinkRecord &r = link_record();
   return static_cast<int16_t>(
       lvx::mode_bits(r.mode_word, r.mode_code, r.is_connected != 0, dummy_mode()));
 }
 
-int16_t lumavex_in_setup(void) {
+int16_t lumavex_in_setup(void) noexcept {
   if (!system_open()) return 0;
   return static_cast<int16_t>(lumavex_current_mode() & IN_SETUP_MODE);
 }
 
-int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) {
+int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) noexcept {
   lvx::LinkRecord &r = link_record();
   if (dummy_mode()) return 1;
   if (!system_open() || lvx::not_connected()) return LINK_TERMINATED_RESULT;
   if (maxwait == 0) return lvx::mode_ready_latched() ? 1 : 0;
-  uint32_t start = current_time();
+  uint32_t start = lvx::local_ms();
   if (lvx::wraps(start, maxwait)) return 0;
-  while (current_time() - start < maxwait) {
+  while (lvx::local_ms() - start < maxwait) {
     if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
     if (lvx::mode_ready_latched()) return 1;
     // The lock-free look only cuts the wait short; the next pass reads the latch properly.
@@ -337,7 +338,7 @@ int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) {
   return 0;
 }
 
-int16_t lumavex_eye_available(void) {
+int16_t lumavex_eye_available(void) noexcept {
   if (dummy_mode()) return 2;
   if (!system_open()) return LINK_TERMINATED_RESULT;
   if ((lumavex_current_mode() & (IN_RECORD_MODE | IN_PLAYBACK_MODE)) == 0) return -1;
@@ -355,14 +356,14 @@ int16_t lumavex_eye_available(void) {
 
 // ---- Data-stream queries ----
 
-int16_t lumavex_data_count(int16_t samples, int16_t events) {
+int16_t lumavex_data_count(int16_t samples, int16_t events) noexcept {
   if (dummy_mode() || !system_open()) return 0;
   lvx::QueuedCounts q = lvx::queued_counts();
   int n = (samples != 0 ? q.samples : 0) + (events != 0 ? q.events : 0);
   return static_cast<int16_t>(n > INT16_MAX ? INT16_MAX : n);
 }
 
-uint16_t lumavex_sample_data_flags(void) {
+uint16_t lumavex_sample_data_flags(void) noexcept {
   if (dummy_mode()) return 0xFFFF;
   if (!system_open()) return 0;
   lvx::DataStream &d = data_stream();
@@ -370,7 +371,7 @@ uint16_t lumavex_sample_data_flags(void) {
   return d.status.sample_data_flags;
 }
 
-uint16_t lumavex_event_type_flags(void) {
+uint16_t lumavex_event_type_flags(void) noexcept {
   if (dummy_mode()) return 0xFFFF;
   if (!system_open()) return 0;
   lvx::DataStream &d = data_stream();
@@ -378,7 +379,7 @@ uint16_t lumavex_event_type_flags(void) {
   return d.status.event_type_flags;
 }
 
-int16_t lumavex_event_data_flags(void) {
+int16_t lumavex_event_data_flags(void) noexcept {
   if (dummy_mode()) return -1;
   if (!system_open()) return 0;
   lvx::DataStream &d = data_stream();
@@ -386,14 +387,14 @@ int16_t lumavex_event_data_flags(void) {
   return static_cast<int16_t>(d.status.event_data_flags);
 }
 
-int16_t lumavex_position_prescaler(void) {
+int16_t lumavex_position_prescaler(void) noexcept {
   if (dummy_mode() || !system_open()) return 10;
   lvx::DataStream &d = data_stream();
   std::lock_guard lock(d.data_lock);
   return static_cast<int16_t>(d.status.position_prescaler);
 }
 
-int16_t lumavex_in_data_block(int16_t samples, int16_t events) {
+int16_t lumavex_in_data_block(int16_t samples, int16_t events) noexcept {
   if (dummy_mode()) return 1;
   if (!system_open()) return 0;
   lvx::DataStream &d = data_stream();
@@ -408,15 +409,15 @@ int16_t lumavex_in_data_block(int16_t samples, int16_t events) {
 // caller asked whether a block has started, not for data, and items taken here would be lost to
 // it. Block markers are seen by the receive thread as they arrive, so a packet wait is enough to
 // notice the opening.
-int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t events) {
+int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t events) noexcept {
   if (!system_open()) return 0;
-  uint32_t start = current_time();
+  uint32_t start = lvx::local_ms();
   if (lvx::wraps(start, maxwait)) return 0;
   for (;;) {
     if (dummy_mode()) return 1;
     if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
     if (lvx::asked_blocks_open(samples, events)) return 1;
-    if (current_time() - start >= maxwait) return 0;
+    if (lvx::local_ms() - start >= maxwait) return 0;
     // The block flags change as the block markers are read from the queue, so read: this takes
     // the markers (and whatever came before them) as the reader would, waiting one round at
     // most when nothing is queued.
@@ -424,14 +425,14 @@ int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t 
   }
 }
 
-int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples, int16_t events) {
-  uint32_t start = current_time();
+int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples, int16_t events) noexcept {
+  uint32_t start = lvx::local_ms();
   if (lvx::wraps(start, maxwait)) return 0;
   for (;;) {
     if (dummy_mode()) return 1;
     if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
     if (lvx::asked_data_queued(samples, events)) return 1;
-    if (current_time() - start >= maxwait) return 0;
+    if (lvx::local_ms() - start >= maxwait) return 0;
     lvx::wait_for_packet_unless([&] { return lvx::asked_data_queued(samples, events); });
   }
 }

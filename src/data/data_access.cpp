@@ -6,9 +6,9 @@
 
 #include "common/c_boundary.h"
 #include "data/data_stream.h"
-#include "display/alert.h"
-#include "link/lifecycle.h"
+#include "link/alert.h"
 #include "link/link_state.h"
+#include "link/log.h"
 #include "link/transport.h"
 
 namespace lvx {
@@ -75,8 +75,8 @@ bool take_and_decode(DataStream &d) {
     switch (item.kind) {
       case 0:
         // An item too long to read out: reported empty, which ends the read.
-        add_to_lumavex_log("Overflow: vqueue item type 0x%X, size %u > %u\n", oversized.kind,
-                           oversized.length, static_cast<unsigned>(kMaxItemOut));
+        lvx::log_printf("Overflow: vqueue item type 0x%X, size %u > %u\n", oversized.kind,
+                        oversized.length, static_cast<unsigned>(kMaxItemOut));
         alert("Overflow: vqueue item type 0x%X, size %u > %u\n", oversized.kind, oversized.length,
               static_cast<unsigned>(kMaxItemOut));
         s.last_kind = 0;
@@ -258,7 +258,7 @@ int16_t last_record_float(void *buf) {
 
 extern "C" {
 
-int lumavex_get_next_data(void *buf) {
+int lumavex_get_next_data(void *buf) noexcept {
   lvx::ReadResult r = lvx::read_items(nullptr, 1, 0);
   if (buf != nullptr && r.type != 0) {
     lvx::DataStream &d = lvx::data_stream();
@@ -268,11 +268,11 @@ int lumavex_get_next_data(void *buf) {
   return r.type;
 }
 
-int16_t lumavex_get_float_data(void *buf) {
+int16_t lumavex_get_float_data(void *buf) noexcept {
   return lvx::last_record_float(buf);
 }
 
-int16_t lumavex_get_double_data(void *buf) {
+int16_t lumavex_get_double_data(void *buf) noexcept {
   if (buf == nullptr) return lvx::last_record_float(nullptr);
   float_data slot{};
   int16_t type = lvx::last_record_float(&slot);
@@ -293,18 +293,18 @@ int16_t lumavex_get_double_data(void *buf) {
   return type;
 }
 
-int16_t lumavex_get_all_float_data(void *buf, int max) {
+int16_t lumavex_get_all_float_data(void *buf, int max) noexcept {
   if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, 0).type);
   return static_cast<int16_t>(lvx::read_items(static_cast<float_data *>(buf), max, 0).count);
 }
 
-int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) {
+int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) noexcept {
   int rounds = lvx::wait_rounds(wait);
   if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, rounds).type);
   return static_cast<int16_t>(lvx::read_items(static_cast<float_data *>(buf), max, rounds).count);
 }
 
-int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) {
+int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) noexcept {
   if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, wait).type);
   if (max <= 0) return 0;
   return lvx::at_c_boundary<int16_t>(0, [&] {
@@ -323,28 +323,28 @@ int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) {
   });
 }
 
-int16_t lumavex_newest_float_sample(void *buf) {
+int16_t lumavex_newest_float_sample(void *buf) noexcept {
   return lvx::newest_sample(buf, 0, 0);
 }
-int16_t lumavex_newest_float_sample2(void *buf) {
+int16_t lumavex_newest_float_sample2(void *buf) noexcept {
   return lvx::newest_sample(buf, 0, 1);
 }
-int16_t lumavex_newest_double_sample(void *buf) {
+int16_t lumavex_newest_double_sample(void *buf) noexcept {
   return lvx::newest_sample(buf, 0, 2);
 }
-int16_t lumavex_newest_double_sample2(void *buf) {
+int16_t lumavex_newest_double_sample2(void *buf) noexcept {
   return lvx::newest_sample(buf, 0, 3);
 }
-int16_t lumavex_wait_for_new_float_sample(void *buf, int wait) {
+int16_t lumavex_wait_for_new_float_sample(void *buf, int wait) noexcept {
   return lvx::newest_sample(buf, lvx::wait_rounds(wait), 0);
 }
-int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) {
+int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) noexcept {
   return lvx::newest_sample(buf, lvx::wait_rounds(wait), 1);
 }
-int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) {
+int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) noexcept {
   return lvx::newest_sample(buf, lvx::wait_rounds(wait), 2);
 }
-int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) {
+int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) noexcept {
   return lvx::newest_sample(buf, lvx::wait_rounds(wait), 3);
 }
 

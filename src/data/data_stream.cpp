@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include "common/byte_io.h"
-#include "control/commands.h"
-#include "link/lifecycle.h"
 #include "link/link_state.h"
 #include "link/transport.h"
 
@@ -176,9 +174,10 @@ void data_reset(int clear) {
   data_status_refresh();
 }
 
-int handle_data_packet(const uint8_t *data, int remaining) {
+int handle_data_packet(const LVXADDR & /*sender*/, Bytes packet) {
+  const int remaining = static_cast<int>(packet.size());
   if (remaining < static_cast<int>(kItemAreaOffset)) return -1;
-  Bytes p(data, static_cast<size_t>(remaining));
+  Bytes p = packet;
   const int total = get_u16(p, kItemAreaLength) + kPacketOverhead;
   if (total > remaining) return -1;
   p = p.first(static_cast<size_t>(total));
@@ -225,27 +224,24 @@ int handle_data_packet(const uint8_t *data, int remaining) {
   return total;
 }
 
+void set_playback_requester(PlaybackRequester requester) {
+  data_stream().playback_requester = requester;
+}
+
 void request_playback_data() {
-  LinkRecord &r = link_record();
-  if (r.is_connected <= 0 || r.is_connected == 2 || dummy_mode() || quiet_level() != 0) return;
-  LVXADDR to;
-  {
-    LinkLockGuard lock;
-    to = r.tracker_address;
-  }
-  send_cmd_pkt(CMD_PLAYBACK_REQUEST, nullptr, 0, to);
+  if (PlaybackRequester requester = data_stream().playback_requester.load()) requester();
 }
 
 }  // namespace lvx
 
 extern "C" {
 
-int16_t lumavex_reset_data(int16_t clear) {
+int16_t lumavex_reset_data(int16_t clear) noexcept {
   lvx::data_reset(clear);
   return 0;
 }
 
-int16_t lumavex_data_switch(uint16_t flags) {
+int16_t lumavex_data_switch(uint16_t flags) noexcept {
   lvx::DataStream &d = lvx::data_stream();
   d.samples_on = (flags & 0x04) != 0;
   d.events_on = (flags & 0x08) != 0;
@@ -253,16 +249,16 @@ int16_t lumavex_data_switch(uint16_t flags) {
   return 0;
 }
 
-int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) {
+int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) noexcept {
   lvx::data_stream().callback = callback;
   return 0;
 }
 
-lumavex_data_ready_callback lumavex_get_data_ready_notify(void) {
+lumavex_data_ready_callback lumavex_get_data_ready_notify(void) noexcept {
   return lvx::data_stream().callback.load();
 }
 
-link_state *lumavex_data_status(void) {
+link_state *lumavex_data_status(void) noexcept {
   lvx::DataStream &d = lvx::data_stream();
   // The header echo lives with the link; take it before the data lock (lock order).
   lvx::LinkStateFields echo;
@@ -280,7 +276,8 @@ link_state *lumavex_data_status(void) {
   return &d.snapshot;
 }
 
-int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid, int16_t *mode_lo) {
+int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
+                          int16_t *mode_lo) noexcept {
   lvx::DataStream &d = lvx::data_stream();
   uint16_t word;
   uint16_t rate_x10;
@@ -306,7 +303,8 @@ int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid, in
   return 0;
 }
 
-int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid, int16_t *mode_lo) {
+int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
+                           int16_t *mode_lo) noexcept {
   return lumavex_mode_data(rate, mode_hi, mode_mid, mode_lo);
 }
 

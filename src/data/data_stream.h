@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/byte_io.h"
 #include "data/data_queue.h"
 #include "data/item_decoder.h"
 #include "lumavex_core.h"
@@ -21,6 +22,9 @@ namespace lvx {
 // A sample item is queued with at most this many bytes, and the newest-sample buffer holds as
 // many.
 constexpr size_t kSampleItemLimit = 230;
+
+// Sends the tracker a request for more playback data.
+using PlaybackRequester = void (*)();
 
 struct DataStream {
   std::recursive_mutex data_lock;
@@ -42,6 +46,7 @@ struct DataStream {
   std::atomic<bool> samples_on{false};
   std::atomic<bool> events_on{false};
   std::atomic<lumavex_data_ready_callback> callback{nullptr};
+  std::atomic<PlaybackRequester> playback_requester{nullptr};
 
   link_state snapshot{};  // what lumavex_data_status hands out (data_lock)
 };
@@ -61,12 +66,14 @@ void data_status_refresh();
 
 // Handles a DATA_PKT (receive thread, link lock held); returns the bytes used, -1 for a packet
 // shorter than its own length field.
-int handle_data_packet(const uint8_t *p, int remaining);
+int handle_data_packet(const LVXADDR &sender, Bytes packet);
 
 // True unless dummy mode is on or the link system is not open.
 bool data_link_ready();
 
-// Asks the tracker for more playback data (a type-61 request), unless the link forbids it.
+// Asks the tracker for more playback data through the requester the owner registered (the
+// control subsystem's playback request); nothing until one is registered.
+void set_playback_requester(PlaybackRequester requester);
 void request_playback_data();
 
 }  // namespace lvx

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/byte_io.h"
+#include "link/log.h"
 
 namespace lvx {
 
@@ -190,17 +191,17 @@ bool read_blocks(ItemReader &r, link_sample_item &s) {
     uint8_t type = 0;  // stays 0, never a known type, when it lies past the end
     r.u8(type);
     if (!is_block_length(len)) {
-      add_to_lumavex_log("TR-6282 Unknown DATA. skipping %d bytes \n", len);
-      add_to_lumavex_log("TR-6282 Left data %d \n", static_cast<int>(r.left()));
+      lvx::log_printf("TR-6282 Unknown DATA. skipping %d bytes \n", len);
+      lvx::log_printf("TR-6282 Left data %d \n", static_cast<int>(r.left()));
       r.skip_within(len);
     } else if (read_known_block(r, len, type, s)) {
       continue;
     } else {
       // A known length with a type that does not go with it: the tracker counts the type byte as
       // part of the length here, so one byte fewer is skipped.
-      add_to_lumavex_log("TR-6282 Unknown DATA or left over data. skipping %d bytes type = %d\n",
-                         len - 1, type);
-      add_to_lumavex_log("TR-6282 Left data %d \n", static_cast<int>(r.left()));
+      lvx::log_printf("TR-6282 Unknown DATA or left over data. skipping %d bytes type = %d\n",
+                      len - 1, type);
+      lvx::log_printf("TR-6282 Left data %d \n", static_cast<int>(r.left()));
       r.skip_within(static_cast<size_t>(len - 1));
     }
     if (r.left() == 0) return false;
@@ -737,10 +738,10 @@ int decode_sample(const uint8_t *item, int length, DecoderState &state, link_sta
   state.size = kSampleRecordSize;
   const size_t used = r.pos();
   if (used > r.size()) {
-    add_to_lumavex_log("TR-6282 Out of bound access... size=%d used=%d\n", length,
-                       static_cast<int>(used));
+    lvx::log_printf("TR-6282 Out of bound access... size=%d used=%d\n", length,
+                    static_cast<int>(used));
   } else if (used < r.size()) {
-    add_to_lumavex_log("TR-6282 Extra data found. \n");
+    lvx::log_printf("TR-6282 Extra data found. \n");
     return -2;
   }
   ++state.sample_count;

@@ -2,7 +2,7 @@
 
 namespace lvx {
 
-int handle_image_packet(const uint8_t * /*p*/, int /*remaining*/) {
+int handle_image_packet(const LVXADDR & /*sender*/, Bytes /*packet*/) {
   return 0;
 }
 

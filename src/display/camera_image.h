@@ -1,12 +1,13 @@
 // Camera images from the tracker.
 #pragma once
 
-#include <cstdint>
+#include "common/byte_io.h"
+#include "lumavex_core.h"
 
 namespace lvx {
 
 // Handles an IMAGE_PKT (receive thread, link lock held); returns the bytes used (0: the rest of
 // the buffer). Images are not assembled yet.
-int handle_image_packet(const uint8_t *p, int remaining);
+int handle_image_packet(const LVXADDR &sender, Bytes packet);
 
 }  // namespace lvx

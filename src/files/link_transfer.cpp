@@ -4,7 +4,7 @@ namespace lvx {
 
 void end_link_file_transfer() {}
 
-int handle_file_packet(const uint8_t * /*p*/, int /*remaining*/) {
+int handle_file_packet(const LVXADDR & /*sender*/, Bytes /*packet*/) {
   return 0;
 }
 

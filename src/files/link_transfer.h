@@ -1,7 +1,8 @@
 // Files sent by the tracker as blocks over the link.
 #pragma once
 
-#include <cstdint>
+#include "common/byte_io.h"
+#include "lumavex_core.h"
 
 namespace lvx {
 
@@ -9,6 +10,6 @@ namespace lvx {
 void end_link_file_transfer();
 // Handles a FILE_PKT (receive thread, link lock held); returns the bytes used (0: the rest of the
 // buffer).
-int handle_file_packet(const uint8_t *p, int remaining);
+int handle_file_packet(const LVXADDR &sender, Bytes packet);
 
 }  // namespace lvx

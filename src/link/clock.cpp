@@ -2,7 +2,7 @@
 // initialisation (base 0), or the monotonic clock's own origin (base 1), which every process on
 // the machine shares, so that time stamps from several processes can be compared.
 //
-// Interface widths: current_time() is 32 bits wide, as callers expect; it wraps after about 49.7
+// Interface widths: local_ms() is 32 bits wide, as callers expect; it wraps after about 49.7
 // days of zero-point time, which with base 1 means machine uptime. When the monotonic clock cannot
 // be read the clock stays unset and every local time reads 0.
 #include "link/clock.h"
@@ -68,7 +68,7 @@ void initialise_locked() {
   const bool machine_local = g_base.load(std::memory_order_relaxed) == QX_CLOCK_BASE_MACHINE_LOCAL;
   g_zero_ticks.store(machine_local ? 0 : platform::counter_now(), std::memory_order_relaxed);
 
-  msec_delay(kSettleMsec);
+  delay_ms(kSettleMsec);
   // An estimate formed against the old zero point means nothing against the new one.
   tracker_clock_reset();
 }
@@ -76,7 +76,6 @@ void initialise_locked() {
 }  // namespace
 
 void clock_initialise(bool force) {
-  library_load_anchor();
   std::lock_guard<std::mutex> guard(g_init_mutex);
   if (force || !g_initialised.load(std::memory_order_relaxed)) initialise_locked();
 }
@@ -97,79 +96,50 @@ void timer_sleep_usec(int64_t usec) {
   std::printf("nanosleep: clock_nanosleep failed: (%d) %s\n", rc, text);
 }
 
-}  // namespace lvx
-
-extern "C" {
-
-double current_double_usec(void) {
-  return lvx::elapsed_usec();
+double local_double_usec() {
+  return elapsed_usec();
 }
 
-uint64_t current_usec(void) {
-  return static_cast<uint64_t>(lvx::elapsed_usec());
+uint64_t local_usec() {
+  return static_cast<uint64_t>(elapsed_usec());
 }
 
-// Whole milliseconds, truncated, reduced modulo 2^32.
-uint32_t current_time(void) {
-  return static_cast<uint32_t>(current_usec() / 1000);
+uint32_t local_ms() {
+  return static_cast<uint32_t>(local_usec() / 1000);
 }
 
-uint32_t current_micro(MICRO_TIME *m) {
-  const uint64_t usec = current_usec();
-  const auto msec = static_cast<uint32_t>(usec / 1000);
-  if (m != nullptr) {
-    m->msec = msec;
-    m->usec = static_cast<uint16_t>(usec % 1000);
-  }
-  return msec;
-}
-
-void msec_delay(int32_t ms) {
+void delay_ms(int32_t ms) {
   if (ms < 0) return;
-  const double start = current_double_usec();
+  const double start = local_double_usec();
   const int64_t usec = static_cast<int64_t>(ms) * 1000;
-  if (lvx::g_usec_per_tick.load(std::memory_order_relaxed) <= 0.0) {
+  if (g_usec_per_tick.load(std::memory_order_relaxed) <= 0.0) {
     // The clock is unset and reads 0: spinning against it would never end, so only sleep.
-    lvx::timer_sleep_usec(usec);
+    timer_sleep_usec(usec);
     return;
   }
   // Sleep only when the delay is longer than the timer can resolve, and only to within
   // kSpinUsec of the end; spin the rest for precision.
-  if (static_cast<int64_t>(ms) * 10000 > lvx::g_timer_resolution.load(std::memory_order_relaxed))
-    lvx::timer_sleep_usec(usec - lvx::kSpinUsec);
+  if (static_cast<int64_t>(ms) * 10000 > g_timer_resolution.load(std::memory_order_relaxed))
+    timer_sleep_usec(usec - kSpinUsec);
   const double end = start + static_cast<double>(usec);
-  while (current_double_usec() < end) {
+  while (local_double_usec() < end) {
   }
 }
 
-uint64_t get_zero_time(void) {
-  const double factor = lvx::g_usec_per_tick.load(std::memory_order_relaxed);
-  const int64_t zero = lvx::g_zero_ticks.load(std::memory_order_relaxed);
+uint64_t zero_time_usec() {
+  const double factor = g_usec_per_tick.load(std::memory_order_relaxed);
+  const int64_t zero = g_zero_ticks.load(std::memory_order_relaxed);
   return static_cast<uint64_t>(static_cast<double>(zero) * factor);
 }
 
-void lumavex_set_clock_base(int32_t base) {
+void set_clock_base(int32_t base) {
   const int32_t stored = (base < 0 || base > QX_CLOCK_BASE_MACHINE_LOCAL) ? 0 : base;
-  lvx::g_base.store(stored, std::memory_order_relaxed);
-  try {
-    lvx::clock_initialise(true);
-  } catch (...) {
-    // Only the lock can throw, and only when the system refuses it; the clock keeps its state.
-  }
+  g_base.store(stored, std::memory_order_relaxed);
+  clock_initialise(true);
 }
 
-int32_t lumavex_get_clock_base(void) {
-  return lvx::g_base.load(std::memory_order_relaxed);
+int32_t clock_base() {
+  return g_base.load(std::memory_order_relaxed);
 }
 
-int16_t lumavex_reset_clock(int16_t enable) {
-  if (enable == 0) return 0;
-  try {
-    lvx::clock_initialise(false);
-  } catch (...) {
-    // As in lumavex_set_clock_base.
-  }
-  return 0;
-}
-
-}  // extern "C"
+}  // namespace lvx

@@ -1,7 +1,6 @@
 // The library's local clock: times counted from a zero point on the monotonic clock, and a
-// precise delay. The exported functions (current_time, current_usec, current_double_usec,
-// current_micro, msec_delay, get_zero_time, lumavex_set_clock_base, lumavex_get_clock_base,
-// lumavex_reset_clock) are declared in lumavex_core.h; every module reads the time through them.
+// precise delay. Every module reads the time through these functions; the exported clock
+// functions are thin wrappers over them.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +22,22 @@ int64_t clock_timer_resolution_100ns();
 // standard output and returns at once.
 void timer_sleep_usec(int64_t usec);
 
-// Defined beside the library-load work; the clock calls it so that static links keep that work.
-void library_load_anchor();
+// Local time since the zero point: microseconds with a fraction, whole microseconds, and whole
+// milliseconds (truncated, reduced modulo 2^32). All read 0 while the clock is unset.
+double local_double_usec();
+uint64_t local_usec();
+uint32_t local_ms();
+
+// Waits `ms` milliseconds: sleeps while the timer can resolve the rest, then spins, so that the
+// thread is running when the delay ends. Negative values return at once.
+void delay_ms(int32_t ms);
+
+// The zero point in microseconds of the monotonic clock.
+uint64_t zero_time_usec();
+
+// Stores the clock base (0, or 1 for the machine-wide origin; anything else is 0) and
+// re-initialises the clock.
+void set_clock_base(int32_t base);
+int32_t clock_base();
 
 }  // namespace lvx

@@ -1,5 +1,6 @@
 #include "link/dispatcher.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,14 +8,9 @@
 #include <string_view>
 
 #include "common/byte_io.h"
-#include "control/keys.h"
-#include "control/relay.h"
-#include "control/status.h"
-#include "data/data_stream.h"
-#include "display/camera_image.h"
-#include "files/link_transfer.h"
 #include "link/connection.h"
 #include "link/link_state.h"
+#include "link/log.h"
 #include "link/packets.h"
 #include "link/tracker_clock.h"
 #include "link/transport.h"
@@ -27,8 +23,18 @@ constexpr int kMaxRest = 1000;
 constexpr int kUnknownTypeUsed = 21;
 constexpr int kNodeOverhead = 21;
 
-bool in_user_menu(unsigned mode) {
-  return mode >= 5 && mode <= 8;
+// The routes subsystems registered. Entries are atomics so that a route changed while the
+// receive thread runs (tests do this) is never read half-written.
+struct DispatchTable {
+  std::atomic<PacketHandler> handlers[256]{};
+  std::atomic<bool> anyone[256]{};
+  std::atomic<ModeObserver> mode_observer{nullptr};
+  std::atomic<BufferWalker> relay_walker{nullptr};
+};
+
+DispatchTable &table() {
+  static auto *t = new DispatchTable;  // lives for the whole process, like the receive thread
+  return *t;
 }
 
 // Takes the header echo of a status or accepted tracker packet: the extra header fields, the
@@ -40,7 +46,9 @@ void take_header_echo(const PacketHeader &h) {
   r.state.header_byte18 = h.byte18;
   r.mode_code = h.byte18;
   r.state.header_byte19 = h.byte19;
-  if (in_user_menu(h.mode) && !in_user_menu(r.mode_word)) clear_user_menu_fields();
+  if (h.mode != r.mode_word) {
+    if (ModeObserver observer = table().mode_observer.load()) observer(r.mode_word, h.mode);
+  }
   uint8_t old_state = r.state_flag;
   if (old_state != 0 && h.state == 0) r.mode_ready = 1;
   if (old_state == 0 && h.state != 0) r.mode_ready = 0;
@@ -83,7 +91,7 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
       if (r.is_connected < 0 || (r.is_connected > 0 && same_node(sender, r.tracker_address))) {
         r.is_connected = 0;
         r.mode_word = 0xFFFF;
-        add_to_lumavex_log(
+        log_printf(
             "%s:%d is_connected=%d xlink_rx_process(). Got p->code == "
             "DISCONNECT_ACK\n",
             __FILE_NAME__, __LINE__, r.is_connected.load());
@@ -93,8 +101,8 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
     case CONNECT_BUSY:
       r.is_connected = 0;
       r.busy = true;
-      add_to_lumavex_log("%s:%d is_connected=%d xlink_rx_process(). Got p->code == CONNECT_BUSY\n",
-                         __FILE_NAME__, __LINE__, r.is_connected.load());
+      log_printf("%s:%d is_connected=%d xlink_rx_process(). Got p->code == CONNECT_BUSY\n",
+                 __FILE_NAME__, __LINE__, r.is_connected.load());
       return;
     case REMOTE_POLL_REPLY:
     case TRACKER_POLL_REPLY: {
@@ -113,7 +121,7 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
     default:
       break;
   }
-  add_to_lumavex_log("Uknown code %d \n", code);
+  log_printf("Uknown code %d \n", code);
 }
 
 int handle_node_packet(const LVXADDR &sender, Bytes p) {
@@ -124,113 +132,71 @@ int handle_node_packet(const LVXADDR &sender, Bytes p) {
   return n + kNodeOverhead;
 }
 
-// Walks packets from the start of buf; returns the bytes used.
-int walk_packets(const LVXADDR &sender, const uint8_t *buf, int len) {
+}  // namespace
+
+int walk_packets(const LVXADDR &sender, Bytes buffer) {
+  const uint8_t *buf = buffer.data();
+  const int len = static_cast<int>(buffer.size());
   int off = 0;
   int rest = len;
   while (rest >= static_cast<int>(kHeaderSize)) {
     uint8_t hlen = buf[off + 1];
     if (hlen != kHeaderSize) {
-      add_to_lumavex_log(
+      log_printf(
           "API-2516 ERROR Invalid data packet type = %d len = %d sizeof(PHDR) =%d hdrsize = %d "
           "used=%d\n",
           buf[off], len, static_cast<int>(kHeaderSize), hlen, off);
       return len;
     }
-    int r = xlink_rx_process(sender, buf + off, rest);
+    int r = xlink_rx_process(sender, buffer.subspan(static_cast<size_t>(off)));
     if (r == -1) return off;
     if (r == 0) return len;
     off += r;
     rest -= r;
   }
   if (rest < 0) {
-    add_to_lumavex_log("API-2516 Rem negative %d \n", rest);
+    log_printf("API-2516 Rem negative %d \n", rest);
     return len;
   }
   if (rest > kMaxRest) {
-    add_to_lumavex_log("API-2516  Rem Too big %d \n", rest);
+    log_printf("API-2516  Rem Too big %d \n", rest);
     return len;
   }
-  if (rest > 0) add_to_lumavex_log("API-2516 Rem %d \n", rest);
+  if (rest > 0) log_printf("API-2516 Rem %d \n", rest);
   return off;
 }
 
-// Reads n hex digits; false when any is not a hex digit.
-bool read_hex(const uint8_t *p, int n, uint32_t *out) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) {
-    char c = static_cast<char>(p[i]);
-    int d = (c >= '0' && c <= '9')   ? c - '0'
-            : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                     : -1;
-    if (d < 0) return false;
-    v = v * 16 + static_cast<uint32_t>(d);
+void register_packet_route(uint8_t type, PacketRoute route) {
+  table().anyone[type] = !route.tracker_only;
+  table().handlers[type] = route.handler;
+}
+
+void register_mode_observer(ModeObserver observer) {
+  table().mode_observer = observer;
+}
+
+void register_relay_walker(BufferWalker walker) {
+  table().relay_walker = walker;
+}
+
+int rx_buffer(const LVXADDR &sender, Bytes buffer) {
+  if (buffer.empty()) return 0;
+  if (link_record().is_connected < 0) {
+    BufferWalker walker = table().relay_walker.load();
+    return walker != nullptr ? walker(sender, buffer) : static_cast<int>(buffer.size());
   }
-  *out = v;
-  return true;
+  return walk_packets(sender, buffer);
 }
 
-// Buffers from the local relay hold text-framed records: "LV_PKT:" with packets to walk, and
-// "LV_SER:" with the serial number command results are matched against.
-int walk_relay_records(const LVXADDR &sender, const uint8_t *buf, int len) {
-  constexpr int kDataStart = 25;
-  std::string_view all(reinterpret_cast<const char *>(buf), static_cast<size_t>(len));
-  int used = 0;
-  while (used < len) {
-    size_t found = all.find("LV_PKT:", static_cast<size_t>(used));
-    bool is_packet = found != std::string_view::npos;
-    if (!is_packet) found = all.find("LV_SER:", static_cast<size_t>(used));
-    if (found == std::string_view::npos) return len;
-    int rec = static_cast<int>(found);
-    if (rec + kDataStart > len) return rec;  // the record's head has not arrived yet
-    uint32_t length = 0;
-    bool length_ok = read_hex(buf + rec + 16, 8, &length);
-    int next = rec + kDataStart;
-    if (is_packet) {
-      if (length_ok && length >= 1 && length <= 1499) {
-        int dlen = static_cast<int>(length);
-        if (rec + kDataStart + dlen > len) {
-          add_to_lumavex_log("API-2516 Need more data !!! used=%d %d\n", rec, len);
-          return rec;
-        }
-        int r = walk_packets(sender, buf + rec + kDataStart, dlen);
-        if (r < 0) {
-          add_to_lumavex_log("API-2516 Failed to process data. \n");
-        } else {
-          add_to_lumavex_log("API-2516 Processed data %d. used=%d\n", dlen, r);
-        }
-        next = rec + kDataStart + dlen;
-      }
-    } else if (length_ok && length == 13 && rec + kDataStart + 13 <= len) {
-      uint32_t serial = 0;
-      if (read_hex(buf + rec + 29, 8, &serial)) set_relay_serial(serial);
-      next = rec + kDataStart + 13;
-    }
-    used = next;
-    if (used >= 11 && used < len && buf[used] == '\0') ++used;
-    add_to_lumavex_log("API-2516 Used data %d total=%d\n", used, len);
-  }
-  return used > len ? len : used;
-}
-
-}  // namespace
-
-int rx_buffer(const LVXADDR &sender, const uint8_t *buf, int len) {
-  if (buf == nullptr || len <= 0) return 0;
-  if (link_record().is_connected < 0) return walk_relay_records(sender, buf, len);
-  return walk_packets(sender, buf, len);
-}
-
-int xlink_rx_process(const LVXADDR &sender, const uint8_t *data, int remaining) {
+int xlink_rx_process(const LVXADDR &sender, Bytes p) {
+  const int remaining = static_cast<int>(p.size());
   if (remaining < static_cast<int>(kHeaderSize)) return 0;
-  Bytes p(data, static_cast<size_t>(remaining));
   PacketHeader h = decode_header(p);
   LinkRecord &r = link_record();
 
   if (r.last_sequence != -1 && h.sequence != static_cast<uint32_t>(r.last_sequence + 1)) {
-    add_to_lumavex_log("LOST OR OUT OF ORDER PACKET %d %d\n", static_cast<int>(r.last_sequence),
-                       static_cast<int>(h.sequence));
+    log_printf("LOST OR OUT OF ORDER PACKET %d %d\n", static_cast<int>(r.last_sequence),
+               static_cast<int>(h.sequence));
   }
   r.last_sequence = h.sequence;
 
@@ -240,32 +206,22 @@ int xlink_rx_process(const LVXADDR &sender, const uint8_t *data, int remaining) 
       return kConnectPacketUsed;
     case NODE_PKT:
       return handle_node_packet(sender, p);
-    case STATUS_PKT:
-      take_header_echo(h);
-      return handle_status_packet(data, remaining);
     default:
       break;
   }
-  if (!from_tracker(sender)) {
-    add_to_lumavex_log("API-2516 Type = %d\n", h.type);
+  DispatchTable &t = table();
+  PacketHandler handler = t.handlers[h.type].load();
+  const bool from_anyone = handler != nullptr && t.anyone[h.type].load();
+  if (!from_anyone && !from_tracker(sender)) {
+    log_printf("API-2516 Type = %d\n", h.type);
     return 0;
   }
-  if (h.type != IMAGE_PKT && h.type != FILE_PKT && h.type != KEY_PKT && h.type != DATA_PKT) {
-    add_to_lumavex_log("API-2516 UNKNOWN  1 type = %d len= %d\n", h.type, remaining);
+  if (handler == nullptr) {
+    log_printf("API-2516 UNKNOWN  1 type = %d len= %d\n", h.type, remaining);
     return kUnknownTypeUsed;
   }
   take_header_echo(h);
-  switch (h.type) {
-    case IMAGE_PKT:
-      ++r.image_packets;
-      return handle_image_packet(data, remaining);
-    case FILE_PKT:
-      return handle_file_packet(data, remaining);
-    case KEY_PKT:
-      return handle_key_packet(data, remaining);
-    default:
-      return handle_data_packet(data, remaining);
-  }
+  return handler(sender, p);
 }
 
 }  // namespace lvx

@@ -1,19 +1,53 @@
 // The receive side of the link: walks a received buffer packet by packet and dispatches each by
-// type. Runs on the receive thread with the link lock held.
+// type to the handler a subsystem registered for it. Runs on the receive thread with the link
+// lock held.
+//
+// The link itself handles connect and node packets and the header echo of the tracker's packets
+// (mode word, state flag, tracker time); every other packet type reaches a subsystem only
+// through the route registered here, so the link knows nothing above it.
 #pragma once
 
 #include <cstdint>
 
+#include "common/byte_io.h"
 #include "lumavex_core.h"
 
 namespace lvx {
 
+// Handles one packet. `packet` starts at the packet's header and runs to the end of the received
+// buffer (it may hold further packets). Returns the bytes used, 0 to drop the rest of the buffer,
+// or -1 to stop the walk and carry the rest over.
+using PacketHandler = int (*)(const LVXADDR &sender, Bytes packet);
+
+struct PacketRoute {
+  PacketHandler handler = nullptr;
+  // When set, packets of this type are taken only from the connected tracker.
+  bool tracker_only = true;
+};
+
+// Registers (or with a null handler removes) the route for a packet type. The owner registers
+// every route before the receive thread starts; later changes are safe but take effect for the
+// next packet.
+void register_packet_route(uint8_t type, PacketRoute route);
+
+// Called under the link lock whenever a tracker packet's header echo changes the mode word.
+using ModeObserver = void (*)(unsigned old_mode, unsigned new_mode);
+void register_mode_observer(ModeObserver observer);
+
+// Walks buffers while the link is connected through the local relay (is_connected < 0), whose
+// buffers hold text-framed records around packets. Returns the bytes used.
+using BufferWalker = int (*)(const LVXADDR &sender, Bytes buffer);
+void register_relay_walker(BufferWalker walker);
+
 // Handles one buffer from the transport; returns the bytes used (the rest is carried over and
 // put in front of the next datagram).
-int rx_buffer(const LVXADDR &sender, const uint8_t *buf, int len);
+int rx_buffer(const LVXADDR &sender, Bytes buffer);
 
-// Handles one packet at the start of p (remaining bytes from there); returns the bytes used, 0
-// to drop the rest of the buffer, or -1 to stop the walk.
-int xlink_rx_process(const LVXADDR &sender, const uint8_t *p, int remaining);
+// Walks the packets of a buffer from its start; returns the bytes used.
+int walk_packets(const LVXADDR &sender, Bytes buffer);
+
+// Handles one packet at the start of `packet` (the rest of the buffer from there); returns the
+// bytes used, 0 to drop the rest of the buffer, or -1 to stop the walk.
+int xlink_rx_process(const LVXADDR &sender, Bytes packet);
 
 }  // namespace lvx

@@ -1,12 +1,20 @@
 #include "link/link_state.h"
 
+#include "link/log.h"
 #include "link/transport.h"
 
 namespace lvx {
 
+// Both records live for the whole process: the receive thread may still read them while the
+// process exits.
 LinkRecord &link_record() {
-  static LinkRecord record;
-  return record;
+  static auto *record = new LinkRecord;
+  return *record;
+}
+
+LinkSystem &link_system() {
+  static auto *system = new LinkSystem;
+  return *system;
 }
 
 int max_send_size() {
@@ -35,7 +43,7 @@ void apply_tracker_version(const TrackerVersion &v) {
   r.is_tq = v.is_tq;
   r.large_packets = v.large_packets;
   r.tracker_version = v.generation;
-  add_to_lumavex_log("Lumavex version %s dversion=%f\n", v.text.c_str(), v.value);
+  lvx::log_printf("Lumavex version %s dversion=%f\n", v.text.c_str(), v.value);
 }
 
 }  // namespace lvx

@@ -68,11 +68,33 @@ struct LinkRecord {
   std::atomic<bool> is_tq{false};
   std::atomic<bool> large_packets{false};
 
-  std::atomic<uint32_t> image_packets{0};
   NodeRing nodes;  // link lock
 };
 
 LinkRecord &link_record();
+
+// Process-wide link-level flags. Written by the application thread that opens and closes the
+// link; read from any thread.
+struct LinkSystem {
+  std::atomic<bool> open{false};
+  std::atomic<int32_t> connection_opened{0};
+  std::atomic<bool> dummy{false};
+  std::atomic<bool> broadcast_open{false};
+  std::atomic<int16_t> quiet{0};
+  std::atomic<int32_t> relay_master{0};
+  std::atomic<bool> scripting_host{false};
+};
+
+LinkSystem &link_system();
+inline bool system_open() {
+  return link_system().open;
+}
+inline bool dummy_mode() {
+  return link_system().dummy;
+}
+inline int16_t quiet_level() {
+  return link_system().quiet;
+}
 
 // Largest packet the link sends: 1022 for trackers with large packets, else 580.
 int max_send_size();

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "lumavex_core.h"
+#include "link/clock.h"
 #include "platform/process.h"
 
 namespace lvx {
@@ -106,47 +106,48 @@ bool log_auto_open_tried() {
   return state.tried;
 }
 
-}  // namespace lvx
-
-extern "C" {
-
-int16_t lumavex_set_log(const char *path) {
+int16_t set_log(const char *path) {
   try {
-    lvx::LogState &state = lvx::log_state();
+    LogState &state = log_state();
     std::lock_guard<std::mutex> guard(state.mutex);
-    return lvx::set_log_locked(state, path);
+    return set_log_locked(state, path);
   } catch (...) {
     return -1;
   }
 }
 
-void add_to_lumavex_log(const char *format, ...) {
+void vlog_printf(const char *format, va_list args) {
   if (format == nullptr) return;
   try {
-    lvx::LogState &state = lvx::log_state();
+    LogState &state = log_state();
     if (!state.may_write.load(std::memory_order_relaxed)) return;
     std::lock_guard<std::mutex> guard(state.mutex);
     if (state.file == nullptr && !state.tried) {
-      // A null path lets lumavex_set_log fall back on the command-line switch.
+      // A null path lets set_log fall back on the command-line switch.
       std::string path;
-      if (lvx::get_env_value(lvx::kLogEnvironment)) path = lvx::automatic_log_path();
-      lvx::set_log_locked(state, path.empty() ? nullptr : path.c_str());
+      if (get_env_value(kLogEnvironment)) path = automatic_log_path();
+      set_log_locked(state, path.empty() ? nullptr : path.c_str());
       state.tried = true;
     }
     if (state.file == nullptr) {
       state.may_write = false;
       return;
     }
-    const std::string prefix = lvx::format_log_prefix(current_double_usec());
+    const std::string prefix = format_log_prefix(local_double_usec());
     std::fputs(prefix.c_str(), state.file);
-    va_list args;
-    va_start(args, format);
     std::vfprintf(state.file, format, args);
-    va_end(args);
     std::fflush(state.file);
   } catch (...) {
     // Logging must never fail the caller; a lost line is the only cost.
   }
 }
 
-}  // extern "C"
+void log_printf(const char *format, ...) {
+  if (format == nullptr || !log_state().may_write.load(std::memory_order_relaxed)) return;
+  va_list args;
+  va_start(args, format);
+  vlog_printf(format, args);
+  va_end(args);
+}
+
+}  // namespace lvx

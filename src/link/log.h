@@ -1,13 +1,25 @@
 // The diagnostic log and the environment lookups behind it. Every module writes its trace lines
-// with add_to_lumavex_log(format, ...) from lumavex_core.h; formats end with "\n" themselves.
-// The log is off unless the application calls lumavex_set_log, the command line holds
-// "-PK_DEBUG_LOG", or the environment variable LVKDEBUG_MODE is set.
+// with log_printf(format, ...); formats end with "\n" themselves. The log is off unless the
+// application names a file, the command line holds "-PK_DEBUG_LOG", or the environment variable
+// LVKDEBUG_MODE is set.
 #pragma once
 
+#include <cstdarg>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace lvx {
+
+// Writes one entry: the local-time prefix, then the formatted text. Returns at once, without
+// taking a lock, once the first entry has found that no log is wanted.
+void log_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void vlog_printf(const char *format, va_list args);
+
+// Opens the log at `path` (null: "pk_debug.log" when the command line holds the switch). 0 when
+// opened, -1 when a log is already open or no path applies, 0 with a printed line when the file
+// cannot be created.
+int16_t set_log(const char *path);
 
 // Values of this length or longer are treated as unset.
 inline constexpr size_t kEnvValueLimit = 32767;

@@ -1,14 +1,11 @@
 // Tracker-clock estimate: the offset between the tracker's clock and the local clock, smoothed
-// over the steady stream of packet headers, and the exported functions that read it.
-//
-// Interface widths: lumavex_tracker_msec() and lumavex_msec_offset() are 32 bits wide, as callers
-// expect, and wrap modulo 2^32; while no tracker time is known both read 0.
+// over the steady stream of packet headers.
 #include "link/tracker_clock.h"
 
 #include <cmath>
 #include <mutex>
 
-#include "lumavex_core.h"
+#include "link/clock.h"
 
 namespace lvx {
 
@@ -81,7 +78,7 @@ void tracker_clock_update(double tracker_usec) {
   try {
     SharedTrackerClock &s = shared();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
-    s.clock.update(tracker_usec, current_double_usec());
+    s.clock.update(tracker_usec, local_double_usec());
   } catch (...) {
   }
 }
@@ -104,42 +101,24 @@ void tracker_clock_restart() {
   }
 }
 
+double tracker_time_usec() {
+  try {
+    SharedTrackerClock &s = shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    return s.clock.report(local_double_usec());
+  } catch (...) {
+    return -1.0;
+  }
+}
+
+double tracker_offset_usec() {
+  try {
+    SharedTrackerClock &s = shared();
+    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    return s.clock.report_offset(local_double_usec());
+  } catch (...) {
+    return -1.0;
+  }
+}
+
 }  // namespace lvx
-
-extern "C" {
-
-double lumavex_tracker_double_usec(void) {
-  try {
-    lvx::SharedTrackerClock &s = lvx::shared();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
-    return s.clock.report(current_double_usec());
-  } catch (...) {
-    return -1.0;
-  }
-}
-
-uint32_t lumavex_tracker_msec(void) {
-  return lvx::usec_to_msec_u32(lumavex_tracker_double_usec());
-}
-
-double lumavex_double_usec_offset(void) {
-  try {
-    lvx::SharedTrackerClock &s = lvx::shared();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
-    return s.clock.report_offset(current_double_usec());
-  } catch (...) {
-    return -1.0;
-  }
-}
-
-// -0.001 while the offset is unknown.
-double lumavex_double_msec_offset(void) {
-  return lumavex_double_usec_offset() / 1000.0;
-}
-
-// 0 when the offset is negative, which includes the unknown case.
-uint32_t lumavex_msec_offset(void) {
-  return lvx::usec_to_msec_u32(lumavex_double_usec_offset());
-}
-
-}  // extern "C"

@@ -1,6 +1,5 @@
 // Estimate of the tracker's clock, formed from the time stamps in the headers of the tracker's
-// packets. The exported readers (lumavex_tracker_double_usec, lumavex_tracker_msec and the
-// offset functions) are declared in lumavex_core.h.
+// packets.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +52,11 @@ class TrackerClock {
 void tracker_clock_update(double tracker_usec);
 void tracker_clock_reset();
 void tracker_clock_restart();
+
+// The estimated tracker time now, in microseconds (never below an earlier report since the last
+// restart), and the tracker time minus the local time; both -1.0 while no tracker time is known.
+double tracker_time_usec();
+double tracker_offset_usec();
 
 // A time in microseconds as whole milliseconds, rounded down and reduced modulo 2^32; 0 for a
 // negative (unknown) time.

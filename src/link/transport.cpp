@@ -1,22 +1,16 @@
 #include "link/transport.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "common/byte_io.h"
 #include "common/text.h"
-#include "display/alert.h"
-#include "link/clock.h"
 #include "link/dispatcher.h"
 #include "link/link_state.h"
-#include "platform/event.h"
-#include "platform/net.h"
+#include "link/log.h"
+#include "link/transport_record.h"
 #include "platform/process.h"
 #include "platform/thread_priority.h"
 
@@ -24,74 +18,9 @@ namespace lvx {
 
 namespace {
 
-constexpr int kReceiveBufferSize = 4096;
-constexpr int kMaxFrame = 1500;
-constexpr int kReceiveTimeoutMs = 200;
-constexpr int kSilentTimeouts = 100;  // 100 receive time-outs: 20 s without a datagram
-constexpr int kNoSavedState = -100;
-constexpr int kUdpBufferBytes = 4 * 1024 * 1024;
 constexpr size_t kMaxLocalAddresses = 16;
-
-// The transport's process-wide record.
-//  - use_tcp_only and network_started are set by the application thread before or when the
-//    transport starts; network_started is never cleared.
-//  - The sockets are created and closed by the application thread that starts and stops the
-//    transport; between those points the receive thread is their only reader.
-//  - status_msgs_cnt, saved_state and seen_status_serial belong to the receive thread.
-//  - busy is changed only under the link lock.
-struct Transport {
-  std::atomic<bool> use_tcp_only{false};
-  std::atomic<bool> network_started{false};
-  std::atomic<bool> running{false};
-  TransportOptions options;
-
-  platform::Socket udp;
-  platform::Socket tcp;
-  std::atomic<bool> udp_open{false};
-  uint16_t bound_port = 0;
-  std::vector<IPv4> local;
-  LVXADDR tracker_tcp_address{};
-
-  std::thread rx;
-  std::atomic<bool> stop{false};
-  std::atomic<bool> priority_raised{false};
-  std::mutex done_mutex;
-  std::condition_variable done_cv;
-  bool done = false;
-
-  std::atomic<uint32_t> datagrams{0};
-  std::atomic<uint32_t> lastrecv{0};
-  std::atomic<int64_t> last_status_serial{-1};
-  int status_msgs_cnt = 0;
-  int saved_state = kNoSavedState;
-  int64_t seen_status_serial = -1;
-  int busy = 0;
-
-  std::recursive_mutex link_lock;
-  std::mutex send_lock;
-  platform::ManualResetEvent packet_event;
-  std::atomic<bool> event_exists{false};
-  std::atomic<bool> waiting{false};
-
-  std::mutex scratch_mutex;
-  std::unique_ptr<uint8_t[]> scratch;
-  size_t scratch_size = 0;
-
-  std::mutex testing_mutex;
-  std::optional<std::vector<IPv4>> local_override;
-  int receive_timeout_ms = kReceiveTimeoutMs;
-};
-
-Transport &transport() {
-  static Transport t;
-  return t;
-}
-
-std::string dotted(const LVXADDR &a) {
-  char buf[20];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", a.addr[0], a.addr[1], a.addr[2], a.addr[3]);
-  return buf;
-}
+// How long a normal stop waits for the receive thread.
+constexpr int kStopWaitMs = 5000;
 
 // Finds this machine's addresses and, while the own node name is still "Remote", names the node
 // after the host.
@@ -112,268 +41,6 @@ void find_local_addresses(Transport &t) {
   if (t.local.size() > kMaxLocalAddresses) t.local.resize(kMaxLocalAddresses);
 }
 
-int open_udp_socket(Transport &t) {
-  int err = 0;
-  platform::Socket s = platform::Socket::udp(&err);
-  if (!s.valid()) {
-    std::printf("displayApi: Socket open failed: %d %s \n", err, platform::socket_error_text(err));
-    return -1;
-  }
-  if ((err = s.set_blocking(true)) != 0) {
-    std::printf("displayApi: IOCTL failed setting blocking state: %d : %s %d ", err,
-                platform::socket_error_text(err), __LINE__);
-    return -1;
-  }
-  uint16_t port = t.options.remote_port;
-  for (int tries = 0; tries <= 10; ++tries) {
-    err = s.bind(platform::Endpoint{{0, 0, 0, 0}, port});
-    if (err != platform::kSockAddrInUse || tries == 10) break;
-    ++port;
-  }
-  if (err != 0) {
-    std::printf("displayApi: Socket BIND failed: %d %s :%d port %d\n", err,
-                platform::socket_error_text(err), __LINE__, port);
-    return -1;
-  }
-  if ((err = s.set_broadcast(true)) != 0) {
-    std::printf("displayApi: Socket Broadcast enable failed: %d %s \n", err,
-                platform::socket_error_text(err));
-    return -1;
-  }
-  int timeout_ms;
-  {
-    std::lock_guard guard(t.testing_mutex);
-    timeout_ms = t.receive_timeout_ms;
-  }
-  if ((err = s.set_receive_timeout_ms(timeout_ms)) != 0) {
-    std::printf("displayApi: Socket RCTTIMEO enable failed: %d %s \n", err,
-                platform::socket_error_text(err));
-    return -1;
-  }
-  // A large receive buffer rides out bursts of data packets while the receive thread is busy.
-  s.set_receive_buffer(kUdpBufferBytes);
-  t.bound_port = s.local_endpoint().port;
-  t.udp = std::move(s);
-  t.udp_open = true;
-  return 0;
-}
-
-int tcp_connect(Transport &t) {
-  int err = 0;
-  platform::Socket s = platform::Socket::tcp(&err);
-  if (!s.valid()) {
-    add_to_lumavex_log("tcp_connect INVALID_SOCKET line %d\n", __LINE__);
-    alert("tcp_connect: INVALID_SOCKET\n");
-    return -7;
-  }
-  if (s.set_blocking(false) != 0) {
-    add_to_lumavex_log("tcp_connect failed setting block line %d\n", __LINE__);
-    alert("tcp_connect: ioctlsocket failed\n");
-    return -8;
-  }
-  if (s.set_receive_timeout_ms(kReceiveTimeoutMs) != 0) {
-    add_to_lumavex_log("tcp_connect setsockopt failed line %d\n", __LINE__);
-    alert("tcp_connect: setsockopt timeout failed\n");
-    return -1;
-  }
-  {
-    LinkLockGuard lock;
-    t.tracker_tcp_address = link_record().tracker_node;
-  }
-  t.tracker_tcp_address.port[0] = LUMAVEX_TRACKER_TCP_PORT >> 8;
-  t.tracker_tcp_address.port[1] = LUMAVEX_TRACKER_TCP_PORT & 0xFF;
-  add_to_lumavex_log("displayAPI: tcp_connect() to %s:%d (block=%d)\n",
-                     dotted(t.tracker_tcp_address).c_str(), LUMAVEX_TRACKER_TCP_PORT, 0);
-  err = s.connect_start(address_endpoint(t.tracker_tcp_address));
-  if (err == platform::kSockWouldBlock || err == platform::kSockInProgress) {
-    err = s.wait_writable(2000000 + 200000) == 1 ? 0 : platform::kSockTimedOut;
-  }
-  if (err != 0) {
-    add_to_lumavex_log("tcp_connect connect timeout line %d\n", __LINE__);
-    alert("tcp_connect: connect timeout\n");
-    return -10;
-  }
-  static const char kGreeting[6] = {'H', 'E', 'L', 'O', ' ', '\0'};
-  if ((err = s.send_all(kGreeting, sizeof kGreeting)) != 0) {
-    std::printf("displayAPI: tcp_connect() HELO failed %d\n", err);
-    add_to_lumavex_log("tcp_connect connect failed line %d\n", __LINE__);
-    alert("tcp_connect: connect failed\n");
-    return -11;
-  }
-  add_to_lumavex_log("displayAPI: tcp_connect() HELO message sent\n");
-  t.tcp = std::move(s);
-  return 0;
-}
-
-// Hands one buffer to the dispatcher under the link lock; returns the bytes it used.
-int dispatch(Transport &t, const LVXADDR &sender, const uint8_t *buf, int len) {
-  LinkLockGuard lock;
-  ++t.busy;
-  int used = rx_buffer(sender, buf, len);
-  --t.busy;
-  return used;
-}
-
-void wake_waiter(Transport &t) {
-  bool expected = true;
-  if (t.waiting.compare_exchange_strong(expected, false)) t.packet_event.set();
-}
-
-// Receives one datagram. Returns the byte count, 0 for nothing, or minus a socket error.
-int net_receive(Transport &t, uint8_t *buf, int len, LVXADDR *from) {
-  if (!t.network_started) return -1;
-  LinkRecord &r = link_record();
-
-  // A new status serial shows that the tracker is talking again after a silence.
-  int64_t serial = t.last_status_serial.load();
-  if (serial != t.seen_status_serial) {
-    t.seen_status_serial = serial;
-    if (serial != -1 && r.is_connected == 0 && t.saved_state != kNoSavedState) {
-      r.is_connected = 1;
-      t.status_msgs_cnt = 0;
-      add_to_lumavex_log("%s:%d is_connected=%d net_receive() recover\n", __FILE_NAME__, __LINE__,
-                         r.is_connected.load());
-      add_to_lumavex_log("displayAPI: connected 0->1\n");
-    }
-  }
-
-  platform::Endpoint sender;
-  int n = t.udp.recv_from(buf, static_cast<size_t>(len), &sender);
-  if (n < 0 || (n == 0 && !t.udp_open)) {
-    if (!t.udp_open) return 0;
-    int err = -n;
-    if (err != platform::kSockTimedOut && err != platform::kSockWouldBlock) {
-      platform::set_current_thread_priority(t.options.low_priority);
-      t.priority_raised = false;
-      return -err;
-    }
-    if (r.is_connected != 0 && t.last_status_serial.load() != -1) {
-      if (++t.status_msgs_cnt == kSilentTimeouts) {
-        t.saved_state = r.is_connected;
-        r.is_connected = 0;
-        add_to_lumavex_log(
-            "%s:%d is_connected=%d net_receive() fail. status_msgs_cnt=%d r=%d lastrecv=%d "
-            "current_time=%d \n",
-            __FILE_NAME__, __LINE__, r.is_connected.load(), t.status_msgs_cnt, n,
-            static_cast<int>(t.lastrecv.load()), static_cast<int>(current_time()));
-      }
-    }
-    return 0;
-  }
-  if (n == 0) return 0;
-
-  t.lastrecv = current_time();
-  if (!t.priority_raised) {
-    platform::set_current_thread_priority(t.options.high_priority);
-    t.priority_raised = true;
-  }
-  *from = endpoint_address(sender);
-  // Our own broadcasts come back to us: drop them.
-  for (const IPv4 &ip : t.local) {
-    if (ip == sender.ip) return 0;
-  }
-  t.status_msgs_cnt = 0;
-  ++t.datagrams;
-  if (r.is_connected == 0 && t.saved_state != kNoSavedState) {
-    r.is_connected = static_cast<int16_t>(t.saved_state);
-    t.saved_state = kNoSavedState;
-    add_to_lumavex_log(
-        "%s:%d is_connected=%d net_receive() cancel disconnect .. status_msgs_cnt=%d r=%d \n",
-        __FILE_NAME__, __LINE__, r.is_connected.load(), t.status_msgs_cnt, n);
-  }
-  return n;
-}
-
-void mark_done(Transport &t) {
-  std::lock_guard lock(t.done_mutex);
-  t.done = true;
-  t.done_cv.notify_all();
-}
-
-void rx_thread_udp(Transport &t) {
-  t.packet_event.reset();
-  t.event_exists = true;
-  add_to_lumavex_log("API-2516 RX_thread_process started \n");
-  uint8_t buf[kReceiveBufferSize];
-  int carry = 0;
-  while (!t.stop) {
-    LVXADDR from{};
-    int n = net_receive(t, buf + carry, kReceiveBufferSize - carry, &from);
-    if (n <= 0) continue;
-    int total = carry + n;
-    int used = dispatch(t, from, buf, total);
-    carry = total - used;
-    if (carry > 0) {
-      std::memmove(buf, buf + used, static_cast<size_t>(carry));
-    } else {
-      carry = 0;
-    }
-    wake_waiter(t);
-  }
-  add_to_lumavex_log("API-2516 RX_thread_process Done \n");
-  mark_done(t);
-}
-
-// Reads "LV" frames from the TCP stream and dispatches each whole. A corrupt stream or a broken
-// connection ends the reader; the link stays up without one.
-void tcp_rx_process(Transport &t) {
-  if (!t.use_tcp_only) {
-    std::printf("displayAPI: xlink_tcp_rx_process: not using TCP, aborting\n");
-    return;
-  }
-  uint8_t buf[kReceiveBufferSize];
-  int held = 0;
-  while (!t.stop) {
-    // The socket does not block, so wait for data for up to the receive time-out: this keeps a
-    // stop request noticed within 200 ms without spinning.
-    int ready = t.tcp.wait_readable(kReceiveTimeoutMs * 1000);
-    if (ready == 0) continue;
-    int n = ready < 0 ? ready : t.tcp.recv(buf + held, kMaxFrame);
-    if (n < 0 && (-n == platform::kSockTimedOut || -n == platform::kSockWouldBlock)) continue;
-    if (n <= 0) {
-      if (t.stop) return;
-      std::printf("displayAPI: xlink_tcp_rx_process: net_receive %d (%d) >>> aborting\n", n,
-                  n < 0 ? -n : 0);
-      return;
-    }
-    int total = held + n;
-    int off = 0;
-    Bytes all(buf, static_cast<size_t>(total));
-    while (total - off >= 4) {
-      if (buf[off] != 'L' || buf[off + 1] != 'V') {
-        std::printf("displayAPI: xlink_tcp_rx_process: invalid prefix, aborting\n");
-        return;
-      }
-      int dlen = get_u16(all, static_cast<size_t>(off) + 2);
-      if (dlen > kMaxFrame) {
-        std::printf("displayAPI: xlink_tcp_rx_process: invalid dlen %d, aborting\n", dlen);
-        return;
-      }
-      if (total - off < dlen + 4) break;
-      if (dlen > 0) {
-        int r = dispatch(t, t.tracker_tcp_address, buf + off + 4, dlen);
-        if (r < 0) {
-          add_to_lumavex_log("xlink_tcp_rx_process:xlink_rx_process returned error code %d\n", r);
-        }
-      }
-      off += dlen + 4;
-      if (off >= kReceiveBufferSize) {
-        std::printf("displayAPI: xlink_tcp_rx_process: invalid offset, aborting\n");
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    held = total - off;
-    if (held > 0 && off > 0) std::memmove(buf, buf + off, static_cast<size_t>(held));
-  }
-}
-
-void rx_thread_tcp(Transport &t) {
-  add_to_lumavex_log("displayAPI: RX_thread_tcp_process started\n");
-  if (!t.stop) tcp_rx_process(t);
-  mark_done(t);
-}
-
 int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int size) {
   int err = 0;
   if (t.use_tcp_only) {
@@ -389,7 +56,7 @@ int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int s
     err = n < 0 ? -n : 0;
   }
   if (err != 0) {
-    add_to_lumavex_log("send failed %d r=%d\n", 0, err);
+    lvx::log_printf("send failed %d r=%d\n", 0, err);
     return static_cast<int16_t>(err);
   }
   return 0;
@@ -397,11 +64,39 @@ int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int s
 
 }  // namespace
 
+Transport &transport() {
+  static auto *t = new Transport;  // lives for the whole process (see transport_record.h)
+  return *t;
+}
+
+// Hands one buffer to the dispatcher under the link lock; returns the bytes it used.
+int dispatch(Transport &t, const LVXADDR &sender, const uint8_t *buf, int len) {
+  LinkLockGuard lock;
+  ++t.busy;
+  int used = rx_buffer(sender, Bytes(buf, static_cast<size_t>(len)));
+  --t.busy;
+  return used;
+}
+
+void wake_waiter(Transport &t) {
+  bool expected = true;
+  if (t.waiting.compare_exchange_strong(expected, false)) t.packet_event.set();
+}
+
+void mark_done(Transport &t) {
+  std::lock_guard lock(t.done_mutex);
+  t.done = true;
+  t.done_cv.notify_all();
+}
+
 void link_lock() {
   transport().link_lock.lock();
 }
 void link_unlock() {
   transport().link_lock.unlock();
+}
+std::recursive_timed_mutex &link_lock_handle() {
+  return transport().link_lock;
 }
 
 TransportOptions &transport_options() {
@@ -454,25 +149,33 @@ int init_net() {
 }
 
 void shutdown_net() {
+  stop_net(kStopWaitMs);
+}
+
+bool stop_net(int wait_ms) {
   Transport &t = transport();
-  if (!t.running) return;
-  if (t.rx.joinable()) platform::set_thread_priority(t.rx.native_handle(), t.options.low_priority);
+  if (!t.running) return true;
+  const bool on_rx_thread = t.rx.joinable() && t.rx.get_id() == std::this_thread::get_id();
+  if (t.rx.joinable() && !on_rx_thread) {
+    platform::set_thread_priority(t.rx.native_handle(), t.options.low_priority);
+  }
   t.stop = true;
   t.udp_open = false;
   // Wake a receive in progress; the descriptors are released once the thread has ended.
   t.udp.shutdown();
   t.tcp.shutdown();
-  bool ended;
-  {
+  bool ended = false;
+  if (!on_rx_thread) {
     std::unique_lock lock(t.done_mutex);
-    ended = t.done_cv.wait_for(lock, std::chrono::milliseconds(5000), [&] { return t.done; });
+    ended = t.done_cv.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return t.done; });
   }
   if (t.rx.joinable()) {
     if (ended) {
       t.rx.join();
     } else {
-      // A thread that did not end keeps its socket: closing it under the thread could hand the
-      // descriptor number to somebody else while the thread still reads it.
+      // A thread that did not end (or the thread that asks, when the process exits from one of
+      // its callbacks) keeps its socket: closing it under the thread could hand the descriptor
+      // number to somebody else while the thread still reads it.
       t.rx.detach();
       new platform::Socket(std::move(t.udp));  // deliberately kept open for the stray thread
       new platform::Socket(std::move(t.tcp));
@@ -485,13 +188,14 @@ void shutdown_net() {
   t.event_exists = false;
   t.bound_port = 0;
   t.running = false;
+  return ended;
 }
 
-int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
-  Transport &t = transport();
-  std::lock_guard lock(t.send_lock);
+namespace {
+
+int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int size) {
   if (size > max_send_size()) {
-    add_to_lumavex_log("xlink_send_impl failed. dsize too big.  dsize=%d limit = 580", size);
+    lvx::log_printf("xlink_send_impl failed. dsize too big.  dsize=%d limit = 580", size);
     return LINK_TERMINATED_RESULT;
   }
   if (!t.network_started || !t.running || (!t.udp.valid() && !t.tcp.valid())) return 0;
@@ -508,6 +212,21 @@ int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
     return 0;
   }
   return send_one(t, *dest, bytes, size);
+}
+
+}  // namespace
+
+int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
+  Transport &t = transport();
+  std::lock_guard lock(t.send_lock);
+  return send_locked(t, dest, packet, size);
+}
+
+int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms) {
+  Transport &t = transport();
+  std::unique_lock lock(t.send_lock, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::milliseconds(wait_ms))) return LINK_TERMINATED_RESULT;
+  return send_locked(t, dest, packet, size);
 }
 
 void wait_for_packet() {
@@ -550,28 +269,27 @@ int64_t last_status_serial() {
   return transport().last_status_serial;
 }
 
-void *scratch_buffer(size_t request, size_t *size) {
-  Transport &t = transport();
-  if (request < 1000) return nullptr;
-  std::lock_guard lock(t.scratch_mutex);
-  if (!t.scratch) {
-    t.scratch = std::make_unique<uint8_t[]>(request);
-    t.scratch_size = request;
-  }
-  if (size) *size = t.scratch_size;
-  return t.scratch.get();
-}
-
-void free_scratch_buffer() {
-  Transport &t = transport();
-  std::lock_guard lock(t.scratch_mutex);
-  t.scratch.reset();
-  t.scratch_size = 0;
-}
-
 void set_local_addresses_for_testing(std::optional<std::vector<IPv4>> addresses) {
   std::lock_guard lock(transport().testing_mutex);
   transport().local_override = std::move(addresses);
+}
+
+bool address_from_text(const char *text, bool remote, LVXADDR *addr) {
+  IPv4 ip{};
+  if (text == nullptr || !parse_dotted(text, &ip)) return false;
+  const Transport &t = transport();
+  uint16_t port = remote           ? t.options.remote_port
+                  : t.use_tcp_only ? uint16_t{LUMAVEX_TRACKER_TCP_PORT}
+                                   : t.options.tracker_port;
+  if (addr != nullptr) *addr = make_address(ip, port);
+  return true;
+}
+
+bool set_tcp_only() {
+  Transport &t = transport();
+  if (t.network_started) return false;
+  t.use_tcp_only = true;
+  return true;
 }
 
 void set_receive_timeout_for_testing(int ms) {
@@ -580,30 +298,3 @@ void set_receive_timeout_for_testing(int ms) {
 }
 
 }  // namespace lvx
-
-extern "C" {
-
-int16_t text_to_lvxaddr(const char *text, LVXADDR *addr, int16_t remote) {
-  lvx::IPv4 ip{};
-  if (text == nullptr || !lvx::parse_dotted(text, &ip)) return -1;
-  uint16_t port = remote                      ? lvx::transport_options().remote_port
-                  : lvx::transport_tcp_only() ? uint16_t{LUMAVEX_TRACKER_TCP_PORT}
-                                              : lvx::transport_options().tracker_port;
-  if (addr) *addr = lvx::make_address(ip, port);
-  return 0;
-}
-
-int16_t set_lumavex_address(const char *text) {
-  LVXADDR a{};
-  if (text_to_lvxaddr(text, &a, 0) != 0) return -1;
-  return lumavex_set_tracker_node(&a);
-}
-
-int16_t set_lumavex_tcp_only(int /*enable*/) {
-  lvx::Transport &t = lvx::transport();
-  if (t.network_started) return -1;
-  t.use_tcp_only = true;
-  return 0;
-}
-
-}  // extern "C"

@@ -2,14 +2,16 @@
 // thread that feeds every received byte to the dispatcher, the link lock and the send lock, and
 // the packet event that application threads wait on between polls.
 //
-// Process-wide state lives in one record (transport.cpp). The receive thread owns the socket for
-// reading; every send from any thread passes the send lock. The dispatcher runs on the receive
-// thread with the link lock held, and application threads take the same lock to read what it
-// files.
+// Process-wide state lives in one record (transport_record.h), shared by this interface
+// (transport.cpp) and the two receive paths (udp_receive.cpp, tcp_receive.cpp). The receive
+// thread owns the socket for reading; every send from any thread passes the send lock. The
+// dispatcher runs on the receive thread with the link lock held, and application threads take the
+// same lock to read what it files.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -21,6 +23,8 @@ namespace lvx {
 // The link lock (re-entrant).
 void link_lock();
 void link_unlock();
+// The lock itself, for the few places that must not wait on it for long (process exit).
+std::recursive_timed_mutex &link_lock_handle();
 
 class LinkLockGuard {
  public:
@@ -39,11 +43,19 @@ bool transport_tcp_only();
 int init_net();
 // Stops the receive thread and closes the transport. Does nothing unless it runs.
 void shutdown_net();
+// As shutdown_net, waiting at most wait_ms for the receive thread; a thread that has not ended by
+// then (or the calling thread itself, when it is the receive thread) is left to end on its own
+// with its socket kept open. True when the thread ended in time.
+bool stop_net(int wait_ms);
 bool network_running();
 
 // Sends one packet. 0, -100 when the packet is larger than max_send_size(), -1 when a broadcast
 // has no local address, or a socket error number.
 int16_t xlink_send(const LVXADDR *dest, const void *packet, int size);
+
+// As xlink_send, but gives up with -100 when the send lock cannot be had within wait_ms (used at
+// process exit, where another thread may hold it for good).
+int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms);
 
 // Blocks at most 10 ms until the receive thread has dispatched data (returns at once in TCP-only
 // mode, where there is no packet event).
@@ -70,10 +82,13 @@ double receive_thread_cpu_seconds();
 void set_last_status_serial(int64_t serial);
 int64_t last_status_serial();
 
-// The shared scratch buffer: allocated once for requests of at least 1000 bytes and handed out
-// again with its size; null for smaller requests.
-void *scratch_buffer(size_t request, size_t *size);
-void free_scratch_buffer();
+// Parses a dotted address into a node address with the tracker's port (UDP, or TCP in TCP-only
+// mode), or this node's port when `remote`. False for bad text.
+bool address_from_text(const char *text, bool remote, LVXADDR *addr);
+
+// Chooses the TCP-only transport; false once the network has started in this process, which
+// makes the choice permanent.
+bool set_tcp_only();
 
 // Test-only settings, so that tests never touch real interfaces or wait for minutes.
 // Replaces the host's address list (applied at the next transport start); nullopt restores it.

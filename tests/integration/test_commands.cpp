@@ -4,7 +4,7 @@
 #include <string>
 
 #include "control/commands.h"
-#include "link/lifecycle.h"
+#include "library/lifecycle.h"
 #include "sim_fixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // the TCP stream framing.
 #include "common/byte_io.h"
 #include "data/data_stream.h"
-#include "link/lifecycle.h"
+#include "library/lifecycle.h"
 #include "platform/net.h"
 #include "sim_fixture.h"
 

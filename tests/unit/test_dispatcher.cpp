@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "library/library.h"
 #include "link/dispatcher.h"
 #include "link/link_state.h"
 #include "link/transport.h"
@@ -25,7 +26,7 @@ Buffer cat(std::initializer_list<Buffer> parts) {
 }
 
 int feed(const LVXADDR &from, const Buffer &b) {
-  return lvx::rx_buffer(from, b.data(), static_cast<int>(b.size()));
+  return lvx::rx_buffer(from, lvx::Bytes(b));
 }
 
 Buffer ack(const std::string &version, uint8_t major = 3) {
@@ -49,6 +50,7 @@ class Dispatcher : public testing::Test {
  protected:
   void SetUp() override {
     if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
+    lvx::ensure_library();  // registers the subsystems' packet routes
     lvx::LinkRecord &r = lvx::link_record();
     r.is_connected = 1;
     r.tracker_address = kTracker;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "display/alert.h"
-#include "display/graphic_hooks.h"
+#include "hooks/graphic_hooks.h"
+#include "link/alert.h"
 #include "lumavex_core.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "control/input.h"
 #include "control/keys.h"
-#include "display/graphic_hooks.h"
+#include "hooks/graphic_hooks.h"
 #include "log_capture.h"
 #include "lumavex_core.h"
 

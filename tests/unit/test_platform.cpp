@@ -1,11 +1,9 @@
-// The platform layer's own contract: socket error numbering, the manual-reset event, and the
-// shared scratch buffer.
+// The platform layer's own contract: socket error numbering and the manual-reset event.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <thread>
 
-#include "link/transport.h"
 #include "platform/event.h"
 #include "platform/net.h"
 
@@ -53,21 +51,6 @@ TEST(ManualResetEvent, StaysSetUntilResetAndWakesAWaiter) {
   std::thread setter([&] { e.set(); });
   EXPECT_TRUE(e.wait_for_ms(5000));
   setter.join();
-}
-
-TEST(ScratchBuffer, AllocatedOnceForLargeRequests) {
-  size_t size = 0;
-  EXPECT_EQ(lvx::scratch_buffer(999, &size), nullptr);
-  void *first = lvx::scratch_buffer(4000, &size);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(size, 4000u);
-  // Later requests get the same buffer and learn its size.
-  EXPECT_EQ(lvx::scratch_buffer(1000, &size), first);
-  EXPECT_EQ(size, 4000u);
-  lvx::free_scratch_buffer();
-  EXPECT_NE(lvx::scratch_buffer(2000, &size), nullptr);
-  EXPECT_EQ(size, 2000u);
-  lvx::free_scratch_buffer();
 }
 
 }  // namespace

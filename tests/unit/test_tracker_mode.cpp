@@ -10,7 +10,7 @@
 #include "control/control_state.h"
 #include "control/tracker_mode.h"
 #include "data/data_stream.h"
-#include "link/lifecycle.h"
+#include "library/lifecycle.h"
 #include "link/link_state.h"
 #include "link/transport.h"
 #include "lumavex_core.h"

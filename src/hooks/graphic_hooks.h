@@ -22,7 +22,7 @@ constexpr uint32_t kEllipseCommandMsec = 1000;
 // Table form installed: none, GraphicHooks, GraphicHooksV2.
 enum HookMode : int { HOOKS_NONE = 0, HOOKS_V1 = 1, HOOKS_V2 = 2 };
 
-// Sends a tracker command and waits up to msec for its result (lumavex_timed_command).
+// Sends a tracker command and waits up to msec for its result.
 using TimedCommand = int16_t (*)(uint32_t msec, const char *text);
 
 // Whether camera views of a tracker of this generation request pupil-ellipse parameters.
@@ -94,6 +94,10 @@ class GraphicHookState {
   int ellipse_flag_ = 0;
 };
 
+// The sender of the camera view's pupil-ellipse commands (the command channel's timed command);
+// registered by the owner. Until then those commands fail with -100.
+void set_hook_command_sender(TimedCommand sender);
+
 // The process-wide hooks. Written by the application thread that installs tables and runs the
 // screens and polls; the alert dispatch only reads the installed alert hook, from any thread.
 GraphicHookState &graphic_hooks();
@@ -119,8 +123,9 @@ void hook_play_sound(int code);
 // Polls the application's input hook into `events` (room for 20 records); returns how many it
 // filled, 0..20, and 0 without a hook.
 int hook_poll_input_events(InputEvent *events);
-// Shows a text through the alert hook, or on standard error as "Lumavex Error: text".
-void hook_alert(const char *text);
+// Shows a text through the application's alert hook; false when none is installed. This is the
+// alert sink of the link's alert service.
+bool hook_alert(const char *text);
 // 1 while pupil-ellipse parameters come with the camera image.
 int ellipse_flag();
 

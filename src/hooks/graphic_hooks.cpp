@@ -1,10 +1,12 @@
-#include "display/graphic_hooks.h"
+#include "hooks/graphic_hooks.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "link/alert.h"
 
 namespace lvx {
 
@@ -27,9 +29,19 @@ int32_t truncate_coordinate(float v) {
   return static_cast<int32_t>(v);
 }
 
-// Zero-initialised before any code runs, so alerts raised during static initialisation are safe.
-GraphicHookState g_hooks;
+// Built on first use and never destroyed: an alert raised while the process exits still finds it.
+GraphicHookState &hooks_record() {
+  static auto *h = new GraphicHookState;
+  return *h;
+}
 std::atomic<lumavex_write_image_hook> g_write_image_hook{nullptr};
+// Sends the camera view's pupil-ellipse commands; registered by the owner (the command channel).
+std::atomic<TimedCommand> g_command_sender{nullptr};
+
+int16_t send_hook_command(uint32_t msec, const char *text) {
+  TimedCommand sender = g_command_sender.load();
+  return sender != nullptr ? sender(msec, text) : int16_t{LINK_TERMINATED_RESULT};
+}
 
 }  // namespace
 
@@ -237,8 +249,12 @@ bool GraphicHookState::alert(const char *text) {
   return false;
 }
 
+void set_hook_command_sender(TimedCommand sender) {
+  g_command_sender = sender;
+}
+
 GraphicHookState &graphic_hooks() {
-  return g_hooks;
+  return hooks_record();
 }
 
 lumavex_write_image_hook write_image_hook() {
@@ -250,96 +266,50 @@ lumavex_write_image_hook replace_write_image_hook(lumavex_write_image_hook hook)
 }
 
 int16_t hook_open_target_screen() {
-  return g_hooks.open_target_screen();
+  return hooks_record().open_target_screen();
 }
 void hook_close_target_screen() {
-  g_hooks.close_target_screen();
+  hooks_record().close_target_screen();
 }
 void hook_hide_for_abort_menu() {
-  g_hooks.hide_for_abort_menu();
+  hooks_record().hide_for_abort_menu();
 }
 int16_t hook_open_camera_view(int width, int height) {
-  return g_hooks.open_camera_view(width, height, lumavex_timed_command);
+  return hooks_record().open_camera_view(width, height, send_hook_command);
 }
 void hook_close_camera_view() {
-  g_hooks.close_camera_view(lumavex_timed_command);
+  hooks_record().close_camera_view(send_hook_command);
 }
 void hook_camera_title(const char *title) {
-  g_hooks.camera_title(title);
+  hooks_record().camera_title(title);
 }
 void hook_camera_palette(int count, const uint8_t *red, const uint8_t *green, const uint8_t *blue) {
-  g_hooks.camera_palette(count, red, green, blue);
+  hooks_record().camera_palette(count, red, green, blue);
 }
 void hook_camera_line(int width, int line, int total_lines, uint8_t *pixels) {
-  g_hooks.camera_line(width, line, total_lines, pixels);
+  hooks_record().camera_line(width, line, total_lines, pixels);
 }
 void hook_erase_target() {
-  g_hooks.erase_target();
+  hooks_record().erase_target();
 }
 void hook_blank_target_screen() {
-  g_hooks.blank_target_screen();
+  hooks_record().blank_target_screen();
 }
 void hook_draw_target(float x, float y) {
-  g_hooks.draw_target(x, y);
+  hooks_record().draw_target(x, y);
 }
 void hook_play_sound(int code) {
-  g_hooks.play_sound(code);
+  hooks_record().play_sound(code);
 }
 int hook_poll_input_events(InputEvent *events) {
-  return g_hooks.poll_input_events(events);
+  return hooks_record().poll_input_events(events);
 }
 int ellipse_flag() {
-  return g_hooks.ellipse_flag();
+  return hooks_record().ellipse_flag();
 }
 
-void hook_alert(const char *text) {
-  if (text == nullptr) text = "";
-  if (g_hooks.alert(text)) return;
-  std::fprintf(stderr, "Lumavex Error: %s\n", text);
-  std::fflush(stderr);
+bool hook_alert(const char *text) {
+  return hooks_record().alert(text != nullptr ? text : "");
 }
 
 }  // namespace lvx
-
-int setup_graphic_hook_functions(GraphicHooks *table) {
-  return lvx::g_hooks.install(table, lumavex_get_tracker_version(nullptr));
-}
-
-int16_t setup_graphic_hook_functions_V2(GraphicHooksV2 *table) {
-  const int version = lumavex_get_tracker_version(nullptr);
-  if (table == nullptr) {
-    // No table has no supported version: everything is removed, as for a wrong version.
-    lvx::g_hooks.install(nullptr, version);
-    return -1;
-  }
-  return lvx::g_hooks.install_v2(*table, version);
-}
-
-GraphicHooks *get_all_hook_functions(void) {
-  static GraphicHooks copy;
-  copy = lvx::g_hooks.v1_table();
-  return &copy;
-}
-
-GraphicHooksV2 *get_all_hook_functions_V2(void) {
-  static GraphicHooksV2 copy;
-  copy = lvx::g_hooks.v2_table();
-  return &copy;
-}
-
-int set_write_image_hook(lumavex_write_image_hook hook, int /*options*/) {
-  lvx::replace_write_image_hook(hook);
-  return 0;
-}
-
-void alert_printf(const char *format, ...) {
-  // Each thread formats into its own buffer, so alerts raised at once on the receive thread and
-  // the application thread do not overwrite each other; the text stays valid after the hook
-  // returns, until that thread's next alert.
-  thread_local char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  lvx::hook_alert(text);
-}

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "common/byte_io.h"
+#include "lumavex_core.h"
+
 namespace lvx {
 
 int relay_start_master();
@@ -12,11 +15,15 @@ void relay_mark_failed();
 void relay_close_connection();
 void relay_notify_disconnect();
 // The serial number that a relay slave's command results are matched against.
-void set_relay_serial(uint32_t serial);
 uint32_t relay_serial();
 // Hands a message and its time (local microseconds) to the relay master.
 int relay_send_message(const char *text, double message_time_us);
 // Hands a read request to the relay master.
 int relay_read_request(const char *text);
+
+// Walks a buffer received while connected through the relay: text-framed records, "LV_PKT:"
+// around packets to walk and "LV_SER:" with the serial that command results are matched against.
+// Returns the bytes used. Registered with the link's dispatcher.
+int relay_buffer(const LVXADDR &sender, Bytes buffer);
 
 }  // namespace lvx

@@ -1,0 +1,37 @@
+#include "link/alert.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+namespace lvx {
+
+namespace {
+
+std::atomic<AlertSink> g_sink{nullptr};
+
+}  // namespace
+
+void set_alert_sink(AlertSink sink) {
+  g_sink.store(sink);
+}
+
+void alert_text(const char *text) {
+  if (text == nullptr) text = "";
+  AlertSink sink = g_sink.load();
+  if (sink != nullptr && sink(text)) return;
+  std::fprintf(stderr, "Lumavex Error: %s\n", text);
+  std::fflush(stderr);
+}
+
+void alert(const char *format, ...) {
+  // A buffer of its own, so that alerts raised from several threads at once each stay whole.
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  alert_text(text);
+}
+
+}  // namespace lvx

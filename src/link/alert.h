@@ -1,0 +1,20 @@
+// Messages meant for the user. The library raises them from any layer through alert(); they go to
+// the sink the owner installs (the application's alert hook), and until one is installed, or when
+// the sink declines, to standard error as "Lumavex Error: <text>".
+#pragma once
+
+namespace lvx {
+
+// Formats a message (at most 1023 characters) and shows it to the user. Never call it with a
+// library lock held: the sink runs the application's code.
+void alert(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Shows an already formatted text.
+void alert_text(const char *text);
+
+// The sink: shows the text and returns true, or returns false to let the text go to standard
+// error. Null restores the default.
+using AlertSink = bool (*)(const char *text);
+void set_alert_sink(AlertSink sink);
+
+}  // namespace lvx
