@@ -1,15 +1,13 @@
 #include "control/commands.h"
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/byte_io.h"
-#include "common/c_boundary.h"
 #include "control/command_text.h"
+#include "control/control_state.h"
 #include "link/clock.h"
 #include "link/link_state.h"
 #include "link/log.h"
@@ -20,12 +18,9 @@ namespace lvx {
 
 namespace {
 
-constexpr size_t kCommandOverhead = 30;
 constexpr uint16_t kIdleMode = 1;
-constexpr int16_t kBadText = -3;
 constexpr uint32_t kOfflineWaitMs = 1000;
-// eyecmd_printf formats at most this many characters and waits this long for each piece.
-constexpr size_t kMaxFormattedCommand = 992;
+// Each piece of a formatted command is waited for this long.
 constexpr uint32_t kFormattedCommandWaitMs = 5000;
 
 // The command channel's process-wide record. The ring and the last result text are guarded by
@@ -105,14 +100,14 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
                                            uint32_t value) {
   size_t text_length = text != nullptr ? std::strlen(text) + 1 : 0;
   size_t data_length = type == CMD_IMAGE_ACK && text == nullptr ? 1 : text_length;
-  std::vector<uint8_t> packet(kCommandOverhead + data_length, 0);
+  std::vector<uint8_t> packet(cmd_pkt::kOverhead + data_length, 0);
   MutableBytes b(packet);
   encode_plain_header(b, COMMAND_PKT);
-  put_u32(b, hdr::kSequence, serial);
-  put_u32(b, 20, value);
-  put_u8(b, 25, type);
-  put_u16(b, 26, static_cast<uint16_t>(data_length));
-  if (text_length > 0) std::memcpy(packet.data() + 28, text, text_length);
+  put_u32(b, cmd_pkt::kSerial, serial);
+  put_u32(b, cmd_pkt::kValue, value);
+  put_u8(b, cmd_pkt::kType, type);
+  put_u16(b, cmd_pkt::kDataLength, static_cast<uint16_t>(data_length));
+  if (text_length > 0) std::memcpy(packet.data() + cmd_pkt::kData, text, text_length);
   return packet;
 }
 
@@ -151,7 +146,8 @@ void file_command_result(uint32_t serial, int16_t result, const char *text, int 
   CommandChannel &c = channel();
   c.ring.file(serial, result);
   c.filed.fetch_add(1, std::memory_order_release);
-  int n = text_length < 0 ? 0 : (text_length > 199 ? 199 : text_length);
+  constexpr int kMaxText = static_cast<int>(sizeof c.last_text) - 1;
+  int n = text_length < 0 ? 0 : (text_length > kMaxText ? kMaxText : text_length);
   if (text != nullptr && n > 0) std::memcpy(c.last_text, text, static_cast<size_t>(n));
   c.last_text[n] = '\0';
 }
@@ -257,57 +253,27 @@ int16_t set_offline() {
   return timed_command(kOfflineWaitMs, "set_idle_mode");
 }
 
-}  // namespace lvx
-
-extern "C" {
-
-int16_t lumavex_send_command(const char *text) noexcept {
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT,
-                                     [&] { return lvx::send_command(text); });
+int16_t command_result() {
+  if (dummy_mode()) return 0;
+  if (!system_open()) return LINK_TERMINATED_RESULT;
+  return get_command_result_for_sn(0);
 }
 
-int16_t lumavex_timed_command(uint32_t msec, const char *text) noexcept {
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT,
-                                     [&] { return lvx::timed_command(msec, text); });
+int16_t send_command_pieces(const char *text) {
+  int16_t result = 0;
+  for (const std::string &piece : command_pieces(text, max_text_length())) {
+    result = timed_command(kFormattedCommandWaitMs, piece.c_str());
+  }
+  return result;
 }
 
-int16_t lumavex_command_result(void) noexcept {
-  if (lvx::dummy_mode()) return 0;
-  if (!lvx::system_open()) return LINK_TERMINATED_RESULT;
-  return lvx::get_command_result_for_sn(0);
-}
-
-int16_t lumavex_wait_for_command_result(uint32_t msec) noexcept {
-  return lvx::wait_for_result(0, msec);
-}
-
-int16_t eyecmd_printf(const char *format, ...) noexcept {
-  if (format == nullptr) return lvx::kBadText;
-  char text[lvx::kMaxFormattedCommand + 1] = {};
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
-    int16_t result = 0;
-    for (const std::string &piece : lvx::command_pieces(text, lvx::max_text_length())) {
-      result = lvx::timed_command(lvx::kFormattedCommandWaitMs, piece.c_str());
-    }
-    return result;
-  });
-}
-
-int16_t lumavex_last_message(char *buf) noexcept {
-  if (lvx::dummy_mode() || !lvx::system_open()) return 0;
-  lvx::LinkLockGuard lock;
-  const char *text = lvx::channel().last_text;
+int16_t last_command_message(char *buf) {
+  if (dummy_mode() || !system_open()) return 0;
+  LinkLockGuard lock;
+  const char *text = channel().last_text;
   size_t n = std::strlen(text);
   if (buf != nullptr) std::memcpy(buf, text, n + 1);
   return static_cast<int16_t>(n);
 }
 
-int16_t set_offline_mode(void) noexcept {
-  return lvx::set_offline();
-}
-
-}  // extern "C"
+}  // namespace lvx

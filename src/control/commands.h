@@ -1,6 +1,7 @@
 // The command channel: command packets with serial numbers, and the ring of their results.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,7 +13,18 @@ constexpr int kResultRingSize = 100;
 // Results for serials further back than this from the newest are dropped.
 constexpr uint32_t kLateResultWindow = 80;
 
-// Command packet types (byte 25 of a command packet).
+// Command packet field offsets: the serial in the header, then the value, the type, the data
+// length and the data (the text with its zero byte); two zero bytes end the packet.
+namespace cmd_pkt {
+constexpr size_t kSerial = 4, kValue = 20, kType = 25, kDataLength = 26, kData = 28;
+// Bytes of a command packet besides its data.
+constexpr size_t kOverhead = 30;
+}  // namespace cmd_pkt
+
+// eyecmd_printf formats at most this many characters.
+constexpr size_t kMaxFormattedCommand = 992;
+
+// Command packet types (the type field of a command packet).
 enum CommandType : uint8_t {
   CMD_READ_REQUEST = 21,
   CMD_COMMAND = 22,
@@ -49,9 +61,8 @@ class ResultRing {
   int index_ = -1;
 };
 
-// The bytes of one command packet: a 20-byte header with the serial at 4, the value at 20, the
-// type at 25, the data length at 26 and the data (the text with its zero byte) at 28, then two
-// zero bytes. An image acknowledgement with no text carries one data byte.
+// The bytes of one command packet (see cmd_pkt). An image acknowledgement with no text carries
+// one data byte.
 std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const char *text,
                                            uint32_t value);
 
@@ -81,5 +92,15 @@ int16_t timed_command(uint32_t msec, const char *text);
 int16_t send_command(const char *text);
 // Puts the tracker into its idle mode unless it is there already (waits up to 1 s).
 int16_t set_offline();
+
+// The result of the newest command: NO_REPLY while none came, 0 in dummy mode, -100 while the
+// link system is closed.
+int16_t command_result();
+// Sends a formatted command text, piece by piece where the tracker needs its lines apart
+// (command_pieces), waiting for each; returns the last piece's result.
+int16_t send_command_pieces(const char *text);
+// Copies the text of the last command result into buf (when not null) and returns its length;
+// 0 in dummy mode or while the link system is closed.
+int16_t last_command_message(char *buf);
 
 }  // namespace lvx

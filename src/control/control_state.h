@@ -13,6 +13,8 @@ namespace lvx {
 
 constexpr int kKeyQueueSize = 16;
 constexpr uint16_t kNoReplyYet = 1000;  // reply state and calibration result while none came
+// The result for a text that is missing or too long for the tracker's packets.
+constexpr int16_t kBadText = -3;
 
 struct TrackerKey {
   int16_t code = 0;

@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
+#include "control/messages.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -327,7 +329,7 @@ constexpr const char *kNonErrorFunctions[] = {
     "getkey_with_mod",
 };
 
-// A file block that never came: like NO_REPLY, lumavex_get_error notes it in the recording file.
+// A file block that never came: like NO_REPLY, error_text notes it in the recording file.
 constexpr int kNoReplyTransfer = -112;
 
 const char *find_at_depth(int code, const char *function, int depth) {
@@ -375,18 +377,19 @@ const char *find_error_text(int code, const char *function) {
   return find_at_depth(code, function, 0);
 }
 
-}  // namespace lvx
-
-extern "C" const char *lumavex_get_error(int code, const char *function_name) noexcept {
+const char *error_text(int code, const char *function) {
   static constexpr char kEmpty[] = "";
-  if (function_name == nullptr) return nullptr;
-  if (lvx::is_non_error_function(function_name)) return kEmpty;
-  if (code == NO_REPLY || code == lvx::kNoReplyTransfer) {
+  if (function == nullptr) return nullptr;
+  if (is_non_error_function(function)) return kEmpty;
+  if (code == NO_REPLY || code == kNoReplyTransfer) {
     // The note is a courtesy; a failure to send it must not reach the caller.
     try {
-      eyemsg_printf("NO Reply is disabled for function %s", function_name);
+      const double now = message_time_after(0);
+      send_message((std::string("NO Reply is disabled for function ") + function).c_str(), now);
     } catch (...) {
     }
   }
-  return lvx::find_error_text(code, function_name);
+  return find_error_text(code, function);
 }
+
+}  // namespace lvx

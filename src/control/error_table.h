@@ -1,5 +1,5 @@
 // The texts behind result codes: a read-only table of (code, function, text, see-also) rows and
-// the lookup that lumavex_get_error performs on it.
+// the lookup of the exported error-text function.
 #pragma once
 
 #include <span>
@@ -31,5 +31,10 @@ bool is_non_error_function(const char *name);
 // The text of `code` as a result of `function`: the function's own first row with that code,
 // else the first text found through its see-also names in row order; nullptr when none is.
 const char *find_error_text(int code, const char *function);
+
+// What the exported error-text function answers: nullptr without a function name, the empty
+// text for functions whose results are not errors, else find_error_text. A "no reply" code
+// (NO_REPLY, or -112 for a file block that never came) also leaves a note in the recording file.
+const char *error_text(int code, const char *function);
 
 }  // namespace lvx

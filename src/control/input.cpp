@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include "control/keys.h"
 #include "hooks/graphic_hooks.h"
 #include "link/clock.h"
 #include "link/log.h"
@@ -227,129 +228,97 @@ InputEventQueue *input_event_queue(bool create) {
 
 void exit_calibration() {
   // The setup and drift-correction loops are not built yet; they will give this its meaning by
-  // ending the running loop. terminal_break already calls it so that a break ends them.
+  // ending the running loop. set_terminal_break already calls it so that a break ends them.
 }
 
-}  // namespace lvx
-
-using lvx::keyboard;
-
-extern "C" {
-
-void lumavex_set_special_keys(int break_mask, int break_key, int escape_mask, int escape_key,
-                              int fifth) noexcept {
-  keyboard().set_special_keys(
-      lvx::SpecialKeys{break_mask, break_key, escape_mask, escape_key, fifth});
-}
-
-void lumavex_set_special_keys_ex(int option, const int *masks, const int *keys,
-                                 int count) noexcept {
-  lvx::log_printf("set_special_keys_ex option %d is set to key %d mask %d \n", option,
-                  keys != nullptr ? keys[0] : 0, masks != nullptr ? masks[0] : 0);
+void set_special_keys_ex(int option, const int *masks, const int *keys, int count) {
+  log_printf("set_special_keys_ex option %d is set to key %d mask %d \n", option,
+             keys != nullptr ? keys[0] : 0, masks != nullptr ? masks[0] : 0);
   if (!keyboard().set_option(option, masks, keys, count))
-    lvx::log_printf("set_special_keys_ex option is not valid %d \n", option);
+    log_printf("set_special_keys_ex option is not valid %d \n", option);
 }
 
-void lumavex_get_special_keys_ex(int option, int *masks, int *keys, int *count) noexcept {
+void get_special_keys_ex(int option, int *masks, int *keys, int *count) {
   if (!keyboard().get_option(option, masks, keys, count))
-    lvx::log_printf("get_special_keys_ex option is not valid %d \n", option);
-  const lvx::KeyOptionTable *t = keyboard().option_table(option);
-  lvx::log_printf("get_special_keys_ex option %d is set to key %d \n", option,
-                  t != nullptr ? t->keys[0] : 0);
+    log_printf("get_special_keys_ex option is not valid %d \n", option);
+  const KeyOptionTable *t = keyboard().option_table(option);
+  log_printf("get_special_keys_ex option %d is set to key %d \n", option,
+             t != nullptr ? t->keys[0] : 0);
 }
 
-int16_t key_message_pump(void) noexcept {
-  InputEvent events[lvx::kPollEventCount] = {};
-  int n = lvx::hook_poll_input_events(events);
-  for (int i = 0; i < n && i < lvx::kPollEventCount; ++i) {
+int16_t pump_key_events() {
+  InputEvent events[kPollEventCount] = {};
+  int n = hook_poll_input_events(events);
+  for (int i = 0; i < n && i < kPollEventCount; ++i) {
     const InputEvent &e = events[i];
-    if (e.type == lvx::kKeyEventType) {
-      keyboard().handle_key(e, lvx::local_ms());
-    } else if ((e.type & lvx::kOtherEventBit) != 0) {
-      lvx::input_event_queue(true)->push(e);
+    if (e.type == kKeyEventType) {
+      keyboard().handle_key(e, local_ms());
+    } else if ((e.type & kOtherEventBit) != 0) {
+      input_event_queue(true)->push(e);
     }
   }
-  return break_pressed();
+  return break_key_pressed();
 }
 
-int16_t message_pump(void) noexcept {
-  lumavex_flush_input_event();
-  return key_message_pump();
+int16_t pump_input_events() {
+  flush_input_events();
+  return pump_key_events();
 }
 
-void pump_delay(uint32_t delay) noexcept {
-  lvx::run_pump_delay(
-      delay, [] { message_pump(); }, [](uint32_t ms) { lvx::delay_ms(static_cast<int32_t>(ms)); });
+void pump_for(uint32_t delay) {
+  run_pump_delay(
+      delay, [] { pump_input_events(); }, [](uint32_t ms) { delay_ms(static_cast<int32_t>(ms)); });
 }
 
-uint32_t read_getkey_queue(void) noexcept {
-  return keyboard().read(lvx::local_ms()).value;
+uint32_t read_key() {
+  return keyboard().read(local_ms()).value;
 }
 
-uint32_t getkey(void) noexcept {
-  message_pump();
-  return read_getkey_queue();
-}
-
-uint32_t getkey_with_mod(uint16_t *word) noexcept {
-  message_pump();
-  lvx::KeyRead r = keyboard().read(lvx::local_ms());
+uint32_t pump_and_read_key(uint16_t *word) {
+  pump_input_events();
+  KeyRead r = keyboard().read(local_ms());
   if (r.entry && word != nullptr) *word = r.entry->key_word2;
   return r.value;
 }
 
-uint32_t echo_key(void) noexcept {
-  message_pump();
-  lvx::KeyRead r = keyboard().read(lvx::local_ms());
+uint32_t pump_and_echo_key() {
+  pump_input_events();
+  KeyRead r = keyboard().read(local_ms());
   if (!r.entry) return r.value;  // TERMINATE_KEY or 0 during a break; 0 when nothing is queued
-  if (auto echo = lvx::key_echo(*r.entry))
-    lumavex_send_keybutton(echo->code, echo->modifiers, echo->state);
+  if (auto echo = key_echo(*r.entry)) send_keybutton(echo->code, echo->modifiers, echo->state);
   return r.entry->code;
 }
 
-int16_t flush_getkey_queue(void) noexcept {
-  keyboard().flush();
-  return 0;
-}
-
-int16_t escape_pressed(void) noexcept {
-  if (keyboard().take_recent_escape(lvx::local_ms())) return 1;
-  message_pump();
+int16_t escape_key_pressed() {
+  if (keyboard().take_recent_escape(local_ms())) return 1;
+  pump_input_events();
   return keyboard().take_escape() ? 1 : 0;
 }
 
-int16_t break_pressed(void) noexcept {
-  return keyboard().break_pressed(lvx::local_ms()) ? 1 : 0;
+int16_t break_key_pressed() {
+  return keyboard().break_pressed(local_ms()) ? 1 : 0;
 }
 
-void terminal_break(int16_t flag) noexcept {
-  lvx::exit_calibration();
-  keyboard().set_terminated(flag != 0);
-  lvx::log_printf("terminal_break get called and application_terminated_flag set to %d \n",
-                  keyboard().terminated());
+void set_terminal_break(bool terminated) {
+  exit_calibration();
+  keyboard().set_terminated(terminated);
+  log_printf("terminal_break get called and application_terminated_flag set to %d \n",
+             keyboard().terminated());
 }
 
-int16_t application_terminated(void) noexcept {
-  return keyboard().terminated();
+bool peep_input_event(InputEvent *out, uint8_t mask, bool newest) {
+  InputEventQueue *q = input_event_queue(false);
+  if (q == nullptr || out == nullptr) return false;
+  return newest ? q->peek_last(mask, out) : q->peek_first(mask, out);
 }
 
-int16_t lumavex_peep_input_event(InputEvent *out, uint8_t mask) noexcept {
-  lvx::InputEventQueue *q = lvx::input_event_queue(false);
-  return q != nullptr && out != nullptr && q->peek_first(mask, out) ? 1 : 0;
+bool take_input_event(InputEvent *out, uint8_t mask) {
+  InputEventQueue *q = input_event_queue(false);
+  return q != nullptr && out != nullptr && q->take(mask, out);
 }
 
-int16_t lumavex_get_input_event(InputEvent *out, uint8_t mask) noexcept {
-  lvx::InputEventQueue *q = lvx::input_event_queue(false);
-  return q != nullptr && out != nullptr && q->take(mask, out) ? 1 : 0;
+void flush_input_events() {
+  input_event_queue(true)->clear();
 }
 
-int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask) noexcept {
-  lvx::InputEventQueue *q = lvx::input_event_queue(false);
-  return q != nullptr && out != nullptr && q->peek_last(mask, out) ? 1 : 0;
-}
-
-void lumavex_flush_input_event(void) noexcept {
-  lvx::input_event_queue(true)->clear();
-}
-
-}  // extern "C"
+}  // namespace lvx

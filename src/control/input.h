@@ -1,4 +1,4 @@
-// Keyboard and input events: the key queue that getkey and its relatives read, the break and
+// Keyboard and input events: the key queue that the exported key readers read, the break and
 // escape keys, the application-terminated flag, and the queue of the other (mouse) input events.
 // The library reads no devices itself; it polls the application's input hook through the graphic
 // hooks' dispatcher (hook_poll_input_events).
@@ -43,7 +43,7 @@ struct SpecialKeys {
   int fifth = 0;  // stored only
 };
 
-// One of the two option tables: stored for lumavex_get_special_keys_ex, read by nothing else.
+// One of the two option tables: stored for get_special_keys_ex, read by nothing else.
 struct KeyOptionTable {
   std::array<int, 4> keys{};
   std::array<int, 4> masks{};
@@ -66,7 +66,7 @@ struct KeyEcho {
 // control 0x04, alt 0x08, num lock 0x20, caps lock 0x40.
 uint16_t tracker_modifiers(uint16_t modifiers);
 
-// What echo_key sends for `entry`; nothing for key codes 0, 1 and TERMINATE_KEY.
+// What pump_and_echo_key sends for `entry`; nothing for key codes 0, 1 and TERMINATE_KEY.
 std::optional<KeyEcho> key_echo(const KeyEntry &entry);
 
 // The keyboard's process-wide state. Used without locks from the application's thread, on which
@@ -179,7 +179,41 @@ void run_pump_delay(uint32_t delay, Pump &&pump, Sleep &&sleep) {
   }
 }
 
-// Ends a running setup or drift-correction loop (called by terminal_break).
+// Ends a running setup or drift-correction loop (called by set_terminal_break).
 void exit_calibration();
+
+// The two option tables, with a log line for each call and for an option that is not 1 or 2.
+void set_special_keys_ex(int option, const int *masks, const int *keys, int count);
+void get_special_keys_ex(int option, int *masks, int *keys, int *count);
+
+// Polls the application's input hook once: key events go to the key handling, other input
+// events to the input event queue, anything else is dropped. Returns 1 while a break is on.
+int16_t pump_key_events();
+// Empties the input event queue, then pumps as pump_key_events.
+int16_t pump_input_events();
+// Waits `delay` ms, pumping every 20 ms (run_pump_delay).
+void pump_for(uint32_t delay);
+
+// Reads the key queue without pumping (KeyboardState::read).
+uint32_t read_key();
+// Pumps, then reads the key queue; a taken key's second key word goes to `word` (when not null).
+uint32_t pump_and_read_key(uint16_t *word);
+// Pumps, reads the key queue and echoes a taken key to the tracker (key_echo). Returns the key
+// code alone, or during a break what the read gave.
+uint32_t pump_and_echo_key();
+// 1 for an escape key: a recent one without pumping, else any one found after a pump.
+int16_t escape_key_pressed();
+// 1 while a break is on (KeyboardState::break_pressed).
+int16_t break_key_pressed();
+// Sets or clears the application-terminated flag, ending a running setup loop first; logs the
+// new value.
+void set_terminal_break(bool terminated);
+
+// The input event queue: the oldest (or newest) event whose type shares a bit with mask, left
+// in the queue; or taken from it, dropping those passed over. False while the queue does not
+// exist yet or without `out`.
+bool peep_input_event(InputEvent *out, uint8_t mask, bool newest);
+bool take_input_event(InputEvent *out, uint8_t mask);
+void flush_input_events();
 
 }  // namespace lvx

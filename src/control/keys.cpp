@@ -1,6 +1,8 @@
 #include "control/keys.h"
 
+#include "common/wire_reader.h"
 #include "control/control_state.h"
+#include "control/input.h"
 #include "control/requests.h"
 #include "link/link_state.h"
 #include "link/log.h"
@@ -11,12 +13,6 @@
 namespace lvx {
 
 namespace {
-
-// KEY_PKT field offsets after the header.
-constexpr size_t kTime = 20, kCode = 24, kModifiers = 26, kState = 28, kButton = 29, kRaw = 30;
-// Bytes a received key or flush echo counts for, and a received button packet.
-constexpr int kKeyUsed = 30;
-constexpr int kButtonUsed = 32;
 
 constexpr int8_t kButtonPressed = 10;
 constexpr int8_t kButtonReleased = -1;
@@ -45,32 +41,39 @@ std::array<uint8_t, kKeyPacketSize> encode_key_packet(uint16_t code, uint16_t mo
   MutableBytes b(packet);
   encode_plain_header(b, KEY_PKT);
   bool button = code == kButtonKeyCode;
-  put_u16(b, kCode, button ? 0 : code);
-  put_u16(b, kModifiers, button ? 0 : mods);
-  put_u8(b, kState, state);
-  put_u8(b, kButton, button ? static_cast<uint8_t>(mods) : 0);
+  put_u16(b, key_pkt::kCode, button ? 0 : code);
+  put_u16(b, key_pkt::kModifiers, button ? 0 : mods);
+  put_u8(b, key_pkt::kState, state);
+  put_u8(b, key_pkt::kButton, button ? static_cast<uint8_t>(mods) : 0);
   return packet;
 }
 
 int apply_key_packet(ControlState &s, Bytes packet) {
-  if (packet.size() < static_cast<size_t>(kKeyUsed)) return 0;
-  uint32_t time = get_u32(packet, kTime);
-  uint16_t code = get_u16(packet, kCode);
-  uint16_t modifiers = get_u16(packet, kModifiers);
-  uint8_t state = get_u8(packet, kState);
-  uint8_t button = get_u8(packet, kButton);
+  WireReader r(packet);
+  const uint32_t time = r.u32_at(key_pkt::kTime);
+  const uint16_t code = r.u16_at(key_pkt::kCode);
+  const uint16_t modifiers = r.u16_at(key_pkt::kModifiers);
+  const uint8_t state = r.u8_at(key_pkt::kState);
+  const uint8_t button = r.u8_at(key_pkt::kButton);
+  if (!r.ok()) {
+    log_printf("Key packet of %d bytes is too short, dropped\n", static_cast<int>(packet.size()));
+    return 0;
+  }
 
   if (code == kFlushKeyCode) {
     s.keys.clear();
     s.button_states = static_cast<uint16_t>(modifiers & 0xFF);
     s.button_change_time = time;
     s.button_change = 0;
-    return kKeyUsed;
+    return key_pkt::kKeyUsed;
   }
   if (button == 0) {
-    s.keys.push(TrackerKey{static_cast<int16_t>(code), static_cast<uint8_t>(modifiers), state,
-                           get_u16(packet, kRaw), time});
-    return kKeyUsed;
+    // The raw code is read when the buffer holds it; the tracker's 30-byte key packets end before
+    // it, and then it is 0.
+    const uint16_t raw = r.has(key_pkt::kRaw, 2) ? r.u16_at(key_pkt::kRaw) : uint16_t{0};
+    s.keys.push(
+        TrackerKey{static_cast<int16_t>(code), static_cast<uint8_t>(modifiers), state, raw, time});
+    return key_pkt::kKeyUsed;
   }
 
   if (button <= kButtonCount) {
@@ -92,7 +95,7 @@ int apply_key_packet(ControlState &s, Bytes packet) {
   if (s.buttons_as_keys) s.keys.push(TrackerKey{kButtonAsKeyCode, button, state, 0, time});
   // The button packet's last two bytes are not needed; when they are missing the packet still
   // counts as the rest of the buffer rather than reaching past it.
-  return packet.size() >= static_cast<size_t>(kButtonUsed) ? kButtonUsed : 0;
+  return r.has(0, key_pkt::kButtonUsed) ? key_pkt::kButtonUsed : 0;
 }
 
 void clear_key_state() {
@@ -106,63 +109,57 @@ void clear_key_state() {
 }
 
 void clear_terminal_break() {
-  terminal_break(0);
+  set_terminal_break(false);
 }
 
 int handle_key_packet(const LVXADDR & /*sender*/, Bytes packet) {
-  if (packet.empty()) return 0;
   return apply_key_packet(control_state(), packet);
 }
 
-}  // namespace lvx
-
-using lvx::control_state;
-using lvx::link_record;
-
-extern "C" {
-
-int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state) noexcept {
-  lvx::LinkRecord &r = link_record();
-  if (r.is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
+int16_t send_keybutton(uint16_t code, uint16_t mods, uint8_t state) {
+  LinkRecord &r = link_record();
+  if (r.is_connected < 0 || dummy_mode() || quiet_level() > 1) return 0;
   if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
-  auto packet = lvx::encode_key_packet(code, mods, state);
-  lvx::log_printf("lumavex_send_keybutton: size=%d\n", static_cast<int>(packet.size()));
-  return lvx::send_to_tracker(packet.data(), static_cast<int>(packet.size()));
+  auto packet = encode_key_packet(code, mods, state);
+  log_printf("lumavex_send_keybutton: size=%d\n", static_cast<int>(packet.size()));
+  return send_to_tracker(packet.data(), static_cast<int>(packet.size()));
 }
 
-int16_t lumavex_flush_keybuttons(int16_t enable_buttons) noexcept {
-  lvx::LinkRecord &r = link_record();
-  if (r.is_connected < 0 || lvx::dummy_mode()) return 0;
+int16_t flush_keybuttons(bool enable_buttons) {
+  LinkRecord &r = link_record();
+  if (r.is_connected < 0 || dummy_mode()) return 0;
   int16_t result = LINK_TERMINATED_RESULT;
   if (r.is_connected != 0) {
-    auto packet = lvx::encode_key_packet(lvx::kFlushKeyCode, 0, 0);
-    result = lvx::send_to_tracker(packet.data(), static_cast<int>(packet.size()));
+    auto packet = encode_key_packet(kFlushKeyCode, 0, 0);
+    result = send_to_tracker(packet.data(), static_cast<int>(packet.size()));
   }
-  lvx::LinkLockGuard lock;
-  lvx::ControlState &s = control_state();
+  LinkLockGuard lock;
+  ControlState &s = control_state();
   s.last_button = 0;
   s.button_change = 0;
-  s.buttons_as_keys = enable_buttons != 0;
+  s.buttons_as_keys = enable_buttons;
   s.keys.clear();
   return result;
 }
 
-uint16_t lumavex_button_states(void) noexcept {
-  if (!lvx::system_open()) return 0;
+uint16_t tracker_button_states() {
+  if (!system_open()) return 0;
   return control_state().button_states;
 }
 
-uint16_t lumavex_last_button_states(uint32_t *time) noexcept {
-  return lvx::take_button_record(&lvx::ControlState::button_change,
-                                 &lvx::ControlState::button_change_time, time);
+uint16_t take_button_change(uint32_t *time) {
+  return take_button_record(&ControlState::button_change, &ControlState::button_change_time, time);
 }
 
-uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode,
-                                uint32_t *time) noexcept {
-  if (!lvx::system_open()) return 0;
-  lvx::TrackerKey k;
+uint16_t take_last_button_press(uint32_t *time) {
+  return take_button_record(&ControlState::last_button, &ControlState::last_button_time, time);
+}
+
+uint16_t read_tracker_key(int16_t *mods, int16_t *state, uint16_t *kcode, uint32_t *time) {
+  if (!system_open()) return 0;
+  TrackerKey k;
   {
-    lvx::LinkLockGuard lock;
+    LinkLockGuard lock;
     if (!control_state().keys.pop(&k)) return 0;
   }
   if (mods != nullptr) *mods = k.modifiers;
@@ -173,9 +170,4 @@ uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode,
   return static_cast<uint16_t>(k.code);
 }
 
-uint16_t lumavex_last_button_press(uint32_t *time) noexcept {
-  return lvx::take_button_record(&lvx::ControlState::last_button,
-                                 &lvx::ControlState::last_button_time, time);
-}
-
-}  // extern "C"
+}  // namespace lvx

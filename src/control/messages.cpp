@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/byte_io.h"
-#include "common/c_boundary.h"
+#include "control/control_state.h"
 #include "control/message_split.h"
 #include "link/clock.h"
 #include "link/link_state.h"
@@ -24,15 +24,13 @@ namespace lvx {
 
 namespace {
 
-constexpr size_t kMessageOverhead = 31;
-constexpr int16_t kBadText = -3;
 constexpr int16_t kBadParameter = -1;
 
 // The message channel's process-wide record.
 struct MessageChannel {
-  // Serialises the exported routing functions, so that the pieces of messages sent from several
-  // threads never interleave. Recursive: a message can be sent while routing another (a log
-  // note from an error lookup, say).
+  // Serialises send_message, so that the pieces of messages sent from several threads never
+  // interleave. Recursive: a message can be sent while routing another (a log note from an error
+  // lookup, say).
   std::recursive_mutex message_lock;
   // Serial of the next message packet; separate from the command serials.
   std::atomic<uint32_t> serial{1};
@@ -82,48 +80,18 @@ int16_t route_message(const char *text, double message_time_us) {
   return msg_core(dest, text, message_time_us);
 }
 
-int16_t route_locked(const char *text, double message_time_us) {
-  std::lock_guard lock(channel().message_lock);
-  return route_message(text, message_time_us);
-}
-
-// Formats a message of any length.
-LVX_PRINTF(1, 0) std::string format_message(const char *format, va_list args) {
-  va_list measure;
-  va_copy(measure, args);
-  int n = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (n <= 0) return {};
-  std::string text(static_cast<size_t>(n), '\0');
-  std::vsnprintf(text.data(), text.size() + 1, format, args);
-  return text;
-}
-
-// Formats a message and routes it; the time was taken before formatting.
-LVX_PRINTF(2, 0) int16_t route_formatted(double message_time_us, const char *format, va_list args) {
-  if (format == nullptr) return kBadText;
-  return at_c_boundary(kBadText, [&] {
-    std::string text = format_message(format, args);
-    return route_locked(text.c_str(), message_time_us);
-  });
-}
-
-double exec_time_us(int32_t exectime_ms) {
-  return lvx::local_double_usec() + exectime_ms * 1000.0;
-}
-
 }  // namespace
 
 std::vector<uint8_t> encode_message_packet(uint32_t serial, int32_t offset_ms,
                                            std::string_view text) {
-  std::vector<uint8_t> packet(kMessageOverhead + text.size(), 0);
+  std::vector<uint8_t> packet(msg_pkt::kOverhead + text.size(), 0);
   MutableBytes b(packet);
   encode_plain_header(b, MESSAGE_PKT);
-  put_u32(b, hdr::kSequence, serial);
-  put_u32(b, 20, static_cast<uint32_t>(offset_ms));
-  put_u8(b, 24, 1);
-  put_u16(b, 26, static_cast<uint16_t>(text.size() + 1));
-  if (!text.empty()) std::memcpy(packet.data() + 28, text.data(), text.size());
+  put_u32(b, msg_pkt::kSerial, serial);
+  put_u32(b, msg_pkt::kOffset, static_cast<uint32_t>(offset_ms));
+  put_u8(b, msg_pkt::kKind, msg_pkt::kPlainMessage);
+  put_u16(b, msg_pkt::kTextLength, static_cast<uint16_t>(text.size() + 1));
+  if (!text.empty()) std::memcpy(packet.data() + msg_pkt::kText, text.data(), text.size());
   return packet;
 }
 
@@ -145,7 +113,7 @@ int16_t msg_core_impl(const LVXADDR &dest, std::string_view text, double message
                   static_cast<int>(text.size()), text.data());
   pace();
   MutableBytes b(packet);
-  put_u32(b, 20,
+  put_u32(b, msg_pkt::kOffset,
           static_cast<uint32_t>(message_offset_ms(message_time_us, lvx::local_double_usec())));
   return xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
 }
@@ -157,49 +125,32 @@ int16_t msg_core(const LVXADDR &dest, std::string_view text, double message_time
   return static_cast<int16_t>(split_and_send(text, max_text_length(), sink));
 }
 
+double message_time_after(int32_t exectime_ms) {
+  return lvx::local_double_usec() + exectime_ms * 1000.0;
+}
+
+int16_t send_message(const char *text, double message_time_us) {
+  std::lock_guard lock(channel().message_lock);
+  return route_message(text, message_time_us);
+}
+
+int16_t send_node_message(const LVXADDR *node, const char *text, double message_time_us) {
+  if (dummy_mode()) return 0;
+  if (!system_open()) return LINK_TERMINATED_RESULT;
+  if (node == nullptr) return kBadParameter;
+  if (text == nullptr) return kBadText;
+  return msg_core(*node, text, message_time_us);
+}
+
+std::string format_message(const char *format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  int n = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (n <= 0) return {};
+  std::string text(static_cast<size_t>(n), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
 }  // namespace lvx
-
-extern "C" {
-
-int16_t lumavex_send_message(const char *text) noexcept {
-  return lumavex_send_message_ex(0, text);
-}
-
-int16_t lumavex_send_message_ex(int32_t exectime, const char *text) noexcept {
-  double when = lvx::exec_time_us(exectime);
-  return lvx::at_c_boundary(lvx::kBadText, [&] { return lvx::route_locked(text, when); });
-}
-
-int16_t eyemsg_printf(const char *format, ...) noexcept {
-  double when = lvx::exec_time_us(0);
-  va_list args;
-  va_start(args, format);
-  int16_t r = lvx::route_formatted(when, format, args);
-  va_end(args);
-  return r;
-}
-
-int16_t eyemsg_printf_ex(int32_t exectime, const char *format, ...) noexcept {
-  double when = lvx::exec_time_us(exectime);
-  va_list args;
-  va_start(args, format);
-  int16_t r = lvx::route_formatted(when, format, args);
-  va_end(args);
-  return r;
-}
-
-int16_t lumavex_node_send_message(const LVXADDR *node, const char *text) noexcept {
-  return lumavex_node_send_message_ex(0, node, text);
-}
-
-int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
-                                     const char *text) noexcept {
-  if (lvx::dummy_mode()) return 0;
-  if (!lvx::system_open()) return LINK_TERMINATED_RESULT;
-  double when = lvx::exec_time_us(exectime);
-  if (node == nullptr) return lvx::kBadParameter;
-  if (text == nullptr) return lvx::kBadText;
-  return lvx::at_c_boundary(lvx::kBadText, [&] { return lvx::msg_core(*node, text, when); });
-}
-
-}  // extern "C"

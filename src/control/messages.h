@@ -3,7 +3,10 @@
 // the packet is built.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,8 +14,17 @@
 
 namespace lvx {
 
-// The bytes of one message packet: a 20-byte header with the serial at 4, the signed offset at
-// 20, 1 at 24, the text length + 1 at 26, the text and its zero at 28, then one zero byte.
+// Message packet field offsets: the serial in the header, the signed time offset, the kind
+// (always 1, a plain message), the text length with its zero, and the text with its zero; one
+// zero byte ends the packet.
+namespace msg_pkt {
+constexpr size_t kSerial = 4, kOffset = 20, kKind = 24, kTextLength = 26, kText = 28;
+constexpr uint8_t kPlainMessage = 1;
+// Bytes of a message packet besides its text.
+constexpr size_t kOverhead = 31;
+}  // namespace msg_pkt
+
+// The bytes of one message packet (see msg_pkt).
 std::vector<uint8_t> encode_message_packet(uint32_t serial, int32_t offset_ms,
                                            std::string_view text);
 
@@ -27,5 +39,22 @@ int16_t msg_core_impl(const LVXADDR &dest, std::string_view text, double message
 // Splits a text into message packets as the tracker's packet size requires and sends them to
 // dest. Returns 0 or the last failure code.
 int16_t msg_core(const LVXADDR &dest, std::string_view text, double message_time_us);
+
+// The time a message carries when it is sent now with `exectime_ms`: the local clock in
+// microseconds plus exectime_ms milliseconds.
+double message_time_after(int32_t exectime_ms);
+
+// Sends a message to the tracker: through the relay when connected through it, else to the
+// tracker (or, while not connected, to the configured tracker node). Calls are serialised, so
+// the pieces of messages from several threads never interleave. Returns 0 (also in dummy mode),
+// -3 for no text, or the failure code of the sending.
+int16_t send_message(const char *text, double message_time_us);
+
+// Sends a message to one node: 0 in dummy mode, -100 while the link system is closed, -1 without
+// a node, -3 without a text, else as msg_core.
+int16_t send_node_message(const LVXADDR *node, const char *text, double message_time_us);
+
+// Formats a printf-style text of any length.
+LVX_PRINTF(1, 0) std::string format_message(const char *format, va_list args);
 
 }  // namespace lvx

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/byte_io.h"
-#include "common/c_boundary.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "link/clock.h"
@@ -19,11 +18,9 @@ namespace lvx {
 
 namespace {
 
-constexpr int16_t kBadText = -3;
 constexpr int16_t kBadBitmap = -1;
 constexpr int16_t kCalNotOpen = 27;
 constexpr uint32_t kCalPollIntervalMs = 1000;
-constexpr size_t kBitmapOverhead = 25;
 
 // A target coordinate truncated towards zero and held to the 16-bit range (NaN reads as 0).
 int16_t truncate_coordinate(float v) {
@@ -46,8 +43,7 @@ int16_t send_time_request(const LVXADDR *to) {
     LinkRecord &r = link_record();
     dest = r.is_connected != 0 ? r.tracker_address : r.tracker_node;
   }
-  int64_t sent = at_c_boundary<int64_t>(
-      LINK_TERMINATED_RESULT, [&] { return send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest); });
+  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest);
   if (sent < 0) return static_cast<int16_t>(sent);
   s.time_serial = static_cast<uint32_t>(sent);
   s.tracker_time = 0;
@@ -57,12 +53,12 @@ int16_t send_time_request(const LVXADDR *to) {
 }  // namespace
 
 std::vector<uint8_t> encode_bitmap_packet(const void *data, uint16_t size, uint16_t seq) {
-  std::vector<uint8_t> packet(size + kBitmapOverhead, 0);
+  std::vector<uint8_t> packet(size + bitmap_pkt::kOverhead, 0);
   MutableBytes b(packet);
   encode_plain_header(b, IMAGE_PKT);
-  put_u16(b, 20, seq);
-  put_u16(b, 22, size);
-  if (data != nullptr && size > 0) std::memcpy(packet.data() + 24, data, size);
+  put_u16(b, bitmap_pkt::kSequence, seq);
+  put_u16(b, bitmap_pkt::kDataSize, size);
+  if (data != nullptr && size > 0) std::memcpy(packet.data() + bitmap_pkt::kData, data, size);
   return packet;
 }
 
@@ -91,142 +87,129 @@ void send_playback_request() {
   send_cmd_pkt(CMD_PLAYBACK_REQUEST, nullptr, 0, to);
 }
 
-}  // namespace lvx
-
-using lvx::control_state;
-using lvx::link_record;
-
-extern "C" {
-
-int16_t lumavex_read_request(const char *text) noexcept {
-  lvx::ControlState &s = control_state();
-  lvx::LinkRecord &r = link_record();
-  s.reply_state = lvx::kNoReplyYet;
-  if (lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
-  if (r.is_connected < 0) return static_cast<int16_t>(lvx::relay_read_request(text));
+int16_t read_request(const char *text) {
+  ControlState &s = control_state();
+  LinkRecord &r = link_record();
+  s.reply_state = kNoReplyYet;
+  if (dummy_mode() || quiet_level() > 1) return 0;
+  if (r.is_connected < 0) return static_cast<int16_t>(relay_read_request(text));
   if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
   if (text == nullptr) return 0;
-  if (static_cast<int>(std::strlen(text)) + 1 > lvx::max_text_length()) return lvx::kBadText;
+  if (static_cast<int>(std::strlen(text)) + 1 > max_text_length()) return kBadText;
   int64_t sent;
   {
     // Held across the send so that the reply cannot be handled before its serial is pending.
-    lvx::LinkLockGuard lock;
-    sent = lvx::at_c_boundary<int64_t>(LINK_TERMINATED_RESULT, [&] {
-      return lvx::send_cmd_pkt(lvx::CMD_READ_REQUEST, text, 0, r.tracker_address);
-    });
+    LinkLockGuard lock;
+    sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, r.tracker_address);
     if (sent > 0) s.request_serial = static_cast<uint32_t>(sent);
   }
   // A request that never left cannot be answered: reporting the failed send tells the caller
   // at once, instead of leaving it to poll a reply state that stays 1000.
   if (sent < 0) return LINK_TERMINATED_RESULT;
-  lvx::wait_for_packet();
+  wait_for_packet();
   return 0;
 }
 
-int16_t lumavex_read_reply(char *buf) noexcept {
-  lvx::ControlState &s = control_state();
-  if (lvx::dummy_mode() || !lvx::system_open()) return static_cast<int16_t>(lvx::kNoReplyYet);
-  if (s.reply_state == lvx::kNoReplyYet) {
-    lvx::wait_for_packet();
-    return static_cast<int16_t>(lvx::kNoReplyYet);
+int16_t read_reply(char *buf) {
+  ControlState &s = control_state();
+  if (dummy_mode() || !system_open()) return static_cast<int16_t>(kNoReplyYet);
+  if (s.reply_state == kNoReplyYet) {
+    wait_for_packet();
+    return static_cast<int16_t>(kNoReplyYet);
   }
-  lvx::LinkLockGuard lock;
+  LinkLockGuard lock;
   if (buf != nullptr) std::memcpy(buf, s.reply_text, std::strlen(s.reply_text) + 1);
   return static_cast<int16_t>(s.reply_state.load());
 }
 
-int16_t lumavex_request_time(void) noexcept {
-  if (link_record().is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
-  return lvx::send_time_request(nullptr);
+int16_t request_tracker_time() {
+  if (link_record().is_connected < 0 || dummy_mode() || quiet_level() > 1) return 0;
+  return send_time_request(nullptr);
 }
 
-int16_t lumavex_node_request_time(const LVXADDR *node) noexcept {
-  if (lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
-  return lvx::send_time_request(node);
+int16_t request_node_time(const LVXADDR *node) {
+  if (dummy_mode() || quiet_level() > 1) return 0;
+  return send_time_request(node);
 }
 
-uint32_t lumavex_read_time(void) noexcept {
-  lvx::ControlState &s = control_state();
-  if (lvx::dummy_mode() || !lvx::system_open()) return 0;
-  if (s.tracker_time == 0) lvx::wait_for_packet();
+uint32_t read_tracker_time() {
+  ControlState &s = control_state();
+  if (dummy_mode() || !system_open()) return 0;
+  if (s.tracker_time == 0) wait_for_packet();
   return s.tracker_time;
 }
 
-int16_t lumavex_cal_message(char *buf) noexcept {
-  lvx::ControlState &s = control_state();
-  lvx::LinkRecord &r = link_record();
+int16_t calibration_message(char *buf) {
+  ControlState &s = control_state();
+  LinkRecord &r = link_record();
   size_t n;
   bool poll = false;
   {
-    lvx::LinkLockGuard lock;
+    LinkLockGuard lock;
     n = std::strlen(s.cal_message);
     if (buf != nullptr) std::memcpy(buf, s.cal_message, n + 1);
-    uint32_t now = lvx::local_ms();
-    if (n == 0 && now - s.last_cal_poll >= lvx::kCalPollIntervalMs) {
+    uint32_t now = local_ms();
+    if (n == 0 && now - s.last_cal_poll >= kCalPollIntervalMs) {
       s.last_cal_poll = now;
       poll = true;
     }
   }
   // Some trackers report calibration progress only when asked; the answer arrives as a status
   // packet, so the command is not waited for.
-  if (poll && lvx::wants_link_sync_status(r.host_v5, r.version_value)) {
-    lumavex_send_command("link_sync_status");
-  }
+  if (poll && wants_link_sync_status(r.host_v5, r.version_value)) send_command("link_sync_status");
   return static_cast<int16_t>(n);
 }
 
-int16_t lumavex_cal_result(void) noexcept {
-  if (lvx::dummy_mode()) return static_cast<int16_t>(lvx::kNoReplyYet);
-  if (!lvx::system_open()) return lvx::kCalNotOpen;
-  lvx::LinkLockGuard lock;
-  lvx::ControlState &s = control_state();
+int16_t take_calibration_result() {
+  if (dummy_mode()) return static_cast<int16_t>(kNoReplyYet);
+  if (!system_open()) return kCalNotOpen;
+  LinkLockGuard lock;
+  ControlState &s = control_state();
   int16_t result = s.cal_result;
-  s.cal_result = static_cast<int16_t>(lvx::kNoReplyYet);
+  s.cal_result = static_cast<int16_t>(kNoReplyYet);
   return result;
 }
 
-int16_t lumavex_target_check(int16_t *x, int16_t *y) noexcept {
-  if (!lvx::system_open()) return 0;
-  lvx::ControlState &s = control_state();
-  lvx::LinkLockGuard lock;
-  if (x != nullptr) *x = lvx::truncate_coordinate(s.target_x);
-  if (y != nullptr) *y = lvx::truncate_coordinate(s.target_y);
+int16_t calibration_target(int16_t *x, int16_t *y) {
+  if (!system_open()) return 0;
+  ControlState &s = control_state();
+  LinkLockGuard lock;
+  if (x != nullptr) *x = truncate_coordinate(s.target_x);
+  if (y != nullptr) *y = truncate_coordinate(s.target_y);
   return s.target_visible;
 }
 
-int16_t lumavex_target_checkf(float *x, float *y) noexcept {
-  if (!lvx::system_open()) return 0;
-  lvx::ControlState &s = control_state();
-  lvx::LinkLockGuard lock;
+int16_t calibration_target(float *x, float *y) {
+  if (!system_open()) return 0;
+  ControlState &s = control_state();
+  LinkLockGuard lock;
   if (x != nullptr) *x = s.target_x;
   if (y != nullptr) *y = s.target_y;
   return s.target_visible;
 }
 
-int16_t lumavex_user_menu_selection(void) noexcept {
-  if (lvx::dummy_mode() || !lvx::system_open()) return 0;
-  lvx::ControlState &s = control_state();
+int16_t take_user_menu_selection() {
+  if (dummy_mode() || !system_open()) return 0;
+  ControlState &s = control_state();
   if (s.menu_selection_count == 0) return 0;
   s.menu_selection_count = 0;
   return s.menu_selection;
 }
 
-int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t seq) noexcept {
-  lvx::LinkRecord &r = link_record();
-  if (r.is_connected < 0 || lvx::dummy_mode() || lvx::quiet_level() > 1) return 0;
+int16_t send_bitmap_packet(const void *data, uint16_t size, uint16_t seq) {
+  LinkRecord &r = link_record();
+  if (r.is_connected < 0 || dummy_mode() || quiet_level() > 1) return 0;
   if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
-  if (size > lvx::kMaxBitmapData || (data == nullptr && size > 0)) return lvx::kBadBitmap;
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
-    std::vector<uint8_t> packet = lvx::encode_bitmap_packet(data, size, seq);
-    int n = static_cast<int>(packet.size());
-    lvx::log_printf("lumavex_bitmap_packet: size=%d\n", n);
-    return lvx::send_to_tracker(packet.data(), n);
-  });
+  if (size > kMaxBitmapData || (data == nullptr && size > 0)) return kBadBitmap;
+  std::vector<uint8_t> packet = encode_bitmap_packet(data, size, seq);
+  int n = static_cast<int>(packet.size());
+  log_printf("lumavex_bitmap_packet: size=%d\n", n);
+  return send_to_tracker(packet.data(), n);
 }
 
-int16_t lumavex_bitmap_ack_count(void) noexcept {
-  lvx::LinkLockGuard lock;
-  lvx::ControlState &s = control_state();
+int16_t take_bitmap_ack_count() {
+  LinkLockGuard lock;
+  ControlState &s = control_state();
   if (s.ack_error < 0) {
     int16_t error = s.ack_error;
     s.ack_error = 0;
@@ -237,4 +220,4 @@ int16_t lumavex_bitmap_ack_count(void) noexcept {
   return count;
 }
 
-}  // extern "C"
+}  // namespace lvx

@@ -3,17 +3,27 @@
 // packets with their acknowledgements.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "lumavex_core.h"
 
 namespace lvx {
 
 // Largest data size of one bitmap packet.
 constexpr uint16_t kMaxBitmapData = 512;
 
-// The bytes of a bitmap packet: the IMAGE_PKT header, the sequence number at 20, the data size
-// at 22, the data from 24 and one zero byte (size + 25 bytes). Null data with a nonzero size
-// gives zero data bytes.
+// Bitmap packet field offsets: the sequence number, the data size and the data; one zero byte
+// ends the packet.
+namespace bitmap_pkt {
+constexpr size_t kSequence = 20, kDataSize = 22, kData = 24;
+// Bytes of a bitmap packet besides its data.
+constexpr size_t kOverhead = 25;
+}  // namespace bitmap_pkt
+
+// The bytes of a bitmap packet (see bitmap_pkt) under the IMAGE_PKT header. Null data with a
+// nonzero size gives zero data bytes.
 std::vector<uint8_t> encode_bitmap_packet(const void *data, uint16_t size, uint16_t seq);
 
 // True for the trackers that report calibration progress only when asked with
@@ -27,5 +37,43 @@ int16_t send_to_tracker(const void *packet, int size);
 // Asks the tracker for more playback data (a type-61 request), unless the link forbids it:
 // not connected, listening by broadcast, dummy or quiet mode.
 void send_playback_request();
+
+// Asks the tracker for the value of a variable; the reply comes as a status packet. Returns 0
+// once sent (and waits for one packet), 0 without sending in dummy or full quiet mode or without
+// a text, -3 for a text too long, -100 while not connected or when the send failed; through the
+// relay the relay's answer.
+int16_t read_request(const char *text);
+// The reply to the pending read request copied into buf (when not null), and the reply state 0;
+// 1000 while none came (after one packet wait), in dummy mode or while the link system is closed.
+int16_t read_reply(char *buf);
+
+// Asks the connected tracker (or `node`) for its clock: 0 once sent, the send failure, or 0
+// without sending in dummy or full quiet mode (or through the relay, for the tracker).
+int16_t request_tracker_time();
+int16_t request_node_time(const LVXADDR *node);
+// The tracker time that answered the last request (after one packet wait while there is none);
+// 0 while none came, in dummy mode or while the link system is closed.
+uint32_t read_tracker_time();
+
+// The calibration message copied into buf (when not null); returns its length. While it is empty
+// the trackers that need asking are asked (once a second) with "link_sync_status".
+int16_t calibration_message(char *buf);
+// The calibration result, reset to 1000 by reading it; 1000 in dummy mode, 27 while the link
+// system is closed.
+int16_t take_calibration_result();
+// The calibration target's position (truncated to 16 bits, or as floats) into the outputs that
+// are not null; returns 1 while the target is shown. 0 while the link system is closed.
+int16_t calibration_target(int16_t *x, int16_t *y);
+int16_t calibration_target(float *x, float *y);
+// The user-menu selection made since the last read (0 when none), dummy mode or a closed system.
+int16_t take_user_menu_selection();
+
+// Sends one bitmap packet: the send result, -1 for a size above kMaxBitmapData or null data with
+// a size, -100 while not connected, 0 without sending through the relay or in dummy or full quiet
+// mode.
+int16_t send_bitmap_packet(const void *data, uint16_t size, uint16_t seq);
+// The bitmap packets acknowledged since the last read (which resets the count), or an
+// acknowledged error first (reset by reading it).
+int16_t take_bitmap_ack_count();
 
 }  // namespace lvx

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "link/log.h"
@@ -28,6 +29,12 @@ enum StatusType : uint16_t {
   STAT_MSG_LOST = 128,
   STAT_MENU_SELECTION = 150,
 };
+
+// Bytes a status packet counts for besides its text: command results, replies and time replies;
+// target and calibration notices; acknowledgements, lost-message notices and menu selections.
+constexpr int kResultOverhead = 34;
+constexpr int kNoticeOverhead = 35;
+constexpr int kCountedOverhead = 37;
 
 constexpr char kShowFixpoint[] = "show_fixpoint";
 constexpr size_t kShowFixpointLength = sizeof kShowFixpoint - 1;
@@ -62,11 +69,11 @@ void take_target_position(ControlState &s, const char *text, int text_length, ui
 }  // namespace
 
 int status_packet_size(uint16_t type, int text_length) {
-  if (type >= STAT_SHOW_TARGET && type <= STAT_CAL_INFO) return text_length + 35;
+  if (type >= STAT_SHOW_TARGET && type <= STAT_CAL_INFO) return text_length + kNoticeOverhead;
   if (type == STAT_BITMAP_ACK || type == STAT_MSG_LOST || type == STAT_MENU_SELECTION) {
-    return text_length + 37;
+    return text_length + kCountedOverhead;
   }
-  return text_length + 34;
+  return text_length + kResultOverhead;
 }
 
 void clear_user_menu_fields() {
@@ -78,8 +85,11 @@ void clear_user_menu_fields() {
 
 namespace {
 
+// Mode words 5 to 8: the tracker shows one of its user menus.
+constexpr unsigned kFirstUserMenuMode = 5, kLastUserMenuMode = 8;
+
 bool in_user_menu(unsigned mode) {
-  return mode >= 5 && mode <= 8;
+  return mode >= kFirstUserMenuMode && mode <= kLastUserMenuMode;
 }
 
 }  // namespace
@@ -89,18 +99,24 @@ void on_tracker_mode_word(unsigned old_mode, unsigned new_mode) {
   if (in_user_menu(new_mode) && !in_user_menu(old_mode)) clear_user_menu_fields();
 }
 
-int apply_status_packet(ControlState &s, const uint8_t *data, int remaining) {
-  Bytes p(data, static_cast<size_t>(remaining < 0 ? 0 : remaining));
-  uint32_t serial = get_u32(p, 4);
-  uint16_t type = get_u16(p, 20);
-  uint16_t value1 = get_u16(p, 22);
-  uint16_t value2 = get_u16(p, 24);
-  int length = get_u16(p, 30);
+int apply_status_packet(ControlState &s, Bytes packet) {
+  WireReader r(packet);
+  const uint32_t serial = r.u32_at(status_pkt::kSerial);
+  const uint32_t tracker_time = r.u32_at(status_pkt::kTrackerTime);
+  const uint16_t type = r.u16_at(status_pkt::kType);
+  const uint16_t value1 = r.u16_at(status_pkt::kValue1);
+  const uint16_t value2 = r.u16_at(status_pkt::kValue2);
+  const int length = r.u16_at(status_pkt::kTextLength);
+  if (!r.ok()) {
+    log_printf("Status packet of %d bytes is too short, dropped\n",
+               static_cast<int>(packet.size()));
+    return 0;
+  }
   set_last_status_serial(serial);
   // A text cut short by the end of the buffer is taken as far as it goes.
-  int available = remaining - 32 < 0 ? 0 : remaining - 32;
-  const char *text = reinterpret_cast<const char *>(data) + 32;
-  int text_length = length < available ? length : available;
+  const int available = static_cast<int>(packet.size() - status_pkt::kText);
+  const char *text = reinterpret_cast<const char *>(packet.data() + status_pkt::kText);
+  const int text_length = length < available ? length : available;
 
   switch (type) {
     case STAT_COMMAND_RESULT:
@@ -115,7 +131,7 @@ int apply_status_packet(ControlState &s, const uint8_t *data, int remaining) {
       }
       break;
     case STAT_TIME_REPLY:
-      if (serial == s.time_serial) s.tracker_time = get_u32(p, 8);
+      if (serial == s.time_serial) s.tracker_time = tracker_time;
       break;
     case STAT_BITMAP_ACK: {
       s.last_ack_serial = serial;
@@ -154,13 +170,13 @@ int apply_status_packet(ControlState &s, const uint8_t *data, int remaining) {
   }
   int used = status_packet_size(type, length);
   if (type == STAT_BITMAP_ACK || type == STAT_MSG_LOST || type == STAT_MENU_SELECTION) {
-    lvx::log_printf("API-2516 Len = %d, ret = %d  \n", remaining, used);
+    lvx::log_printf("API-2516 Len = %d, ret = %d  \n", static_cast<int>(packet.size()), used);
   }
   return used;
 }
 
 int handle_status_packet(const LVXADDR & /*sender*/, Bytes packet) {
-  return apply_status_packet(control_state(), packet.data(), static_cast<int>(packet.size()));
+  return apply_status_packet(control_state(), packet);
 }
 
 }  // namespace lvx

@@ -1,14 +1,13 @@
 #include "control/tracker_mode.h"
 
 #include <cstdio>
-#include <mutex>
 
-#include "common/c_boundary.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "control/requests.h"
-#include "data/data_stream.h"
+#include "data/stream_queries.h"
 #include "link/clock.h"
+#include "link/connection.h"
 #include "link/link_state.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
@@ -25,8 +24,12 @@ constexpr uint32_t kSettleWaitMs = 500;
 // the file closed cannot hold the caller forever; the last result is then returned.
 constexpr uint32_t kFileCloseWaitMs = 30000;
 constexpr int32_t kFileCloseRetryDelayMs = 100;
-// lumavex_data_start pauses this long after each data reset.
+// start_recording pauses this long after each data reset.
 constexpr int32_t kDataResetPauseMs = 2;
+
+// Recording flags that also decide what the link queues here: samples and events.
+constexpr uint16_t kLinkSamplesBit = 0x04;
+constexpr uint16_t kLinkEventsBit = 0x08;
 
 constexpr uint16_t kPlaybackBit = 0x02;  // header byte 18: the tracker plays a recording back
 constexpr uint16_t kFlagLeftEye = 0x8000;
@@ -53,40 +56,19 @@ bool mode_ready_latched() {
 
 // Waits for the tracker to settle after a mode command it accepted; a failed command skips it.
 int16_t settle_after(int16_t result) {
-  if (result == 0) lumavex_wait_for_mode_ready(kSettleWaitMs);
+  if (result == 0) wait_for_mode_ready(kSettleWaitMs);
   return result;
 }
 
-void set_link_acceptance(bool samples, bool events) {
-  DataStream &d = data_stream();
-  d.samples_on = samples;
-  d.events_on = events;
+// True when every kind of block asked for is open.
+bool asked_blocks_open(bool samples, bool events) {
+  OpenBlocks open = data_open_blocks();
+  return (!samples || open.samples) && (!events || open.events);
 }
 
-bool asked_blocks_open(int16_t samples, int16_t events) {
-  DataStream &d = data_stream();
-  std::lock_guard lock(d.data_lock);
-  return (samples == 0 || d.status.in_sample_block != 0) &&
-         (events == 0 || d.status.in_event_block != 0);
-}
-
-struct QueuedCounts {
-  int samples = 0;
-  int events = 0;
-};
-
-// The queued counts as lumavex_data_status reports them: samples only while sample acceptance
-// is on, events (with block markers) only while event acceptance is on.
-QueuedCounts queued_counts() {
-  DataStream &d = data_stream();
-  data_status_refresh();
-  std::lock_guard lock(d.data_lock);
-  return {d.status.queued_samples, d.status.queued_events};
-}
-
-bool asked_data_queued(int16_t samples, int16_t events) {
-  QueuedCounts q = queued_counts();
-  return (samples != 0 && q.samples > 0) || (events != 0 && q.events > 0);
+bool asked_data_queued(bool samples, bool events) {
+  QueuedCounts q = data_queued_counts();
+  return (samples && q.samples > 0) || (events && q.events > 0);
 }
 
 // Repeats "file_close_complete" until the tracker reports its data file closed. Returns 0 once
@@ -95,7 +77,7 @@ bool asked_data_queued(int16_t samples, int16_t events) {
 int16_t wait_file_closed() {
   uint32_t start = lvx::local_ms();
   for (;;) {
-    int16_t result = lumavex_timed_command(kModeCommandWaitMs, "file_close_complete");
+    int16_t result = timed_command(kModeCommandWaitMs, "file_close_complete");
     if (result == 0) return 0;
     if (not_connected()) return LINK_TERMINATED_RESULT;
     if (lvx::local_ms() - start >= kFileCloseWaitMs) return result;
@@ -175,266 +157,222 @@ bool needs_file_close_complete(int generation, const char *version_text) {
   return version >= 3.1f;
 }
 
-}  // namespace lvx
-
-using lvx::control_state;
-using lvx::data_stream;
-using lvx::dummy_mode;
-using lvx::kModeCommandWaitMs;
-using lvx::link_record;
-using lvx::system_open;
-
-extern "C" {
-
 // ---- Mode changes ----
 
-int16_t lumavex_abort(void) noexcept {
-  lvx::LinkRecord &r = link_record();
+int16_t abort_to_idle() {
+  LinkRecord &r = link_record();
   if (dummy_mode()) {
-    r.mode_word = lvx::kModeIdle;
+    r.mode_word = kModeIdle;
     return 0;
   }
-  if (lvx::quiet_level() != 0 || r.mode_word == lvx::kModeIdle) return 0;
-  return lvx::settle_after(lumavex_timed_command(kModeCommandWaitMs, "set_idle_mode"));
+  if (quiet_level() != 0 || r.mode_word == kModeIdle) return 0;
+  return settle_after(timed_command(kModeCommandWaitMs, "set_idle_mode"));
 }
 
-int16_t lumavex_start_setup(void) noexcept {
-  lvx::ControlState &c = control_state();
+int16_t start_setup() {
+  ControlState &c = control_state();
   c.target_visible = 0;
-  if (dummy_mode()) link_record().mode_word = lvx::kModeSetup;
+  if (dummy_mode()) link_record().mode_word = kModeSetup;
   const char *command = c.setup_default != 0 ? "set_imaging_mode" : "setup_menu_mode";
-  return lvx::settle_after(lumavex_timed_command(kModeCommandWaitMs, command));
+  return settle_after(timed_command(kModeCommandWaitMs, command));
 }
 
-int16_t lumavex_set_tracker_setup_default(int16_t mode) noexcept {
+int16_t set_setup_default(int16_t mode) {
   control_state().setup_default = mode;
   return mode;
 }
 
-int16_t lumavex_accept_trigger(void) noexcept {
-  return lumavex_timed_command(kModeCommandWaitMs, "accept_target_fixation");
+int16_t accept_trigger() {
+  return timed_command(kModeCommandWaitMs, "accept_target_fixation");
 }
 
-int16_t lumavex_driftcorr_startf(float x, float y) noexcept {
-  lvx::ControlState &c = control_state();
+int16_t start_drift_correction(float x, float y) {
+  ControlState &c = control_state();
   c.target_visible = 0;
   {
-    lvx::LinkLockGuard lock;
-    c.cal_result = static_cast<int16_t>(lvx::kNoReplyYet);
+    LinkLockGuard lock;
+    c.cal_result = static_cast<int16_t>(kNoReplyYet);
     c.cal_message[0] = '\0';
   }
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
-    // The targets command's own result does not matter: the start command that follows fails
-    // in the same way when the link does.
-    lumavex_timed_command(kModeCommandWaitMs, lvx::drift_correction_targets_text(x, y).c_str());
-    return lvx::settle_after(
-        lumavex_timed_command(kModeCommandWaitMs, "start_drift_correction data=0,0,0,0"));
-  });
+  // The targets command's own result does not matter: the start command that follows fails in
+  // the same way when the link does.
+  timed_command(kModeCommandWaitMs, drift_correction_targets_text(x, y).c_str());
+  return settle_after(timed_command(kModeCommandWaitMs, "start_drift_correction data=0,0,0,0"));
 }
 
-int16_t lumavex_driftcorr_start(int16_t x, int16_t y) noexcept {
-  return lumavex_driftcorr_startf(static_cast<float>(x), static_cast<float>(y));
-}
-
-int16_t lumavex_apply_driftcorr(void) noexcept {
-  return lumavex_timed_command(kModeCommandWaitMs, "apply_last_drift_correction 1.0");
+int16_t apply_drift_correction() {
+  return timed_command(kModeCommandWaitMs, "apply_last_drift_correction 1.0");
 }
 
 // Bits 0x01 and 0x02 (samples and events to the tracker's file) only travel in the command; what
 // they do is the tracker's business. Bits 0x04 and 0x08 also decide what the link queues here.
-int16_t lumavex_data_start(uint16_t flags, int16_t lock) noexcept {
-  lumavex_timed_command(kModeCommandWaitMs,
-                        lock != 0 ? "lock_record_exit = YES" : "lock_record_exit = NO");
-  lumavex_reset_data(1);
-  lvx::delay_ms(lvx::kDataResetPauseMs);
-  return lvx::at_c_boundary<int16_t>(LINK_TERMINATED_RESULT, [&] {
-    std::string text = lvx::start_recording_text(flags);
-    lvx::set_link_acceptance((flags & 0x04) != 0, (flags & 0x08) != 0);
-    lumavex_reset_data(1);
-    lvx::delay_ms(lvx::kDataResetPauseMs);
-    if (dummy_mode()) link_record().mode_word = lvx::kModeRecording;
-    return lumavex_timed_command(kModeCommandWaitMs, text.c_str());
-  });
+int16_t start_recording(uint16_t flags, bool lock_exit) {
+  timed_command(kModeCommandWaitMs, lock_exit ? "lock_record_exit = YES" : "lock_record_exit = NO");
+  reset_data_stream(true);
+  delay_ms(kDataResetPauseMs);
+  std::string text = start_recording_text(flags);
+  set_data_acceptance((flags & kLinkSamplesBit) != 0, (flags & kLinkEventsBit) != 0);
+  reset_data_stream(true);
+  delay_ms(kDataResetPauseMs);
+  if (dummy_mode()) link_record().mode_word = kModeRecording;
+  return timed_command(kModeCommandWaitMs, text.c_str());
 }
 
-int16_t lumavex_data_stop(void) noexcept {
-  lvx::set_link_acceptance(false, false);
-  return lumavex_abort();
+int16_t stop_recording() {
+  set_data_acceptance(false, false);
+  return abort_to_idle();
 }
 
-int16_t lumavex_playback_start(void) noexcept {
-  if (lvx::broadcast_connected() || lvx::quiet_level() != 0 || lvx::not_connected()) {
+int16_t start_playback() {
+  if (broadcast_connected() || quiet_level() != 0 || not_connected()) {
     return LINK_TERMINATED_RESULT;
   }
   // Trackers from 3.1 on refuse to play back a file that they are still closing. Through the
   // relay the program that owns the link has closed it.
-  if (!lvx::relay_connected()) {
+  if (!relay_connected()) {
     char version[40] = {};
-    int16_t generation = lumavex_get_tracker_version(version);
-    if (lvx::needs_file_close_complete(generation, version)) {
-      int16_t closed = lvx::wait_file_closed();
+    int generation = tracker_version(version);
+    if (needs_file_close_complete(generation, version)) {
+      int16_t closed = wait_file_closed();
       if (closed != 0) return closed;
     }
   }
 
-  lvx::set_link_acceptance(false, false);
-  lumavex_abort();
-  lumavex_reset_data(1);
-  lvx::set_link_acceptance(true, true);
-  lumavex_reset_data(1);
-  lvx::ControlState &c = control_state();
+  set_data_acceptance(false, false);
+  abort_to_idle();
+  reset_data_stream(true);
+  set_data_acceptance(true, true);
+  reset_data_stream(true);
+  ControlState &c = control_state();
   c.playback = true;
 
-  int16_t result = lumavex_timed_command(kModeCommandWaitMs, "start_playback");
+  int16_t result = timed_command(kModeCommandWaitMs, "start_playback");
   if (result != 0) {
     c.playback = false;
     return result;
   }
   // The first request for playback data; the data queue asks for more as the reader drains it.
   if (c.playback) {
-    lvx::send_playback_request();
-    lvx::wait_for_packet();
+    send_playback_request();
+    wait_for_packet();
   }
   return 0;
 }
 
-int16_t lumavex_playback_stop(void) noexcept {
-  if (lvx::broadcast_connected() || lvx::quiet_level() != 0 || lvx::not_connected()) {
+int16_t stop_playback() {
+  if (broadcast_connected() || quiet_level() != 0 || not_connected()) {
     return LINK_TERMINATED_RESULT;
   }
   control_state().playback = false;
-  lvx::set_link_acceptance(false, false);
-  lumavex_reset_data(1);
-  return lumavex_timed_command(kModeCommandWaitMs, "abort_playback");
+  set_data_acceptance(false, false);
+  reset_data_stream(true);
+  return timed_command(kModeCommandWaitMs, "abort_playback");
 }
 
 // ---- Mode queries ----
 
-int16_t lumavex_current_mode(void) noexcept {
-  lvx::LinkRecord &r = link_record();
-  return static_cast<int16_t>(
-      lvx::mode_bits(r.mode_word, r.mode_code, r.is_connected != 0, dummy_mode()));
+uint16_t current_mode_bits() {
+  LinkRecord &r = link_record();
+  return mode_bits(r.mode_word, r.mode_code, r.is_connected != 0, dummy_mode());
 }
 
-int16_t lumavex_in_setup(void) noexcept {
+int16_t in_setup() {
   if (!system_open()) return 0;
-  return static_cast<int16_t>(lumavex_current_mode() & IN_SETUP_MODE);
+  return static_cast<int16_t>(current_mode_bits() & IN_SETUP_MODE);
 }
 
-int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) noexcept {
-  lvx::LinkRecord &r = link_record();
+int16_t wait_for_mode_ready(uint32_t maxwait) {
+  LinkRecord &r = link_record();
   if (dummy_mode()) return 1;
-  if (!system_open() || lvx::not_connected()) return LINK_TERMINATED_RESULT;
-  if (maxwait == 0) return lvx::mode_ready_latched() ? 1 : 0;
-  uint32_t start = lvx::local_ms();
-  if (lvx::wraps(start, maxwait)) return 0;
-  while (lvx::local_ms() - start < maxwait) {
-    if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
-    if (lvx::mode_ready_latched()) return 1;
+  if (!system_open() || not_connected()) return LINK_TERMINATED_RESULT;
+  if (maxwait == 0) return mode_ready_latched() ? 1 : 0;
+  uint32_t start = local_ms();
+  if (wraps(start, maxwait)) return 0;
+  while (local_ms() - start < maxwait) {
+    if (not_connected()) return LINK_TERMINATED_RESULT;
+    if (mode_ready_latched()) return 1;
     // The lock-free look only cuts the wait short; the next pass reads the latch properly.
-    lvx::wait_for_packet_unless([&] { return r.mode_ready.load() != 0; });
-    if (lvx::not_connected()) return -1;
+    wait_for_packet_unless([&] { return r.mode_ready.load() != 0; });
+    if (not_connected()) return -1;
   }
   return 0;
 }
 
-int16_t lumavex_eye_available(void) noexcept {
+int16_t eye_available() {
   if (dummy_mode()) return 2;
   if (!system_open()) return LINK_TERMINATED_RESULT;
-  if ((lumavex_current_mode() & (IN_RECORD_MODE | IN_PLAYBACK_MODE)) == 0) return -1;
-  lvx::DataStream &d = data_stream();
-  uint16_t flags;
-  {
-    std::lock_guard lock(d.data_lock);
-    flags = d.status.packet_flags;
-  }
-  lvx::ControlState &c = control_state();
-  int16_t eye = lvx::eye_from_flags(flags, c.remembered_eye);
+  if ((current_mode_bits() & (IN_RECORD_MODE | IN_PLAYBACK_MODE)) == 0) return -1;
+  ControlState &c = control_state();
+  int16_t eye = eye_from_flags(data_flags().packet_flags, c.remembered_eye);
   c.remembered_eye = eye;
   return eye;
 }
 
 // ---- Data-stream queries ----
 
-int16_t lumavex_data_count(int16_t samples, int16_t events) noexcept {
+int16_t data_count(bool samples, bool events) {
   if (dummy_mode() || !system_open()) return 0;
-  lvx::QueuedCounts q = lvx::queued_counts();
-  int n = (samples != 0 ? q.samples : 0) + (events != 0 ? q.events : 0);
+  QueuedCounts q = data_queued_counts();
+  int n = (samples ? q.samples : 0) + (events ? q.events : 0);
   return static_cast<int16_t>(n > INT16_MAX ? INT16_MAX : n);
 }
 
-uint16_t lumavex_sample_data_flags(void) noexcept {
+uint16_t sample_data_flags() {
   if (dummy_mode()) return 0xFFFF;
   if (!system_open()) return 0;
-  lvx::DataStream &d = data_stream();
-  std::lock_guard lock(d.data_lock);
-  return d.status.sample_data_flags;
+  return data_flags().sample_data;
 }
 
-uint16_t lumavex_event_type_flags(void) noexcept {
+uint16_t event_type_flags() {
   if (dummy_mode()) return 0xFFFF;
   if (!system_open()) return 0;
-  lvx::DataStream &d = data_stream();
-  std::lock_guard lock(d.data_lock);
-  return d.status.event_type_flags;
+  return data_flags().event_type;
 }
 
-int16_t lumavex_event_data_flags(void) noexcept {
+int16_t event_data_flags() {
   if (dummy_mode()) return -1;
   if (!system_open()) return 0;
-  lvx::DataStream &d = data_stream();
-  std::lock_guard lock(d.data_lock);
-  return static_cast<int16_t>(d.status.event_data_flags);
+  return static_cast<int16_t>(data_flags().event_data);
 }
 
-int16_t lumavex_position_prescaler(void) noexcept {
+int16_t position_prescaler() {
   if (dummy_mode() || !system_open()) return 10;
-  lvx::DataStream &d = data_stream();
-  std::lock_guard lock(d.data_lock);
-  return static_cast<int16_t>(d.status.position_prescaler);
+  return static_cast<int16_t>(data_flags().position_prescaler);
 }
 
-int16_t lumavex_in_data_block(int16_t samples, int16_t events) noexcept {
+int16_t in_data_block(bool samples, bool events) {
   if (dummy_mode()) return 1;
   if (!system_open()) return 0;
-  lvx::DataStream &d = data_stream();
-  std::lock_guard lock(d.data_lock);
-  return ((samples != 0 && d.status.in_sample_block != 0) ||
-          (events != 0 && d.status.in_event_block != 0))
-             ? 1
-             : 0;
+  OpenBlocks open = data_open_blocks();
+  return ((samples && open.samples) || (events && open.events)) ? 1 : 0;
 }
 
-// Between passes this waits for the next packet rather than reading the next queued item: the
-// caller asked whether a block has started, not for data, and items taken here would be lost to
-// it. Block markers are seen by the receive thread as they arrive, so a packet wait is enough to
-// notice the opening.
-int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples, int16_t events) noexcept {
+// The block flags change as the block markers are taken from the queue, so between passes this
+// takes the next item as the reader would (the markers, and whatever came before them), waiting
+// one round at most when nothing is queued.
+int16_t wait_for_block_start(uint32_t maxwait, bool samples, bool events) {
   if (!system_open()) return 0;
-  uint32_t start = lvx::local_ms();
-  if (lvx::wraps(start, maxwait)) return 0;
+  uint32_t start = local_ms();
+  if (wraps(start, maxwait)) return 0;
   for (;;) {
     if (dummy_mode()) return 1;
-    if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
-    if (lvx::asked_blocks_open(samples, events)) return 1;
-    if (lvx::local_ms() - start >= maxwait) return 0;
-    // The block flags change as the block markers are read from the queue, so read: this takes
-    // the markers (and whatever came before them) as the reader would, waiting one round at
-    // most when nothing is queued.
-    lumavex_wait_for_next_data(nullptr, 0, 1);
+    if (not_connected()) return LINK_TERMINATED_RESULT;
+    if (asked_blocks_open(samples, events)) return 1;
+    if (local_ms() - start >= maxwait) return 0;
+    take_next_data_item(1);
   }
 }
 
-int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples, int16_t events) noexcept {
-  uint32_t start = lvx::local_ms();
-  if (lvx::wraps(start, maxwait)) return 0;
+int16_t wait_for_data(uint32_t maxwait, bool samples, bool events) {
+  uint32_t start = local_ms();
+  if (wraps(start, maxwait)) return 0;
   for (;;) {
     if (dummy_mode()) return 1;
-    if (lvx::not_connected()) return LINK_TERMINATED_RESULT;
-    if (lvx::asked_data_queued(samples, events)) return 1;
-    if (lvx::local_ms() - start >= maxwait) return 0;
-    lvx::wait_for_packet_unless([&] { return lvx::asked_data_queued(samples, events); });
+    if (not_connected()) return LINK_TERMINATED_RESULT;
+    if (asked_data_queued(samples, events)) return 1;
+    if (local_ms() - start >= maxwait) return 0;
+    wait_for_packet_unless([&] { return asked_data_queued(samples, events); });
   }
 }
 
-}  // extern "C"
+}  // namespace lvx

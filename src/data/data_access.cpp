@@ -6,6 +6,7 @@
 
 #include "common/c_boundary.h"
 #include "data/data_stream.h"
+#include "data/stream_queries.h"
 #include "link/alert.h"
 #include "link/link_state.h"
 #include "link/log.h"
@@ -253,6 +254,10 @@ int16_t last_record_float(void *buf) {
 }
 
 }  // namespace
+
+int take_next_data_item(int wait_rounds) {
+  return read_items(nullptr, 1, wait_rounds).type;
+}
 
 }  // namespace lvx
 

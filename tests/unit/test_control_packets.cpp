@@ -22,33 +22,35 @@ using lvx::ControlState;
 // after the text as a received buffer would have.
 std::vector<uint8_t> status_packet(uint32_t serial, uint16_t type, uint16_t v1, uint16_t v2,
                                    const std::string &text, uint32_t time = 0, size_t tail = 8) {
-  std::vector<uint8_t> p(32 + text.size() + tail, 0);
+  namespace f = lvx::status_pkt;
+  std::vector<uint8_t> p(f::kText + text.size() + tail, 0);
   lvx::MutableBytes b(p);
   p[0] = STATUS_PKT, p[1] = 20;
-  lvx::put_u32(b, 4, serial);
-  lvx::put_u32(b, 8, time);
-  lvx::put_u16(b, 20, type);
-  lvx::put_u16(b, 22, v1);
-  lvx::put_u16(b, 24, v2);
-  lvx::put_u16(b, 30, static_cast<uint16_t>(text.size()));
-  std::memcpy(p.data() + 32, text.data(), text.size());
+  lvx::put_u32(b, f::kSerial, serial);
+  lvx::put_u32(b, f::kTrackerTime, time);
+  lvx::put_u16(b, f::kType, type);
+  lvx::put_u16(b, f::kValue1, v1);
+  lvx::put_u16(b, f::kValue2, v2);
+  lvx::put_u16(b, f::kTextLength, static_cast<uint16_t>(text.size()));
+  std::memcpy(p.data() + f::kText, text.data(), text.size());
   return p;
 }
 
 int apply_status(ControlState &s, const std::vector<uint8_t> &p) {
-  return lvx::apply_status_packet(s, p.data(), static_cast<int>(p.size()));
+  return lvx::apply_status_packet(s, lvx::Bytes(p));
 }
 
 // A received key packet; `size` lets a test cut it short.
 std::vector<uint8_t> key_packet(uint16_t code, uint16_t mods, uint8_t state, uint8_t button,
                                 uint16_t raw, uint32_t time, size_t size = 32) {
+  namespace f = lvx::key_pkt;
   std::vector<uint8_t> p(32, 0);
   lvx::MutableBytes b(p);
-  p[0] = KEY_PKT, p[1] = 20, p[28] = state, p[29] = button;
-  lvx::put_u32(b, 20, time);
-  lvx::put_u16(b, 24, code);
-  lvx::put_u16(b, 26, mods);
-  lvx::put_u16(b, 30, raw);
+  p[0] = KEY_PKT, p[1] = 20, p[f::kState] = state, p[f::kButton] = button;
+  lvx::put_u32(b, f::kTime, time);
+  lvx::put_u16(b, f::kCode, code);
+  lvx::put_u16(b, f::kModifiers, mods);
+  lvx::put_u16(b, f::kRaw, raw);
   p.resize(size);
   return p;
 }
@@ -88,17 +90,22 @@ TEST(ControlStatus, TimeReplyTakenOnlyForThePendingSerial) {
   EXPECT_EQ(s.tracker_time.load(), 0xC0FFEE42u);
 }
 
-TEST(ControlStatus, BitmapAcksAddUpAndANegativeValueIsAnError) {
-  ControlState s;
-  EXPECT_EQ(apply_status(s, status_packet(11, 50, 3, 0, "")), 37);
-  apply_status(s, status_packet(12, 50, 4, 0, ""));
-  EXPECT_EQ(s.ack_count, 7);
-  EXPECT_EQ(s.last_ack_serial, 12u);
-  EXPECT_EQ(s.ack_error, 0);
-
-  apply_status(s, status_packet(13, 50, 0xFFFE, 0, ""));
-  EXPECT_EQ(s.ack_error, -2);
-  EXPECT_EQ(s.ack_count, 7);
+// Acknowledgements add up; a negative one is an error, which the reader gets before the count.
+TEST(ControlStatus, BitmapAcksAddUpAndAnErrorIsTakenFirst) {
+  ControlState &s = lvx::control_state();
+  {
+    lvx::LinkLockGuard lock;  // as the receive thread holds it
+    s.ack_count = 0;
+    s.ack_error = 0;
+    EXPECT_EQ(apply_status(s, status_packet(11, 50, 3, 0, "")), 37);
+    apply_status(s, status_packet(12, 50, 4, 0, ""));
+    apply_status(s, status_packet(13, 50, 0xFFFE, 0, ""));
+    EXPECT_EQ(s.last_ack_serial, 13u);
+    EXPECT_EQ(s.ack_count, 7);
+  }
+  EXPECT_EQ(lvx::take_bitmap_ack_count(), -2);
+  EXPECT_EQ(lvx::take_bitmap_ack_count(), 7);
+  EXPECT_EQ(lvx::take_bitmap_ack_count(), 0);
 }
 
 // The plain "show_fixpoint x y" text and hiding the target are checked end to end.
@@ -124,20 +131,21 @@ TEST(ControlStatus, CalibrationInfoKeepsTextAndResult) {
   EXPECT_EQ(s.cal_result, 2);
 }
 
-TEST(ControlStatus, MenuSelectionsCountAndHeaderEchoClearsThem) {
-  ControlState s;
+TEST(ControlStatus, MenuSelectionsCountUntilTheTrackerEntersAMenu) {
+  ControlState &s = lvx::control_state();
+  lvx::LinkLockGuard lock;
+  lvx::clear_user_menu_fields();
   EXPECT_EQ(apply_status(s, status_packet(4, 150, 2, 5, "")), 37);
   apply_status(s, status_packet(5, 150, 3, 6, ""));
-  EXPECT_EQ(s.menu.load(), 3);
-  EXPECT_EQ(s.menu_selection.load(), 6);
+  EXPECT_EQ((std::vector<int>{s.menu, s.menu_selection, s.menu_selection_count}),
+            (std::vector<int>{3, 6, 2}));
+  // Moving between menus (mode words 5 to 8) keeps the selection; entering one clears it.
+  lvx::on_tracker_mode_word(5, 8);
   EXPECT_EQ(s.menu_selection_count.load(), 2);
-
-  ControlState &global = lvx::control_state();
-  std::vector<uint8_t> p = status_packet(6, 150, 1, 4, "");
-  lvx::apply_status_packet(global, p.data(), static_cast<int>(p.size()));
-  EXPECT_EQ(global.menu_selection_count.load(), 1);
-  lvx::clear_user_menu_fields();
-  EXPECT_EQ((std::vector<int>{global.menu, global.menu_selection, global.menu_selection_count}),
+  lvx::on_tracker_mode_word(8, 9);
+  EXPECT_EQ(s.menu_selection_count.load(), 2);
+  lvx::on_tracker_mode_word(4, 5);
+  EXPECT_EQ((std::vector<int>{s.menu, s.menu_selection, s.menu_selection_count}),
             (std::vector<int>{0, 0, 0}));
 }
 
@@ -255,13 +263,48 @@ TEST(KeyPackets, FlushEchoEmptiesQueueAndSetsButtonStates) {
   EXPECT_EQ(s.button_change_time, 300u);
 }
 
-TEST(KeyPackets, ShortPacketsNeverReachPastTheBuffer) {
+// A packet too short for its fields is refused and logged, never read as zeros: the handler
+// drops the rest of the buffer (0) and nothing changes.
+TEST(ShortPackets, StatusAndKeyPacketsCutShortAreRefused) {
+  testlog::Mark mark;
   ControlState s;
-  EXPECT_EQ(apply_key(s, key_packet('a', 0, 0, 0, 0, 1, 29)), 0);
-  EXPECT_EQ(s.keys.size(), 0);
-  // A button packet without its last two bytes is still whole enough to apply.
-  EXPECT_EQ(apply_key(s, key_packet(0, 0, kPressed, 2, 0, 1, 30)), 0);
-  EXPECT_EQ(s.button_states.load(), 0x0002);
+  s.request_serial = 9;
+  s.cal_result = 5;
+  lvx::set_last_status_serial(1);
+  // A read reply whose text length field is cut off: read as zeros it would be filed empty.
+  std::vector<uint8_t> reply = status_packet(9, 21, 0, 0, "");
+  reply.resize(lvx::status_pkt::kTextLength + 1);
+  EXPECT_EQ(apply_status(s, reply), 0);
+  EXPECT_EQ(s.reply_state.load(), lvx::kNoReplyYet);
+  EXPECT_EQ(lvx::last_status_serial(), 1);
+  // A calibration notice that ends inside its first value.
+  std::vector<uint8_t> cal = status_packet(9, 103, 0, 0, "");
+  cal.resize(lvx::status_pkt::kValue1 + 1);
+  EXPECT_EQ(apply_status(s, cal), 0);
+  EXPECT_EQ(s.cal_result, 5);
+  // The fields alone, without a text, are whole.
+  std::vector<uint8_t> bare = status_packet(9, 21, 0, 0, "", 0, 0);
+  EXPECT_EQ(apply_status(s, bare), 34);
+  EXPECT_EQ(s.reply_state.load(), 0);
+
+  // A flush echo cut inside its modifiers would clear the queue and every button.
+  s.keys.push(lvx::TrackerKey{'a', 0, 0, 0, 1});
+  s.button_states = 0x0003;
+  EXPECT_EQ(apply_key(s, key_packet(0xFFF0, 0x0001, 0, 0, 0, 1, lvx::key_pkt::kModifiers + 1)), 0);
+  EXPECT_EQ(apply_key(s, key_packet('b', 0, 0, 0, 0, 1, lvx::key_pkt::kButton)), 0);
+  EXPECT_EQ(s.keys.size(), 1);
+  EXPECT_EQ(s.button_states.load(), 0x0003);
+  // A button packet without its last two bytes is whole enough to apply; it uses the rest.
+  EXPECT_EQ(apply_key(s, key_packet(0, 0, kPressed, 3, 0, 1, lvx::key_pkt::kKeyUsed)), 0);
+  EXPECT_EQ(s.button_states.load(), 0x0007);
+  EXPECT_EQ(s.keys.size(), 2);
+
+  if (!testlog::available()) return;
+  const std::string log = mark.since();
+  EXPECT_NE(log.find("Status packet of 31 bytes is too short"), std::string::npos);
+  EXPECT_NE(log.find("Status packet of 23 bytes is too short"), std::string::npos);
+  EXPECT_NE(log.find("Key packet of 27 bytes is too short"), std::string::npos);
+  EXPECT_NE(log.find("Key packet of 29 bytes is too short"), std::string::npos);
 }
 
 TEST(ControlBitmap, PacketOfTheLargestSize) {
@@ -278,25 +321,6 @@ TEST(ControlBitmap, PacketOfTheLargestSize) {
   std::vector<uint8_t> empty = lvx::encode_bitmap_packet(nullptr, 0, 1);
   ASSERT_EQ(empty.size(), 25u);
   EXPECT_EQ(empty[24], 0);
-}
-
-TEST(ControlBitmap, OversizeRefusedAndAckErrorTakenFirst) {
-  lvx::LinkRecord &r = lvx::link_record();
-  int16_t saved = r.is_connected;
-  std::vector<uint8_t> data(513);
-  r.is_connected = 1;
-  EXPECT_EQ(lumavex_bitmap_packet(data.data(), 513, 0), -1);
-  r.is_connected = saved;
-
-  ControlState &s = lvx::control_state();
-  {
-    lvx::LinkLockGuard lock;
-    s.ack_count = 5;
-    s.ack_error = -4;
-  }
-  EXPECT_EQ(lumavex_bitmap_ack_count(), -4);
-  EXPECT_EQ(lumavex_bitmap_ack_count(), 5);
-  EXPECT_EQ(lumavex_bitmap_ack_count(), 0);
 }
 
 TEST(ControlRequests, LinkSyncStatusVersionWindows) {
