@@ -71,7 +71,9 @@ int16_t lumavex_quiet_mode(int16_t level) noexcept {
 }
 
 void lumavex_dll_version(char *text) noexcept {
-  if (text != nullptr) std::strcpy(text, LUMAVEX_LIBRARY_VERSION_TEXT);
+  guard_void([&] {
+    if (text != nullptr) std::strcpy(text, LUMAVEX_LIBRARY_VERSION_TEXT);
+  });
 }
 
 int16_t text_to_lvxaddr(const char *text, LVXADDR *addr, int16_t remote) noexcept {
