@@ -59,6 +59,7 @@
 #include "bench_support.h"
 #include "common/byte_io.h"
 #include "data/item_decoder.h"
+#include "data/record_conversion.h"
 #include "link/transport.h"
 #include "lumavex_core.h"
 #include "platform/clock.h"
@@ -672,19 +673,18 @@ link_state decode_status() {
 
 void BM_DecodeSampleToFloat(benchmark::State &state) {
   const std::vector<uint8_t> item = stream_sample_item();
-  const int length = static_cast<int>(item.size());
   lvx::DecoderState decoder;
   link_state status = decode_status();
   link_data_item decoded{};
   float_data out{};
   if (item.empty() ||
-      lvx::decode_sample(item.data(), length, decoder, status, decoded) != lvx::kSampleRecordSize ||
+      lvx::decode_sample(item, decoder, status, decoded) != lvx::kSampleRecordSize ||
       !lvx::to_float(decoded, status, out) || out.head.type != EV_SAMPLE) {
     state.SkipWithError("the sample item does not decode");
     return;
   }
   for (auto _ : state) {
-    int size = lvx::decode_sample(item.data(), length, decoder, status, decoded);
+    int size = lvx::decode_sample(item, decoder, status, decoded);
     bool converted = lvx::to_float(decoded, status, out);
     benchmark::DoNotOptimize(size);
     benchmark::DoNotOptimize(converted);

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "data/item_decoder.h"
+#include "data/record_conversion.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
-  const uint8_t *item = data + 1;
-  const int length = static_cast<int>(size - 1);
+  const lvx::Bytes item(data + 1, size - 1);
   lvx::DecoderState state;
   state.last_sample_time = 0xFFFFFF00u;  // delta times near the wrap
   link_state status{};
@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   status.velocity_prescaler = static_cast<uint16_t>((mode >> 4) & 3) * 10;
   link_data_item out;
   std::memset(&out, 0xA5, sizeof out);
-  int r = (mode & 1) ? lvx::decode_event(item, length, state, status, out)
-                     : lvx::decode_sample(item, length, state, status, out);
+  int r = (mode & 1) ? lvx::decode_event(item, state, status, out)
+                     : lvx::decode_sample(item, state, status, out);
   if (r < -2 || r > lvx::kBlockMarkerRecordSize) __builtin_trap();
   if (r > 0) {
     float_data f;

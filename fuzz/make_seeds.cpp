@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/data_items.h"
 #include "sim/stream.h"
 #include "sim/tracker.h"
 
@@ -53,24 +54,33 @@ std::vector<Bytes> stream_packets() {
   return packets;
 }
 
+// DATA packet fields the item walk reads: the item area's length and offset, and each item's
+// 2-byte header.
+constexpr size_t kItemAreaLength = 20;
+constexpr size_t kItemAreaOffset = 22;
+constexpr size_t kItemHeader = 2;
+
 // Writes the items of the data packets, each behind its decoder byte (bit 0: event; prescalers
 // of 10).
 void write_items(const std::string &dir, const std::vector<Bytes> &packets) {
   int n = 0;
+  namespace b = lvxsim::build;
+  auto u16 = [](const Bytes &p, size_t at) { return static_cast<size_t>(p[at]) << 8 | p[at + 1]; };
   for (const Bytes &p : packets) {
-    size_t area = static_cast<size_t>(p[20]) << 8 | p[21];
-    size_t at = 44 + p[22];
-    size_t end = std::min(p.size(), at + area);
-    while (at + 2 <= end && n < 200) {
-      size_t header = static_cast<size_t>(p[at]) << 8 | p[at + 1];
-      size_t length = header & 0x3FFF;
-      bool event = (header & 0x4000) != 0;
-      if (at + 2 + length > end) break;
-      Bytes item(p.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                 p.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+    if (p.size() < b::kDataItemsOffset) continue;
+    size_t at = b::kDataItemsOffset + p[kItemAreaOffset];
+    size_t end = std::min(p.size(), at + u16(p, kItemAreaLength));
+    while (at + kItemHeader <= end && n < 200) {
+      size_t header = u16(p, at);
+      size_t length = header & b::kItemLengthMask;
+      bool event = (header & b::kItemEvent) != 0;
+      at += kItemHeader;
+      if (at + length > end) break;
+      Bytes item(p.begin() + static_cast<std::ptrdiff_t>(at),
+                 p.begin() + static_cast<std::ptrdiff_t>(at + length));
       write(dir, "item" + std::to_string(n++), static_cast<uint8_t>(0x14 | (event ? 1 : 0)), item);
-      at += 2 + length;
-      if ((header & 0x8000) != 0) break;
+      at += length;
+      if ((header & b::kItemLast) != 0) break;
     }
   }
 }

@@ -1,11 +1,12 @@
-// The application's side of the data stream: taking items from the queue one by one or in
-// batches, in float or double form, and looking at the newest sample.
+#include "data/data_access.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "common/c_boundary.h"
 #include "data/data_stream.h"
+#include "data/item_decoder.h"
+#include "data/record_conversion.h"
 #include "data/stream_queries.h"
 #include "link/alert.h"
 #include "link/link_state.h"
@@ -29,10 +30,6 @@ constexpr size_t kCompactDoubleEventBytes = offsetof(double_event, ext_pairs_a);
 // True while the tracker plays a recording back (bit 1 of its mode code).
 bool playing_back() {
   return (link_record().mode_code & 0x02) != 0;
-}
-
-bool is_parsed_event(int type) {
-  return type >= 1 && type <= 10;
 }
 
 // The record last read, as a float-form slot: converted for samples and parsed events, the lost-
@@ -72,7 +69,7 @@ bool take_and_decode(DataStream &d) {
     }
     if (!got) return false;
     int size = -1;
-    const int length = item.length;
+    const Bytes taken(bytes, item.length);
     switch (item.kind) {
       case 0:
         // An item too long to read out: reported empty, which ends the read.
@@ -86,15 +83,15 @@ bool take_and_decode(DataStream &d) {
         return true;
       case ITEM_SAMPLE:
         if (!d.samples_on) continue;
-        size = decode_sample(bytes, length, d.decoder, s, s.last_item);
+        size = decode_sample(taken, d.decoder, s, s.last_item);
         if (size > 0) {
           s.last_item_read = s.last_item.sample.flags;
           s.last_item_time = s.last_item.sample.time;
         }
         break;
       case ITEM_EVENT:
-        if (!d.events_on && !(length >= 1 && (bytes[0] & 0x3F) == EV_LOST_DATA)) continue;
-        size = decode_event(bytes, length, d.decoder, s, s.last_item);
+        if (!d.events_on && event_item_type(taken) != EV_LOST_DATA) continue;
+        size = decode_event(taken, d.decoder, s, s.last_item);
         if (size > 0 && is_parsed_event(s.last_item.head.type)) {
           s.last_item_read = s.last_item.event.read;
           s.last_item_time = s.last_item.event.time;
@@ -104,7 +101,7 @@ bool take_and_decode(DataStream &d) {
         }
         break;
       case ITEM_MARKER:
-        size = decode_event(bytes, length, d.decoder, s, s.last_item);
+        size = decode_event(taken, d.decoder, s, s.last_item);
         if (size < 0) s.control_read = 1;
         break;
       default:
@@ -181,8 +178,9 @@ ReadResult read_items(float_data *slots, int max, int wait) {
   return r;
 }
 
-// The newest-sample functions: form 0 compact float, 1 float, 2 compact double, 3 double.
-int16_t newest_sample(void *buf, int wait, int form) {
+// The newest sample in one of its four forms; waits once while no new sample is there when `wait`
+// is at least 1.
+int16_t newest_sample_into(void *buf, int wait, SampleForm form) {
   if (!data_link_ready()) return -1;
   DataStream &d = data_stream();
   bool playback = playing_back();
@@ -205,25 +203,52 @@ int16_t newest_sample(void *buf, int wait, int form) {
     // Decoded once per arrival, so that asking again gives the same sample even when its time
     // was delta-coded.
     link_data_item item{};
-    if (decode_sample(d.newest, static_cast<int>(d.newest_length), d.decoder, d.status, item) < 0 ||
+    if (decode_sample(Bytes(d.newest, d.newest_length), d.decoder, d.status, item) < 0 ||
         !to_float(item, d.status, d.newest_float)) {
       return -1;
     }
     d.newest_decoded = true;
   }
   if (buf == nullptr) return result;
-  if (form <= 1) {
-    std::memcpy(buf, &d.newest_float, form == 0 ? kCompactSampleBytes : sizeof(float_sample));
-  } else {
-    double_data dd{};
-    to_double(EV_SAMPLE, d.newest_float, dd);
-    std::memcpy(buf, &dd, form == 2 ? kCompactDoubleSampleBytes : sizeof(double_sample));
+  switch (form) {
+    case SampleForm::CompactFloat:
+      std::memcpy(buf, &d.newest_float, kCompactSampleBytes);
+      break;
+    case SampleForm::Float:
+      std::memcpy(buf, &d.newest_float, sizeof(float_sample));
+      break;
+    case SampleForm::CompactDouble:
+    case SampleForm::Double: {
+      double_data dd{};
+      to_double(EV_SAMPLE, d.newest_float, dd);
+      std::memcpy(
+          buf, &dd,
+          form == SampleForm::CompactDouble ? kCompactDoubleSampleBytes : sizeof(double_sample));
+      break;
+    }
   }
   return result;
 }
 
+// The reader's result as the batch functions give it: the count with slots, the type without.
+int16_t records_result(const float_data *slots, const ReadResult &r) {
+  return static_cast<int16_t>(slots != nullptr ? r.count : r.type);
+}
+
 int wait_rounds(int wait) {
   return wait == 0 ? kDefaultWaitRounds : wait;
+}
+
+}  // namespace
+
+int get_next_data(void *buf) {
+  const ReadResult r = read_items(nullptr, 1, 0);
+  if (buf != nullptr && r.type != 0) {
+    DataStream &d = data_stream();
+    std::lock_guard lock(d.data_lock);
+    std::memcpy(buf, &d.status.last_item, d.status.last_size);
+  }
+  return r.type;
 }
 
 // Copies the record last read in float form into buf, compact when the scripting host asked for
@@ -253,104 +278,62 @@ int16_t last_record_float(void *buf) {
   return static_cast<int16_t>(s.last_item_type);
 }
 
-}  // namespace
-
-int take_next_data_item(int wait_rounds) {
-  return read_items(nullptr, 1, wait_rounds).type;
-}
-
-}  // namespace lvx
-
-extern "C" {
-
-int lumavex_get_next_data(void *buf) noexcept {
-  lvx::ReadResult r = lvx::read_items(nullptr, 1, 0);
-  if (buf != nullptr && r.type != 0) {
-    lvx::DataStream &d = lvx::data_stream();
-    std::lock_guard lock(d.data_lock);
-    std::memcpy(buf, &d.status.last_item, d.status.last_size);
-  }
-  return r.type;
-}
-
-int16_t lumavex_get_float_data(void *buf) noexcept {
-  return lvx::last_record_float(buf);
-}
-
-int16_t lumavex_get_double_data(void *buf) noexcept {
-  if (buf == nullptr) return lvx::last_record_float(nullptr);
+int16_t last_record_double(void *buf) {
+  if (buf == nullptr) return last_record_float(nullptr);
   float_data slot{};
-  int16_t type = lvx::last_record_float(&slot);
+  const int16_t type = last_record_float(&slot);
   if (type == 0) return 0;
   double_data dd{};
-  if (!lvx::to_double(type, slot, dd)) return type;
+  if (!to_double(type, slot, dd)) return type;
   size_t n = sizeof dd;
-  if (lvx::link_system().scripting_host) {
+  if (link_system().scripting_host) {
     if (type == EV_SAMPLE) {
-      n = lvx::kCompactDoubleSampleBytes;
+      n = kCompactDoubleSampleBytes;
     } else if (type == EV_BUTTONS || type == EV_INPUT) {
       n = sizeof(double_io_event);
     } else if (type != EV_MESSAGE) {
-      n = lvx::kCompactDoubleEventBytes;
+      n = kCompactDoubleEventBytes;
     }
   }
   std::memcpy(buf, &dd, n);
   return type;
 }
 
-int16_t lumavex_get_all_float_data(void *buf, int max) noexcept {
-  if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, 0).type);
-  return static_cast<int16_t>(lvx::read_items(static_cast<float_data *>(buf), max, 0).count);
+int16_t take_float_records(float_data *slots, int max) {
+  return records_result(slots, read_items(slots, max, 0));
 }
 
-int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) noexcept {
-  int rounds = lvx::wait_rounds(wait);
-  if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, rounds).type);
-  return static_cast<int16_t>(lvx::read_items(static_cast<float_data *>(buf), max, rounds).count);
+int16_t wait_float_records(float_data *slots, int max, int wait) {
+  return records_result(slots, read_items(slots, max, wait_rounds(wait)));
 }
 
-int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) noexcept {
-  if (buf == nullptr) return static_cast<int16_t>(lvx::read_items(nullptr, 1, wait).type);
+int16_t wait_double_records(double_data *slots, int max, int wait) {
+  // Without slots the wait is taken as given: 0 does not wait.
+  if (slots == nullptr) return static_cast<int16_t>(read_items(nullptr, 1, wait).type);
   if (max <= 0) return 0;
-  return lvx::at_c_boundary<int16_t>(0, [&] {
-    std::vector<float_data> scratch(static_cast<size_t>(max));
-    int n = lvx::read_items(scratch.data(), max, lvx::wait_rounds(wait)).count;
-    auto *out = static_cast<double_data *>(buf);
-    for (int i = 0; i < n; ++i) {
-      const float_data &f = scratch[static_cast<size_t>(i)];
-      std::memset(&out[i], 0, sizeof out[i]);
-      if (!lvx::to_double(f.head.type, f, out[i])) {
-        out[i].head.time = f.head.time;
-        out[i].head.type = f.head.type;
-      }
+  std::vector<float_data> scratch(static_cast<size_t>(max));
+  const int n = read_items(scratch.data(), max, wait_rounds(wait)).count;
+  for (int i = 0; i < n; ++i) {
+    const float_data &f = scratch[static_cast<size_t>(i)];
+    std::memset(&slots[i], 0, sizeof slots[i]);
+    if (!to_double(f.head.type, f, slots[i])) {
+      slots[i].head.time = f.head.time;
+      slots[i].head.type = f.head.type;
     }
-    return static_cast<int16_t>(n);
-  });
+  }
+  return static_cast<int16_t>(n);
 }
 
-int16_t lumavex_newest_float_sample(void *buf) noexcept {
-  return lvx::newest_sample(buf, 0, 0);
-}
-int16_t lumavex_newest_float_sample2(void *buf) noexcept {
-  return lvx::newest_sample(buf, 0, 1);
-}
-int16_t lumavex_newest_double_sample(void *buf) noexcept {
-  return lvx::newest_sample(buf, 0, 2);
-}
-int16_t lumavex_newest_double_sample2(void *buf) noexcept {
-  return lvx::newest_sample(buf, 0, 3);
-}
-int16_t lumavex_wait_for_new_float_sample(void *buf, int wait) noexcept {
-  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 0);
-}
-int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) noexcept {
-  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 1);
-}
-int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) noexcept {
-  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 2);
-}
-int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) noexcept {
-  return lvx::newest_sample(buf, lvx::wait_rounds(wait), 3);
+int16_t newest_sample(void *buf, SampleForm form) {
+  return newest_sample_into(buf, 0, form);
 }
 
-}  // extern "C"
+int16_t wait_for_newest_sample(void *buf, int wait, SampleForm form) {
+  return newest_sample_into(buf, wait_rounds(wait), form);
+}
+
+int take_next_data_item(int wait_rounds) {
+  return read_items(nullptr, 1, wait_rounds).type;
+}
+
+}  // namespace lvx

@@ -6,7 +6,10 @@ namespace lvx {
 
 namespace {
 
+// The stored header: the kind in bits 12..15, the length in bits 0..11.
 constexpr size_t kHeader = 2;
+constexpr uint16_t kKindBits = 0xF000;
+constexpr uint16_t kLengthBits = kMaxItemStored;
 
 uint16_t read_header(const uint8_t *at) {
   uint16_t h;
@@ -52,9 +55,9 @@ void DataQueue::discard_oldest(const DiscardedMarker &on_marker) {
   if (items_ == 0) return;
   if (wrapped() && read_ >= wrap_) read_ = 0;
   uint16_t h = read_header(buffer_.get() + read_);
-  auto kind = static_cast<uint16_t>(h & 0xF000);
-  size_t length = h & 0x0FFF;
-  if (kind == ITEM_MARKER && on_marker) on_marker(buffer_.get() + read_ + kHeader, length);
+  auto kind = static_cast<uint16_t>(h & kKindBits);
+  size_t length = h & kLengthBits;
+  if (kind == ITEM_MARKER && on_marker) on_marker(Bytes(buffer_.get() + read_ + kHeader, length));
   read_ += kHeader + length;
   count(kind, -1);
   lost_pending_ = true;
@@ -66,8 +69,8 @@ void DataQueue::discard_oldest(const DiscardedMarker &on_marker) {
   }
 }
 
-int DataQueue::put(const uint8_t *bytes, size_t length, uint16_t kind,
-                   const DiscardedMarker &on_marker) {
+int DataQueue::put(Bytes item, uint16_t kind, const DiscardedMarker &on_marker) {
+  const size_t length = item.size();
   if (!ready() || length > kMaxItemStored || length + kHeader + 1 > capacity_) return -1;
   const size_t need = length + kHeader;
   int discarded = 0;
@@ -94,7 +97,7 @@ int DataQueue::put(const uint8_t *bytes, size_t length, uint16_t kind,
   }
   uint16_t h = static_cast<uint16_t>(kind | length);
   std::memcpy(buffer_.get() + write_, &h, sizeof h);
-  if (length > 0) std::memcpy(buffer_.get() + write_ + kHeader, bytes, length);
+  if (length > 0) std::memcpy(buffer_.get() + write_ + kHeader, item.data(), length);
   write_ += need;
   if (!wrapped()) wrap_ = write_;
   count(kind, +1);
@@ -105,7 +108,7 @@ bool DataQueue::get(uint8_t *out, Item *item, Item *oversized) {
   if (!ready() || items_ == 0) return false;
   if (wrapped() && read_ >= wrap_) read_ = 0;
   uint16_t h = read_header(buffer_.get() + read_);
-  Item taken{static_cast<uint16_t>(h & 0xF000), static_cast<uint16_t>(h & 0x0FFF)};
+  Item taken{static_cast<uint16_t>(h & kKindBits), static_cast<uint16_t>(h & kLengthBits)};
   const uint8_t *data = buffer_.get() + read_ + kHeader;
   read_ += kHeader + taken.length;
   count(taken.kind, -1);

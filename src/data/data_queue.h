@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "common/byte_io.h"
+
 namespace lvx {
 
 // Item kinds, as stored in the header and reported in gap_types.
@@ -30,7 +32,7 @@ constexpr size_t kMaxItemStored = 0x0FFF;
 class DataQueue {
  public:
   // Called for each discarded block marker, so that its effects are not lost with it.
-  using DiscardedMarker = std::function<void(const uint8_t *bytes, size_t length)>;
+  using DiscardedMarker = std::function<void(Bytes marker)>;
 
   // Allocates `capacity` bytes on first use (and again only for a larger capacity), and writes
   // every page once so that the receive thread never pays for a first touch. Empties the queue.
@@ -40,8 +42,7 @@ class DataQueue {
 
   // Appends an item; returns the number of items discarded to make room, or -1 when the item can
   // never fit (no buffer, too long for the ring or for the length field).
-  int put(const uint8_t *bytes, size_t length, uint16_t kind,
-          const DiscardedMarker &on_marker = {});
+  int put(Bytes item, uint16_t kind, const DiscardedMarker &on_marker = {});
 
   struct Item {
     uint16_t kind = 0;

@@ -3,42 +3,93 @@
 #include <cstring>
 
 #include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "link/link_state.h"
+#include "link/log.h"
+#include "link/packets.h"
 #include "link/transport.h"
 
 namespace lvx {
 
 namespace {
 
-// DATA_PKT layout.
-constexpr size_t kItemAreaLength = 20;
-constexpr size_t kItemAreaOffset = 22;
-constexpr size_t kPositionPrescaler = 30;
-constexpr size_t kVelocityPrescaler = 32;
-constexpr size_t kPupilPrescaler = 34;
-constexpr size_t kPacketFlags = 36;
-constexpr size_t kSampleRate = 38;
+// DATA_PKT layout, after the 20-byte packet header (whose sequence field carries the data
+// sequence number and whose millisecond time is the tracker's send time).
+namespace pkt {
+constexpr size_t kSequence = hdr::kSequence;  // u32
+constexpr size_t kSendTime = hdr::kTimeMs;    // u32
+constexpr size_t kItemAreaLength = 20;        // u16: L, the bytes of the item area
+constexpr size_t kItemAreaOffset = 22;        // u8: the items start this far after kItemsStart
+constexpr size_t kPositionPrescaler = 30;     // u16
+constexpr size_t kVelocityPrescaler = 32;     // u16
+constexpr size_t kPupilPrescaler = 34;        // u16
+constexpr size_t kPacketFlags = 36;           // u16
+constexpr size_t kSampleRate = 38;            // u16, Hz x 10
 constexpr size_t kItemsStart = 44;
-constexpr int kPacketOverhead = 47;
+// The packet takes L + kOverhead bytes: its fixed fields, the item area and a 3-byte tail.
+constexpr size_t kOverhead = 47;
+// An item area shorter than this holds no item worth reading.
+constexpr uint16_t kMinItemArea = 6;
+}  // namespace pkt
+
 // Item headers: the length in bits 0..13, an event in bit 14, the packet's last item in bit 15.
+constexpr size_t kItemHeader = 2;
 constexpr uint16_t kItemLengthMask = 0x3FFF;
 constexpr uint16_t kItemIsEvent = 0x4000;
 constexpr uint16_t kItemIsLast = 0x8000;
 
 // The item the intake queues when data packets went missing: an event of type 63, no tags.
-constexpr uint8_t kLostDataItem[] = {0x3F, 0x00, 0x00};
+constexpr uint8_t kLostDataItem[] = {EV_LOST_DATA, 0x00, 0x00};
 
-bool is_block_marker(int type) {
-  return type >= EV_SAMPLE_BLOCK_START && type <= EV_EVENT_BLOCK_END;
+// The fixed fields of one data packet.
+struct DataPacket {
+  size_t total = 0;  // bytes the packet takes
+  uint32_t sequence = 0;
+  uint32_t send_time = 0;
+  uint16_t position_prescaler = 0;
+  uint16_t velocity_prescaler = 0;
+  uint16_t pupil_prescaler = 0;
+  uint16_t flags = 0;
+  uint16_t rate_x10 = 0;
+  uint16_t area_length = 0;
+  size_t items_at = 0;  // where the first item starts
+};
+
+// Reads the fixed fields. False when the packet is shorter than they are or than its own length
+// says; `need` is then the least it would have to hold.
+bool read_data_packet(Bytes packet, DataPacket &p, size_t &need) {
+  WireReader r(packet);
+  p.area_length = r.u16_at(pkt::kItemAreaLength);
+  p.total = p.area_length + pkt::kOverhead;
+  need = r.ok() ? p.total : pkt::kItemAreaLength + sizeof(uint16_t);
+  if (!r.ok() || p.total > packet.size()) return false;
+  p.sequence = r.u32_at(pkt::kSequence);
+  p.send_time = r.u32_at(pkt::kSendTime);
+  p.position_prescaler = r.u16_at(pkt::kPositionPrescaler);
+  p.velocity_prescaler = r.u16_at(pkt::kVelocityPrescaler);
+  p.pupil_prescaler = r.u16_at(pkt::kPupilPrescaler);
+  p.flags = r.u16_at(pkt::kPacketFlags);
+  p.rate_x10 = r.u16_at(pkt::kSampleRate);
+  p.items_at = pkt::kItemsStart + r.u8_at(pkt::kItemAreaOffset);
+  // Every fixed field lies before the tail that L + kOverhead includes.
+  return r.ok();
+}
+
+// A data packet cut short stops the walk; the rest of the buffer is carried over. Logged the
+// first time only, so that a broken stream does not flood the log.
+void refuse_short_packet(DataStream &d, size_t have, size_t need) {
+  if (d.short_packet_logged.exchange(true)) return;
+  log_printf("Short data packet: %d bytes, %d needed\n", static_cast<int>(have),
+             static_cast<int>(need));
 }
 
 // Queues an item (data_lock held). A block marker discarded to make room is decoded all the same,
 // so that the block fields of the status stay right.
-void queue_item(DataStream &d, const uint8_t *bytes, size_t length, uint16_t kind) {
+void queue_item(DataStream &d, Bytes item, uint16_t kind) {
   std::lock_guard lock(d.queue_lock);
-  d.queue.put(bytes, length, kind, [&d](const uint8_t *marker, size_t n) {
+  d.queue.put(item, kind, [&d](Bytes marker) {
     link_data_item scratch{};
-    decode_event(marker, static_cast<int>(n), d.decoder, d.status, scratch);
+    decode_event(marker, d.decoder, d.status, scratch);
   });
 }
 
@@ -46,35 +97,63 @@ void notify(DataStream &d, int reason) {
   if (lumavex_data_ready_callback cb = d.callback.load()) cb(reason);
 }
 
-void take_event_item(DataStream &d, const uint8_t *item, size_t n) {
-  if (n == 0) return;
-  int type = item[0] & 0x3F;
+void take_event_item(DataStream &d, Bytes item) {
+  const int type = event_item_type(item);
+  if (type < 0) return;
   if (is_block_marker(type)) {
-    queue_item(d, item, n, ITEM_MARKER);
+    queue_item(d, item, ITEM_MARKER);
   } else if (d.events_on) {
-    queue_item(d, item, n, ITEM_EVENT);
+    queue_item(d, item, ITEM_EVENT);
     notify(d, 1);
   }
 }
 
-void take_sample_item(DataStream &d, const uint8_t *item, size_t n) {
+void take_sample_item(DataStream &d, Bytes item) {
   if (!d.samples_on) return;
   uint8_t copy[kSampleItemLimit];
-  size_t kept = n < kSampleItemLimit ? n : kSampleItemLimit;
-  std::memcpy(copy, item, kept);
+  const size_t kept = item.size() < kSampleItemLimit ? item.size() : kSampleItemLimit;
+  std::memcpy(copy, item.data(), kept);
   MutableBytes b(copy, kept);
-  if (kept >= 6 && (get_u16(b, 0) & SF_FULL_TIME) != 0) {
+  WireReader r(b);
+  const uint16_t flags = r.u16_at(item::kSampleFlags);
+  const uint32_t time = r.u32_at(item::kSampleFullTime);
+  if (r.ok() && (flags & SF_FULL_TIME) != 0) {
     // Two samples with the same full time are half a millisecond apart: mark the second.
-    uint32_t time = get_u32(b, 2);
-    if (time == d.last_full_time) put_u16(b, 0, static_cast<uint16_t>(get_u16(b, 0) | SF_HALF_MS));
+    if (time == d.last_full_time) {
+      put_u16(b, item::kSampleFlags, static_cast<uint16_t>(flags | SF_HALF_MS));
+    }
     d.last_full_time = time;
   }
-  queue_item(d, copy, kept, ITEM_SAMPLE);
+  queue_item(d, b, ITEM_SAMPLE);
   std::memcpy(d.newest, copy, kept);
   d.newest_length = kept;
   d.newest_is_new = true;
   d.newest_decoded = false;
   notify(d, 2);
+}
+
+// Walks the item area, each item to the queue, until the last item, the end of the area or the
+// end of the packet.
+void take_items(DataStream &d, Bytes packet, const DataPacket &p) {
+  int left = p.area_length;
+  if (left < pkt::kMinItemArea) return;
+  WireReader r(packet);
+  r.seek(p.items_at);
+  while (left >= 1 && r.fits(kItemHeader)) {
+    uint16_t header = 0;
+    r.u16(header);
+    left -= static_cast<int>(kItemHeader);
+    const size_t n = header & kItemLengthMask;
+    if (left < static_cast<int>(n) || !r.fits(n)) return;
+    const Bytes item = r.take_bytes(n);
+    if ((header & kItemIsEvent) != 0) {
+      take_event_item(d, item);
+    } else {
+      take_sample_item(d, item);
+    }
+    left -= static_cast<int>(n);
+    if ((header & kItemIsLast) != 0) return;
+  }
 }
 
 }  // namespace
@@ -175,98 +254,60 @@ void data_reset(int clear) {
 }
 
 int handle_data_packet(const LVXADDR & /*sender*/, Bytes packet) {
-  const int remaining = static_cast<int>(packet.size());
-  if (remaining < static_cast<int>(kItemAreaOffset)) return -1;
-  Bytes p = packet;
-  const int total = get_u16(p, kItemAreaLength) + kPacketOverhead;
-  if (total > remaining) return -1;
-  p = p.first(static_cast<size_t>(total));
-
   DataStream &d = data_stream();
+  DataPacket p;
+  size_t need = 0;
+  if (!read_data_packet(packet, p, need)) {
+    refuse_short_packet(d, packet.size(), need);
+    return -1;
+  }
+  const int total = static_cast<int>(p.total);
+
   std::lock_guard lock(d.data_lock);
   // Data packets carry their own sequence: a repeat or an old packet is dropped whole, and a jump
   // means packets went missing, which the reader learns from a lost-data record.
-  int64_t sequence = get_u32(p, 4);
+  const int64_t sequence = p.sequence;
   if (d.last_data_sequence != -1) {
     if (sequence <= d.last_data_sequence) return total;
-    if (sequence - d.last_data_sequence > 1) {
-      queue_item(d, kLostDataItem, sizeof kLostDataItem, ITEM_EVENT);
-    }
+    if (sequence - d.last_data_sequence > 1) queue_item(d, kLostDataItem, ITEM_EVENT);
   }
   d.last_data_sequence = sequence;
 
   link_state &s = d.status;
-  s.last_receive_time = get_u32(p, 8);
-  s.position_prescaler = get_u16(p, kPositionPrescaler);
-  s.velocity_prescaler = get_u16(p, kVelocityPrescaler);
-  s.pupil_prescaler = get_u16(p, kPupilPrescaler);
-  s.packet_flags = get_u16(p, kPacketFlags);
-  s.sample_rate_x10 = get_u16(p, kSampleRate);
-
-  int left = get_u16(p, kItemAreaLength);
-  if (left < 6) return total;
-  size_t at = kItemsStart + get_u8(p, kItemAreaOffset);
-  while (left >= 1 && at + 2 <= p.size()) {
-    uint16_t header = get_u16(p, at);
-    at += 2;
-    left -= 2;
-    size_t n = header & kItemLengthMask;
-    if (left < static_cast<int>(n) || at + n > p.size()) break;
-    if ((header & kItemIsEvent) != 0) {
-      take_event_item(d, p.data() + at, n);
-    } else {
-      take_sample_item(d, p.data() + at, n);
-    }
-    at += n;
-    left -= static_cast<int>(n);
-    if ((header & kItemIsLast) != 0) break;
-  }
+  s.last_receive_time = p.send_time;
+  s.position_prescaler = p.position_prescaler;
+  s.velocity_prescaler = p.velocity_prescaler;
+  s.pupil_prescaler = p.pupil_prescaler;
+  s.packet_flags = p.flags;
+  s.sample_rate_x10 = p.rate_x10;
+  take_items(d, packet.first(p.total), p);
   return total;
 }
 
-void set_playback_requester(PlaybackRequester requester) {
-  data_stream().playback_requester = requester;
-}
-
-void request_playback_data() {
-  if (PlaybackRequester requester = data_stream().playback_requester.load()) requester();
-}
-
-}  // namespace lvx
-
-extern "C" {
-
-int16_t lumavex_reset_data(int16_t clear) noexcept {
-  lvx::data_reset(clear);
-  return 0;
-}
-
-int16_t lumavex_data_switch(uint16_t flags) noexcept {
-  lvx::DataStream &d = lvx::data_stream();
+void data_switch(uint16_t flags) {
+  DataStream &d = data_stream();
   d.samples_on = (flags & 0x04) != 0;
   d.events_on = (flags & 0x08) != 0;
-  lvx::data_reset(0);
-  return 0;
+  data_reset(0);
 }
 
-int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) noexcept {
-  lvx::data_stream().callback = callback;
-  return 0;
+void set_data_ready_callback(lumavex_data_ready_callback callback) {
+  data_stream().callback = callback;
 }
 
-lumavex_data_ready_callback lumavex_get_data_ready_notify(void) noexcept {
-  return lvx::data_stream().callback.load();
+lumavex_data_ready_callback data_ready_callback() {
+  return data_stream().callback.load();
 }
 
-link_state *lumavex_data_status(void) noexcept {
-  lvx::DataStream &d = lvx::data_stream();
+link_state *data_status_snapshot() {
+  DataStream &d = data_stream();
   // The header echo lives with the link; take it before the data lock (lock order).
-  lvx::LinkStateFields echo;
+  LinkStateFields echo;
   {
-    lvx::LinkLockGuard lock;
-    echo = lvx::link_record().state;
+    LinkLockGuard lock;
+    echo = link_record().state;
   }
-  lvx::data_status_refresh();
+  data_status_refresh();
   std::lock_guard lock(d.data_lock);
   d.status.header_word16 = echo.header_word16;
   d.status.header_word14 = echo.header_word14;
@@ -276,9 +317,8 @@ link_state *lumavex_data_status(void) noexcept {
   return &d.snapshot;
 }
 
-int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
-                          int16_t *mode_lo) noexcept {
-  lvx::DataStream &d = lvx::data_stream();
+int16_t read_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid, int16_t *mode_lo) {
+  DataStream &d = data_stream();
   uint16_t word;
   uint16_t rate_x10;
   {
@@ -288,8 +328,9 @@ int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
   }
   int16_t r = 0;
   int16_t hi = 0;
-  if (lvx::link_record().tracker_version < 2) {
-    if (lvx::link_record().is_connected == 0) return -1;
+  // Trackers before the second generation send no mode word: a fixed 250 Hz while connected.
+  if (link_record().tracker_version < 2) {
+    if (link_record().is_connected == 0) return -1;
     r = 250;
   } else {
     if ((word & 0x8000) == 0) return -1;
@@ -303,9 +344,12 @@ int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
   return 0;
 }
 
-int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
-                           int16_t *mode_lo) noexcept {
-  return lumavex_mode_data(rate, mode_hi, mode_mid, mode_lo);
+void set_playback_requester(PlaybackRequester requester) {
+  data_stream().playback_requester = requester;
 }
 
-}  // extern "C"
+void request_playback_data() {
+  if (PlaybackRequester requester = data_stream().playback_requester.load()) requester();
+}
+
+}  // namespace lvx

@@ -32,6 +32,8 @@ struct DataStream {
   DecoderState decoder;
   int64_t last_data_sequence = -1;
   uint32_t last_full_time = 0xFFFFFFFF;
+  // Set when a data packet shorter than its own fields was first refused (receive thread).
+  std::atomic<bool> short_packet_logged{false};
 
   uint8_t newest[kSampleItemLimit] = {};
   size_t newest_length = 0;                // 0 until a sample arrives after a data reset
@@ -48,7 +50,7 @@ struct DataStream {
   std::atomic<lumavex_data_ready_callback> callback{nullptr};
   std::atomic<PlaybackRequester> playback_requester{nullptr};
 
-  link_state snapshot{};  // what lumavex_data_status hands out (data_lock)
+  link_state snapshot{};  // what data_status_snapshot hands out (data_lock)
 };
 
 DataStream &data_stream();
@@ -64,9 +66,27 @@ void data_reset(int clear);
 // Refreshes the status fields that describe the queue (data_lock held or not).
 void data_status_refresh();
 
-// Handles a DATA_PKT (receive thread, link lock held); returns the bytes used, -1 for a packet
-// shorter than its own length field.
+// Handles a DATA_PKT (receive thread, link lock held); returns the bytes used, or -1 for a
+// packet shorter than its own fields or than its own length field says (the first such packet
+// is logged).
 int handle_data_packet(const LVXADDR &sender, Bytes packet);
+
+// Switches sample delivery (flags 0x04) and event delivery (flags 0x08) on or off, then resets
+// the data-stream state.
+void data_switch(uint16_t flags);
+
+// The data-ready callback, called on the receive thread (null: none).
+void set_data_ready_callback(lumavex_data_ready_callback callback);
+lumavex_data_ready_callback data_ready_callback();
+
+// Refreshes the status record, with the header echo of the tracker's last packet, and returns
+// the snapshot the application reads (the same record on every call). Takes the link lock before
+// data_lock; the caller holds neither.
+link_state *data_status_snapshot();
+
+// The sample rate and the mode digits from the last block marker; each pointer may be null.
+// 0, or -1 when no mode is known.
+int16_t read_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid, int16_t *mode_lo);
 
 // True unless dummy mode is on or the link system is not open.
 bool data_link_ready();

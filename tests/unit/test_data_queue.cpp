@@ -23,14 +23,14 @@ int take(DataQueue &q, DataQueue::Item *out = nullptr) {
   return item.length > 0 ? buf[0] : 0;
 }
 
-TEST(DataQueue, KeepsOrderAndCountsKinds) {
+TEST(DataQueue, KeepsOrderCountsKindsAndEmptiesOnInit) {
   DataQueue q;
   ASSERT_TRUE(q.init(1000));
   EXPECT_EQ(q.free_space(), 1000u);
   auto a = item_of(1, 10), b = item_of(2, 20), c = item_of(3, 30);
-  EXPECT_EQ(q.put(a.data(), a.size(), lvx::ITEM_SAMPLE), 0);
-  EXPECT_EQ(q.put(b.data(), b.size(), lvx::ITEM_EVENT), 0);
-  EXPECT_EQ(q.put(c.data(), c.size(), lvx::ITEM_MARKER), 0);
+  EXPECT_EQ(q.put(a, lvx::ITEM_SAMPLE), 0);
+  EXPECT_EQ(q.put(b, lvx::ITEM_EVENT), 0);
+  EXPECT_EQ(q.put(c, lvx::ITEM_MARKER), 0);
   EXPECT_EQ(q.items(), 3u);
   EXPECT_EQ(q.samples(), 1u);
   EXPECT_EQ(q.events(), 1u);
@@ -47,6 +47,13 @@ TEST(DataQueue, KeepsOrderAndCountsKinds) {
   EXPECT_EQ(q.items(), 0u);
   EXPECT_EQ(q.free_space(), 1000u);
   EXPECT_FALSE(q.lost_pending());
+
+  // A second init keeps the buffer and empties the queue.
+  q.put(a, lvx::ITEM_SAMPLE);
+  ASSERT_TRUE(q.init(400));
+  EXPECT_EQ(q.items(), 0u);
+  EXPECT_EQ(q.capacity(), 400u);
+  EXPECT_EQ(take(q), -1);
 }
 
 TEST(DataQueue, WrapsAroundWithoutLosingWhatWasRead) {
@@ -55,12 +62,12 @@ TEST(DataQueue, WrapsAroundWithoutLosingWhatWasRead) {
   // 22-byte slots: four fit, the fifth needs the space the first two freed.
   for (uint8_t i = 1; i <= 4; ++i) {
     auto it = item_of(i, 20);
-    ASSERT_EQ(q.put(it.data(), it.size(), lvx::ITEM_SAMPLE), 0);
+    ASSERT_EQ(q.put(it, lvx::ITEM_SAMPLE), 0);
   }
   EXPECT_EQ(take(q), 1);
   EXPECT_EQ(take(q), 2);
   auto five = item_of(5, 20);
-  EXPECT_EQ(q.put(five.data(), five.size(), lvx::ITEM_SAMPLE), 0);  // wrapped to the start
+  EXPECT_EQ(q.put(five, lvx::ITEM_SAMPLE), 0);  // wrapped to the start
   EXPECT_EQ(q.free_space(), 22u);  // between the new write position and the oldest item
   EXPECT_EQ(take(q), 3);
   EXPECT_EQ(take(q), 4);
@@ -73,15 +80,15 @@ TEST(DataQueue, DiscardsTheOldestToMakeRoomAndReportsTheLoss) {
   DataQueue q;
   ASSERT_TRUE(q.init(100));
   std::vector<uint8_t> discarded_markers;
-  auto on_marker = [&](const uint8_t *bytes, size_t) { discarded_markers.push_back(bytes[0]); };
+  auto on_marker = [&](lvx::Bytes marker) { discarded_markers.push_back(marker[0]); };
   auto marker = item_of(9, 20);
-  ASSERT_EQ(q.put(marker.data(), marker.size(), lvx::ITEM_MARKER, on_marker), 0);
+  ASSERT_EQ(q.put(marker, lvx::ITEM_MARKER, on_marker), 0);
   for (uint8_t i = 1; i <= 3; ++i) {
     auto it = item_of(i, 20);
-    ASSERT_EQ(q.put(it.data(), it.size(), lvx::ITEM_EVENT, on_marker), 0);
+    ASSERT_EQ(q.put(it, lvx::ITEM_EVENT, on_marker), 0);
   }
   auto big = item_of(7, 40);
-  EXPECT_EQ(q.put(big.data(), big.size(), lvx::ITEM_SAMPLE, on_marker), 2);
+  EXPECT_EQ(q.put(big, lvx::ITEM_SAMPLE, on_marker), 2);
   EXPECT_EQ(discarded_markers, std::vector<uint8_t>{9});  // a discarded marker is still seen
   EXPECT_TRUE(q.lost_pending());
   EXPECT_EQ(q.items(), 3u);
@@ -101,7 +108,7 @@ TEST(DataQueue, KeepsWorkingAcrossManyWraps) {
   // The reader keeps up: 5000 items of varied sizes pass without loss and in order.
   for (int round = 0; round < 5000; ++round) {
     auto it = item_of(next_in, static_cast<size_t>(1 + (round * 37) % 100));
-    ASSERT_GE(q.put(it.data(), it.size(), lvx::ITEM_SAMPLE), 0);
+    ASSERT_GE(q.put(it, lvx::ITEM_SAMPLE), 0);
     ++next_in;
     if (round % 3 != 0) {
       ASSERT_EQ(take(q), next_out);
@@ -120,14 +127,14 @@ TEST(DataQueue, KeepsWorkingAcrossManyWraps) {
 
 TEST(DataQueue, RefusesItemsThatCanNeverFitAndReportsOversizedOnes) {
   DataQueue q;
-  EXPECT_EQ(q.put(nullptr, 0, lvx::ITEM_SAMPLE), -1);  // no buffer yet
+  EXPECT_EQ(q.put({}, lvx::ITEM_SAMPLE), -1);  // no buffer yet
   ASSERT_TRUE(q.init(3000));
   auto too_long = item_of(1, 2998);
-  EXPECT_EQ(q.put(too_long.data(), too_long.size(), lvx::ITEM_EVENT), -1);
+  EXPECT_EQ(q.put(too_long, lvx::ITEM_EVENT), -1);
   auto oversized = item_of(2, 1500);
-  ASSERT_EQ(q.put(oversized.data(), oversized.size(), lvx::ITEM_EVENT), 0);
+  ASSERT_EQ(q.put(oversized, lvx::ITEM_EVENT), 0);
   auto after = item_of(3, 4);
-  ASSERT_EQ(q.put(after.data(), after.size(), lvx::ITEM_EVENT), 0);
+  ASSERT_EQ(q.put(after, lvx::ITEM_EVENT), 0);
   uint8_t buf[lvx::kMaxItemOut];
   DataQueue::Item item, real;
   ASSERT_TRUE(q.get(buf, &item, &real));
@@ -135,17 +142,13 @@ TEST(DataQueue, RefusesItemsThatCanNeverFitAndReportsOversizedOnes) {
   EXPECT_EQ(item.length, 0);
   EXPECT_EQ(real.length, 1500);
   EXPECT_EQ(take(q), 3);
-}
 
-TEST(DataQueue, InitKeepsTheBufferAndEmptiesTheQueue) {
-  DataQueue q;
-  ASSERT_TRUE(q.init(500));
-  auto it = item_of(1, 10);
-  q.put(it.data(), it.size(), lvx::ITEM_SAMPLE);
-  ASSERT_TRUE(q.init(400));
-  EXPECT_EQ(q.items(), 0u);
-  EXPECT_EQ(q.capacity(), 400u);
-  EXPECT_EQ(take(q), -1);
+  // The stored header has 12 bits for the length.
+  ASSERT_TRUE(q.init(10000));
+  EXPECT_EQ(q.put(item_of(4, lvx::kMaxItemStored + 1), lvx::ITEM_EVENT), -1);
+  EXPECT_EQ(q.put(item_of(5, lvx::kMaxItemStored), lvx::ITEM_EVENT), 0);
+  ASSERT_TRUE(q.get(buf, &item, &real));
+  EXPECT_EQ(real.length, lvx::kMaxItemStored);
 }
 
 }  // namespace

@@ -1,0 +1,84 @@
+// The DATA_PKT intake on its own, without a link: packets cut short are refused rather than read
+// as zeros, and the item walk stops at an item that runs past the item area.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "data/data_stream.h"
+#include "log_capture.h"
+#include "sim/data_items.h"
+
+namespace {
+
+namespace build = lvxsim::build;
+
+class DataIntake : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(lvx::data_queue_init(0), 0);
+    d.events_on = true;
+    d.samples_on = true;
+    d.last_data_sequence = -1;  // as after a data reset, which needs an open link system
+    // Values a packet read as zeros would overwrite.
+    d.status.position_prescaler = 10;
+    d.status.sample_rate_x10 = 2500;
+  }
+  int take(const std::vector<uint8_t> &packet, size_t length) {
+    return lvx::handle_data_packet(sender, lvx::Bytes(packet).first(length));
+  }
+  static std::vector<uint8_t> buttons_packet(uint32_t sequence, uint16_t count) {
+    build::DataPacketFields f;
+    f.sequence = sequence;
+    f.position_prescaler = 20;
+    f.rate_x10 = 5000;
+    std::vector<build::Item> items;
+    for (uint16_t i = 0; i < count; ++i) {
+      items.push_back({true, build::button_body(1000u + i, i)});
+    }
+    return build::data_packet(f, items);
+  }
+
+  lvx::DataStream &d = lvx::data_stream();
+  LVXADDR sender{};
+};
+
+TEST_F(DataIntake, TruncatedPacketIsRefusedNotReadAsZeros) {
+  const bool log = testlog::available();
+  testlog::Mark mark;
+  const std::vector<uint8_t> packet = buttons_packet(7, 1);
+  // Shorter than its own length says, shorter than its length field, empty.
+  for (size_t cut : {packet.size() - 1, size_t{21}, size_t{0}}) {
+    EXPECT_EQ(take(packet, cut), -1) << cut;
+  }
+  EXPECT_EQ(d.status.position_prescaler, 10);
+  EXPECT_EQ(d.status.sample_rate_x10, 2500);
+  EXPECT_EQ(d.last_data_sequence, -1);
+  EXPECT_EQ(d.queue.items(), 0u);
+  if (log) {
+    const std::string text = mark.since();
+    const size_t first = text.find("Short data packet: " + std::to_string(packet.size() - 1) +
+                                   " bytes, " + std::to_string(packet.size()) + " needed\n");
+    EXPECT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find("Short data packet", first + 1), std::string::npos) << "logged again";
+  }
+
+  ASSERT_EQ(take(packet, packet.size()), static_cast<int>(packet.size()));
+  EXPECT_EQ(d.status.position_prescaler, 20);
+  EXPECT_EQ(d.status.sample_rate_x10, 5000);
+  EXPECT_EQ(d.last_data_sequence, 7);
+  EXPECT_EQ(d.queue.events(), 1u);
+}
+
+TEST_F(DataIntake, WalkStopsAtAnItemRunningPastTheArea) {
+  std::vector<uint8_t> packet = buttons_packet(1, 3);
+  // The second item's header claims more bytes than the item area has left: it and the third
+  // item are not queued, and the packet still counts as used.
+  const size_t first_length = build::button_body(0, 0).size();
+  const size_t second_header = build::kDataItemsOffset + 2 + first_length;
+  packet[second_header] |= 0x01;  // 256 bytes longer
+  ASSERT_EQ(take(packet, packet.size()), static_cast<int>(packet.size()));
+  EXPECT_EQ(d.queue.events(), 1u);
+}
+
+}  // namespace
