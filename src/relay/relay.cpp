@@ -60,15 +60,15 @@ int walk_relay_records(const LVXADDR &sender, Bytes buffer) {
       if (length_ok && length >= 1 && length <= 1499) {
         int dlen = static_cast<int>(length);
         if (rec + kDataStart + dlen > len) {
-          add_to_lumavex_log("API-2516 Need more data !!! used=%d %d\n", rec, len);
+          log_printf("API-2516 Need more data !!! used=%d %d\n", rec, len);
           return rec;
         }
         int r = walk_packets(sender, buffer.subspan(static_cast<size_t>(rec + kDataStart),
                                                     static_cast<size_t>(dlen)));
         if (r < 0) {
-          add_to_lumavex_log("API-2516 Failed to process data. \n");
+          log_printf("API-2516 Failed to process data. \n");
         } else {
-          add_to_lumavex_log("API-2516 Processed data %d. used=%d\n", dlen, r);
+          log_printf("API-2516 Processed data %d. used=%d\n", dlen, r);
         }
         next = rec + kDataStart + dlen;
       }
@@ -79,7 +79,7 @@ int walk_relay_records(const LVXADDR &sender, Bytes buffer) {
     }
     used = next;
     if (used >= 11 && used < len && buf[used] == '\0') ++used;
-    add_to_lumavex_log("API-2516 Used data %d total=%d\n", used, len);
+    log_printf("API-2516 Used data %d total=%d\n", used, len);
   }
   return used > len ? len : used;
 }
