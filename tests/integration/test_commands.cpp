@@ -156,7 +156,7 @@ TEST_F(Commands, LargePacketTrackersTakeLongerTextsAndUnsplitFormattedCommands) 
   EXPECT_EQ(sim().command_log(), std::vector<std::string>{"clear_screen 0\ndraw_cross 512 384"});
   EXPECT_EQ(lumavex_timed_command(2000, std::string(991, 'e').c_str()), 1);  // sent, unknown
   EXPECT_EQ(lumavex_timed_command(100, std::string(992, 'e').c_str()), -3);
-  // Formatted output beyond 992 characters is cut, and then refused as too long.
+  // Formatted output longer than the tracker takes is refused unsent.
   EXPECT_EQ(eyecmd_printf("%s", std::string(1500, 'e').c_str()), -3);
 }
 
