@@ -27,6 +27,13 @@ inline bool wait_until(const std::function<bool()> &done, int timeout_ms = 3000)
   return done();
 }
 
+// Milliseconds since `since` on the steady clock.
+inline int64_t ms_since(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               since)
+      .count();
+}
+
 inline std::string dotted(const lvxsim::IPv4 &ip) {
   return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
          std::to_string(ip[3]);

@@ -23,9 +23,6 @@ TEST_F(Lifecycle, OpenWithoutConnectionAndTheNetworkStartedFlag) {
   // Once the network has run, TCP-only can no longer be chosen, even after closing.
   close_lumavex_connection();
   EXPECT_EQ(set_lumavex_tcp_only(1), -1);
-  char version[16] = {};
-  lumavex_dll_version(version);
-  EXPECT_STREQ(version, "2,2,596,0");
 }
 
 TEST_F(Lifecycle, QueueSizes) {
@@ -40,23 +37,43 @@ TEST_F(Lifecycle, QueueSizes) {
   EXPECT_EQ(lvx::data_queue_capacity(), 10000000u);
 }
 
-TEST_F(Lifecycle, DummyModeNeedsNoTracker) {
-  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(32)});
+TEST_F(Lifecycle, DummyModeRefusedWhileConnectedThenKeepsItsOwnModes) {
+  float_data slot;
+  EXPECT_EQ(lumavex_get_next_data(&slot), 0);  // no link yet: no data
+  EXPECT_EQ(lumavex_newest_float_sample(&slot), -1);
+  start_tracker(32);
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  EXPECT_EQ(lumavex_dummy_open(), -1);  // refused while connected
+  EXPECT_EQ(lumavex_is_connected(), 1);
+  close_lumavex_connection();
   ASSERT_EQ(open_lumavex_connection(1), 0);
   EXPECT_EQ(lumavex_is_connected(), -1);
   EXPECT_EQ(lumavex_send_command("anything at all"), 0);
   EXPECT_EQ(lumavex_command_result(), 0);
+  EXPECT_EQ(lumavex_start_setup(), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 3);
   EXPECT_EQ(set_offline_mode(), 0);
   EXPECT_EQ(lumavex_tracker_mode(), 1);  // dummy mode idles itself
+  // A recording of both eyes and every sample field, ready at once, that never delivers data.
+  EXPECT_EQ(lumavex_data_start(0x0F, 0), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 14);
+  EXPECT_EQ(lumavex_wait_for_mode_ready(100), 1);
+  EXPECT_EQ(lumavex_eye_available(), 2);
+  EXPECT_EQ(lumavex_in_data_block(1, 1), 1);
+  EXPECT_EQ(lumavex_wait_for_block_start(100, 1, 1), 1);
+  EXPECT_EQ(lumavex_sample_data_flags(), 0xFFFF);
+  EXPECT_EQ(lumavex_event_data_flags(), -1);
+  EXPECT_EQ(lumavex_wait_for_next_data(&slot, 1, 1), 0);
+  EXPECT_EQ(lumavex_newest_float_sample(nullptr), -1);
+  EXPECT_EQ(lumavex_mode_data(nullptr, nullptr, nullptr, nullptr), -1);
+  EXPECT_EQ(lumavex_cal_result(), 1000);
+  EXPECT_EQ(lumavex_read_request("screen_pixel_coords"), 0);
+  char reply[200];
+  EXPECT_EQ(lumavex_read_reply(reply), 1000);
+  EXPECT_EQ(lumavex_abort(), 0);
+  EXPECT_EQ(lumavex_tracker_mode(), 1);
   EXPECT_EQ(lumavex_close(0), 0);
   EXPECT_EQ(lumavex_is_connected(), 0);
-}
-
-TEST_F(Lifecycle, DummyOpenRefusedWhileConnected) {
-  start_tracker(33);
-  ASSERT_EQ(open_lumavex_connection(0), 0);
-  EXPECT_EQ(lumavex_dummy_open(), -1);
-  EXPECT_EQ(lumavex_is_connected(), 1);
 }
 
 TEST_F(Lifecycle, QuietModeSuppressesCommandsAndLocksWhenNegative) {
@@ -215,13 +232,6 @@ class TcpStream : public simtest::SimTest {
     return wait_until([] { return lvx::last_status_serial() != -1; });
   }
 };
-
-TEST_F(TcpStream, GreetingComesFirst) {
-  if (!connect_tcp(44)) GTEST_SKIP() << "TCP-only not available in this process";
-  auto p = sim().wait_for([](const auto &q) { return q.via_tcp; }, 1000);
-  ASSERT_TRUE(p);
-  EXPECT_TRUE(sim().tcp_client_connected());
-}
 
 TEST_F(TcpStream, FrameSplitAcrossTwoReceivesIsDispatchedOnceAndWhole) {
   if (!connect_tcp(45)) GTEST_SKIP() << "TCP-only not available in this process";

@@ -10,10 +10,6 @@ namespace {
 
 using simtest::wait_until;
 
-bool is_message(const lvxsim::ReceivedPacket &p) {
-  return p.bytes.size() >= 31 && p.bytes[0] == MESSAGE_PKT;
-}
-
 class Messages : public simtest::SimTest {
  protected:
   // The message packets the tracker has recorded, once at least `expected` have been (a packet
@@ -21,36 +17,16 @@ class Messages : public simtest::SimTest {
   std::vector<lvxsim::ReceivedPacket> message_packets(size_t expected) const {
     std::vector<lvxsim::ReceivedPacket> out;
     wait_until([&] {
-      out = all_message_packets();
+      out.clear();
+      for (const auto &p : sim_->received())
+        if (p.bytes.size() >= 31 && p.bytes[0] == MESSAGE_PKT) out.push_back(p);
       return out.size() >= expected;
     });
     return out;
   }
 
-  std::vector<lvxsim::ReceivedPacket> all_message_packets() const {
-    std::vector<lvxsim::ReceivedPacket> out;
-    for (const auto &p : sim_->received())
-      if (is_message(p)) out.push_back(p);
-    return out;
-  }
-
   static int32_t offset_of(const lvxsim::ReceivedPacket &p) {
     return static_cast<int32_t>(lvx::get_u32(lvx::Bytes(p.bytes), 20));
-  }
-
-  void check_long_message(uint8_t n, const std::string &version, size_t packets) {
-    connect_to_tracker(n, version);
-    std::string text = letters(600);
-    ASSERT_EQ(lumavex_send_message(text.c_str()), 0);
-    // The message is stored with its first piece and grows as the others arrive.
-    ASSERT_TRUE(wait_until([&] {
-      auto m = sim().recorded_messages();
-      return !m.empty() && m[0].text.size() >= text.size();
-    }));
-    auto stored = sim().recorded_messages();
-    ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].text, text);
-    EXPECT_EQ(message_packets(packets).size(), packets);
   }
 
   static std::string letters(size_t n) {
@@ -92,43 +68,54 @@ TEST_F(Messages, ExecTimeOffsetsAndStamps) {
   EXPECT_GT(stored[0].time_ms, stored[2].time_ms);
 }
 
-// A 600-character message is reassembled by the tracker; a large-packet tracker gets it in one
-// packet, a small-packet tracker in three.
-TEST_F(Messages, LongMessageOnALargePacketTracker) {
-  check_long_message(53, "LUMAVEX RX 5.7", 1);
-}
+// A 600-character message, and a multi-line one with an empty line and a 300-character line,
+// on each packet size: the tracker stores them whole. A large-packet tracker gets the long
+// message in one packet and short lines sharing one, a line too long to store on its own in a
+// packet of its own; a small-packet tracker gets one packet per line and long texts in 247-byte
+// pieces.
+struct PacketSize {
+  uint8_t tracker;
+  const char *version;
+  size_t long_packets;
+  size_t multi_line_packets;
+};
 
-TEST_F(Messages, LongMessageOnASmallPacketTracker) {
-  check_long_message(54, "LUMAVEX RX 4.56", 3);
-}
+class MessageSizes : public Messages, public testing::WithParamInterface<PacketSize> {};
 
-TEST_F(Messages, MultiLineMessages) {
-  connect_to_tracker(55, "LUMAVEX RX 4.56");
-  ASSERT_EQ(lumavex_send_message("line one\n\nline two\n"), 0);
-  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
-  EXPECT_EQ(message_packets(2).size(), 2u);
-  auto stored = sim().recorded_messages();
-  ASSERT_EQ(stored.size(), 2u);
-  EXPECT_EQ(stored[0].text, "line one");
-  EXPECT_EQ(stored[1].text, "line two");
-}
-
-TEST_F(Messages, MultiLineMessagesShareAPacketOnLargePacketTrackers) {
-  connect_to_tracker(56);
-  std::string long_line = letters(300);
-  ASSERT_EQ(eyemsg_printf("start\n%s\nend", long_line.c_str()), 0);
-  ASSERT_TRUE(sim().wait_for_messages(3, 2000));
-  auto stored = sim().recorded_messages();
-  ASSERT_EQ(stored.size(), 3u);
-  EXPECT_EQ(stored[0].text, "start");
-  EXPECT_EQ(stored[1].text, long_line);
-  EXPECT_EQ(stored[2].text, "end");
+TEST_P(MessageSizes, LongAndMultiLineMessagesAreStoredWhole) {
+  const PacketSize &size = GetParam();
+  connect_to_tracker(size.tracker, size.version);
+  const std::string text = letters(600);
+  ASSERT_EQ(lumavex_send_message(text.c_str()), 0);
+  // A long message is stored with its first piece and grows as the others arrive.
+  ASSERT_TRUE(wait_until([&] {
+    auto m = sim().recorded_messages();
+    return !m.empty() && m[0].text.size() >= text.size();
+  }));
+  ASSERT_EQ(sim().recorded_messages().size(), 1u);
+  EXPECT_EQ(sim().recorded_messages()[0].text, text);
+  EXPECT_EQ(message_packets(size.long_packets).size(), size.long_packets);
 
   sim().clear_received();
-  ASSERT_EQ(lumavex_send_message("a\nb"), 0);
-  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
-  EXPECT_EQ(message_packets(1).size(), 1u);
+  const std::string line = letters(300);
+  ASSERT_EQ(eyemsg_printf("start\n\nmiddle\n%s\nend\n", line.c_str()), 0);
+  ASSERT_TRUE(sim().wait_for_messages(4, 2000));
+  auto stored = sim().recorded_messages();
+  ASSERT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored[0].text, "start");
+  EXPECT_EQ(stored[1].text, "middle");
+  EXPECT_EQ(stored[2].text, line);
+  EXPECT_EQ(stored[3].text, "end");
+  EXPECT_EQ(message_packets(size.multi_line_packets).size(), size.multi_line_packets);
 }
+
+INSTANTIATE_TEST_SUITE_P(PacketSizes, MessageSizes,
+                         testing::Values(PacketSize{53, "LUMAVEX RX 5.7", 1, 3},
+                                         PacketSize{54, "LUMAVEX RX 4.56", 3, 5}),
+                         [](const testing::TestParamInfo<PacketSize> &param_info) {
+                           return param_info.param.long_packets == 1 ? std::string("Large")
+                                                                     : std::string("Small");
+                         });
 
 TEST_F(Messages, FormattedMessagesOfAnyLength) {
   connect_to_tracker(57);
