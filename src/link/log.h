@@ -14,7 +14,7 @@ namespace lvx {
 // Writes one entry: the local-time prefix, then the formatted text. Returns at once, without
 // taking a lock, once the first entry has found that no log is wanted.
 void log_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void vlog_printf(const char *format, va_list args);
+void vlog_printf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 
 // Opens the log at `path` (null: "pk_debug.log" when the command line holds the switch). 0 when
 // opened, -1 when a log is already open or no path applies, 0 with a printed line when the file
