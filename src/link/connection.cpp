@@ -24,7 +24,7 @@ int16_t disconnect_within(int wait_ms) {
   {
     // Another thread may hold the link lock for good while the process exits: do not wait on it.
     std::unique_lock lock(link_lock_handle(), std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(wait_ms))) return LINK_TERMINATED_RESULT;
+    if (!lock_within(lock, wait_ms)) return LINK_TERMINATED_RESULT;
     packet = encode_connect_packet(DISCONNECT_REQUEST, r.state.tracker_name, r.state.own_name);
     tracker = r.tracker_address;
   }

@@ -225,7 +225,7 @@ int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
 int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms) {
   Transport &t = transport();
   std::unique_lock lock(t.send_lock, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::milliseconds(wait_ms))) return LINK_TERMINATED_RESULT;
+  if (!lock_within(lock, wait_ms)) return LINK_TERMINATED_RESULT;
   return send_locked(t, dest, packet, size);
 }
 

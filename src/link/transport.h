@@ -9,10 +9,12 @@
 // same lock to read what it files.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "link/address.h"
@@ -25,6 +27,20 @@ void link_lock();
 void link_unlock();
 // The lock itself, for the few places that must not wait on it for long (process exit).
 std::recursive_timed_mutex &link_lock_handle();
+
+// Takes a lock held by the caller's unique_lock within wait_ms: at once, or by trying again every
+// millisecond until the time is up. Only for the exit paths, where a millisecond's lateness does
+// not matter. (Not try_lock_for: it takes the lock through pthread_mutex_clocklock, which the
+// thread sanitizer does not see, so that it then reports the unlock as one of a lock not held.)
+template <typename Mutex>
+bool lock_within(std::unique_lock<Mutex> &lock, int wait_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 class LinkLockGuard {
  public:

@@ -5,11 +5,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace lvx::platform {
 
 const std::string &command_line() {
-  static const std::string line = [] {
+  // Never destroyed: the receive thread may be the first to read it, after the library's exit
+  // step was registered, and a static destroyed at exit would then go before that thread stops.
+  static const std::string *line = [] {
     std::string raw;
     if (FILE *f = std::fopen("/proc/self/cmdline", "rb")) {
       char chunk[4096];
@@ -20,9 +23,9 @@ const std::string &command_line() {
     while (!raw.empty() && raw.back() == '\0') raw.pop_back();
     for (char &c : raw)
       if (c == '\0') c = ' ';
-    return raw;
+    return new std::string(std::move(raw));
   }();
-  return line;
+  return *line;
 }
 
 std::optional<std::string> env_value(const char *name) {

@@ -1,0 +1,166 @@
+// The stand-alone tracker's command line: each option lands in the configuration, each error has
+// its text, and the help text lists every option the parser accepts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/options.h"
+
+namespace {
+
+using lvxsim::parse_program_options;
+using lvxsim::ParsedOptions;
+using Outcome = ParsedOptions::Outcome;
+using Args = std::vector<std::string>;
+
+lvxsim::ProgramOptions parse_ok(const Args &args) {
+  ParsedOptions p = parse_program_options(args);
+  EXPECT_EQ(p.outcome, Outcome::kRun) << p.error;
+  return p.options;
+}
+
+TEST(SimOptions, NoArgumentsRunTheWholeTrackerOnItsDefaultAddress) {
+  lvxsim::ProgramOptions o = parse_ok({});
+  EXPECT_EQ(o.tracker.ip, (lvxsim::IPv4{127, 0, 0, 2}));
+  EXPECT_EQ(o.tracker.udp_port, 589);
+  EXPECT_FALSE(o.tracker.enable_tcp);
+  EXPECT_TRUE(o.tracker.control.enabled);
+  EXPECT_EQ(o.tracker.connect_reply, lvxsim::ConnectReply::kAccept);
+  EXPECT_FALSE(o.print_commands);
+  EXPECT_FALSE(o.print_connections);
+  EXPECT_FALSE(o.stream_on_connect);
+}
+
+TEST(SimOptions, EachOptionSetsItsField) {
+  lvxsim::ProgramOptions o = parse_ok({"--address",
+                                       "127.0.3.4",
+                                       "--udp-port",
+                                       "1589",
+                                       "--tcp-port",
+                                       "13875",
+                                       "--model",
+                                       "LUMAVEX TQ 1.2",
+                                       "--name",
+                                       "bench",
+                                       "--offset-us",
+                                       "-2500",
+                                       "--late-ms",
+                                       "40",
+                                       "--major",
+                                       "2",
+                                       "--keepalive-ms",
+                                       "15",
+                                       "--settle-ms",
+                                       "0",
+                                       "--no-modes",
+                                       "--poll-listen",
+                                       "127.9.0.255",
+                                       "--print-commands",
+                                       "--print-connections",
+                                       "--stream",
+                                       "500",
+                                       "--eyes",
+                                       "left",
+                                       "--seed",
+                                       "77"});
+  const lvxsim::Config &c = o.tracker;
+  EXPECT_EQ(c.ip, (lvxsim::IPv4{127, 0, 3, 4}));
+  EXPECT_EQ(c.udp_port, 1589);
+  EXPECT_TRUE(c.enable_tcp);  // implied by --tcp-port
+  EXPECT_EQ(c.tcp_port, 13875);
+  EXPECT_EQ(c.version_text, "LUMAVEX TQ 1.2");
+  EXPECT_EQ(c.node_name, "bench");
+  EXPECT_EQ(c.clock_offset_us, -2500);
+  EXPECT_EQ(c.connect_reply, lvxsim::ConnectReply::kAcceptLate);
+  EXPECT_EQ(c.late_reply_ms, 40);
+  EXPECT_EQ(c.protocol_major, 2);
+  EXPECT_EQ(c.keepalive_interval_ms, 15);
+  EXPECT_EQ(c.control.settle_ms, 0);
+  EXPECT_FALSE(c.control.enabled);
+  ASSERT_TRUE(c.poll_listen_ip.has_value());
+  EXPECT_EQ(*c.poll_listen_ip, (lvxsim::IPv4{127, 9, 0, 255}));
+  EXPECT_TRUE(o.print_commands);
+  EXPECT_TRUE(o.print_connections);
+  EXPECT_TRUE(o.stream_on_connect);
+  EXPECT_EQ(o.stream.rate_hz, 500);
+  EXPECT_EQ(o.stream.eyes, lvxsim::Eyes::kLeft);
+  EXPECT_EQ(o.stream.seed, 77u);
+  // Recordings stream what the stream options asked for.
+  EXPECT_EQ(c.control.stream.rate_hz, 500);
+  EXPECT_EQ(c.control.stream.eyes, lvxsim::Eyes::kLeft);
+  EXPECT_EQ(c.control.stream.seed, 77u);
+
+  EXPECT_TRUE(parse_ok({"--tcp"}).tracker.enable_tcp);
+  EXPECT_EQ(parse_ok({"--busy"}).tracker.connect_reply, lvxsim::ConnectReply::kBusy);
+  EXPECT_EQ(parse_ok({"--silent"}).tracker.connect_reply, lvxsim::ConnectReply::kSilent);
+  EXPECT_EQ(parse_ok({"--eyes", "right"}).stream.eyes, lvxsim::Eyes::kRight);
+  EXPECT_EQ(parse_ok({"--eyes", "both"}).stream.eyes, lvxsim::Eyes::kBoth);
+}
+
+TEST(SimOptions, TheFirstErrorStopsWithItsText) {
+  struct Case {
+    Args args;
+    std::string error;
+    bool usage;
+  };
+  const Case cases[] = {
+      {{"--address"}, "--address needs a value", false},
+      {{"--address", "10.0.0.1"},
+       "--address must be a loopback address (127.x.y.z): 10.0.0.1",
+       false},
+      {{"--poll-listen", "127.0.0"},
+       "--poll-listen must be a loopback address (127.x.y.z): 127.0.0",
+       false},
+      {{"--address", "127.0.0.300"},
+       "--address must be a loopback address (127.x.y.z): 127.0.0.300",
+       false},
+      {{"--udp-port", "65536"}, "bad value for --udp-port: 65536", false},
+      {{"--keepalive-ms", "12x"}, "bad value for --keepalive-ms: 12x", false},
+      {{"--stream", "300"}, "--stream takes 250, 500, 1000 or 2000", false},
+      {{"--eyes", "middle"}, "--eyes takes left, right or both", false},
+      {{"--tcp", "--bogus", "--also-bogus"}, "unknown option --bogus", true},
+      {{"--seed", "-1", "--help"}, "bad value for --seed: -1", false},
+  };
+  for (const Case &c : cases) {
+    ParsedOptions p = parse_program_options(c.args);
+    EXPECT_EQ(p.outcome, Outcome::kError) << c.args[0];
+    EXPECT_EQ(p.error, c.error);
+    EXPECT_EQ(p.show_usage, c.usage) << c.error;
+  }
+  EXPECT_EQ(parse_program_options({"--tcp", "--help", "--bogus"}).outcome, Outcome::kHelp);
+  EXPECT_EQ(parse_program_options({"-h"}).outcome, Outcome::kHelp);
+}
+
+TEST(SimOptions, TheHelpTextListsEveryOptionTheParserTakes) {
+  const std::string usage = lvxsim::usage_text();
+  const std::vector<Args> every = {
+      {"--address", "127.0.0.9"},
+      {"--udp-port", "1"},
+      {"--tcp"},
+      {"--tcp-port", "1"},
+      {"--model", "m"},
+      {"--name", "n"},
+      {"--offset-us", "1"},
+      {"--busy"},
+      {"--silent"},
+      {"--late-ms", "1"},
+      {"--major", "3"},
+      {"--keepalive-ms", "1"},
+      {"--settle-ms", "1"},
+      {"--no-modes"},
+      {"--poll-listen", "127.1.0.255"},
+      {"--print-commands"},
+      {"--print-connections"},
+      {"--stream", "250"},
+      {"--eyes", "both"},
+      {"--seed", "1"},
+  };
+  for (const Args &a : every) {
+    EXPECT_EQ(parse_program_options(a).outcome, Outcome::kRun) << a[0];
+    EXPECT_NE(usage.find("  " + a[0] + " "), std::string::npos) << a[0];
+  }
+  EXPECT_NE(usage.find("--help"), std::string::npos);
+}
+
+}  // namespace
