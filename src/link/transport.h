@@ -26,7 +26,7 @@ namespace lvx {
 void link_lock();
 void link_unlock();
 // The lock itself, for the few places that must not wait on it for long (process exit).
-std::recursive_timed_mutex &link_lock_handle();
+std::recursive_mutex &link_lock_handle();
 
 // Takes a lock held by the caller's unique_lock within wait_ms: at once, or by trying again every
 // millisecond until the time is up. Only for the exit paths, where a millisecond's lateness does

@@ -59,8 +59,8 @@ struct Transport {
   int64_t seen_status_serial = -1;
   int busy = 0;
 
-  std::recursive_timed_mutex link_lock;
-  std::timed_mutex send_lock;
+  std::recursive_mutex link_lock;
+  std::mutex send_lock;
   platform::ManualResetEvent packet_event;
   std::atomic<bool> event_exists{false};
   std::atomic<bool> waiting{false};
