@@ -66,7 +66,7 @@ int send_long_message(std::string_view text, int text_limit, const MessageSink &
   bool first = true;
   auto flush = [&](const std::string &packet) {
     result = sink.send(packet);
-    if (result != 0) std::printf("Failed to send message %d \n", result);
+    if (result != 0) console_printf("Failed to send message %d \n", result);
   };
   while (pos < text.size()) {
     std::string piece = long_message_prefix(first, id);

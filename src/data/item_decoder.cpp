@@ -294,8 +294,8 @@ void skip_value(TagContext &c) {
 
 // A tag no table knows: reported and skipped.
 void dump_tag(WireReader &r, uint8_t tag) {
-  std::printf("Code = %x pos = %d  #### DUMPING ..\n", static_cast<unsigned>(tag),
-              static_cast<int>(r.pos()));
+  log_printf("Code = %x pos = %d  #### DUMPING ..\n", static_cast<unsigned>(tag),
+             static_cast<int>(r.pos()));
   r.skip(tag_value_size(tag));
 }
 
@@ -597,12 +597,19 @@ void read_event_tags(TagContext &c) {
   }
 }
 
-// Bytes after the end tag are shown, but the decode's result says what matters.
+// Bytes after the end tag go to the log (at most the first 32 of them, so that a stream of
+// malformed items cannot flood it), but the decode's result says what matters.
 void report_left_over(const WireReader &r, int type) {
   if (r.left() == 0) return;
-  std::printf("#### Code = %x type=%d len = %d Extra data :", 0u, type, static_cast<int>(r.left()));
-  for (size_t i = 0; i < r.left(); ++i) std::printf("0x%02x ", r.peek(i));
-  std::printf("\n");
+  constexpr size_t kShown = 32;
+  char bytes[kShown * 5 + 8] = {};
+  size_t at = 0;
+  for (size_t i = 0; i < r.left() && i < kShown; ++i) {
+    at += static_cast<size_t>(std::snprintf(bytes + at, sizeof bytes - at, "0x%02x ", r.peek(i)));
+  }
+  if (r.left() > kShown) std::snprintf(bytes + at, sizeof bytes - at, "...");
+  log_printf("#### Code = %x type=%d len = %d Extra data :%s\n", 0u, type,
+             static_cast<int>(r.left()), bytes);
 }
 
 // Completes the record from what the tags gathered and notes it as the last decoded item; returns

@@ -1,4 +1,5 @@
 #include "link/address.h"
+#include "link/log.h"
 
 #include <cctype>
 #include <cerrno>
@@ -108,7 +109,7 @@ int parse_options(const char *text, TransportOptions *options) {
         continue;
       }
     }
-    std::printf("displayAPI: %s %d Error parsing options\n", __FILE__, __LINE__);
+    console_printf("displayAPI: %s %d Error parsing options\n", __FILE__, __LINE__);
     return -1;
   }
   return 0;

@@ -6,6 +6,7 @@
 // days of zero-point time, which with base 1 means machine uptime. When the monotonic clock cannot
 // be read the clock stays unset and every local time reads 0.
 #include "link/clock.h"
+#include "link/log.h"
 
 #include <atomic>
 #include <cstdio>
@@ -93,7 +94,7 @@ void timer_sleep_usec(int64_t usec) {
   if (rc == 0) return;
   char buffer[256] = {};
   const char *text = error_text_result(strerror_r(rc, buffer, sizeof buffer), buffer);
-  std::printf("nanosleep: clock_nanosleep failed: (%d) %s\n", rc, text);
+  console_printf("nanosleep: clock_nanosleep failed: (%d) %s\n", rc, text);
 }
 
 double local_double_usec() {

@@ -46,7 +46,7 @@ int16_t send_connect_pkt(uint8_t code, const LVXADDR *dest) {
   if (err == 0) {
     const char *what = code == DISCONNECT_REQUEST ? "Disconnect" : "Connecting";
     lvx::log_printf("displayAPI: %s\n", what);
-    std::printf("displayAPI: %s\n", what);
+    console_printf("displayAPI: %s\n", what);
   } else {
     lvx::log_printf("displayAPI: send_connect_pkt %d failed (%d)\n", code, err);
   }

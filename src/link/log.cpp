@@ -21,6 +21,7 @@ constexpr const char *kSwitchLogName = "pk_debug.log";
 constexpr const char *kLogSwitch = "-PK_DEBUG_LOG";
 constexpr const char *kLogEnvironment = "LVKDEBUG_MODE";
 constexpr const char *kTempVariables[] = {"TEMP", "TMPDIR", "HOME"};
+constexpr const char *kConsoleEnvironment = "LVKDEBUG_STDOUT";
 
 struct LogState {
   std::mutex mutex;
@@ -46,8 +47,10 @@ int16_t set_log_locked(LogState &state, const char *path) {
   }
   FILE *file = std::fopen(path, "w+");
   if (file == nullptr) {
-    std::printf("Unable to open log file '%s'\n", path);
-    std::fflush(stdout);
+    // The application asked for this log, so it hears of the failure even with console output
+    // off: on standard error, never standard output.
+    std::fprintf(stderr, "Unable to open log file '%s'\n", path);
+    std::fflush(stderr);
     return 0;
   }
   std::fprintf(file, "%s for lumavex_core created on %s %s\n", path, platform::build_date(),
@@ -148,6 +151,44 @@ void log_printf(const char *format, ...) {
   va_start(args, format);
   vlog_printf(format, args);
   va_end(args);
+}
+
+namespace {
+
+// -1 until the environment has been read, then 0 or 1; set_console_output overrides it.
+std::atomic<int> g_console{-1};
+
+bool console_on() {
+  int on = g_console.load(std::memory_order_relaxed);
+  if (on < 0) {
+    on = platform::env_value(kConsoleEnvironment).has_value() ? 1 : 0;
+    int unset = -1;
+    if (!g_console.compare_exchange_strong(unset, on)) on = unset;
+  }
+  return on == 1;
+}
+
+}  // namespace
+
+void set_console_output(bool on) {
+  g_console.store(on ? 1 : 0);
+}
+
+void console_printf(const char *format, ...) {
+  if (format == nullptr) return;
+  const bool to_console = console_on();
+  const bool to_log = log_state().may_write.load(std::memory_order_relaxed);
+  if (!to_console && !to_log) return;
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (to_log) log_printf("%s", text);
+  if (to_console) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+  }
 }
 
 }  // namespace lvx

@@ -16,6 +16,14 @@ namespace lvx {
 void log_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void vlog_printf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 
+// Diagnostics that the library once printed on standard output (socket set-up failures, connect
+// and disconnect notices, a corrupt TCP stream). They go into the log as an entry when the log is
+// open, and to standard output only when the environment variable LVKDEBUG_STDOUT is set (to any
+// value) or set_console_output(true) asked for it: a library prints nothing unless asked.
+void console_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Overrides the environment's choice (tests, tools).
+void set_console_output(bool on);
+
 // Opens the log at `path` (null: "pk_debug.log" when the command line holds the switch). 0 when
 // opened, -1 when a log is already open or no path applies, 0 with a printed line when the file
 // cannot be created.

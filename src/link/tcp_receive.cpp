@@ -27,7 +27,7 @@ std::string dotted(const LVXADDR &a) {
 // connection ends the reader; the link stays up without one.
 void tcp_rx_process(Transport &t) {
   if (!t.use_tcp_only) {
-    std::printf("displayAPI: xlink_tcp_rx_process: not using TCP, aborting\n");
+    console_printf("displayAPI: xlink_tcp_rx_process: not using TCP, aborting\n");
     return;
   }
   uint8_t buf[kReceiveBufferSize];
@@ -41,8 +41,8 @@ void tcp_rx_process(Transport &t) {
     if (n < 0 && (-n == platform::kSockTimedOut || -n == platform::kSockWouldBlock)) continue;
     if (n <= 0) {
       if (t.stop) return;
-      std::printf("displayAPI: xlink_tcp_rx_process: net_receive %d (%d) >>> aborting\n", n,
-                  n < 0 ? -n : 0);
+      console_printf("displayAPI: xlink_tcp_rx_process: net_receive %d (%d) >>> aborting\n", n,
+                     n < 0 ? -n : 0);
       return;
     }
     int total = held + n;
@@ -50,12 +50,12 @@ void tcp_rx_process(Transport &t) {
     Bytes all(buf, static_cast<size_t>(total));
     while (total - off >= 4) {
       if (buf[off] != 'L' || buf[off + 1] != 'V') {
-        std::printf("displayAPI: xlink_tcp_rx_process: invalid prefix, aborting\n");
+        console_printf("displayAPI: xlink_tcp_rx_process: invalid prefix, aborting\n");
         return;
       }
       int dlen = get_u16(all, static_cast<size_t>(off) + 2);
       if (dlen > kMaxFrame) {
-        std::printf("displayAPI: xlink_tcp_rx_process: invalid dlen %d, aborting\n", dlen);
+        console_printf("displayAPI: xlink_tcp_rx_process: invalid dlen %d, aborting\n", dlen);
         return;
       }
       if (total - off < dlen + 4) break;
@@ -67,7 +67,7 @@ void tcp_rx_process(Transport &t) {
       }
       off += dlen + 4;
       if (off >= kReceiveBufferSize) {
-        std::printf("displayAPI: xlink_tcp_rx_process: invalid offset, aborting\n");
+        console_printf("displayAPI: xlink_tcp_rx_process: invalid offset, aborting\n");
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -116,7 +116,7 @@ int tcp_connect(Transport &t) {
   }
   static const char kGreeting[6] = {'H', 'E', 'L', 'O', ' ', '\0'};
   if ((err = s.send_all(kGreeting, sizeof kGreeting)) != 0) {
-    std::printf("displayAPI: tcp_connect() HELO failed %d\n", err);
+    console_printf("displayAPI: tcp_connect() HELO failed %d\n", err);
     log_printf("tcp_connect connect failed line %d\n", __LINE__);
     alert("tcp_connect: connect failed\n");
     return -11;

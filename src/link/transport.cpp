@@ -50,7 +50,7 @@ int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int s
     std::memcpy(frame + 2, packet, static_cast<size_t>(size));
     err = t.tcp.valid() ? t.tcp.send_all(frame, static_cast<size_t>(size) + 2)
                         : platform::kSockNotConn;
-    if (err != 0) std::printf("displayAPI: tcp_send() failed (%d)\n", err);
+    if (err != 0) console_printf("displayAPI: tcp_send() failed (%d)\n", err);
   } else {
     int n = t.udp.send_to(packet, static_cast<size_t>(size), address_endpoint(dest));
     err = n < 0 ? -n : 0;
@@ -111,15 +111,15 @@ bool network_running() {
 
 int init_net() {
   Transport &t = transport();
-  std::printf("displayAPI: init_net() start use_tcp_only=%d\n", t.use_tcp_only ? 1 : 0);
+  console_printf("displayAPI: init_net() start use_tcp_only=%d\n", t.use_tcp_only ? 1 : 0);
   find_local_addresses(t);
   if (t.use_tcp_only) {
     if (tcp_connect(t) != 0) {
-      std::printf("displayAPI: tcp_connect failed\n");
+      console_printf("displayAPI: tcp_connect failed\n");
       return -1;
     }
   } else if (open_udp_socket(t) != 0) {
-    std::printf("displayAPI: %s %d failed to create socket\n", __FILE_NAME__, __LINE__);
+    console_printf("displayAPI: %s %d failed to create socket\n", __FILE_NAME__, __LINE__);
     return -1;
   }
   t.stop = false;
@@ -139,7 +139,7 @@ int init_net() {
     t.udp_open = false;
     t.udp.close();
     t.tcp.close();
-    std::printf("displayAPI: %s %d failed to start network thread\n", __FILE_NAME__, __LINE__);
+    console_printf("displayAPI: %s %d failed to start network thread\n", __FILE_NAME__, __LINE__);
     return -1;
   }
   t.network_started = true;

@@ -89,12 +89,13 @@ int open_udp_socket(Transport &t) {
   int err = 0;
   platform::Socket s = platform::Socket::udp(&err);
   if (!s.valid()) {
-    std::printf("displayApi: Socket open failed: %d %s \n", err, platform::socket_error_text(err));
+    console_printf("displayApi: Socket open failed: %d %s \n", err,
+                   platform::socket_error_text(err));
     return -1;
   }
   if ((err = s.set_blocking(true)) != 0) {
-    std::printf("displayApi: IOCTL failed setting blocking state: %d : %s %d ", err,
-                platform::socket_error_text(err), __LINE__);
+    console_printf("displayApi: IOCTL failed setting blocking state: %d : %s %d ", err,
+                   platform::socket_error_text(err), __LINE__);
     return -1;
   }
   uint16_t port = t.options.remote_port;
@@ -104,13 +105,13 @@ int open_udp_socket(Transport &t) {
     ++port;
   }
   if (err != 0) {
-    std::printf("displayApi: Socket BIND failed: %d %s :%d port %d\n", err,
-                platform::socket_error_text(err), __LINE__, port);
+    console_printf("displayApi: Socket BIND failed: %d %s :%d port %d\n", err,
+                   platform::socket_error_text(err), __LINE__, port);
     return -1;
   }
   if ((err = s.set_broadcast(true)) != 0) {
-    std::printf("displayApi: Socket Broadcast enable failed: %d %s \n", err,
-                platform::socket_error_text(err));
+    console_printf("displayApi: Socket Broadcast enable failed: %d %s \n", err,
+                   platform::socket_error_text(err));
     return -1;
   }
   int timeout_ms;
@@ -119,8 +120,8 @@ int open_udp_socket(Transport &t) {
     timeout_ms = t.receive_timeout_ms;
   }
   if ((err = s.set_receive_timeout_ms(timeout_ms)) != 0) {
-    std::printf("displayApi: Socket RCTTIMEO enable failed: %d %s \n", err,
-                platform::socket_error_text(err));
+    console_printf("displayApi: Socket RCTTIMEO enable failed: %d %s \n", err,
+                   platform::socket_error_text(err));
     return -1;
   }
   // A large receive buffer rides out bursts of data packets while the receive thread is busy.

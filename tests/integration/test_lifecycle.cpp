@@ -3,6 +3,7 @@
 #include "common/byte_io.h"
 #include "data/data_stream.h"
 #include "library/lifecycle.h"
+#include "link/log.h"
 #include "platform/net.h"
 #include "sim_fixture.h"
 
@@ -253,6 +254,7 @@ TEST_F(TcpStream, FrameSplitAcrossTwoReceivesIsDispatchedOnceAndWhole) {
 
 TEST_F(TcpStream, CorruptStreamEndsTheReader) {
   if (!connect_tcp(46)) GTEST_SKIP() << "TCP-only not available in this process";
+  lvx::set_console_output(true);
   testing::internal::CaptureStdout();
   ASSERT_TRUE(sim().send_raw_tcp({'X', 'Y', 0, 0}));
   auto client = sim().client();
@@ -260,6 +262,7 @@ TEST_F(TcpStream, CorruptStreamEndsTheReader) {
   ASSERT_TRUE(sim().send_node_message(std::vector<uint8_t>(20, 'z'), *client));
   msec_delay(100);
   std::string out = testing::internal::GetCapturedStdout();
+  lvx::set_console_output(false);
   EXPECT_NE(out.find("xlink_tcp_rx_process: invalid prefix, aborting"), std::string::npos);
   uint8_t data[420];
   EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/address.h"
+#include "link/log.h"
 #include "lumavex_core.h"
 
 namespace {
@@ -72,10 +73,15 @@ TEST(TransportOptionsText, ReadsKeysWithoutCaseAndNumbersInAnyBase) {
 
 TEST(TransportOptionsText, StopsAtTheFirstBadTokenKeepingEarlierKeys) {
   lvx::TransportOptions o;
+  lvx::set_console_output(true);  // the parse error is a console diagnostic
   testing::internal::CaptureStdout();
   EXPECT_EQ(lvx::parse_options("eyeport=700 foo=1 remport=5000", &o), -1);
   std::string out = testing::internal::GetCapturedStdout();
+  lvx::set_console_output(false);
   EXPECT_NE(out.find("Error parsing options"), std::string::npos);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(lvx::parse_options("foo=1", &o), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // quiet unless asked
   EXPECT_EQ(o.tracker_port, 700);
   EXPECT_EQ(o.remote_port, 4000);
   EXPECT_EQ(lvx::parse_options("eyeport", &o), -1);

@@ -249,8 +249,10 @@ TEST(Log, UnopenableFileIsReportedAndLeavesTheLogClosed) {
   if (lvx::log_is_open()) GTEST_SKIP() << "an earlier test in this process opened the log";
   const std::string path = "/nonexistent-lvx-dir/sub/x.log";
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(lumavex_set_log(path.c_str()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open log file '" + path + "'\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unable to open log file '" + path + "'\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_FALSE(lvx::log_is_open());
 }
 
