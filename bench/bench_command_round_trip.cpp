@@ -39,8 +39,6 @@ using lvx::platform::Socket;
 // The tracker's address and the library's own: loopback only, apart from every test's.
 constexpr lvxsim::IPv4 kTrackerIp{127, 0, 0, 200};
 constexpr lvx::IPv4 kOwnIp{127, 200, 0, 1};
-constexpr uint16_t kEchoPort = 5890;
-constexpr uint16_t kClientPort = 5891;
 // The same size as the command packet below, so both carry the same bytes.
 constexpr size_t kRequestSize = 30 + sizeof("echo round trip");
 
@@ -82,11 +80,12 @@ void BM_PlainUdpRoundTrip(benchmark::State &state) {
   int err = 0;
   Socket server = Socket::udp(&err);
   Socket client = Socket::udp(&err);
-  Endpoint server_ep{kTrackerIp, kEchoPort};
-  if (server.bind(server_ep) != 0 || client.bind(Endpoint{kOwnIp, kClientPort}) != 0) {
+  // Ports the system chooses.
+  if (server.bind(Endpoint{kTrackerIp, 0}) != 0 || client.bind(Endpoint{kOwnIp, 0}) != 0) {
     state.SkipWithError("cannot bind the loopback sockets");
     return;
   }
+  const Endpoint server_ep = server.local_endpoint();
   server.set_receive_timeout_ms(100);
   client.set_receive_timeout_ms(2000);
   std::atomic<bool> stop{false};
@@ -134,7 +133,7 @@ void BM_TimedCommandRoundTrip(benchmark::State &state) {
     return;
   }
   lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{kOwnIp});
-  set_lumavex_address("127.0.0.200");
+  bench::point_library_at(sim, "127.0.0.200");
   if (open_lumavex_connection(0) != 0) {
     state.SkipWithError("cannot connect to the simulated tracker");
     return;

@@ -379,7 +379,7 @@ bool run_library() {
   lvxsim::SimTracker sim(config);
   if (!start_tracker(sim, "library")) return false;
   lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{kLibraryOwnIp});
-  set_lumavex_address(kLibraryTrackerText);
+  bench::point_library_at(sim, kLibraryTrackerText);
   if (open_lumavex_connection(0) != 0) {
     std::fprintf(stderr, "cannot connect the library to the simulated tracker\n");
     sim.stop();

@@ -12,6 +12,9 @@
 
 #include <cstring>
 
+#include "link/address.h"
+#include "link/transport.h"
+#include "lumavex_core.h"
 #include "platform/thread_priority.h"
 #include "sim/tracker.h"
 
@@ -77,6 +80,13 @@ inline lvxsim::Config answering_tracker(const lvxsim::IPv4 &ip) {
   config.record_packets = false;
   config.receive_priority = kPeerPriority;
   return config;
+}
+
+// Points the library at a simulated tracker that listens on a port the system chose, then names
+// its address. Call before the link opens.
+inline void point_library_at(const lvxsim::SimTracker &sim, const char *address) {
+  lvx::transport_options().tracker_port = sim.udp_endpoint().port;
+  set_lumavex_address(address);
 }
 
 }  // namespace bench

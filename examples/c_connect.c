@@ -2,7 +2,8 @@
  * The smallest complete program: connect to a tracker at the address given on the command line,
  * report who answered, exchange a node message, disconnect.
  *
- *   lumavex_c_connect 127.0.0.2
+ *   lumavex_c_connect 127.0.0.2        (the tracker's usual port)
+ *   lumavex_c_connect 127.0.0.2:40123  (a simulated tracker on a port of its own)
  *
  * Exits 0 when the connection worked.
  */
@@ -13,15 +14,29 @@
 
 int main(int argc, char **argv) {
   char version[40] = "";
+  char address[64] = "";
+  char options[32] = "";
   const char *greeting = "hello from C";
+  const char *colon;
   LVXADDR tracker;
 
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s TRACKER_ADDRESS\n", argv[0]);
+  if (argc < 2 || strlen(argv[1]) >= sizeof address) {
+    fprintf(stderr, "usage: %s TRACKER_ADDRESS[:PORT]\n", argv[0]);
     return 2;
   }
-  if (set_lumavex_address(argv[1]) != 0) {
-    fprintf(stderr, "bad address %s\n", argv[1]);
+  strcpy(address, argv[1]);
+  colon = strchr(address, ':');
+  if (colon != NULL) {
+    /* The tracker's UDP port, when it is not the usual one, goes in the link's options. */
+    snprintf(options, sizeof options, "eyeport=%s", colon + 1);
+    address[colon - address] = '\0';
+    if (open_lumavex_system(0, options) == 0) {
+      fprintf(stderr, "could not open the link\n");
+      return 1;
+    }
+  }
+  if (set_lumavex_address(address) != 0) {
+    fprintf(stderr, "bad address %s\n", address);
     return 2;
   }
   if (open_lumavex_connection(0) != 0) {
@@ -32,7 +47,7 @@ int main(int argc, char **argv) {
          lumavex_get_tracker_version(version));
   printf(" version=\"%s\"\n", version);
 
-  text_to_lvxaddr(argv[1], &tracker, 0);
+  text_to_lvxaddr(address, &tracker, 0);
   if (lumavex_node_send(&tracker, greeting, (uint16_t)strlen(greeting)) != 0) {
     fprintf(stderr, "node message failed\n");
     close_lumavex_connection();

@@ -1,8 +1,12 @@
 // The demo: a simulated tracker on loopback, and a display program that connects to it the way an
 // experiment does, then reports what each side saw.
 //
-//   lumavex_demo [--address 127.0.0.2] [--model "LUMAVEX RX 5.7"] [--offset-ms 1234.5] [--tcp]
-//                [--trial-seconds 2]
+//   lumavex_demo [--address 127.0.0.2] [--port 0] [--model "LUMAVEX RX 5.7"]
+//                [--offset-ms 1234.5] [--tcp] [--trial-seconds 2]
+//
+// The simulated tracker listens on --port (0, the default: a free port the system chooses, so
+// that the demo runs as an ordinary user); the library learns the port through its "eyeport"
+// option. Over TCP (--tcp) the tracker listens on the TCP link port a real tracker uses.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +19,7 @@ namespace {
 
 struct Options {
   std::string address = "127.0.0.2";
+  int port = 0;
   std::string model = "LUMAVEX RX 5.7";
   double offset_ms = 123456.789;
   bool tcp = false;
@@ -27,6 +32,8 @@ bool parse(int argc, char **argv, Options *o) {
     bool has_value = i + 1 < argc;
     if (a == "--address" && has_value) {
       o->address = argv[++i];
+    } else if (a == "--port" && has_value) {
+      o->port = std::atoi(argv[++i]);
     } else if (a == "--model" && has_value) {
       o->model = argv[++i];
     } else if (a == "--offset-ms" && has_value) {
@@ -37,8 +44,8 @@ bool parse(int argc, char **argv, Options *o) {
       o->tcp = true;
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--address 127.0.0.N] [--model TEXT] [--offset-ms MS] [--tcp] "
-                   "[--trial-seconds N]\n",
+                   "usage: %s [--address 127.0.0.N] [--port N] [--model TEXT] [--offset-ms MS] "
+                   "[--tcp] [--trial-seconds N]\n",
                    argv[0]);
       return false;
     }
@@ -169,7 +176,9 @@ int main(int argc, char **argv) {
   std::memcpy(config.ip.data(), parsed.addr, 4);
   config.version_text = opt.model;
   config.node_name = "demo-tracker";
+  config.udp_port = static_cast<uint16_t>(opt.port);
   config.enable_tcp = opt.tcp;
+  config.tcp_port = LUMAVEX_TRACKER_TCP_PORT;
   config.clock_offset_us = static_cast<int64_t>(opt.offset_ms * 1000.0);
   config.control.enabled = true;  // a tracker with its mode machine
   lvxsim::SimTracker tracker(config);
@@ -179,12 +188,18 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::printf("simulated tracker: %s (%s) on %s%s\n", config.node_name.c_str(), opt.model.c_str(),
-              opt.address.c_str(), opt.tcp ? ", TCP link" : "");
+              tracker.udp_endpoint().to_string().c_str(), opt.tcp ? ", TCP link" : "");
 
   // The tracker's clock runs on the machine's monotonic clock plus its offset, so reading the
   // library's clock from the same origin makes the estimate show that offset.
   lumavex_set_clock_base(QX_CLOCK_BASE_MACHINE_LOCAL);
   if (opt.tcp) set_lumavex_tcp_only(1);
+  // The tracker's UDP port goes in the link's options.
+  const std::string options = "eyeport=" + std::to_string(tracker.udp_endpoint().port);
+  if (open_lumavex_system(0, options.c_str()) == 0) {
+    std::fprintf(stderr, "cannot open the link\n");
+    return 1;
+  }
   set_lumavex_address(opt.address.c_str());
   if (open_lumavex_connection(0) != 0) {
     std::fprintf(stderr, "connection failed\n");

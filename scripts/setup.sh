@@ -16,10 +16,20 @@ if command -v clang++ >/dev/null; then
 fi
 
 if [ ${#need[@]} -gt 0 ]; then
+  # Only installing packages needs root; building and testing never do.
+  if [ "$(id -u)" -eq 0 ]; then
+    SUDO=""
+  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    SUDO="sudo"
+  else
+    echo "setup: missing packages: ${need[*]}" >&2
+    echo "setup: installing them needs root; run once as root:" >&2
+    echo "         apt-get update && apt-get install -y ${need[*]}" >&2
+    echo "setup: then run this command again as any user." >&2
+    exit 1
+  fi
   echo "setup: installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq "${need[@]}"
 fi

@@ -7,11 +7,6 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "test: the simulated tracker binds the tracker's UDP port 589; run as root (or lower" \
-       "net.ipv4.ip_unprivileged_port_start)" >&2
-fi
-
 step() { printf '\n==== %s\n' "$*"; }
 
 step "format check"

@@ -118,6 +118,13 @@ int run(const lvxsim::ProgramOptions &options) {
   std::string error;
   if (!tracker.start(&error)) {
     std::fprintf(stderr, "lumavex_sim_tracker: %s\n", error.c_str());
+    if (error.find("permission denied") != std::string::npos) {
+      std::fprintf(stderr,
+                   "lumavex_sim_tracker: ports below 1024 (a real tracker's 589) need root; as an "
+                   "ordinary user give --udp-port 0 (a free port, shown in the \"listening\" line) "
+                   "and tell the library that port with the option \"eyeport=PORT\" of "
+                   "open_lumavex_system\n");
+    }
     return 1;
   }
   std::signal(SIGINT, on_signal);

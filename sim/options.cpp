@@ -40,6 +40,10 @@ class Parser {
   ParsedOptions run() {
     ProgramOptions &o = result_.options;
     Config &c = o.tracker;
+    // The program stands in for a real tracker, so it listens on a real tracker's ports unless
+    // told otherwise (port 589 needs root or CAP_NET_BIND_SERVICE; 0 lets the system choose).
+    c.udp_port = 589;
+    c.tcp_port = 3875;
     for (i_ = 0; i_ < args_.size() && ok(); ++i_) {
       arg_ = args_[i_];
       if (arg_ == "--help" || arg_ == "-h") {
@@ -186,9 +190,10 @@ ParsedOptions parse_program_options(const std::vector<std::string> &args) {
 const char *usage_text() {
   return "usage: lumavex_sim_tracker [options]\n"
          "  --address 127.x.y.z   tracker address (loopback only; default 127.0.0.2)\n"
-         "  --udp-port N          UDP link port (default 589)\n"
+         "  --udp-port N          UDP link port (default 589, a real tracker's; 0: a free port\n"
+         "                        the system chooses, shown in the \"listening\" line)\n"
          "  --tcp                 also serve the TCP link port\n"
-         "  --tcp-port N          TCP link port (default 3875; implies --tcp)\n"
+         "  --tcp-port N          TCP link port (default 3875; 0: a free port; implies --tcp)\n"
          "  --model TEXT          model and version (default \"LUMAVEX RX 5.7\")\n"
          "  --name TEXT           tracker node name (default \"tracker\")\n"
          "  --offset-us N         tracker clock offset from the monotonic clock\n"

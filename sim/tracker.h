@@ -1,8 +1,8 @@
 // The simulated tracker: a stand-in for the eye-tracker computer that speaks the link protocol on
 // loopback, so that the library can be run and tested on one machine.
 //
-// It serves UDP on its own address (port 589 by default) and, when enabled, the TCP link port
-// (3875) with the "HELO " greeting and "LV" framing. It answers connect requests and polls,
+// It serves UDP on its own address and, when enabled, the TCP link port with the "HELO " greeting
+// and "LV" framing. It answers connect requests and polls,
 // acknowledges disconnects, exchanges node messages and fills every packet header with its mode
 // byte, state flag, a sequence number rising by one and its own clock. It answers every command
 // with a result (its own, or one a test set as a rule), keeps a log of the commands and stores the
@@ -74,9 +74,12 @@ enum class ConnectReply {
 
 struct Config {
   IPv4 ip{127, 0, 0, 2};  // must be a loopback address (127.x.y.z)
-  uint16_t udp_port = 589;
+  // Ports: 0 lets the system choose a free one (udp_endpoint() and tcp_endpoint() tell which), so
+  // that tests and demos run as an ordinary user and never collide. The stand-alone program
+  // defaults to a real tracker's ports, 589 and 3875.
+  uint16_t udp_port = 0;
   bool enable_tcp = false;  // also serve the TCP link port
-  uint16_t tcp_port = 3875;
+  uint16_t tcp_port = 0;
   std::string node_name = "tracker";
   std::string version_text = "LUMAVEX RX 5.7";  // model and major.minor
   ConnectReply connect_reply = ConnectReply::kAccept;

@@ -32,6 +32,9 @@ struct TransportOptions {
   uint16_t tracker_port = LUMAVEX_TRACKER_PORT;  // "eyeport"
   int high_priority = 15;                        // "hiprio": receive thread while data flows
   int low_priority = 1;                          // "loprio": receive thread at start and idle
+  // The tracker's TCP link port. Fixed for real trackers (no options key sets it); tests point
+  // it at a simulated tracker listening on a port the system chose.
+  uint16_t tracker_tcp_port = LUMAVEX_TRACKER_TCP_PORT;
 };
 
 // Parses key=value tokens separated by blanks, tabs and newlines (at most 511 characters are

@@ -101,10 +101,11 @@ int tcp_connect(Transport &t) {
     LinkLockGuard lock;
     t.tracker_tcp_address = link_record().tracker_node;
   }
-  t.tracker_tcp_address.port[0] = LUMAVEX_TRACKER_TCP_PORT >> 8;
-  t.tracker_tcp_address.port[1] = LUMAVEX_TRACKER_TCP_PORT & 0xFF;
+  const uint16_t port = t.options.tracker_tcp_port;
+  t.tracker_tcp_address.port[0] = static_cast<uint8_t>(port >> 8);
+  t.tracker_tcp_address.port[1] = static_cast<uint8_t>(port & 0xFF);
   log_printf("displayAPI: tcp_connect() to %s:%d (block=%d)\n",
-             dotted(t.tracker_tcp_address).c_str(), LUMAVEX_TRACKER_TCP_PORT, 0);
+             dotted(t.tracker_tcp_address).c_str(), port, 0);
   err = s.connect_start(address_endpoint(t.tracker_tcp_address));
   if (err == platform::kSockWouldBlock || err == platform::kSockInProgress) {
     err = s.wait_writable(2000000 + 200000) == 1 ? 0 : platform::kSockTimedOut;

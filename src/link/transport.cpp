@@ -279,7 +279,7 @@ bool address_from_text(const char *text, bool remote, LVXADDR *addr) {
   if (text == nullptr || !parse_dotted(text, &ip)) return false;
   const Transport &t = transport();
   uint16_t port = remote           ? t.options.remote_port
-                  : t.use_tcp_only ? uint16_t{LUMAVEX_TRACKER_TCP_PORT}
+                  : t.use_tcp_only ? t.options.tracker_tcp_port
                                    : t.options.tracker_port;
   if (addr != nullptr) *addr = make_address(ip, port);
   return true;

@@ -2,7 +2,7 @@
  * Ends the process without closing the link, in the situation named on the command line, to show
  * that the library's exit step lets such a process exit normally with its own status:
  *
- *   lvx_exit_c SITUATION TRACKER_ADDRESS
+ *   lvx_exit_c SITUATION TRACKER_ADDRESS[:PORT]
  *
  *   failed-connect  the connect fails (nothing answers at the address); exit(3)
  *   connected       connected; exit(4)
@@ -58,7 +58,19 @@ static void exit_now(int status) {
   exit(status);
 }
 
-static int connect_to(const char *address) {
+/* ADDRESS or ADDRESS:PORT; a port is given to the library as its tracker port option. */
+static int connect_to(const char *target) {
+  char address[64];
+  char options[32];
+  const char *colon = strchr(target, ':');
+  size_t n = colon ? (size_t)(colon - target) : strlen(target);
+  if (n >= sizeof address) return 0;
+  memcpy(address, target, n);
+  address[n] = '\0';
+  if (colon) {
+    snprintf(options, sizeof options, "eyeport=%s", colon + 1);
+    if (open_lumavex_system(0, options) == 0) return 0;
+  }
   if (set_lumavex_address(address) != 0) {
     fprintf(stderr, "bad address %s\n", address);
     return 0;
@@ -97,7 +109,8 @@ static void *exit_from_here(void *unused) {
 int main(int argc, char **argv) {
   const char *situation;
   if (argc < 3) {
-    fprintf(stderr, "usage: %s failed-connect|connected|streaming|other-thread ADDRESS\n", argv[0]);
+    fprintf(stderr, "usage: %s failed-connect|connected|streaming|other-thread ADDRESS[:PORT]\n",
+            argv[0]);
     return kUsage;
   }
   situation = argv[1];

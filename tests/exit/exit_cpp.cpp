@@ -1,7 +1,7 @@
 // The C++ twin of exit_c.c: ends the process without closing the link, in the situation named on
 // the command line, with the same statuses and lines:
 //
-//   lvx_exit_cpp SITUATION TRACKER_ADDRESS
+//   lvx_exit_cpp SITUATION TRACKER_ADDRESS[:PORT]
 //
 //   failed-connect  the connect fails (nothing answers at the address); exit(3)
 //   connected       connected; main returns 4 (the way most programs end)
@@ -62,9 +62,16 @@ void note_exit(int status) {
   std::exit(status);
 }
 
-bool connect_to(const char *address) {
-  if (set_lumavex_address(address) != 0) {
-    std::fprintf(stderr, "bad address %s\n", address);
+// ADDRESS or ADDRESS:PORT; a port is given to the library as its tracker port option.
+bool connect_to(const std::string &target) {
+  const size_t colon = target.find(':');
+  const std::string address = target.substr(0, colon);
+  if (colon != std::string::npos) {
+    const std::string options = "eyeport=" + target.substr(colon + 1);
+    if (open_lumavex_system(0, options.c_str()) == 0) return false;
+  }
+  if (set_lumavex_address(address.c_str()) != 0) {
+    std::fprintf(stderr, "bad address %s\n", address.c_str());
     return false;
   }
   return open_lumavex_connection(0) == 0;
@@ -94,7 +101,8 @@ bool start_streaming() {
 
 int main(int argc, char **argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s failed-connect|connected|streaming|other-thread ADDRESS\n",
+    std::fprintf(stderr,
+                 "usage: %s failed-connect|connected|streaming|other-thread ADDRESS[:PORT]\n",
                  argv[0]);
     return kUsage;
   }

@@ -63,7 +63,21 @@ class SimTest : public testing::Test {
     std::string error;
     ASSERT_TRUE(sim_->start(&error)) << error;
     lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{own_ip(n)});
+    point_library_at_tracker();
     ASSERT_EQ(set_lumavex_address(dotted(config.ip).c_str()), 0);
+  }
+
+  // The tracker listens on ports the system chose; the library learns them as a user's program
+  // would learn a tracker's ports (the UDP one through the "eyeport" option).
+  void point_library_at_tracker() {
+    lvx::TransportOptions &o = lvx::transport_options();
+    o.tracker_port = sim_->udp_endpoint().port;
+    if (sim_->config().enable_tcp) o.tracker_tcp_port = sim_->tcp_endpoint().port;
+  }
+
+  // The tracker's UDP link address, as the library addresses it.
+  LVXADDR tracker_udp_address() const {
+    return lvx::make_address(sim_->config().ip, sim_->udp_endpoint().port);
   }
 
   // Starts tracker n with the given model and version text and connects to it. Returns once the

@@ -95,10 +95,8 @@ TEST_P(Link, NodeMessagesBothWays) {
   ASSERT_TRUE(wait_until([&] { return lumavex_node_receive(&from, data) == 30; }));
   EXPECT_EQ(data[29], 'x');
 
-  LVXADDR tracker{};
-  tracker = lvx::link_record().tracker_address;
-  tracker.port[0] = 589 >> 8;  // the tracker's UDP port, even when the link runs over TCP
-  tracker.port[1] = 589 & 0xFF;
+  // Node messages go to the tracker's UDP port, even when the link runs over TCP.
+  const LVXADDR tracker = tracker_udp_address();
   std::vector<uint8_t> big(421, 'y');
   EXPECT_EQ(lumavex_node_send(&tracker, big.data(), 421), -1);
   EXPECT_EQ(lumavex_node_send(&tracker, big.data(), 420), 0);

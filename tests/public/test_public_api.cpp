@@ -77,6 +77,9 @@ TEST(PublicApi, ConnectsThroughTheSharedLibrary) {
   lvxsim::SimTracker sim(c);
   std::string error;
   ASSERT_TRUE(sim.start(&error)) << error;
+  // The tracker listens on a port the system chose: tell the library, as a program would.
+  const std::string options = "eyeport=" + std::to_string(sim.udp_endpoint().port);
+  ASSERT_EQ(open_lumavex_system(0, options.c_str()), -1);
   ASSERT_EQ(set_lumavex_address("127.0.0.50"), 0);
   ASSERT_EQ(open_lumavex_connection(0), 0);
   EXPECT_EQ(lumavex_is_connected(), 1);

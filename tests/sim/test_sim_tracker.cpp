@@ -124,6 +124,7 @@ TEST(SimTracker, StartRefusesNonLoopbackAndTakenAddresses) {
   auto sim = simtest::start_sim(62);
   EXPECT_FALSE(sim->start(&error));
   c.ip = {127, 0, 0, 62};
+  c.udp_port = sim->udp_endpoint().port;  // the port the first one was given
   lvxsim::SimTracker twin(c);
   EXPECT_FALSE(twin.start(&error));
   sim->stop();
