@@ -105,17 +105,30 @@ TEST_P(DataStream, SamplesArriveInOrderWithTheValuesSent) {
   EXPECT_EQ(lo, 3);  // both eyes
 }
 
-// 2000 samples a second, one per packet, for two seconds: every sample arrives, in order, with no
-// lost-data record, and the application keeps pace with the tracker (a receive path that paused
-// between packets would fall further behind every second).
+// Whether the tests run under a sanitizer, whose slowdown makes timing checks meaningless.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// 2000 samples a second, one per packet, for three seconds: every sample arrives, in order, with
+// no lost-data record, and the application keeps pace with the tracker. A receive path that
+// paused between packets would fall further behind every second (by 300 ms or more here).
 TEST_P(DataStream, TwoThousandHertzArrivesWholeInOrderAndKeepsPace) {
   lvxsim::StreamConfig c;
   c.rate_hz = 2000;
   c.events = false;
   c.history = 16;
   stream(at(97, 250), c);
-  constexpr size_t kSamples = 4000;
-  std::vector<float_data> records = read_until(kSamples, 8000);
+  constexpr size_t kSamples = 6000;
+  std::vector<float_data> records = read_until(kSamples, 10000);
   std::vector<float_sample> got = samples_of(records);
   ASSERT_GE(got.size(), kSamples);
   // The sample just read against the newest the tracker has sent.
@@ -128,7 +141,9 @@ TEST_P(DataStream, TwoThousandHertzArrivesWholeInOrderAndKeepsPace) {
     return int64_t{f.time} * 2 + ((f.flags & SF_HALF_MS) != 0 ? 1 : 0);
   };
   for (size_t i = 2; i < got.size(); ++i) ASSERT_EQ(key(got[i]), key(got[i - 1]) + 1) << i;
-  EXPECT_LE(lag_ms, 100);
+  if (!kSanitized) {
+    EXPECT_LE(lag_ms, 150);
+  }
 }
 
 TEST_P(DataStream, EventsMatchTheEventsSent) {
