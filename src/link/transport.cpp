@@ -50,10 +50,10 @@ void find_local_addresses(Transport &t) {
 
 // Sends one frame down the TCP stream: all of it, or nothing more is ever sent. A frame cut off
 // part way would leave the tracker reading the rest of the stream out of step, so a frame that
-// has not gone whole within kTcpSendLimitUs (the tracker stopped reading) or meets a socket error
+// has not gone whole within limit_us (the tracker stopped reading) or meets a socket error
 // declares the link broken. Caller holds the send lock.
-int send_tcp_frame(Transport &t, const uint8_t *frame, size_t size) {
-  const int64_t deadline = platform::counter_now() / 1000 + kTcpSendLimitUs;
+int send_tcp_frame(Transport &t, const uint8_t *frame, size_t size, int64_t limit_us) {
+  const int64_t deadline = platform::counter_now() / 1000 + limit_us;
   size_t sent = 0;
   while (sent < size) {
     int n = t.tcp.send(frame + sent, size - sent);
@@ -72,7 +72,8 @@ int send_tcp_frame(Transport &t, const uint8_t *frame, size_t size) {
   return 0;
 }
 
-int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int size) {
+int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int size,
+                 int64_t limit_us) {
   int err = 0;
   if (t.use_tcp_only) {
     // Display-to-tracker frames carry only a 2-byte big-endian length.
@@ -84,7 +85,7 @@ int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int s
       if (t.link_broken) declare_link_broken(t, "send on a broken link");
     } else if (n == 0) {
       err = platform::kSockMsgSize;
-    } else if ((err = send_tcp_frame(t, frame, n)) != 0) {
+    } else if ((err = send_tcp_frame(t, frame, n, limit_us)) != 0) {
       console_printf("displayAPI: tcp_send() failed (%d)\n", err);
       declare_link_broken(t, err == platform::kSockTimedOut ? "send timed out" : "send failed");
     }
@@ -277,7 +278,8 @@ bool stop_net(int wait_ms) {
 
 namespace {
 
-int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int size) {
+int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int size,
+                    int64_t limit_us) {
   if (size > max_send_size()) {
     lvx::log_printf("xlink_send_impl failed. dsize too big.  dsize=%d limit = 580", size);
     return LINK_TERMINATED_RESULT;
@@ -290,12 +292,12 @@ int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int s
     for (const IPv4 &ip : t.local) {
       IPv4 each = ip;
       each[3] = 255;
-      int16_t err = send_one(t, make_address(each, address_port(*dest)), bytes, size);
+      int16_t err = send_one(t, make_address(each, address_port(*dest)), bytes, size, limit_us);
       if (err != 0) return err;
     }
     return 0;
   }
-  return send_one(t, *dest, bytes, size);
+  return send_one(t, *dest, bytes, size, limit_us);
 }
 
 }  // namespace
@@ -303,14 +305,17 @@ int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int s
 int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
   Transport &t = transport();
   std::lock_guard lock(t.send_lock);
-  return send_locked(t, dest, packet, size);
+  return send_locked(t, dest, packet, size, kTcpSendLimitUs);
 }
 
 int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms) {
   Transport &t = transport();
   std::unique_lock lock(t.send_lock, std::defer_lock);
   if (!lock_within(lock, wait_ms)) return LINK_TERMINATED_RESULT;
-  return send_locked(t, dest, packet, size);
+  // The frame itself gets no longer than the lock did: at process exit a tracker that stopped
+  // reading must not hold the exit for the usual 2 s.
+  return send_locked(t, dest, packet, size,
+                     std::min<int64_t>(kTcpSendLimitUs, int64_t{std::max(wait_ms, 1)} * 1000));
 }
 
 void wait_for_packet() {

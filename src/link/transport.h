@@ -74,7 +74,8 @@ bool transport_broken();
 int16_t xlink_send(const LVXADDR *dest, const void *packet, int size);
 
 // As xlink_send, but gives up with -100 when the send lock cannot be had within wait_ms (used at
-// process exit, where another thread may hold it for good).
+// process exit, where another thread may hold it for good); a TCP frame then gets at most
+// wait_ms to go whole.
 int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms);
 
 // Blocks at most 10 ms until the receive thread has dispatched data (returns at once when the
@@ -89,7 +90,7 @@ void wait_for_packet_unless(const std::function<bool()> &ready);
 std::vector<IPv4> local_addresses();
 // The UDP port the socket is bound to (0 when none).
 uint16_t bound_port();
-// Datagrams received and dispatched since the transport started.
+// Datagrams (TCP frames in TCP-only mode) received and dispatched since the transport started.
 uint32_t received_datagrams();
 // Local time (ms) of the last datagram.
 uint32_t last_receive_time();
