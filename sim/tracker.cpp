@@ -23,6 +23,7 @@ constexpr int kReceiveTimeoutMs = 100;
 constexpr int64_t kReceiveTimeoutUs = kReceiveTimeoutMs * 1000;
 constexpr size_t kDatagramBuffer = 65536;
 constexpr size_t kTcpReadChunk = 4096;
+constexpr int kUdpReceiveBufferBytes = 4 * 1024 * 1024;
 
 int64_t monotonic_us() {
   return lvx::platform::counter_now() / 1000;
@@ -621,6 +622,9 @@ bool SimTracker::start(std::string *error) {
   Endpoint where{c.ip, c.udp_port};
   if ((err = udp.bind(where)) != 0) return fail(socket_failure("UDP bind", where, err));
   udp.set_receive_timeout_ms(kReceiveTimeoutMs);
+  // Room for a burst of datagrams while the receive thread is busy (or slowed down, as under a
+  // sanitizer): the default buffer holds only a few hundred, and a burst of messages overran it.
+  udp.set_receive_buffer(kUdpReceiveBufferBytes);
   Endpoint udp_ep = udp.local_endpoint();
 
   Socket poll;
