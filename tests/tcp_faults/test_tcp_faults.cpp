@@ -43,9 +43,23 @@ class TcpFaults : public simtest::SimTest {
     EXPECT_TRUE(lvx::transport_broken());
   }
 
+  // The ways an application opens the link again.
+  enum class Reopen {
+    kConnection,         // open_lumavex_connection(0)
+    kSystemThenTracker,  // open_lumavex_system, then lumavex_open
+    kTrackerAlone,       // lumavex_open, the system left open
+  };
+
   // A new open connects afresh, and commands are answered again.
-  void expect_reconnects() {
-    ASSERT_EQ(open_lumavex_connection(0), 0);
+  void expect_reconnects(Reopen how = Reopen::kConnection) {
+    if (how == Reopen::kConnection) {
+      ASSERT_EQ(open_lumavex_connection(0), 0);
+    } else {
+      if (how == Reopen::kSystemThenTracker) {
+        ASSERT_EQ(open_lumavex_system(0, nullptr), -1);
+      }
+      ASSERT_EQ(lumavex_open(), 0);
+    }
     EXPECT_EQ(lumavex_is_connected(), 1);
     EXPECT_FALSE(lvx::transport_broken());
     EXPECT_EQ(lumavex_timed_command(2000, "echo again"), -5);
@@ -84,7 +98,7 @@ TEST_F(TcpFaults, Garbage) {
   }
   ASSERT_TRUE(sim().send_raw_tcp(noise));
   expect_down_promptly();
-  expect_reconnects();
+  expect_reconnects(Reopen::kSystemThenTracker);
 }
 
 TEST_F(TcpFaults, TrackerClosesWithinAFrame) {
@@ -102,7 +116,7 @@ TEST_F(TcpFaults, TrackerClosesBetweenFrames) {
   REQUIRE_TCP(172);
   ASSERT_TRUE(sim().close_tcp_connection());
   expect_down_promptly();
-  expect_reconnects();
+  expect_reconnects(Reopen::kTrackerAlone);
 }
 
 // The tracker stops reading while the application keeps sending: the socket buffers fill, and a
