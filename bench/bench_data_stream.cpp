@@ -24,6 +24,12 @@
 //    the bare minimum. The whole process's CPU time is printed beside them for context; it
 //    includes the simulated tracker.
 //
+// Measurements 1 and 2 also run with the library in TCP-only mode, which a process chooses once
+// before its network starts: the benchmark runs itself again as a child process with
+// --transport=tcp (measurements 1 and 2 only, against a tracker that serves the TCP link port)
+// and prints the child's figures beside the UDP ones. Targets for TCP-only: nothing lost at
+// 2000 Hz, and a median latency at most 1.5 times the library's over UDP.
+//
 // 3. Decode throughput (Google Benchmark, one thread): lvx::decode_sample plus lvx::to_float over
 //    one binocular sample item as the stream sends it, in samples per second. Baseline: copying
 //    the same item bytes into a float_data slot.
@@ -49,6 +55,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -83,6 +90,10 @@ constexpr const char kLibraryTrackerText[] = "127.0.0.202";
 constexpr lvx::IPv4 kLibraryOwnIp{127, 202, 0, 1};
 constexpr lvxsim::IPv4 kPlainTrackerIp{127, 0, 0, 203};
 constexpr lvx::IPv4 kPlainOwnIp{127, 203, 0, 1};
+// The tracker of the TCP-only run (the child process).
+constexpr lvxsim::IPv4 kTcpTrackerIp{127, 0, 0, 204};
+constexpr const char kTcpTrackerText[] = "127.0.0.204";
+constexpr lvx::IPv4 kTcpOwnIp{127, 204, 0, 1};
 
 using bench::kPeerPriority;
 constexpr int kRateHz = 2000;
@@ -98,6 +109,7 @@ constexpr int64_t kNsPerSecond = 1'000'000'000;
 
 int g_seconds = 10;
 int g_loss_seconds = 60;
+bool g_tcp_child = false;  // this process is the TCP-only run
 
 bench::Placements g_placement;
 
@@ -222,6 +234,8 @@ LatencyFigures g_library_latency;
 LatencyFigures g_plain_latency;
 LossFigures g_library_loss;
 LossFigures g_plain_loss;
+LatencyFigures g_tcp_latency;  // from the child process
+LossFigures g_tcp_loss;
 
 // --- measurement 1 and 2 with the library ---
 
@@ -373,29 +387,93 @@ void library_loss(lvxsim::SimTracker &sim) {
   stream_for_the_loss_run(sim, reader, stream_over, lvx::receive_thread_cpu_seconds, f);
 }
 
-// Connects the library to its tracker and runs measurements 1 and 2. False when it could not.
+// Connects the library to its tracker (over TCP in the TCP-only child) and runs measurements 1
+// and 2. False when it could not.
 bool run_library() {
-  lvxsim::Config config = bench::answering_tracker(kLibraryTrackerIp);
+  const char *transport = g_tcp_child ? "library over TCP" : "library";
+  lvxsim::Config config = bench::answering_tracker(g_tcp_child ? kTcpTrackerIp : kLibraryTrackerIp);
+  config.enable_tcp = g_tcp_child;
   lvxsim::SimTracker sim(config);
-  if (!start_tracker(sim, "library")) return false;
-  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{kLibraryOwnIp});
-  bench::point_library_at(sim, kLibraryTrackerText);
+  if (!start_tracker(sim, transport)) return false;
+  if (g_tcp_child && set_lumavex_tcp_only(1) != 0) return false;
+  lvx::set_local_addresses_for_testing(
+      std::vector<lvx::IPv4>{g_tcp_child ? kTcpOwnIp : kLibraryOwnIp});
+  bench::point_library_at(sim, g_tcp_child ? kTcpTrackerText : kLibraryTrackerText);
   if (open_lumavex_connection(0) != 0) {
     std::fprintf(stderr, "cannot connect the library to the simulated tracker\n");
     sim.stop();
     return false;
   }
   lumavex_data_switch(0x0C);  // samples and events to the queue
-  std::printf("library: sample delivery latency, %d s ...\n", g_seconds);
+  std::printf("%s: sample delivery latency, %d s ...\n", transport, g_seconds);
   std::fflush(stdout);
   library_latency(sim);
-  std::printf("library: loss, %d s ...\n", g_loss_seconds);
+  std::printf("%s: loss, %d s ...\n", transport, g_loss_seconds);
   std::fflush(stdout);
   library_loss(sim);
   close_lumavex_connection();
   close_lumavex_system();
   sim.stop();
   return true;
+}
+
+// --- the TCP-only run, in a child process ---
+
+// The child's figures travel to the parent as one line of numbers after this tag.
+constexpr const char kFiguresTag[] = "tcp-only figures:";
+
+void print_child_figures() {
+  const LatencyFigures &l = g_library_latency;
+  const LossFigures &f = g_library_loss;
+  std::printf("%s %zu %zu %zu %zu %zu %.3f %.3f %.3f %zu %.6f %llu %llu %llu %.6f %.6f %.6f %d\n",
+              kFiguresTag, l.sent, l.received, l.matched, l.mismatched, l.lost_records, l.median_us,
+              l.p99_us, l.max_us, l.late, f.seconds, static_cast<unsigned long long>(f.sent),
+              static_cast<unsigned long long>(f.read),
+              static_cast<unsigned long long>(f.lost_records), f.receive_cpu_s, f.reader_cpu_s,
+              f.process_cpu_s, f.ok ? 1 : 0);
+  std::fflush(stdout);
+}
+
+bool parse_child_figures(const char *line) {
+  LatencyFigures &l = g_tcp_latency;
+  LossFigures &f = g_tcp_loss;
+  unsigned long long sent = 0;
+  unsigned long long read = 0;
+  unsigned long long lost = 0;
+  int ok = 0;
+  int n = std::sscanf(line + std::strlen(kFiguresTag),
+                      "%zu %zu %zu %zu %zu %lf %lf %lf %zu %lf %llu %llu %llu %lf %lf %lf %d",
+                      &l.sent, &l.received, &l.matched, &l.mismatched, &l.lost_records,
+                      &l.median_us, &l.p99_us, &l.max_us, &l.late, &f.seconds, &sent, &read, &lost,
+                      &f.receive_cpu_s, &f.reader_cpu_s, &f.process_cpu_s, &ok);
+  f.sent = sent;
+  f.read = read;
+  f.lost_records = lost;
+  f.ok = ok != 0;
+  return n == 17;
+}
+
+// Runs this program again with --transport=tcp and the same durations and placement, passing its
+// progress lines through and keeping its figures. False when it failed or sent none.
+bool run_tcp_child(const char *self, const char *placement) {
+  std::string command = std::string("'") + self +
+                        "' --transport=tcp --seconds=" + std::to_string(g_seconds) +
+                        " --loss-seconds=" + std::to_string(g_loss_seconds) + " " + placement;
+  std::fflush(stdout);
+  FILE *child = popen(command.c_str(), "r");
+  if (child == nullptr) return false;
+  bool figures = false;
+  char line[1024];
+  while (std::fgets(line, sizeof line, child) != nullptr) {
+    if (std::strncmp(line, kFiguresTag, std::strlen(kFiguresTag)) == 0) {
+      figures = parse_child_figures(line);
+    } else {
+      std::fputs(line, stdout);
+      std::fflush(stdout);
+    }
+  }
+  int status = pclose(child);
+  return figures && status == 0;
 }
 
 // --- the plain baseline ---
@@ -757,12 +835,16 @@ void print_loss(const char *name, const LossFigures &f, bool library) {
 
 int main(int argc, char **argv) {
   std::vector<char *> args;
+  const char *placement_arg = "";
   for (int i = 0; i < argc; ++i) {
     if (std::strncmp(argv[i], "--seconds=", 10) == 0) {
       g_seconds = std::clamp(std::atoi(argv[i] + 10), 1, 3600);
     } else if (std::strncmp(argv[i], "--loss-seconds=", 15) == 0) {
       g_loss_seconds = std::clamp(std::atoi(argv[i] + 15), 1, 3600);
+    } else if (std::strcmp(argv[i], "--transport=tcp") == 0) {
+      g_tcp_child = true;
     } else if (g_placement.parse(argv[i])) {
+      placement_arg = argv[i];
       continue;
     } else {
       args.push_back(argv[i]);
@@ -774,8 +856,16 @@ int main(int argc, char **argv) {
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
 
   g_placement.display_side();
+  if (g_tcp_child) {
+    bool ok = run_library();
+    print_child_figures();
+    return ok ? 0 : 1;
+  }
   bool library_ok = run_library();
   bool plain_ok = run_plain();
+  std::error_code error;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  bool tcp_ok = !error && run_tcp_child(self.c_str(), placement_arg);
 
   benchmark::RegisterBenchmark("DecodeSampleToFloat", BM_DecodeSampleToFloat);
   benchmark::RegisterBenchmark("CopySampleItem", BM_CopySampleItem);
@@ -800,9 +890,24 @@ int main(int argc, char **argv) {
     std::printf("  ratio median %.2f (target at most 1.5: %s), p99 %.2f (target at most 3: %s)\n",
                 median_ratio, verdict(median_ratio <= 1.5), p99_ratio, verdict(p99_ratio <= 3.0));
   }
+  const LatencyFigures &tl = g_tcp_latency;
+  print_latency("lumavex_wait_for_next_data, TCP-only:", tl);
+  std::printf(
+      "    library over TCP: %zu samples read, %zu pairs out of step, %zu lost-data records\n",
+      tl.received, tl.mismatched, tl.lost_records);
+  if (ll.median_us > 0) {
+    double tcp_ratio = tl.median_us / ll.median_us;
+    std::printf("  TCP-only / UDP: median %.2f (target at most 1.5: %s), p99 %.2f\n", tcp_ratio,
+                verdict(tl.matched > 0 && tcp_ratio <= 1.5),
+                ll.p99_us > 0 ? tl.p99_us / ll.p99_us : 0.0);
+  }
   std::printf("loss, %d Hz binocular with events, batches of up to %d every ~1 ms, %d s each:\n",
               kRateHz, kLossBatch, g_loss_seconds);
   print_loss("library", g_library_loss, true);
+  print_loss("library, TCP-only", g_tcp_loss, true);
+  const LossFigures &tf = g_tcp_loss;
+  std::printf("    TCP-only: nothing lost (target: %s)\n",
+              verdict(tf.ok && tf.read > 0 && tf.read == tf.sent && tf.lost_records == 0));
   print_loss("plain UDP receive thread (baseline)", g_plain_loss, false);
   if (g_plain_loss.receive_cpu_s > 0) {
     std::printf("  receive thread CPU, library / plain: %.2f\n",
@@ -815,8 +920,8 @@ int main(int argc, char **argv) {
   std::printf("\n");
 
   bool flowed = library_ok && plain_ok && ll.matched > 0 && pl.matched > 0 && g_library_loss.ok &&
-                g_library_loss.read > 0 && g_plain_loss.ok && g_plain_loss.read > 0 &&
-                decode_rate > 0 && copy_rate > 0;
+                g_library_loss.read > 0 && g_plain_loss.ok && g_plain_loss.read > 0 && tcp_ok &&
+                tl.matched > 0 && tf.ok && tf.read > 0 && decode_rate > 0 && copy_rate > 0;
   if (!flowed) std::printf("FAILED: a measurement saw no data\n");
   return flowed ? 0 : 1;
 }

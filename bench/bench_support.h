@@ -82,10 +82,11 @@ inline lvxsim::Config answering_tracker(const lvxsim::IPv4 &ip) {
   return config;
 }
 
-// Points the library at a simulated tracker that listens on a port the system chose, then names
-// its address. Call before the link opens.
+// Points the library at a simulated tracker that listens on ports the system chose (its TCP link
+// port too, when it serves one), then names its address. Call before the link opens.
 inline void point_library_at(const lvxsim::SimTracker &sim, const char *address) {
   lvx::transport_options().tracker_port = sim.udp_endpoint().port;
+  if (sim.config().enable_tcp) lvx::transport_options().tracker_tcp_port = sim.tcp_endpoint().port;
   set_lumavex_address(address);
 }
 

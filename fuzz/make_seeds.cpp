@@ -3,7 +3,10 @@
 //     data packets of a recorded stream, several packets in one datagram, relay records), each
 //     behind the byte that picks connection state and sender;
 //   make_seeds DIR fuzz_item_decoder: the sample and event items inside those data packets, each
-//     behind the byte that picks the decoder and the prescalers.
+//     behind the byte that picks the decoder and the prescalers;
+//   make_seeds DIR fuzz_tcp_framing: TCP streams of those packets in "LV" frames (one packet or
+//     several a frame, an empty frame, a stream cut within a frame), each behind the byte that
+//     picks the size of the pieces it arrives in.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -85,6 +88,36 @@ void write_items(const std::string &dir, const std::vector<Bytes> &packets) {
   }
 }
 
+// Streams of "LV" frames as the tracker sends them over TCP.
+void write_tcp_streams(const std::string &dir, const std::vector<Bytes> &packets) {
+  namespace b = lvxsim::build;
+  auto frames = [](std::initializer_list<Bytes> each) {
+    Bytes out;
+    for (const Bytes &p : each) {
+      Bytes f = lvxsim::SimTracker::frame_tcp(p);
+      out.insert(out.end(), f.begin(), f.end());
+    }
+    return out;
+  };
+  Bytes ack = b::connect_packet(0x81, 3, 2, "tracker", "display", "QX VELOTRIS LUMAVEX RX 5.7");
+  Bytes status = b::status_packet(7, 22, 0xFFFD, 0, "ok");
+  Bytes node = b::node_packet(Bytes(24, 'n'));
+  Bytes stream;
+  for (size_t i = 0; i < packets.size() && stream.size() < 6000; i += 5) {
+    Bytes f = lvxsim::SimTracker::frame_tcp(packets[i]);
+    stream.insert(stream.end(), f.begin(), f.end());
+  }
+  write(dir, "connect", 255, frames({ack, status}));
+  write(dir, "data_stream_whole", 255, stream);
+  write(dir, "data_stream_by_7", 6, stream);
+  write(dir, "data_stream_by_1", 0, Bytes(stream.begin(), stream.begin() + 600));
+  write(dir, "two_packets_a_frame", 31, frames({cat({status, node}), Bytes{}, ack}));
+  Bytes cut = frames({status, node});
+  cut.resize(cut.size() - 3);
+  write(dir, "cut_within_a_frame", 9, cut);
+  write(dir, "largest_frame", 99, frames({Bytes(1500, 0x5A)}));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -94,6 +127,10 @@ int main(int argc, char **argv) {
   std::vector<Bytes> stream = stream_packets();
   if (target == "fuzz_item_decoder") {
     write_items(dir, stream);
+    return 0;
+  }
+  if (target == "fuzz_tcp_framing") {
+    write_tcp_streams(dir, stream);
     return 0;
   }
   for (size_t i = 0; i < stream.size(); i += 7) {

@@ -8,7 +8,9 @@
 # jump between runs on virtual machines.
 #
 # The data stream benchmark (sample delivery latency, loss over a minute, decode throughput) runs
-# once, with the tracker side on a processor of its own; it takes about two and a half minutes.
+# once, with the tracker side on a processor of its own; the latency and loss measurements run
+# over UDP and, in a child process, over TCP-only, and are reported side by side. It takes about
+# four minutes.
 # Arguments go to the command round trip only.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -23,6 +23,7 @@ constexpr int kReceiveTimeoutMs = 100;
 constexpr int64_t kReceiveTimeoutUs = kReceiveTimeoutMs * 1000;
 constexpr size_t kDatagramBuffer = 65536;
 constexpr size_t kTcpReadChunk = 4096;
+constexpr int kUdpReceiveBufferBytes = 4 * 1024 * 1024;
 
 int64_t monotonic_us() {
   return lvx::platform::counter_now() / 1000;
@@ -132,6 +133,8 @@ struct SimTracker::Impl {
 
   std::atomic<int64_t> clock_offset_us{0};
   std::atomic<bool> stop_flag{false};
+  // While set, the TCP thread leaves the stream unread (a tracker that has stopped reading).
+  std::atomic<bool> tcp_reading_paused{false};
   std::vector<std::thread> threads;
 
   // The data stream; its thread sends through owner.send_to_client().
@@ -502,6 +505,9 @@ struct SimTracker::Impl {
         Socket s = listener.accept(&peer, &err);
         if (!s.valid()) continue;
         s.set_blocking(false);  // sends then wait at most 2 s for room, never forever
+        // Each frame goes out as it is sent, as a streaming tracker must: held back until the
+        // display acknowledges the one before, a sample could wait for a delayed acknowledgement.
+        s.set_no_delay(true);
         stream = std::make_shared<Socket>(std::move(s));
         greeted = false;
         pending.clear();
@@ -509,6 +515,10 @@ struct SimTracker::Impl {
         tcp_stream = stream;
         tcp_peer = peer;
         tcp_greeted = false;
+        continue;
+      }
+      if (tcp_reading_paused.load()) {
+        lvx::platform::sleep_us(2000);
         continue;
       }
       int r = stream->wait_readable(kReceiveTimeoutUs);
@@ -612,6 +622,9 @@ bool SimTracker::start(std::string *error) {
   Endpoint where{c.ip, c.udp_port};
   if ((err = udp.bind(where)) != 0) return fail(socket_failure("UDP bind", where, err));
   udp.set_receive_timeout_ms(kReceiveTimeoutMs);
+  // Room for a burst of datagrams while the receive thread is busy (or slowed down, as under a
+  // sanitizer): the default buffer holds only a few hundred, and a burst of messages overran it.
+  udp.set_receive_buffer(kUdpReceiveBufferBytes);
   Endpoint udp_ep = udp.local_endpoint();
 
   Socket poll;
@@ -783,6 +796,22 @@ bool SimTracker::send_raw_tcp(const std::vector<uint8_t> &bytes) {
     stream = impl_->tcp_stream;
   }
   return stream && stream->send_all(bytes.data(), bytes.size()) == 0;
+}
+
+void SimTracker::pause_tcp_reading(bool paused) {
+  impl_->tcp_reading_paused.store(paused);
+}
+
+bool SimTracker::close_tcp_connection() {
+  std::shared_ptr<Socket> stream;
+  {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    stream = impl_->tcp_stream;
+  }
+  if (!stream) return false;
+  // The TCP thread then reads the end of the stream and forgets it (and the client with it).
+  stream->shutdown();
+  return true;
 }
 
 bool SimTracker::send_node_message(const std::vector<uint8_t> &payload, const Endpoint &to) {

@@ -194,6 +194,12 @@ class SimTracker {
   bool send_raw_tcp(const std::vector<uint8_t> &bytes);
   // Frames one packet for the TCP stream: "LV", 16-bit big-endian length, packet.
   static std::vector<uint8_t> frame_tcp(const std::vector<uint8_t> &packet);
+  // Stops (or resumes) reading the TCP stream, as a tracker that hangs would: what the display
+  // sends piles up in the socket buffers until they are full.
+  void pause_tcp_reading(bool paused);
+  // Ends the TCP connection from the tracker's side at once (after whatever was sent, even part
+  // of a frame). False when there is none.
+  bool close_tcp_connection();
 
   // Node message to any node (NODE_PKT: 0xFF, 20, length, payload, trailing byte).
   bool send_node_message(const std::vector<uint8_t> &payload, const Endpoint &to);

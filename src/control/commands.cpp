@@ -160,6 +160,7 @@ int16_t get_command_result_for_sn(uint32_t serial) {
 int16_t wait_for_result(uint32_t serial, uint32_t msec) {
   CommandChannel &c = channel();
   uint32_t start = lvx::local_ms();
+  const bool connected = link_record().is_connected != 0;
   uint32_t seen = c.filed.load(std::memory_order_acquire);
   int16_t r = get_command_result_for_sn(serial);
   if (r != NO_REPLY) return r;
@@ -167,6 +168,8 @@ int16_t wait_for_result(uint32_t serial, uint32_t msec) {
   while (lvx::local_ms() - start <= msec) {
     r = get_command_result_for_sn(serial);
     if (r != NO_REPLY) return r;
+    // The link went down under the wait (a broken TCP stream): no answer can come.
+    if (connected && link_record().is_connected == 0) return LINK_TERMINATED_RESULT;
     seen = c.filed.load(std::memory_order_acquire);
     wait_for_packet_unless([&] { return c.filed.load(std::memory_order_acquire) != seen; });
   }

@@ -35,6 +35,17 @@ int16_t after_connect() {
   return 0;
 }
 
+// Makes sure the transport runs with a usable link. A TCP link whose stream broke (corrupt, closed
+// by the tracker, or a frame that could not be sent whole) has no reader and carries nothing
+// more; the transport is stopped and started again, which makes a fresh TCP connection to the
+// tracker node. A running, healthy transport is left alone. False when it cannot start.
+bool ensure_transport() {
+  if (network_running() && !transport_broken()) return true;
+  if (transport_broken()) log_printf("displayAPI: restarting the broken TCP link\n");
+  shutdown_net();
+  return init_net() == 0;
+}
+
 }  // namespace
 
 uint32_t adjusted_queue_size(uint16_t requested) {
@@ -66,6 +77,7 @@ int16_t open_system(uint16_t bufsize, const char *options) {
   sys.scripting_host = scripting;
 
   if (sys.open && options == nullptr) {
+    if (!ensure_transport()) return 0;
     reset_link();
     data_status_refresh();
     sys.open = true;
@@ -84,7 +96,7 @@ int16_t open_system(uint16_t bufsize, const char *options) {
     shutdown_net();
     transport_options() = parsed;
   }
-  if (!network_running() && init_net() != 0) return 0;
+  if (!ensure_transport()) return 0;
 
   const TransportOptions &opts = transport_options();
   std::vector<IPv4> local = local_addresses();
@@ -125,6 +137,9 @@ int16_t open_node(const LVXADDR *node, int16_t busytest) {
   if (node == nullptr) return -1;
   LVXADDR target = *node;
   set_tracker_node(&target);
+  // Over a broken TCP link the connect request could not even be sent: connect afresh (to the
+  // node just named).
+  if (transport_broken() && !ensure_transport()) return CONNECT_TIMEOUT_RESULT;
   reset_link();
   int16_t r =
       do_connect(&target, busytest > 0 ? CONNECT_BUSYTEST : CONNECT_REQUEST, kConnectSeconds);

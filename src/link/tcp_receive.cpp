@@ -1,17 +1,19 @@
 // The TCP-only receive path: the connection to the tracker's TCP port with its greeting, and the
 // receive thread that reassembles "LV" frames and hands each one whole to the dispatcher.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
-#include <thread>
 
 #include "common/byte_io.h"
 #include "link/alert.h"
+#include "link/clock.h"
 #include "link/link_state.h"
 #include "link/log.h"
+#include "link/tcp_framing.h"
 #include "link/transport.h"
 #include "link/transport_record.h"
+#include "platform/thread_priority.h"
 
 namespace lvx {
 
@@ -23,58 +25,74 @@ std::string dotted(const LVXADDR &a) {
   return buf;
 }
 
-// Reads "LV" frames from the TCP stream and dispatches each whole. A corrupt stream or a broken
-// connection ends the reader; the link stays up without one.
-void tcp_rx_process(Transport &t) {
+// Room for several frames, so that one receive can take whatever the stream has gathered.
+constexpr size_t kTcpReceiveBufferSize = 16384;
+static_assert(kTcpReceiveBufferSize >= 2 * kTcpMaxFrameSize);
+
+// Reads "LV" frames from the TCP stream and dispatches each whole, as soon as it is complete.
+// Returns why it ended (nullptr when asked to stop).
+//
+// Each pass drains the socket and dispatches every complete frame it holds before it blocks
+// again, with no pause between frames: at 2000 samples a second the frames come every 500 us,
+// and a pause per frame would let the stream run ahead of the application. The socket does not
+// block, so the wait for data is a poll of at most the receive time-out, and a stop request is
+// noticed within 200 ms.
+const char *tcp_rx_process(Transport &t) {
   if (!t.use_tcp_only) {
     console_printf("displayAPI: xlink_tcp_rx_process: not using TCP, aborting\n");
-    return;
+    return "not using TCP";
   }
-  uint8_t buf[kReceiveBufferSize];
-  int held = 0;
+  uint8_t buf[kTcpReceiveBufferSize];
+  size_t held = 0;
   while (!t.stop) {
-    // The socket does not block, so wait for data for up to the receive time-out: this keeps a
-    // stop request noticed within 200 ms without spinning.
-    int ready = t.tcp.wait_readable(kReceiveTimeoutMs * 1000);
-    if (ready == 0) continue;
-    int n = ready < 0 ? ready : t.tcp.recv(buf + held, kMaxFrame);
-    if (n < 0 && (-n == platform::kSockTimedOut || -n == platform::kSockWouldBlock)) continue;
+    int n = t.tcp.recv(buf + held, sizeof buf - held);
+    if (n < 0 && (-n == platform::kSockWouldBlock || -n == platform::kSockTimedOut)) {
+      int ready = t.tcp.wait_readable(int64_t{kReceiveTimeoutMs} * 1000);
+      if (ready >= 0) continue;
+      n = ready;
+    }
     if (n <= 0) {
-      if (t.stop) return;
+      if (t.stop) return nullptr;
       console_printf("displayAPI: xlink_tcp_rx_process: net_receive %d (%d) >>> aborting\n", n,
                      n < 0 ? -n : 0);
-      return;
+      if (n < 0) return "receive failed";
+      return held > 0 ? "the tracker closed the connection within a frame"
+                      : "the tracker closed the connection";
     }
-    int total = held + n;
-    int off = 0;
-    Bytes all(buf, static_cast<size_t>(total));
-    while (total - off >= 4) {
-      if (buf[off] != 'L' || buf[off + 1] != 'V') {
-        console_printf("displayAPI: xlink_tcp_rx_process: invalid prefix, aborting\n");
-        return;
+    t.lastrecv = local_ms();
+    if (!t.priority_raised) {
+      platform::set_current_thread_priority(t.options.high_priority);
+      t.priority_raised = true;
+    }
+    held += static_cast<size_t>(n);
+    size_t off = 0;
+    for (;;) {
+      TcpFrame f = next_tcp_frame(Bytes(buf + off, held - off));
+      if (f.kind == TcpFrameKind::kNeedMore) break;
+      if (f.kind == TcpFrameKind::kCorrupt) {
+        if (f.fault == TcpFrameFault::kTooLong) {
+          console_printf("displayAPI: xlink_tcp_rx_process: invalid dlen %d, aborting\n",
+                         static_cast<int>(f.length));
+        } else {
+          console_printf("displayAPI: xlink_tcp_rx_process: invalid prefix, aborting\n");
+        }
+        return tcp_frame_fault_text(f.fault);
       }
-      int dlen = get_u16(all, static_cast<size_t>(off) + 2);
-      if (dlen > kMaxFrame) {
-        console_printf("displayAPI: xlink_tcp_rx_process: invalid dlen %d, aborting\n", dlen);
-        return;
-      }
-      if (total - off < dlen + 4) break;
-      if (dlen > 0) {
-        int r = dispatch(t, t.tracker_tcp_address, buf + off + 4, dlen);
+      if (!f.payload.empty()) {
+        int r = dispatch(t, t.tracker_tcp_address, f.payload.data(),
+                         static_cast<int>(f.payload.size()));
         if (r < 0) {
           log_printf("xlink_tcp_rx_process:xlink_rx_process returned error code %d\n", r);
         }
+        ++t.datagrams;
       }
-      off += dlen + 4;
-      if (off >= kReceiveBufferSize) {
-        console_printf("displayAPI: xlink_tcp_rx_process: invalid offset, aborting\n");
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      off += f.size;
     }
-    held = total - off;
-    if (held > 0 && off > 0) std::memmove(buf, buf + off, static_cast<size_t>(held));
+    held -= off;
+    if (held > 0 && off > 0) std::memmove(buf, buf + off, held);
+    wake_waiter(t);
   }
+  return nullptr;
 }
 
 }  // namespace
@@ -92,6 +110,9 @@ int tcp_connect(Transport &t) {
     alert("tcp_connect: ioctlsocket failed\n");
     return -8;
   }
+  // Frames go out as they are sent: commands and key presses are small and must not wait for the
+  // acknowledgement of the one before.
+  s.set_no_delay(true);
   if (s.set_receive_timeout_ms(kReceiveTimeoutMs) != 0) {
     log_printf("tcp_connect setsockopt failed line %d\n", __LINE__);
     alert("tcp_connect: setsockopt timeout failed\n");
@@ -123,13 +144,19 @@ int tcp_connect(Transport &t) {
     return -11;
   }
   log_printf("displayAPI: tcp_connect() HELO message sent\n");
+  std::lock_guard lock(t.send_lock);
   t.tcp = std::move(s);
   return 0;
 }
 
 void rx_thread_tcp(Transport &t) {
   log_printf("displayAPI: RX_thread_tcp_process started\n");
-  if (!t.stop) tcp_rx_process(t);
+  const char *why = t.stop ? nullptr : tcp_rx_process(t);
+  // Without its reader the link can carry nothing more: rather than report a connection that no
+  // longer delivers (every command would then wait out its time-out), mark it disconnected, as
+  // silence detection does over UDP. A new open starts the transport again.
+  if (why != nullptr && !t.stop) declare_link_broken(t, why);
+  log_printf("displayAPI: RX_thread_tcp_process done\n");
   mark_done(t);
 }
 

@@ -1,5 +1,6 @@
 #include "link/transport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,9 @@
 #include "link/dispatcher.h"
 #include "link/link_state.h"
 #include "link/log.h"
+#include "link/tcp_framing.h"
 #include "link/transport_record.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/thread_priority.h"
 
@@ -21,6 +24,10 @@ namespace {
 constexpr size_t kMaxLocalAddresses = 16;
 // How long a normal stop waits for the receive thread.
 constexpr int kStopWaitMs = 5000;
+// The largest packet any tracker takes (max_send_size() is at most this).
+constexpr size_t kLargestPacket = 1024;
+// How long one frame may take to go down the TCP stream before the link is declared broken.
+constexpr int64_t kTcpSendLimitUs = 2'000'000;
 
 // Finds this machine's addresses and, while the own node name is still "Remote", names the node
 // after the host.
@@ -41,16 +48,47 @@ void find_local_addresses(Transport &t) {
   if (t.local.size() > kMaxLocalAddresses) t.local.resize(kMaxLocalAddresses);
 }
 
-int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int size) {
+// Sends one frame down the TCP stream: all of it, or nothing more is ever sent. A frame cut off
+// part way would leave the tracker reading the rest of the stream out of step, so a frame that
+// has not gone whole within limit_us (the tracker stopped reading) or meets a socket error
+// declares the link broken. Caller holds the send lock.
+int send_tcp_frame(Transport &t, const uint8_t *frame, size_t size, int64_t limit_us) {
+  const int64_t deadline = platform::counter_now() / 1000 + limit_us;
+  size_t sent = 0;
+  while (sent < size) {
+    int n = t.tcp.send(frame + sent, size - sent);
+    if (n >= 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (-n == platform::kSockIntr) continue;
+    if (-n != platform::kSockWouldBlock) return -n;
+    int64_t left = deadline - platform::counter_now() / 1000;
+    if (left <= 0) return platform::kSockTimedOut;
+    int ready = t.tcp.wait_writable(left);
+    if (ready < 0) return -ready;
+    if (ready == 0) return platform::kSockTimedOut;
+  }
+  return 0;
+}
+
+int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int size,
+                 int64_t limit_us) {
   int err = 0;
   if (t.use_tcp_only) {
     // Display-to-tracker frames carry only a 2-byte big-endian length.
-    uint8_t frame[2 + 1024];
-    put_u16(MutableBytes(frame), 0, static_cast<uint16_t>(size));
-    std::memcpy(frame + 2, packet, static_cast<size_t>(size));
-    err = t.tcp.valid() ? t.tcp.send_all(frame, static_cast<size_t>(size) + 2)
-                        : platform::kSockNotConn;
-    if (err != 0) console_printf("displayAPI: tcp_send() failed (%d)\n", err);
+    uint8_t frame[kTcpOutgoingHeaderSize + kLargestPacket];
+    size_t n = encode_tcp_outgoing_frame(Bytes(packet, static_cast<size_t>(size)), frame);
+    if (t.link_broken || !t.tcp.valid()) {
+      err = platform::kSockNotConn;
+      // A connect made while the stream was failing may have marked the link connected again.
+      if (t.link_broken) declare_link_broken(t, "send on a broken link");
+    } else if (n == 0) {
+      err = platform::kSockMsgSize;
+    } else if ((err = send_tcp_frame(t, frame, n, limit_us)) != 0) {
+      console_printf("displayAPI: tcp_send() failed (%d)\n", err);
+      declare_link_broken(t, err == platform::kSockTimedOut ? "send timed out" : "send failed");
+    }
   } else {
     int n = t.udp.send_to(packet, static_cast<size_t>(size), address_endpoint(dest));
     err = n < 0 ? -n : 0;
@@ -89,6 +127,27 @@ void mark_done(Transport &t) {
   t.done_cv.notify_all();
 }
 
+void declare_link_broken(Transport &t, const char *why) {
+  // Only atomics here: a sender calls this with the send lock held, and nothing takes the link
+  // lock while holding the send lock.
+  LinkRecord &r = link_record();
+  int16_t state = r.is_connected.load();
+  bool was_connected = false;
+  while (state > 0 && !r.is_connected.compare_exchange_weak(state, 0)) {
+  }
+  if (state > 0) {
+    was_connected = true;
+    r.mode_word = 0xFFFF;
+  }
+  if (t.link_broken.exchange(true)) return;
+  log_printf("displayAPI: TCP link broken (%s)%s\n", why, was_connected ? ", is_connected=0" : "");
+  // The receive thread ends when its receive fails; the tracker sees the connection close.
+  t.tcp.shutdown();
+  // Every waiter finds the link down at once instead of sleeping out its wait.
+  t.waiting = false;
+  t.packet_event.set();
+}
+
 void link_lock() {
   transport().link_lock.lock();
 }
@@ -113,6 +172,7 @@ int init_net() {
   Transport &t = transport();
   console_printf("displayAPI: init_net() start use_tcp_only=%d\n", t.use_tcp_only ? 1 : 0);
   find_local_addresses(t);
+  t.link_broken = false;
   if (t.use_tcp_only) {
     if (tcp_connect(t) != 0) {
       console_printf("displayAPI: tcp_connect failed\n");
@@ -131,12 +191,18 @@ int init_net() {
     std::lock_guard lock(t.done_mutex);
     t.done = false;
   }
+  // Both receive paths wake waiters through the packet event; it exists before the thread runs,
+  // so that no wait in between falls back to returning at once.
+  t.packet_event.reset();
+  t.event_exists = true;
   try {
     t.rx = t.use_tcp_only ? std::thread(rx_thread_tcp, std::ref(t))
                           : std::thread(rx_thread_udp, std::ref(t));
     platform::set_thread_priority(t.rx.native_handle(), t.options.low_priority);
   } catch (const std::system_error &) {
+    t.event_exists = false;
     t.udp_open = false;
+    std::lock_guard lock(t.send_lock);
     t.udp.close();
     t.tcp.close();
     console_printf("displayAPI: %s %d failed to start network thread\n", __FILE_NAME__, __LINE__);
@@ -152,22 +218,29 @@ void shutdown_net() {
   stop_net(kStopWaitMs);
 }
 
+bool transport_broken() {
+  Transport &t = transport();
+  return t.running && t.link_broken;
+}
+
 bool stop_net(int wait_ms) {
   Transport &t = transport();
   if (!t.running) return true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   const bool on_rx_thread = t.rx.joinable() && t.rx.get_id() == std::this_thread::get_id();
   if (t.rx.joinable() && !on_rx_thread) {
     platform::set_thread_priority(t.rx.native_handle(), t.options.low_priority);
   }
   t.stop = true;
   t.udp_open = false;
-  // Wake a receive in progress; the descriptors are released once the thread has ended.
+  // Wake a receive in progress, and a send waiting for room; the descriptors are released once
+  // the thread has ended.
   t.udp.shutdown();
   t.tcp.shutdown();
   bool ended = false;
   if (!on_rx_thread) {
     std::unique_lock lock(t.done_mutex);
-    ended = t.done_cv.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return t.done; });
+    ended = t.done_cv.wait_until(lock, deadline, [&] { return t.done; });
   }
   if (t.rx.joinable()) {
     if (ended) {
@@ -177,13 +250,25 @@ bool stop_net(int wait_ms) {
       // its callbacks) keeps its socket: closing it under the thread could hand the descriptor
       // number to somebody else while the thread still reads it.
       t.rx.detach();
+    }
+  }
+  {
+    // Under the send lock, so that a send on another thread never meets a descriptor being
+    // closed. Sends on the shut-down sockets fail at once, so the lock comes quickly; should it
+    // not come in time (at process exit another thread may hold it for good), the sockets are
+    // left open.
+    std::unique_lock lock(t.send_lock, std::defer_lock);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const bool locked = lock_within(lock, static_cast<int>(std::max<int64_t>(left.count(), 1)));
+    if (locked) t.running = false;
+    if (locked && ended) {
+      t.udp.close();
+      t.tcp.close();
+    } else if (locked) {
       new platform::Socket(std::move(t.udp));  // deliberately kept open for the stray thread
       new platform::Socket(std::move(t.tcp));
     }
-  }
-  if (ended) {
-    t.udp.close();
-    t.tcp.close();
   }
   t.event_exists = false;
   t.bound_port = 0;
@@ -193,7 +278,8 @@ bool stop_net(int wait_ms) {
 
 namespace {
 
-int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int size) {
+int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int size,
+                    int64_t limit_us) {
   if (size > max_send_size()) {
     lvx::log_printf("xlink_send_impl failed. dsize too big.  dsize=%d limit = 580", size);
     return LINK_TERMINATED_RESULT;
@@ -206,12 +292,12 @@ int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int s
     for (const IPv4 &ip : t.local) {
       IPv4 each = ip;
       each[3] = 255;
-      int16_t err = send_one(t, make_address(each, address_port(*dest)), bytes, size);
+      int16_t err = send_one(t, make_address(each, address_port(*dest)), bytes, size, limit_us);
       if (err != 0) return err;
     }
     return 0;
   }
-  return send_one(t, *dest, bytes, size);
+  return send_one(t, *dest, bytes, size, limit_us);
 }
 
 }  // namespace
@@ -219,14 +305,17 @@ int16_t send_locked(Transport &t, const LVXADDR *dest, const void *packet, int s
 int16_t xlink_send(const LVXADDR *dest, const void *packet, int size) {
   Transport &t = transport();
   std::lock_guard lock(t.send_lock);
-  return send_locked(t, dest, packet, size);
+  return send_locked(t, dest, packet, size, kTcpSendLimitUs);
 }
 
 int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms) {
   Transport &t = transport();
   std::unique_lock lock(t.send_lock, std::defer_lock);
   if (!lock_within(lock, wait_ms)) return LINK_TERMINATED_RESULT;
-  return send_locked(t, dest, packet, size);
+  // The frame itself gets no longer than the lock did: at process exit a tracker that stopped
+  // reading must not hold the exit for the usual 2 s.
+  return send_locked(t, dest, packet, size,
+                     std::min<int64_t>(kTcpSendLimitUs, int64_t{std::max(wait_ms, 1)} * 1000));
 }
 
 void wait_for_packet() {

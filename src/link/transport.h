@@ -64,17 +64,22 @@ void shutdown_net();
 // with its socket kept open. True when the thread ended in time.
 bool stop_net(int wait_ms);
 bool network_running();
+// True when the transport runs but its TCP link has broken (the stream ended or was corrupt, or a
+// frame could not be sent whole): it carries nothing more until it is stopped and started again.
+bool transport_broken();
 
 // Sends one packet. 0, -100 when the packet is larger than max_send_size(), -1 when a broadcast
-// has no local address, or a socket error number.
+// has no local address, or a socket error number. Over TCP a packet goes whole or not at all: a
+// frame that cannot go whole within 2 s declares the link broken (see transport_broken()).
 int16_t xlink_send(const LVXADDR *dest, const void *packet, int size);
 
 // As xlink_send, but gives up with -100 when the send lock cannot be had within wait_ms (used at
-// process exit, where another thread may hold it for good).
+// process exit, where another thread may hold it for good); a TCP frame then gets at most
+// wait_ms to go whole.
 int16_t xlink_send_within(const LVXADDR *dest, const void *packet, int size, int wait_ms);
 
-// Blocks at most 10 ms until the receive thread has dispatched data (returns at once in TCP-only
-// mode, where there is no packet event).
+// Blocks at most 10 ms until the receive thread has dispatched data (returns at once when the
+// transport does not run, since there is then no packet event).
 void wait_for_packet();
 // As wait_for_packet, but announces the wait before asking `ready` and returns at once when it
 // answers true: a packet handled between the caller's last check and the wait then still wakes
@@ -85,7 +90,7 @@ void wait_for_packet_unless(const std::function<bool()> &ready);
 std::vector<IPv4> local_addresses();
 // The UDP port the socket is bound to (0 when none).
 uint16_t bound_port();
-// Datagrams received and dispatched since the transport started.
+// Datagrams (TCP frames in TCP-only mode) received and dispatched since the transport started.
 uint32_t received_datagrams();
 // Local time (ms) of the last datagram.
 uint32_t last_receive_time();

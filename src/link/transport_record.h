@@ -19,7 +19,6 @@
 namespace lvx {
 
 constexpr int kReceiveBufferSize = 4096;
-constexpr int kMaxFrame = 1500;
 constexpr int kReceiveTimeoutMs = 200;
 constexpr int kNoSavedState = -100;
 
@@ -31,6 +30,11 @@ constexpr int kNoSavedState = -100;
 //    transport; between those points the receive thread is their only reader.
 //  - status_msgs_cnt, saved_state and seen_status_serial belong to the receive thread.
 //  - busy is changed only under the link lock.
+//  - link_broken is raised by whichever thread finds the TCP stream unusable (the receive thread
+//    when the stream ends or is corrupt, a sender whose frame could not go whole) and lowered
+//    only by the next start.
+//  - The sockets are closed, and replaced at a start, under the send lock, so that a send on
+//    another thread never meets a descriptor being closed.
 struct Transport {
   std::atomic<bool> use_tcp_only{false};
   std::atomic<bool> network_started{false};
@@ -47,6 +51,7 @@ struct Transport {
   std::thread rx;
   std::atomic<bool> stop{false};
   std::atomic<bool> priority_raised{false};
+  std::atomic<bool> link_broken{false};
   std::mutex done_mutex;
   std::condition_variable done_cv;
   bool done = false;
@@ -78,6 +83,11 @@ int dispatch(Transport &t, const LVXADDR &sender, const uint8_t *buf, int len);
 void wake_waiter(Transport &t);
 // Tells a stopping application thread that the receive thread has ended.
 void mark_done(Transport &t);
+// Declares the TCP link unusable: marks the link disconnected, shuts the socket down (which ends
+// the receive thread and makes later sends fail at once) and wakes every waiting thread. Called
+// once per start by the receive thread or by a sender (which holds the send lock, so this takes
+// no link lock); later calls only mark the link disconnected again.
+void declare_link_broken(Transport &t, const char *why);
 
 // UDP: opens the bound, broadcast-enabled socket with its receive time-out (0 or -1), and the
 // receive thread's body.
@@ -85,7 +95,7 @@ int open_udp_socket(Transport &t);
 void rx_thread_udp(Transport &t);
 
 // TCP-only mode: connects to the tracker's TCP port and greets it (0 or a negative code), and the
-// receive thread's body.
+// receive thread's body, which declares the link broken when it ends without being asked to.
 int tcp_connect(Transport &t);
 void rx_thread_tcp(Transport &t);
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -204,6 +205,11 @@ int Socket::set_broadcast(bool on) {
 int Socket::set_reuse_address(bool on) {
   int v = on ? 1 : 0;
   return setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 ? 0 : last_error();
+}
+
+int Socket::set_no_delay(bool on) {
+  int v = on ? 1 : 0;
+  return setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 ? 0 : last_error();
 }
 
 int Socket::set_receive_timeout_ms(int ms) {

@@ -76,6 +76,9 @@ class Socket {
   int set_blocking(bool blocking);
   int set_broadcast(bool on);
   int set_reuse_address(bool on);
+  // Stream sockets: sends each write at once rather than holding small ones back until earlier
+  // data is acknowledged (which can delay a small frame by the peer's delayed acknowledgement).
+  int set_no_delay(bool on);
   int set_receive_timeout_ms(int ms);
   int set_receive_buffer(int bytes);
   int listen(int backlog);

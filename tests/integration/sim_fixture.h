@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -59,6 +60,7 @@ class SimTest : public testing::Test {
   // Test number n: tracker at 127.0.0.n, library addresses 127.n.0.1.
   void start_tracker(uint8_t n, lvxsim::Config config = {}) {
     config.ip = {127, 0, 0, n};
+    config.enable_tcp = config.enable_tcp || serve_tcp_;
     sim_.emplace(config);
     std::string error;
     ASSERT_TRUE(sim_->start(&error)) << error;
@@ -106,6 +108,43 @@ class SimTest : public testing::Test {
   lvxsim::SimTracker &sim() { return *sim_; }
 
   std::optional<lvxsim::SimTracker> sim_;
+  bool serve_tcp_ = false;  // every tracker this test starts also serves the TCP link port
 };
+
+enum class Transport { kUdp, kTcp };
+
+inline std::string transport_name(const testing::TestParamInfo<Transport> &info) {
+  return info.param == Transport::kTcp ? "Tcp" : "Udp";
+}
+
+// How gtest (and so ctest's test list) shows the parameter.
+inline void PrintTo(Transport t, std::ostream *os) {
+  *os << (t == Transport::kTcp ? "TCP" : "UDP");
+}
+
+// A test that runs over the transport its parameter names. The TCP-only choice holds for the
+// whole process; every test runs as its own process under ctest, so each run chooses afresh (run
+// in one process, the TCP runs skip themselves).
+class TransportChoice : public SimTest {
+ protected:
+  virtual Transport transport() const = 0;
+  void SetUp() override {
+    serve_tcp_ = tcp();
+    if (tcp() && !use_tcp()) GTEST_SKIP() << "network already started in-process";
+  }
+  bool tcp() const { return transport() == Transport::kTcp; }
+  // The tracker number for this run: each transport's run of a test has its own address, since
+  // the two may run side by side.
+  uint8_t at(uint8_t udp_n, uint8_t tcp_n) const { return tcp() ? tcp_n : udp_n; }
+};
+
+// A suite whose parameter is the transport alone: instantiate it with
+//   INSTANTIATE_TEST_SUITE_P(Transports, Suite, simtest::kBothTransports, simtest::transport_name);
+class TransportTest : public TransportChoice, public testing::WithParamInterface<Transport> {
+ protected:
+  Transport transport() const override { return GetParam(); }
+};
+
+inline const auto kBothTransports = testing::Values(Transport::kUdp, Transport::kTcp);
 
 }  // namespace simtest

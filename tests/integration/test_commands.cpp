@@ -15,18 +15,18 @@ lvxsim::CommandRule rule(int16_t result, int delay_ms = 0, bool reply = true) {
   return {result, delay_ms, reply, {}};
 }
 
-class Commands : public simtest::SimTest {};
+class Commands : public simtest::TransportTest {};
 
-TEST_F(Commands, ResultRingBeforeAndAfterTheFirstCommand) {
+TEST_P(Commands, ResultRingBeforeAndAfterTheFirstCommand) {
   EXPECT_EQ(lumavex_command_result(), LINK_TERMINATED_RESULT);  // system not open
-  lvx::set_local_addresses_for_testing(std::vector<lvx::IPv4>{simtest::own_ip(20)});
+  start_tracker(at(20, 210));  // over TCP, opening the system connects to it
   ASSERT_EQ(open_lumavex_system(0, nullptr), -1);
   EXPECT_EQ(lumavex_command_result(), -1);  // the seeded slot
   EXPECT_EQ(lumavex_wait_for_command_result(20), -1);
 }
 
-TEST_F(Commands, ResultsCodesAndTexts) {
-  connect_to_tracker(21);
+TEST_P(Commands, ResultsCodesAndTexts) {
+  connect_to_tracker(at(21, 211));
   sim().set_command_rule("calibration_type", {-3, 0, true, "bad calibration type"});
   EXPECT_EQ(lumavex_timed_command(2000, "calibration_type = HX"), -3);
   char text[200] = {};
@@ -42,8 +42,8 @@ TEST_F(Commands, ResultsCodesAndTexts) {
   EXPECT_EQ(lumavex_timed_command(2000, "draw_cross 1 1 15"), -7);
 }
 
-TEST_F(Commands, SendWithoutWaitingThenReadTheResult) {
-  connect_to_tracker(22);
+TEST_P(Commands, SendWithoutWaitingThenReadTheResult) {
+  connect_to_tracker(at(22, 212));
   sim().set_command_rule("echo", rule(-2, 100));
   EXPECT_EQ(lumavex_send_command("echo hello"), 0);
   EXPECT_EQ(lumavex_command_result(), NO_REPLY);
@@ -51,8 +51,8 @@ TEST_F(Commands, SendWithoutWaitingThenReadTheResult) {
   EXPECT_EQ(lumavex_command_result(), -2);
 }
 
-TEST_F(Commands, TimeOutThenLateResult) {
-  connect_to_tracker(23);
+TEST_P(Commands, TimeOutThenLateResult) {
+  connect_to_tracker(at(23, 213));
   sim().set_command_rule("record_status_message", rule(0, 0, false));
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lumavex_timed_command(100, "record_status_message 'silent'"), NO_REPLY);
@@ -69,8 +69,8 @@ TEST_F(Commands, TimeOutThenLateResult) {
   EXPECT_EQ(lumavex_wait_for_command_result(3000), -4);
 }
 
-TEST_F(Commands, ResultsFarBehindTheNewestSerialAreDropped) {
-  connect_to_tracker(24);
+TEST_P(Commands, ResultsFarBehindTheNewestSerialAreDropped) {
+  connect_to_tracker(at(24, 214));
   sim().set_command_rule("echo", rule(0, 0, false));
   ASSERT_EQ(lumavex_send_command("echo first"), 0);
   auto first =
@@ -88,9 +88,9 @@ TEST_F(Commands, ResultsFarBehindTheNewestSerialAreDropped) {
   EXPECT_EQ(lvx::get_command_result_for_sn(serial), NO_REPLY);
 }
 
-TEST_F(Commands, SkippedAndRefusedCommands) {
-  connect_to_tracker(25, "LUMAVEX RX 4.56");  // 248-byte texts
-  sim().set_mode(1, 0);                       // the tracker is idle
+TEST_P(Commands, SkippedAndRefusedCommands) {
+  connect_to_tracker(at(25, 215), "LUMAVEX RX 4.56");  // 248-byte texts
+  sim().set_mode(1, 0);                                // the tracker is idle
   EXPECT_EQ(lumavex_timed_command(2000, "echo idle"), 0);
   ASSERT_EQ(lumavex_tracker_mode(), 1);
   EXPECT_EQ(lumavex_send_command("set_idle_mode"), 0);
@@ -109,8 +109,8 @@ TEST_F(Commands, SkippedAndRefusedCommands) {
   EXPECT_EQ(sim().command_log().size(), 3u);
 }
 
-TEST_F(Commands, EyeVideoOnWaitsForItsResult) {
-  connect_to_tracker(27);
+TEST_P(Commands, EyeVideoOnWaitsForItsResult) {
+  connect_to_tracker(at(27, 217));
   sim().set_command_rule("enable_eye_video_stream", rule(-8, 200));
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lumavex_send_command("enable_eye_video_stream = yes"), -8);
@@ -125,8 +125,8 @@ TEST_F(Commands, EyeVideoOnWaitsForItsResult) {
   EXPECT_EQ(lumavex_command_result(), NO_REPLY);  // switching it off does not wait
 }
 
-TEST_F(Commands, SampleRateWaitsOnlyOnFourthGenerationTrackers) {
-  connect_to_tracker(28, "LUMAVEX T 6.30");
+TEST_P(Commands, SampleRateWaitsOnlyOnFourthGenerationTrackers) {
+  connect_to_tracker(at(28, 218), "LUMAVEX T 6.30");
   sim().set_command_rule("sample_rate", rule(-9, 200));
   EXPECT_EQ(lumavex_send_command("sample_rate 2000"), -9);
   EXPECT_EQ(lumavex_command_result(), -9);
@@ -134,15 +134,15 @@ TEST_F(Commands, SampleRateWaitsOnlyOnFourthGenerationTrackers) {
   EXPECT_EQ(lumavex_timed_command(10, "sample_rate 1000"), 0);  // the waited result is final
 }
 
-TEST_F(Commands, SampleRateIsAPlainCommandElsewhere) {
-  connect_to_tracker(29);
+TEST_P(Commands, SampleRateIsAPlainCommandElsewhere) {
+  connect_to_tracker(at(29, 219));
   sim().set_command_rule("sample_rate", rule(0, 2000));
   EXPECT_EQ(lumavex_send_command("sample_rate 2000"), 0);
   EXPECT_EQ(lumavex_command_result(), NO_REPLY);
 }
 
-TEST_F(Commands, EyecmdPrintfSplitsOnlyForSmallPacketTrackers) {
-  connect_to_tracker(120, "LUMAVEX RX 4.56");
+TEST_P(Commands, EyecmdPrintfSplitsOnlyForSmallPacketTrackers) {
+  connect_to_tracker(at(120, 220), "LUMAVEX RX 4.56");
   sim().set_command_rule("b", rule(-2));
   EXPECT_EQ(eyecmd_printf("a\n%s", "b"), -2);  // the last piece's result
   EXPECT_EQ(eyecmd_printf("x 'a\nb'"), 1);     // a quoted part: one command
@@ -150,8 +150,8 @@ TEST_F(Commands, EyecmdPrintfSplitsOnlyForSmallPacketTrackers) {
   EXPECT_EQ(sim().command_log(), (std::vector<std::string>{"a", "b", "x 'a\nb'", "a", "b"}));
 }
 
-TEST_F(Commands, LargePacketTrackersTakeLongerTextsAndUnsplitFormattedCommands) {
-  connect_to_tracker(121);
+TEST_P(Commands, LargePacketTrackersTakeLongerTextsAndUnsplitFormattedCommands) {
+  connect_to_tracker(at(121, 221));
   EXPECT_EQ(eyecmd_printf("clear_screen %d\ndraw_cross %d %d", 0, 512, 384), 0);
   EXPECT_EQ(sim().command_log(), std::vector<std::string>{"clear_screen 0\ndraw_cross 512 384"});
   EXPECT_EQ(lumavex_timed_command(2000, std::string(991, 'e').c_str()), 1);  // sent, unknown
@@ -160,15 +160,6 @@ TEST_F(Commands, LargePacketTrackersTakeLongerTextsAndUnsplitFormattedCommands) 
   EXPECT_EQ(eyecmd_printf("%s", std::string(1500, 'e').c_str()), -3);
 }
 
-TEST_F(Commands, ResultsOverTheTcpTransport) {
-  if (!use_tcp()) GTEST_SKIP() << "network already started in-process";
-  lvxsim::Config c;
-  c.enable_tcp = true;
-  start_tracker(122, c);
-  ASSERT_EQ(open_lumavex_connection(0), 0);
-  sim().set_command_rule("echo", rule(-31, 50));
-  EXPECT_EQ(lumavex_timed_command(3000, "echo over tcp"), -31);
-  EXPECT_STREQ(lumavex_get_error(-31, "lumavex_send_command"), "Command not supported.");
-}
+INSTANTIATE_TEST_SUITE_P(Transports, Commands, simtest::kBothTransports, simtest::transport_name);
 
 }  // namespace

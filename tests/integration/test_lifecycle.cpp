@@ -1,10 +1,15 @@
 // Opening and closing the link system, dummy and quiet modes, names, polls, silence detection and
 // the TCP stream framing.
+#include <pthread.h>
+
+#include <chrono>
+
 #include "common/byte_io.h"
 #include "data/data_stream.h"
 #include "library/lifecycle.h"
 #include "link/log.h"
 #include "platform/net.h"
+#include "platform/thread_priority.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -252,21 +257,59 @@ TEST_F(TcpStream, FrameSplitAcrossTwoReceivesIsDispatchedOnceAndWhole) {
   EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
 }
 
-TEST_F(TcpStream, CorruptStreamEndsTheReader) {
+// A corrupt stream ends the reader, and with it the link: it is marked disconnected at once, so
+// that calls fail fast instead of waiting out their time-outs, until a new open connects afresh.
+// A frame that came whole before the fault is still delivered.
+TEST_F(TcpStream, CorruptStreamTakesTheLinkDownUntilReconnected) {
   if (!connect_tcp(46)) GTEST_SKIP() << "TCP-only not available in this process";
   lvx::set_console_output(true);
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(sim().send_raw_tcp({'X', 'Y', 0, 0}));
-  auto client = sim().client();
-  msec_delay(50);
-  ASSERT_TRUE(sim().send_node_message(std::vector<uint8_t>(20, 'z'), *client));
-  msec_delay(100);
+  std::vector<uint8_t> bytes =
+      lvxsim::SimTracker::frame_tcp(lvxsim::build::node_packet(std::vector<uint8_t>(20, 'k')));
+  bytes.insert(bytes.end(), {'X', 'Y', 0, 0});
+  ASSERT_TRUE(sim().send_raw_tcp(bytes));
+  ASSERT_TRUE(wait_until([] { return lumavex_is_connected() == 0; }, 1000));
   std::string out = testing::internal::GetCapturedStdout();
   lvx::set_console_output(false);
   EXPECT_NE(out.find("xlink_tcp_rx_process: invalid prefix, aborting"), std::string::npos);
   uint8_t data[420];
-  EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
-  EXPECT_EQ(lumavex_is_connected(), 1);  // the link stays up without a reader
+  EXPECT_EQ(lumavex_node_receive(nullptr, data), 20);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(lumavex_timed_command(2000, "echo down"), LINK_TERMINATED_RESULT);
+  EXPECT_LT(simtest::ms_since(start), 100);
+  EXPECT_TRUE(lvx::transport_broken());
+  // The tracker sees the connection end; a new open makes a new one.
+  ASSERT_TRUE(wait_until([&] { return !sim().tcp_client_connected(); }));
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  EXPECT_EQ(lumavex_is_connected(), 1);
+  EXPECT_FALSE(lvx::transport_broken());
+  EXPECT_TRUE(sim().tcp_client_connected());
+  sim().set_command_rule("echo", {-6, 0, true, {}});
+  EXPECT_EQ(lumavex_timed_command(2000, "echo up"), -6);
+}
+
+// A command waiting for its result when the stream breaks returns at once, not at its time-out.
+TEST_F(TcpStream, AWaitingCommandEndsWhenTheStreamBreaks) {
+  if (!connect_tcp(47)) GTEST_SKIP() << "TCP-only not available in this process";
+  sim().set_command_rule("echo", {0, 0, false, {}});  // never answered
+  sim().run_later(100, [this] { sim().send_raw_tcp({'L', 'V', 0xFF, 0xFF}); });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(lumavex_timed_command(5000, "echo unanswered"), LINK_TERMINATED_RESULT);
+  EXPECT_LT(simtest::ms_since(start), 1000);
+  EXPECT_EQ(lumavex_is_connected(), 0);
+}
+
+// Waits over TCP sleep on the packet event: a command nobody answers costs its waiting thread
+// little processor time, not a busy loop for the whole wait.
+TEST_F(TcpStream, WaitsSleepInsteadOfSpinning) {
+  if (!connect_tcp(48)) GTEST_SKIP() << "TCP-only not available in this process";
+  sim().set_command_rule("echo", {0, 0, false, {}});
+  const double cpu0 = lvx::platform::thread_cpu_seconds(pthread_self());
+  EXPECT_EQ(lumavex_timed_command(500, "echo unanswered"), NO_REPLY);
+  float_data slot;
+  EXPECT_EQ(lumavex_wait_for_next_data(&slot, 1, 0), 0);  // 20 rounds of up to 10 ms
+  const double cpu = lvx::platform::thread_cpu_seconds(pthread_self()) - cpu0;
+  EXPECT_LT(cpu, 0.1) << "of about 0.7 s of waiting";
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ namespace {
 
 using simtest::wait_until;
 
-class Messages : public simtest::SimTest {
+// The message helpers, over the transport the parameter names.
+class MessageTest : public simtest::TransportChoice {
  protected:
   // The message packets the tracker has recorded, once at least `expected` have been (a packet
   // is recorded just after its message is stored, so the two can be a moment apart).
@@ -36,8 +37,13 @@ class Messages : public simtest::SimTest {
   }
 };
 
-TEST_F(Messages, ExecTimeOffsetsAndStamps) {
-  connect_to_tracker(52);
+class Messages : public MessageTest, public testing::WithParamInterface<simtest::Transport> {
+ protected:
+  simtest::Transport transport() const override { return GetParam(); }
+};
+
+TEST_P(Messages, ExecTimeOffsetsAndStamps) {
+  connect_to_tracker(at(52, 222));
   ASSERT_EQ(lumavex_send_message_ex(20, "TRIAL 1 later"), 0);
   ASSERT_EQ(lumavex_send_message_ex(-20, "TRIAL 1 earlier"), 0);
   ASSERT_EQ(lumavex_send_message("TRIAL 1 now"), 0);
@@ -78,9 +84,13 @@ struct PacketSize {
   const char *version;
   size_t long_packets;
   size_t multi_line_packets;
+  simtest::Transport transport;
 };
 
-class MessageSizes : public Messages, public testing::WithParamInterface<PacketSize> {};
+class MessageSizes : public MessageTest, public testing::WithParamInterface<PacketSize> {
+ protected:
+  simtest::Transport transport() const override { return GetParam().transport; }
+};
 
 TEST_P(MessageSizes, LongAndMultiLineMessagesAreStoredWhole) {
   const PacketSize &size = GetParam();
@@ -109,16 +119,21 @@ TEST_P(MessageSizes, LongAndMultiLineMessagesAreStoredWhole) {
   EXPECT_EQ(message_packets(size.multi_line_packets).size(), size.multi_line_packets);
 }
 
+constexpr auto kUdp = simtest::Transport::kUdp;
+constexpr auto kTcp = simtest::Transport::kTcp;
 INSTANTIATE_TEST_SUITE_P(PacketSizes, MessageSizes,
-                         testing::Values(PacketSize{53, "LUMAVEX RX 5.7", 1, 3},
-                                         PacketSize{54, "LUMAVEX RX 4.56", 3, 5}),
+                         testing::Values(PacketSize{53, "LUMAVEX RX 5.7", 1, 3, kUdp},
+                                         PacketSize{54, "LUMAVEX RX 4.56", 3, 5, kUdp},
+                                         PacketSize{223, "LUMAVEX RX 5.7", 1, 3, kTcp},
+                                         PacketSize{224, "LUMAVEX RX 4.56", 3, 5, kTcp}),
                          [](const testing::TestParamInfo<PacketSize> &param_info) {
-                           return param_info.param.long_packets == 1 ? std::string("Large")
-                                                                     : std::string("Small");
+                           const PacketSize &p = param_info.param;
+                           return std::string(p.long_packets == 1 ? "Large" : "Small") +
+                                  (p.transport == kTcp ? "Tcp" : "Udp");
                          });
 
-TEST_F(Messages, FormattedMessagesOfAnyLength) {
-  connect_to_tracker(57);
+TEST_P(Messages, FormattedMessagesOfAnyLength) {
+  connect_to_tracker(at(57, 227));
   std::string big = letters(1500);
   ASSERT_EQ(eyemsg_printf("VAR %s", big.c_str()), 0);
   ASSERT_EQ(eyemsg_printf_ex(-5, "SYNC %d", 7), 0);
@@ -130,8 +145,8 @@ TEST_F(Messages, FormattedMessagesOfAnyLength) {
   EXPECT_LE(stored[1].offset_ms, -4);
 }
 
-TEST_F(Messages, BurstsArriveCompleteAndInOrder) {
-  connect_to_tracker(58);
+TEST_P(Messages, BurstsArriveCompleteAndInOrder) {
+  connect_to_tracker(at(58, 228));
   constexpr int kCount = 300;
   for (int i = 0; i < kCount; ++i) ASSERT_EQ(eyemsg_printf("burst %d", i), 0);
   ASSERT_TRUE(sim().wait_for_messages(kCount, 5000));
@@ -144,8 +159,8 @@ TEST_F(Messages, BurstsArriveCompleteAndInOrder) {
   }
 }
 
-TEST_F(Messages, NothingIsSentInDummyOrQuietModes) {
-  start_tracker(59);
+TEST_P(Messages, NothingIsSentInDummyOrQuietModes) {
+  start_tracker(at(59, 229));
   EXPECT_EQ(lumavex_node_send_message(nullptr, "x"), LINK_TERMINATED_RESULT);  // not open
   ASSERT_EQ(open_lumavex_connection(0), 0);
   EXPECT_EQ(lumavex_quiet_mode(2), 0);
@@ -174,8 +189,8 @@ TEST_F(Messages, NothingIsSentInDummyOrQuietModes) {
   EXPECT_EQ(stored[1].text, "unconnected");
 }
 
-TEST_F(Messages, NodeMessagesGoStraightToTheNode) {
-  connect_to_tracker(152);
+TEST_P(Messages, NodeMessagesGoStraightToTheNode) {
+  connect_to_tracker(at(152, 230));
   LVXADDR tracker = lvx::link_record().tracker_node;
   EXPECT_EQ(lumavex_node_send_message_ex(10, &tracker, "to the node"), 0);
   EXPECT_EQ(lumavex_node_send_message_ex(0, nullptr, "no node"), -1);
@@ -183,5 +198,7 @@ TEST_F(Messages, NodeMessagesGoStraightToTheNode) {
   EXPECT_EQ(sim().recorded_messages()[0].text, "to the node");
   EXPECT_GE(sim().recorded_messages()[0].offset_ms, 9);
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, Messages, simtest::kBothTransports, simtest::transport_name);
 
 }  // namespace

@@ -29,7 +29,7 @@ int16_t poll_one_key(InputEvent *events) {
   return 1;
 }
 
-class TrackerControlLink : public simtest::SimTest {
+class TrackerControlLink : public simtest::TransportTest {
  protected:
   void connect(uint8_t n, int settle_ms = 20) {
     lvxsim::Config c;
@@ -56,8 +56,8 @@ class TrackerControlLink : public simtest::SimTest {
   }
 };
 
-TEST_F(TrackerControlLink, ModeChangesSettleAndAreReported) {
-  connect(140);
+TEST_P(TrackerControlLink, ModeChangesSettleAndAreReported) {
+  connect(at(140, 239));
   EXPECT_EQ(lumavex_start_setup(), 0);
   EXPECT_EQ(tracker().mode(), lvxsim::kModeSetupMenu);
   EXPECT_EQ(lumavex_wait_for_mode_ready(0), 1);  // the settle wait saw the flag fall
@@ -78,8 +78,8 @@ TEST_F(TrackerControlLink, ModeChangesSettleAndAreReported) {
   EXPECT_EQ(sim().command_log().size(), commands);
 }
 
-TEST_F(TrackerControlLink, ModeReadyWaitTimesOutWhileTheTrackerSettles) {
-  connect(141, 2000);
+TEST_P(TrackerControlLink, ModeReadyWaitTimesOutWhileTheTrackerSettles) {
+  connect(at(141, 240), 2000);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lumavex_start_setup(), 0);  // the settle wait gives up after 500 ms
   EXPECT_GE(simtest::ms_since(start), 450);
@@ -87,8 +87,8 @@ TEST_F(TrackerControlLink, ModeReadyWaitTimesOutWhileTheTrackerSettles) {
   EXPECT_EQ(lumavex_wait_for_mode_ready(50), 0);
 }
 
-TEST_F(TrackerControlLink, RecordingStartsAndStopsTheStream) {
-  connect(142);
+TEST_P(TrackerControlLink, RecordingStartsAndStopsTheStream) {
+  connect(at(142, 241));
   EXPECT_EQ(lumavex_data_start(0x0F, 1), 0);
   EXPECT_TRUE(logged("lock_record_exit = YES"));
   EXPECT_TRUE(logged("start_recording break data =  1,1,1,1, "));
@@ -115,8 +115,8 @@ TEST_F(TrackerControlLink, RecordingStartsAndStopsTheStream) {
   EXPECT_GT(rec->file_samples, 0u);
 }
 
-TEST_F(TrackerControlLink, EveryStartFlagCombination) {
-  connect(139);
+TEST_P(TrackerControlLink, EveryStartFlagCombination) {
+  connect(at(139, 238));
   for (uint16_t flags = 0; flags < 16; ++flags) {
     SCOPED_TRACE(flags);
     ASSERT_EQ(lumavex_data_start(flags, 0), 0);
@@ -137,8 +137,8 @@ TEST_F(TrackerControlLink, EveryStartFlagCombination) {
   EXPECT_TRUE(logged("lock_record_exit = NO"));
 }
 
-TEST_F(TrackerControlLink, ReadRequestsAndTrackerTime) {
-  connect(144);
+TEST_P(TrackerControlLink, ReadRequestsAndTrackerTime) {
+  connect(at(144, 243));
   tracker().set_variable("calibration_area_proportion", "0.88 0.83");
   EXPECT_EQ(lumavex_read_request("calibration_area_proportion"), 0);
   char reply[200] = {};
@@ -157,8 +157,8 @@ TEST_F(TrackerControlLink, ReadRequestsAndTrackerTime) {
   EXPECT_GT(t + 1000, static_cast<uint32_t>(now_ms));
 }
 
-TEST_F(TrackerControlLink, KeysAndButtonsBothWays) {
-  connect(145);
+TEST_P(TrackerControlLink, KeysAndButtonsBothWays) {
+  connect(at(145, 244));
   ASSERT_TRUE(tracker().send_key('a', 0x0001, 0x1E));
   uint16_t code = 0;
   int16_t mods = 0, state = 0;
@@ -194,8 +194,8 @@ TEST_F(TrackerControlLink, KeysAndButtonsBothWays) {
   EXPECT_EQ(lumavex_read_keybutton(nullptr, nullptr, nullptr, nullptr), 0);
 }
 
-TEST_F(TrackerControlLink, PolledKeyIsEchoedWithTheTrackersModifierBits) {
-  connect(150);
+TEST_P(TrackerControlLink, PolledKeyIsEchoedWithTheTrackersModifierBits) {
+  connect(at(150, 249));
   lvx::keyboard().reset();
   GraphicHooks hooks{};
   hooks.poll_input_events_hook = poll_one_key;
@@ -212,8 +212,8 @@ TEST_F(TrackerControlLink, PolledKeyIsEchoedWithTheTrackersModifierBits) {
   EXPECT_EQ(g_polls, 2);
 }
 
-TEST_F(TrackerControlLink, CalibrationTargetAndDriftCorrection) {
-  connect(146);
+TEST_P(TrackerControlLink, CalibrationTargetAndDriftCorrection) {
+  connect(at(146, 245));
   ASSERT_TRUE(tracker().show_target(512.5f, 384.25f));
   float x = 0, y = 0;
   ASSERT_TRUE(wait_until([&] { return lumavex_target_checkf(&x, &y) == 1; }));
@@ -238,8 +238,8 @@ TEST_F(TrackerControlLink, CalibrationTargetAndDriftCorrection) {
   EXPECT_TRUE(logged("apply_last_drift_correction 1.0"));
 }
 
-TEST_F(TrackerControlLink, UserMenuSelectionsAreTakenOnce) {
-  connect(147);
+TEST_P(TrackerControlLink, UserMenuSelectionsAreTakenOnce) {
+  connect(at(147, 246));
   EXPECT_EQ(lumavex_user_menu_selection(), 0);
   ASSERT_TRUE(tracker().select_user_menu(1, 3));
   ASSERT_TRUE(wait_until([] { return (lumavex_current_mode() & IN_USER_MENU) != 0; }));
@@ -249,8 +249,8 @@ TEST_F(TrackerControlLink, UserMenuSelectionsAreTakenOnce) {
   EXPECT_EQ(lumavex_user_menu_selection(), 0);
 }
 
-TEST_F(TrackerControlLink, PlaybackOfTheLastRecording) {
-  connect(148);
+TEST_P(TrackerControlLink, PlaybackOfTheLastRecording) {
+  connect(at(148, 247));
   ASSERT_EQ(lumavex_data_start(0x0F, 0), 0);
   ASSERT_TRUE(wait_until([] { return lumavex_data_count(1, 0) >= 100; }));
   ASSERT_EQ(lumavex_data_stop(), 0);
@@ -271,8 +271,8 @@ TEST_F(TrackerControlLink, PlaybackOfTheLastRecording) {
   EXPECT_EQ(lumavex_playback_stop(), 0);
 }
 
-TEST_F(TrackerControlLink, BitmapPacketsAreAcknowledged) {
-  connect(149);
+TEST_P(TrackerControlLink, BitmapPacketsAreAcknowledged) {
+  connect(at(149, 248));
   ASSERT_EQ(lumavex_timed_command(2000, "start_bitmap_transfer 0 0 0 16 16"), 0);
   ASSERT_TRUE(wait_until([] { return lumavex_bitmap_ack_count() > 0; }));  // the first credit
   std::vector<uint8_t> row(512, 0x5A);
@@ -284,5 +284,8 @@ TEST_F(TrackerControlLink, BitmapPacketsAreAcknowledged) {
   ASSERT_TRUE(tracker().send_bitmap_ack(-5));
   ASSERT_TRUE(wait_until([] { return lumavex_bitmap_ack_count() == -5; }));
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, TrackerControlLink, simtest::kBothTransports,
+                         simtest::transport_name);
 
 }  // namespace
