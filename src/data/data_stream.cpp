@@ -301,7 +301,8 @@ lumavex_data_ready_callback data_ready_callback() {
 
 link_state *data_status_snapshot() {
   DataStream &d = data_stream();
-  // The header echo lives with the link; take it before the data lock (lock order).
+  // The link's fields (addresses, names, poll replies, header echo) live with the link; take a
+  // copy under the link lock before the data lock (lock order).
   LinkStateFields echo;
   {
     LinkLockGuard lock;
@@ -309,11 +310,24 @@ link_state *data_status_snapshot() {
   }
   data_status_refresh();
   std::lock_guard lock(d.data_lock);
-  d.status.header_word16 = echo.header_word16;
-  d.status.header_word14 = echo.header_word14;
-  d.status.header_byte18 = echo.header_byte18;
-  d.status.header_byte19 = echo.header_byte19;
-  d.snapshot = d.status;
+  link_state &s = d.status;
+  s.tracker_address = echo.tracker_address;
+  static_assert(sizeof s.tracker_name == sizeof echo.tracker_name &&
+                sizeof s.own_name == sizeof echo.own_name &&
+                sizeof s.poll_responses == sizeof echo.poll_responses);
+  std::memcpy(s.tracker_name, echo.tracker_name, sizeof s.tracker_name);
+  std::memcpy(s.own_name, echo.own_name, sizeof s.own_name);
+  s.own_address = echo.own_address;
+  s.tracker_broadcast = echo.tracker_broadcast;
+  s.remote_broadcast = echo.remote_broadcast;
+  s.poll_mode = echo.poll_mode;
+  s.poll_count = echo.poll_count;
+  std::memcpy(s.poll_responses, echo.poll_responses, sizeof s.poll_responses);
+  s.header_word16 = echo.header_word16;
+  s.header_word14 = echo.header_word14;
+  s.header_byte18 = echo.header_byte18;
+  s.header_byte19 = echo.header_byte19;
+  d.snapshot = s;
   return &d.snapshot;
 }
 

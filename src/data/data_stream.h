@@ -79,9 +79,10 @@ void data_switch(uint16_t flags);
 void set_data_ready_callback(lumavex_data_ready_callback callback);
 lumavex_data_ready_callback data_ready_callback();
 
-// Refreshes the status record, with the header echo of the tracker's last packet, and returns
-// the snapshot the application reads (the same record on every call). Takes the link lock before
-// data_lock; the caller holds neither.
+// Refreshes the status record, with the link fields (addresses, names, poll replies and the
+// header echo of the tracker's last packet) copied in, and returns the snapshot the application
+// reads (the same record on every call). Takes the link lock before data_lock; the caller holds
+// neither.
 link_state *data_status_snapshot();
 
 // The sample rate and the mode digits from the last block marker; each pointer may be null.
