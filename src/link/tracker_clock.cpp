@@ -97,14 +97,21 @@ SharedTrackerClock &shared() {
   return *instance;
 }
 
+// Set by the receive thread around each datagram it walks.
+thread_local double arrival_usec = -1.0;
+
 }  // namespace
+
+void tracker_clock_set_arrival(double local_usec) {
+  arrival_usec = local_usec;
+}
 
 // The lock only throws when the system refuses it; the estimate then keeps its state.
 void tracker_clock_update(double tracker_usec) {
   try {
     SharedTrackerClock &s = shared();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
-    s.clock.update(tracker_usec, local_double_usec());
+    s.clock.update(tracker_usec, arrival_usec >= 0.0 ? arrival_usec : local_double_usec());
   } catch (...) {
   }
 }

@@ -61,6 +61,11 @@ class TrackerClock {
 // The process-wide estimate, guarded by the tracker-clock lock. tracker_clock_update is called by
 // the receive thread with the time stamp of every tracker packet header.
 void tracker_clock_update(double tracker_usec);
+// The local time (us) the datagram now being walked arrived, for the calling thread (the receive
+// thread): headers read from it are taken as of that time, not of the moment the walk reaches
+// them, which leaves the receive thread's wake-up and the walk itself out of the estimate's
+// error. Negative: the moment of the update.
+void tracker_clock_set_arrival(double local_usec);
 void tracker_clock_reset();
 void tracker_clock_restart();
 

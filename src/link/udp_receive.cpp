@@ -7,6 +7,7 @@
 #include "link/dispatcher.h"
 #include "link/link_state.h"
 #include "link/log.h"
+#include "link/tracker_clock.h"
 #include "link/transport.h"
 #include "link/transport_record.h"
 #include "platform/thread_priority.h"
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kSilentTimeouts = 100;  // 100 receive time-outs: 20 s without a datagram
 constexpr int kUdpBufferBytes = 4 * 1024 * 1024;
+constexpr int64_t kLongestArrivalAgeNs = 1000000000;
 
 // Whether a datagram comes from the tracker the link is (or was, until it fell silent)
 // connected to. The receive thread is the only writer of the tracker address, so it reads it
@@ -61,7 +63,8 @@ bool restore_silenced(Transport &t, LinkRecord &r) {
 }
 
 // Receives one datagram. Returns the byte count, 0 for nothing, or minus a socket error.
-int net_receive(Transport &t, uint8_t *buf, int len, LVXADDR *from) {
+// *arrival_usec receives the local time the system took the datagram in, or -1 when unknown.
+int net_receive(Transport &t, uint8_t *buf, int len, LVXADDR *from, double *arrival_usec) {
   if (!t.network_started) return -1;
   LinkRecord &r = link_record();
 
@@ -80,7 +83,13 @@ int net_receive(Transport &t, uint8_t *buf, int len, LVXADDR *from) {
   }
 
   platform::Endpoint sender;
-  int n = t.udp.recv_from(buf, static_cast<size_t>(len), &sender);
+  int64_t age_ns = -1;
+  int n = t.udp.recv_from(buf, static_cast<size_t>(len), &sender, &age_ns);
+  // An age beyond a second is more likely a step of the wall clock the stamps are on than a
+  // datagram that waited that long: it is not used.
+  *arrival_usec = age_ns >= 0 && age_ns <= kLongestArrivalAgeNs
+                      ? local_double_usec() - static_cast<double>(age_ns) / 1000.0
+                      : -1.0;
   if (n < 0 || (n == 0 && !t.udp_open)) {
     if (!t.udp_open) return 0;
     int err = -n;
@@ -164,6 +173,9 @@ int open_udp_socket(Transport &t) {
   }
   // A large receive buffer rides out bursts of data packets while the receive thread is busy.
   s.set_receive_buffer(kUdpBufferBytes);
+  // Arrival stamps time the tracker's headers from when they arrived, not from when the receive
+  // thread woke up to them (without them, the moment of the walk serves).
+  s.set_arrival_stamps(true);
   t.bound_port = s.local_endpoint().port;
   t.udp = std::move(s);
   t.udp_open = true;
@@ -187,7 +199,8 @@ void rx_thread_udp(Transport &t) {
   t.quiet_since_ms = local_ms();
   while (!t.stop) {
     LVXADDR from{};
-    int n = net_receive(t, buf + carry, kReceiveBufferSize - carry, &from);
+    double arrival_usec = -1.0;
+    int n = net_receive(t, buf + carry, kReceiveBufferSize - carry, &from, &arrival_usec);
     if (n <= 0) continue;
     if (carry > 0 && !same_node(from, carry_from)) {
       log_printf("API-2516 Carry %d dropped: next datagram from another node\n", carry);
@@ -195,7 +208,9 @@ void rx_thread_udp(Transport &t) {
       carry = 0;
     }
     int total = carry + n;
+    tracker_clock_set_arrival(arrival_usec);
     int used = dispatch(t, from, buf, total);
+    tracker_clock_set_arrival(-1.0);
     if (used < 0 || used > total) used = total;
     carry = total - used;
     if (carry > kMaxCarryBytes) {

@@ -214,6 +214,22 @@ TEST_F(TrackerClockShared, AHeaderGivesTheOffset) {
   EXPECT_LE(tracker_msec, static_cast<uint32_t>(tracker / 1000.0) + 60000u);
 }
 
+TEST_F(TrackerClockShared, HeadersAreTakenAsOfTheirDatagramsArrival) {
+  // A datagram that arrived 3 ms before the walk reached it: its header is the tracker's time
+  // of then, and the estimate must not lag by the 3 ms.
+  constexpr double kAhead = 5e6;
+  const double arrived = current_double_usec() - 3000.0;
+  lvx::tracker_clock_set_arrival(arrived);
+  lvx::tracker_clock_update(arrived + kAhead);
+  lvx::tracker_clock_set_arrival(-1.0);
+  EXPECT_NEAR(lumavex_double_usec_offset(), kAhead, 1.0);
+  // Without an arrival time, the moment of the update serves: a header stamped 3 ms ago (the
+  // first of a new connection, so that it replaces the offset) reads as 3 ms behind.
+  lvx::tracker_clock_restart();
+  lvx::tracker_clock_update(current_double_usec() - 3000.0 + kAhead);
+  EXPECT_NEAR(lumavex_double_usec_offset(), kAhead - 3000.0, 100.0);
+}
+
 TEST_F(TrackerClockShared, ATrackerBehindGivesZeroWholeMilliseconds) {
   // A tracker time stamp of 1 us is behind any local time after initialisation.
   lvx::tracker_clock_update(1.0);
