@@ -66,10 +66,7 @@ class ConnectWindow {
     r.connect_any = code == CONNECT_BROADCAST || is_broadcast(node);
     r.connecting = true;
   }
-  ~ConnectWindow() {
-    LinkLockGuard lock;
-    link_record().connecting = false;
-  }
+  ~ConnectWindow() { link_record().connecting = false; }
   ConnectWindow(const ConnectWindow &) = delete;
   ConnectWindow &operator=(const ConnectWindow &) = delete;
 };

@@ -29,10 +29,10 @@ bool from_link_tracker(const LinkRecord &r, const LVXADDR &sender) {
 
 // Watches for a silent tracker: once connected and answered, a link that hears nothing from its
 // tracker for kSilentTimeouts receive time-outs (20 s) is marked disconnected, with the state it
-// had saved. Only the tracker's own datagrams count: another program's traffic on the port
-// (keep-alives of a second tracker, say) used to keep a dead link looking alive, because any
-// datagram reset the count and arriving more often than the time-out, kept it from ever
-// counting. The silence is therefore measured in time, not in time-outs.
+// had saved. Only the tracker's own datagrams count. Another program's traffic on the port
+// (keep-alives of a second tracker, say) used to keep a dead link looking alive: every datagram
+// reset the count of time-outs, and traffic arriving more often than the time-out kept it from
+// ever advancing. The silence is therefore measured in time since the tracker was last heard.
 void watch_silence(Transport &t, LinkRecord &r, uint32_t now, int received) {
   const bool watching = r.is_connected != 0 && t.last_status_serial.load() != -1 && !r.silenced;
   if (!watching) {
@@ -41,7 +41,8 @@ void watch_silence(Transport &t, LinkRecord &r, uint32_t now, int received) {
     return;
   }
   const uint32_t quiet = now - t.quiet_since_ms;
-  t.status_msgs_cnt = static_cast<int>(quiet / static_cast<uint32_t>(kReceiveTimeoutMs));
+  const uint32_t timeout_ms = t.silence_limit_ms / kSilentTimeouts;
+  t.status_msgs_cnt = static_cast<int>(quiet / (timeout_ms > 0 ? timeout_ms : 1));
   if (quiet < t.silence_limit_ms) return;
   t.saved_state = r.is_connected;
   r.silenced = true;
