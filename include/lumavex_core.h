@@ -473,7 +473,8 @@ typedef union {
   uint8_t raw[268];
 } link_data_item;
 
-/** The data-stream status that lumavex_data_status returns. */
+/** The link status that lumavex_data_status returns (740 bytes): the data stream's fields, then
+ *  the link's addresses, names and poll replies, then the header echo. */
 typedef struct {
   uint32_t status_time;     /**< time carried by the last block marker */
   uint32_t record_version;  /**< always 2 */
@@ -514,6 +515,17 @@ typedef struct {
   uint8_t samples_on;
   uint8_t events_on;
   uint16_t packet_flags;
+  /* The link: the connected tracker, this node, the broadcast addresses and the last poll (the
+     first 360 bytes above are the data stream's). */
+  LVXADDR tracker_address;   /**< the tracker the link is connected to (zero before any) */
+  char tracker_name[40];     /**< the tracker's node name from its connect reply */
+  char own_name[40];         /**< this node's name, "Remote" until the host name replaces it */
+  LVXADDR own_address;       /**< this node's first address and the port it receives on */
+  LVXADDR tracker_broadcast; /**< where polls for trackers go: 255.255.255.255, tracker port */
+  LVXADDR remote_broadcast;  /**< where polls for remotes go: 255.255.255.255, own port */
+  int16_t poll_mode;         /**< 0 the last poll was for trackers, 1 for remotes */
+  int16_t poll_count;        /**< replies held, at most 4 */
+  LVXNODE poll_responses[4];
   /* The header echo of the tracker's last packet. */
   uint16_t header_word16;
   uint16_t header_word14;

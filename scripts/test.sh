@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build with warnings as errors, the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer,
-# the fuzz targets for a short fixed time, and the formatting check.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded and hostile-network tests under
+# ThreadSanitizer, the fuzz targets for a short fixed time, and the formatting check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -29,9 +29,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 step "build: thread sanitizer"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DLVX_SANITIZE=thread -DLVX_BUILD_BENCH=OFF >/dev/null
 cmake --build build/tsan -j"$jobs"
-step "tests: thread sanitizer (threaded tests)"
+step "tests: thread sanitizer (threaded and hostile-network tests)"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build/tsan -L threaded -j"$jobs" --output-on-failure --timeout 180
+  ctest --test-dir build/tsan -L "threaded|hostile" -j"$jobs" --output-on-failure --timeout 180
 
 if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
   step "fuzz targets (short runs)"

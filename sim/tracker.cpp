@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <string_view>
 
 #include "platform/clock.h"
@@ -127,6 +128,7 @@ struct SimTracker::Impl {
   // Serialises sends, so that sequence numbers go out in order and TCP frames never interleave.
   std::mutex send_mu;
   uint32_t next_seq = 1;
+  std::minstd_rand jitter_random{1};  // draws the send jitter (send_mu)
 
   // Serialises handlers and the observer across the receive threads.
   std::mutex dispatch_mu;
@@ -197,9 +199,11 @@ struct SimTracker::Impl {
   bool send_packets(const Route &to, std::vector<std::vector<uint8_t>> packets) {
     std::lock_guard<std::mutex> send_lock(send_mu);
     HeaderValues h;
+    int jitter_us = 0;
     {
       std::lock_guard<std::mutex> lock(mu);
       h = header;
+      jitter_us = owner.config_.send_jitter_us;
     }
     uint32_t seq = next_seq;
     std::vector<uint8_t> all;
@@ -207,9 +211,19 @@ struct SimTracker::Impl {
       if (fill_header(p, h, seq)) ++seq;
       all.insert(all.end(), p.begin(), p.end());
     }
+    if (jitter_us > 0) {
+      hold_back(static_cast<int64_t>(jitter_random() % (static_cast<uint32_t>(jitter_us) + 1u)));
+    }
     if (!transmit(to, all)) return false;
     next_seq = seq;
     return true;
+  }
+
+  // Waits delay_us by watching the clock: a sleep this short would overshoot by far more.
+  static void hold_back(int64_t delay_us) {
+    const int64_t until = monotonic_us() + delay_us;
+    while (monotonic_us() < until) {
+    }
   }
 
   bool send_packet(const Route &to, std::vector<uint8_t> packet) {
@@ -729,6 +743,11 @@ void SimTracker::set_clock_offset_us(int64_t offset) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   config_.clock_offset_us = offset;
   impl_->clock_offset_us.store(offset);
+}
+
+void SimTracker::set_send_jitter_us(int jitter_us) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  config_.send_jitter_us = jitter_us < 0 ? 0 : jitter_us;
 }
 
 void SimTracker::set_mode(uint8_t mode, uint8_t state_flag) {

@@ -88,6 +88,10 @@ struct Config {
   int late_reply_ms = 2500;
   // Tracker clock = the machine's monotonic clock (the library's clock base 1) + this offset.
   int64_t clock_offset_us = 0;
+  // Jitter of the moment packets leave: each datagram or frame is held back by a delay drawn
+  // evenly from 0..send_jitter_us after its headers were stamped, as a real tracker's packets
+  // wait for its network stack and the wire. The time stamps stay those of the stamping; 0: none.
+  int send_jitter_us = 0;
   // Also receive polls broadcast to this address (x.y.z.255 of a loopback list the library was
   // restricted to). Replies go out from the tracker's own address.
   std::optional<IPv4> poll_listen_ip;
@@ -163,6 +167,7 @@ class SimTracker {
   void set_protocol_major(uint8_t major);
   void set_version_text(const std::string &text);
   void set_clock_offset_us(int64_t offset);
+  void set_send_jitter_us(int jitter_us);
 
   // The mode byte (header byte 2) and state flag (byte 3) put into every packet sent.
   void set_mode(uint8_t mode, uint8_t state_flag);

@@ -156,6 +156,35 @@ void take_items(DataStream &d, Bytes packet, const DataPacket &p) {
   }
 }
 
+// A packet at most this many numbers behind the last one is a repeat or arrived late (its
+// successors came first, and its place was reported as lost then); it is dropped. One further
+// behind cannot be late, and is taken as a restart of the stream.
+constexpr int32_t kLateWindow = 64;
+// This many packets in a row that all look late or repeated are a stream that restarted within
+// the window (a tracker restarted a few packets into its stream): the next is taken as a restart.
+constexpr uint32_t kBehindRunLimit = 8;
+
+// The data sequence check (data_lock held): true when the packet is to be taken. Sequence numbers
+// are compared modulo 2^32, so that the stream goes on across their wrap.
+//
+// Lost data is never silent. The next number is taken as it is. A packet a little behind (a
+// repeat, or one that came late) is dropped. Anything else breaks the stream: packets went
+// missing (a jump ahead), or the stream restarted (a tracker restart, a new connection without a
+// data reset, one stray far-off number). The packet is then taken, after a lost-data record, and
+// the check goes on from its number. Were a far jump instead kept as the last number, as a plain
+// "newer than the last" rule does, every later packet would look old and be dropped unreported
+// until the next data reset.
+bool take_data_sequence(DataStream &d, uint32_t sequence) {
+  if (d.last_data_sequence != -1) {
+    const auto ahead = static_cast<int32_t>(sequence - static_cast<uint32_t>(d.last_data_sequence));
+    if (ahead <= 0 && ahead > -kLateWindow && ++d.behind_run < kBehindRunLimit) return false;
+    if (ahead != 1) queue_item(d, kLostDataItem, ITEM_EVENT);
+  }
+  d.behind_run = 0;
+  d.last_data_sequence = sequence;
+  return true;
+}
+
 }  // namespace
 
 DataStream &data_stream() {
@@ -213,6 +242,7 @@ void data_reset(int clear) {
     std::lock_guard data(d.data_lock);
     link_state &s = d.status;
     d.last_data_sequence = -1;
+    d.behind_run = 0;
     d.newest_length = 0;
     d.newest_is_new = false;
     d.newest_decoded = false;
@@ -264,14 +294,7 @@ int handle_data_packet(const LVXADDR & /*sender*/, Bytes packet) {
   const int total = static_cast<int>(p.total);
 
   std::lock_guard lock(d.data_lock);
-  // Data packets carry their own sequence: a repeat or an old packet is dropped whole, and a jump
-  // means packets went missing, which the reader learns from a lost-data record.
-  const int64_t sequence = p.sequence;
-  if (d.last_data_sequence != -1) {
-    if (sequence <= d.last_data_sequence) return total;
-    if (sequence - d.last_data_sequence > 1) queue_item(d, kLostDataItem, ITEM_EVENT);
-  }
-  d.last_data_sequence = sequence;
+  if (!take_data_sequence(d, p.sequence)) return total;
 
   link_state &s = d.status;
   s.last_receive_time = p.send_time;
@@ -301,7 +324,8 @@ lumavex_data_ready_callback data_ready_callback() {
 
 link_state *data_status_snapshot() {
   DataStream &d = data_stream();
-  // The header echo lives with the link; take it before the data lock (lock order).
+  // The link's fields (addresses, names, poll replies, header echo) live with the link; take a
+  // copy under the link lock before the data lock (lock order).
   LinkStateFields echo;
   {
     LinkLockGuard lock;
@@ -309,11 +333,24 @@ link_state *data_status_snapshot() {
   }
   data_status_refresh();
   std::lock_guard lock(d.data_lock);
-  d.status.header_word16 = echo.header_word16;
-  d.status.header_word14 = echo.header_word14;
-  d.status.header_byte18 = echo.header_byte18;
-  d.status.header_byte19 = echo.header_byte19;
-  d.snapshot = d.status;
+  link_state &s = d.status;
+  s.tracker_address = echo.tracker_address;
+  static_assert(sizeof s.tracker_name == sizeof echo.tracker_name &&
+                sizeof s.own_name == sizeof echo.own_name &&
+                sizeof s.poll_responses == sizeof echo.poll_responses);
+  std::memcpy(s.tracker_name, echo.tracker_name, sizeof s.tracker_name);
+  std::memcpy(s.own_name, echo.own_name, sizeof s.own_name);
+  s.own_address = echo.own_address;
+  s.tracker_broadcast = echo.tracker_broadcast;
+  s.remote_broadcast = echo.remote_broadcast;
+  s.poll_mode = echo.poll_mode;
+  s.poll_count = echo.poll_count;
+  std::memcpy(s.poll_responses, echo.poll_responses, sizeof s.poll_responses);
+  s.header_word16 = echo.header_word16;
+  s.header_word14 = echo.header_word14;
+  s.header_byte18 = echo.header_byte18;
+  s.header_byte19 = echo.header_byte19;
+  d.snapshot = s;
   return &d.snapshot;
 }
 

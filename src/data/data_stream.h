@@ -30,7 +30,8 @@ struct DataStream {
   std::recursive_mutex data_lock;
   link_state status{};
   DecoderState decoder;
-  int64_t last_data_sequence = -1;
+  int64_t last_data_sequence = -1;  // -1: none since the last data reset
+  uint32_t behind_run = 0;          // packets dropped in a row as late or repeated
   uint32_t last_full_time = 0xFFFFFFFF;
   // Set when a data packet shorter than its own fields was first refused (receive thread).
   std::atomic<bool> short_packet_logged{false};
@@ -79,9 +80,10 @@ void data_switch(uint16_t flags);
 void set_data_ready_callback(lumavex_data_ready_callback callback);
 lumavex_data_ready_callback data_ready_callback();
 
-// Refreshes the status record, with the header echo of the tracker's last packet, and returns
-// the snapshot the application reads (the same record on every call). Takes the link lock before
-// data_lock; the caller holds neither.
+// Refreshes the status record, with the link fields (addresses, names, poll replies and the
+// header echo of the tracker's last packet) copied in, and returns the snapshot the application
+// reads (the same record on every call). Takes the link lock before data_lock; the caller holds
+// neither.
 link_state *data_status_snapshot();
 
 // The sample rate and the mode digits from the last block marker; each pointer may be null.

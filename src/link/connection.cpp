@@ -53,11 +53,35 @@ int16_t send_connect_pkt(uint8_t code, const LVXADDR *dest) {
   return err;
 }
 
+namespace {
+
+// Marks the connect in progress for the receive thread, which takes connect replies only from
+// the node asked (any node for a broadcast open), and only until the wait ends.
+class ConnectWindow {
+ public:
+  ConnectWindow(const LVXADDR &node, uint8_t code) {
+    LinkRecord &r = link_record();
+    LinkLockGuard lock;
+    r.connect_target = node;
+    r.connect_any = code == CONNECT_BROADCAST || is_broadcast(node);
+    r.connecting = true;
+  }
+  ~ConnectWindow() { link_record().connecting = false; }
+  ConnectWindow(const ConnectWindow &) = delete;
+  ConnectWindow &operator=(const ConnectWindow &) = delete;
+};
+
+}  // namespace
+
 int16_t do_connect(const LVXADDR *node, uint8_t code, int seconds) {
   LinkRecord &r = link_record();
   uint32_t start = lvx::local_ms();
+  // A new connection replaces one that fell silent: the old tracker's next datagram must not
+  // bring the old connection back.
+  r.silenced = false;
   r.accepted = false;
   r.busy = false;
+  ConnectWindow window(*node, code);
   int16_t err = send_connect_pkt(code, node);
   if (err != 0) return err;
   const uint32_t limit = static_cast<uint32_t>(seconds) * 1000u;
@@ -80,6 +104,8 @@ int16_t do_connect(const LVXADDR *node, uint8_t code, int seconds) {
 
 int16_t do_disconnect() {
   LinkRecord &r = link_record();
+  // A link closed while its tracker was silent stays closed when the tracker talks again.
+  r.silenced = false;
   int16_t c = r.is_connected;
   if (c == 0) return 0;
   if (c < 0) {

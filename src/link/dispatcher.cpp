@@ -19,9 +19,13 @@ namespace lvx {
 
 namespace {
 
-constexpr int kMaxRest = 1000;
 constexpr int kUnknownTypeUsed = 21;
 constexpr int kNodeOverhead = 21;
+// Node packet fields: the payload length (in place of the header's mode and state bytes), the
+// payload, and the one trailing byte after it.
+constexpr size_t kNodeLength = 2;
+constexpr size_t kNodePayload = 4;
+constexpr int kNodeTrailer = 1;
 
 // The routes subsystems registered. Entries are atomics so that a route changed while the
 // receive thread runs (tests do this) is never read half-written.
@@ -57,19 +61,49 @@ void take_header_echo(const PacketHeader &h) {
   tracker_clock_update(h.tracker_usec());
 }
 
+// Who may steer the link. While the link has a tracker (connected to it, listening to it by
+// broadcast, or connected but silent for now) only the tracker's own packets change the link's
+// state, the tracker address, command results, calibration reports, the mode word, the state
+// flag and the tracker clock; through the relay, whatever the relay passes on. Any other node
+// could otherwise disconnect the link, make itself the tracker, or forge results and times.
+// Packets routed "from anyone" are taken from any node only while the link has no tracker: the
+// answers to requests sent before a connection (a time request to a named node) come from
+// whichever node was asked, and a connection, once made, starts afresh from its tracker's
+// packets.
+bool link_has_tracker() {
+  LinkRecord &r = link_record();
+  return r.is_connected != 0 || r.silenced;
+}
+
 bool from_tracker(const LVXADDR &sender) {
   LinkRecord &r = link_record();
   int16_t c = r.is_connected;
-  return c < 0 || (c > 0 && same_node(sender, r.tracker_address));
+  return c < 0 || ((c > 0 || r.silenced) && same_node(sender, r.tracker_address));
+}
+
+// Connect replies are taken only while the application waits for one, and only from the node it
+// asked (from any node during a broadcast open). A stray CONNECT_ACK would otherwise make its
+// sender the tracker, and a stray CONNECT_BUSY would drop a working connection. In TCP-only mode
+// every packet comes down the one connection to the tracker.
+bool from_connect_target(const LVXADDR &sender) {
+  LinkRecord &r = link_record();
+  if (!r.connecting) return false;
+  return r.connect_any || transport_tcp_only() || same_node(sender, r.connect_target);
 }
 
 void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h) {
   LinkRecord &r = link_record();
   if (get_text(p, conn::kIdentity, conn::kIdentityText.size()) != conn::kIdentityText) return;
-  tracker_clock_update(h.tracker_usec());
   uint8_t code = get_u8(p, conn::kCode);
+  // The time of a connect packet feeds the clock estimate only when it comes from the tracker,
+  // or is the reply of the node being connected to; other nodes' polls and replies carry their
+  // own clocks.
+  const bool from_target =
+      (code == CONNECT_ACK || code == CONNECT_BUSY) && from_connect_target(sender);
+  if (from_target || from_tracker(sender)) tracker_clock_update(h.tracker_usec());
   switch (code) {
     case CONNECT_ACK: {
+      if (!from_target) break;
       r.tracker_address = sender;
       r.state.tracker_address = sender;
       r.protocol_major = get_u8(p, conn::kMajor);
@@ -99,6 +133,7 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
       }
       break;
     case CONNECT_BUSY:
+      if (!from_target) break;
       r.is_connected = 0;
       r.busy = true;
       log_printf("%s:%d is_connected=%d xlink_rx_process(). Got p->code == CONNECT_BUSY\n",
@@ -125,11 +160,22 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
 }
 
 int handle_node_packet(const LVXADDR &sender, Bytes p) {
-  int n = get_u16(p, 2);
-  if (n > 0 && n <= NodeRing::kMaxPayload && p.size() >= static_cast<size_t>(n) + 4) {
-    link_record().nodes.store(sender, p.data() + 4, n);
+  int n = get_u16(p, kNodeLength);
+  if (n > 0 && n <= NodeRing::kMaxPayload && p.size() >= static_cast<size_t>(n) + kNodePayload) {
+    link_record().nodes.store(sender, p.data() + kNodePayload, n);
   }
   return n + kNodeOverhead;
+}
+
+// A node message with fewer than 15 payload bytes is shorter than a packet header (its datagram
+// holds N + 5 bytes), so the walk, which needs a whole header, never reaches it: the bytes were
+// carried over and spoilt the sender's next datagram. A node packet whose own length covers
+// exactly what remains of the buffer is whole, however short, and is taken as such.
+bool is_whole_short_node_packet(Bytes rest) {
+  if (rest.size() < kNodePayload || rest.size() >= kHeaderSize) return false;
+  if (rest[0] != NODE_PKT || rest[1] != kHeaderSize) return false;
+  return static_cast<size_t>(get_u16(rest, kNodeLength)) + kNodePayload + kNodeTrailer ==
+         rest.size();
 }
 
 }  // namespace
@@ -149,16 +195,23 @@ int walk_packets(const LVXADDR &sender, Bytes buffer) {
       return len;
     }
     int r = xlink_rx_process(sender, buffer.subspan(static_cast<size_t>(off)));
-    if (r == -1) return off;
+    // A handler that stops the walk leaves the rest to be carried, within the same bound as any
+    // other tail: a packet that claims more bytes than a buffer holds must not be kept waiting
+    // for them, filling the receive buffer with carry until no room is left to read into.
+    if (r == -1) break;
     if (r == 0) return len;
     off += r;
     rest -= r;
+  }
+  if (rest > 0 && is_whole_short_node_packet(buffer.subspan(static_cast<size_t>(off)))) {
+    handle_node_packet(sender, buffer.subspan(static_cast<size_t>(off)));
+    return len;
   }
   if (rest < 0) {
     log_printf("API-2516 Rem negative %d \n", rest);
     return len;
   }
-  if (rest > kMaxRest) {
+  if (rest > kMaxCarryBytes) {
     log_printf("API-2516  Rem Too big %d \n", rest);
     return len;
   }
@@ -211,7 +264,7 @@ int xlink_rx_process(const LVXADDR &sender, Bytes p) {
   }
   DispatchTable &t = table();
   PacketHandler handler = t.handlers[h.type].load();
-  const bool from_anyone = handler != nullptr && t.anyone[h.type].load();
+  const bool from_anyone = handler != nullptr && t.anyone[h.type].load() && !link_has_tracker();
   if (!from_anyone && !from_tracker(sender)) {
     log_printf("API-2516 Type = %d\n", h.type);
     return 0;

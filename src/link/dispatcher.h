@@ -14,6 +14,10 @@
 
 namespace lvx {
 
+// The longest tail of a buffer that a walk leaves unused for the transport to carry to the next
+// buffer; a longer one is dropped with the buffer.
+constexpr int kMaxCarryBytes = 1000;
+
 // Handles one packet. `packet` starts at the packet's header and runs to the end of the received
 // buffer (it may hold further packets). Returns the bytes used, 0 to drop the rest of the buffer,
 // or -1 to stop the walk and carry the rest over.
@@ -21,7 +25,9 @@ using PacketHandler = int (*)(const LVXADDR &sender, Bytes packet);
 
 struct PacketRoute {
   PacketHandler handler = nullptr;
-  // When set, packets of this type are taken only from the connected tracker.
+  // When set, packets of this type are taken only from the connected tracker. When clear, they
+  // are also taken from any node, but only while the link has no tracker (not connected, and
+  // not connected-but-silent): once connected, only the tracker steers the link.
   bool tracker_only = true;
 };
 
@@ -39,11 +45,12 @@ void register_mode_observer(ModeObserver observer);
 using BufferWalker = int (*)(const LVXADDR &sender, Bytes buffer);
 void register_relay_walker(BufferWalker walker);
 
-// Handles one buffer from the transport; returns the bytes used (the rest is carried over and
-// put in front of the next datagram).
+// Handles one buffer from the transport; returns the bytes used (the rest, at most
+// kMaxCarryBytes, is carried over and put in front of the next datagram from the same sender).
 int rx_buffer(const LVXADDR &sender, Bytes buffer);
 
-// Walks the packets of a buffer from its start; returns the bytes used.
+// Walks the packets of a buffer from its start; returns the bytes used. The buffer is whole (the
+// return value is its size) unless a tail of 1..kMaxCarryBytes bytes is left.
 int walk_packets(const LVXADDR &sender, Bytes buffer);
 
 // Handles one packet at the start of `packet` (the rest of the buffer from there); returns the

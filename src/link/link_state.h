@@ -56,6 +56,17 @@ struct LinkRecord {
 
   std::atomic<bool> accepted{false};  // connect reply flags polled by do_connect
   std::atomic<bool> busy{false};
+  // The connect in progress, set and cleared by do_connect. While `connecting` is set, connect
+  // replies are taken from `connect_target` alone, or from any node when `connect_any` is (a
+  // broadcast open, or a connect sent to the broadcast address). The target and the flag are
+  // written under the link lock before `connecting` is raised.
+  std::atomic<bool> connecting{false};
+  bool connect_any = false;  // link lock
+  LVXADDR connect_target{};  // link lock
+  // Set by the receive thread when a connected tracker fell silent (is_connected was saved and
+  // set to 0), cleared when the tracker talks again or the application connects or disconnects.
+  // While it is set the tracker still steers the link: nobody else's packets may.
+  std::atomic<bool> silenced{false};
   std::atomic<int> protocol_major{LUMAVEX_LINK_PROTOCOL_MAJOR};
   std::atomic<int> protocol_minor{0};
 

@@ -10,14 +10,19 @@ namespace lvx {
 // Not thread-safe; the process-wide instance behind the functions below is locked.
 class TrackerClock {
  public:
-  // Headers closer together than this, and errors smaller than this, are smoothed; anything else
-  // replaces the offset outright.
+  // Headers closer together than this, and errors smaller than this, are smoothed. A header
+  // within this of the estimate after a longer gap replaces the offset outright.
   static constexpr double kSmoothLimitUsec = 25000.0;
   // Share of each error that a smoothed header moves the offset by.
   static constexpr double kSmoothGain = 0.02;
+  // A header further than kSmoothLimitUsec from the estimate is a jump. One alone is not taken:
+  // it replaces the offset only as the last of this many consecutive jumped headers that agree
+  // with each other (within kSmoothLimitUsec of the first of them).
+  static constexpr int kJumpConfirmations = 3;
 
-  // A tracker time stamp `tracker_usec` arrived at local time `now_usec`.
-  void update(double tracker_usec, double now_usec);
+  // A tracker time stamp `tracker_usec` arrived at local time `now_usec`. False when the header
+  // was held back as a jump not (yet) confirmed.
+  bool update(double tracker_usec, double now_usec);
 
   // Forgets the tracker time (link reset, clock initialisation). Earlier reports still bound
   // later ones until restart().
@@ -36,13 +41,19 @@ class TrackerClock {
   bool known() const { return last_tracker_usec_ >= 0.0; }
   double offset_usec() const { return offset_usec_; }
   double last_tracker_usec() const { return last_tracker_usec_; }
+  // Headers taken (held-back jumps are not counted).
   uint64_t update_count() const { return update_count_; }
+  // Headers held back as unconfirmed jumps since the clock was made.
+  uint64_t held_back_count() const { return held_back_count_; }
 
  private:
   double last_tracker_usec_ = -1.0;       // negative: no tracker time known
   double offset_usec_ = 0.0;              // tracker time minus local time
   double last_update_local_usec_ = -1.0;  // negative: no header since reset or restart
   uint64_t update_count_ = 0;
+  uint64_t held_back_count_ = 0;
+  double jump_offset_usec_ = 0.0;  // the offset the first header of a run of jumps implies
+  int jump_run_ = 0;               // consecutive jumped headers that agree with it
   double last_report_usec_ = 0.0;  // floor of reports
   double last_report_local_usec_ = 0.0;
 };
@@ -50,6 +61,11 @@ class TrackerClock {
 // The process-wide estimate, guarded by the tracker-clock lock. tracker_clock_update is called by
 // the receive thread with the time stamp of every tracker packet header.
 void tracker_clock_update(double tracker_usec);
+// The local time (us) the datagram now being walked arrived, for the calling thread (the receive
+// thread): headers read from it are taken as of that time, not of the moment the walk reaches
+// them, which leaves the receive thread's wake-up and the walk itself out of the estimate's
+// error. Negative: the moment of the update.
+void tracker_clock_set_arrival(double local_usec);
 void tracker_clock_reset();
 void tracker_clock_restart();
 

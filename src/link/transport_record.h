@@ -28,7 +28,8 @@ constexpr int kNoSavedState = -100;
 //    transport starts; network_started is never cleared.
 //  - The sockets are created and closed by the application thread that starts and stops the
 //    transport; between those points the receive thread is their only reader.
-//  - status_msgs_cnt, saved_state and seen_status_serial belong to the receive thread.
+//  - status_msgs_cnt, quiet_since_ms, silence_limit_ms, saved_state and seen_status_serial
+//    belong to the receive thread (silence_limit_ms is set before it starts).
 //  - busy is changed only under the link lock.
 //  - link_broken is raised by whichever thread finds the TCP stream unusable (the receive thread
 //    when the stream ends or is corrupt, a sender whose frame could not go whole) and lowered
@@ -59,7 +60,9 @@ struct Transport {
   std::atomic<uint32_t> datagrams{0};
   std::atomic<uint32_t> lastrecv{0};
   std::atomic<int64_t> last_status_serial{-1};
-  int status_msgs_cnt = 0;
+  int status_msgs_cnt = 0;        // receive time-outs' worth of silence from the tracker
+  uint32_t quiet_since_ms = 0;    // local time the tracker was last heard (or watching began)
+  uint32_t silence_limit_ms = 0;  // silence that marks the link disconnected
   int saved_state = kNoSavedState;
   int64_t seen_status_serial = -1;
   int busy = 0;

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -294,6 +295,48 @@ int Socket::recv_from(void *buf, size_t size, Endpoint *from) {
     return -(e == kSockWouldBlock ? kSockTimedOut : e);
   }
   if (from) *from = from_sockaddr(sa);
+  return static_cast<int>(n);
+}
+
+int Socket::set_arrival_stamps(bool on) {
+  int v = on ? 1 : 0;
+  return setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &v, sizeof v) == 0 ? 0 : last_error();
+}
+
+int Socket::recv_from(void *buf, size_t size, Endpoint *from, int64_t *age_ns) {
+  sockaddr_in sa{};
+  iovec io{buf, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr msg{};
+  msg.msg_name = &sa;
+  msg.msg_namelen = sizeof sa;
+  msg.msg_iov = &io;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n;
+  do {
+    n = ::recvmsg(fd_, &msg, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    int e = last_error();
+    return -(e == kSockWouldBlock ? kSockTimedOut : e);
+  }
+  if (from) *from = from_sockaddr(sa);
+  if (age_ns != nullptr) {
+    *age_ns = -1;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+      timespec stamp{};
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      // The stamp is on the wall clock: how long ago it was is what the caller can use.
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      const int64_t age = (int64_t{now.tv_sec} - stamp.tv_sec) * 1000000000 +
+                          (int64_t{now.tv_nsec} - stamp.tv_nsec);
+      *age_ns = age < 0 ? 0 : age;
+    }
+  }
   return static_cast<int>(n);
 }
 

@@ -98,6 +98,12 @@ class Socket {
   // Sends all of it, looping over partial writes (waiting up to 2 s for room). 0 or an error.
   int send_all(const void *data, size_t size);
   int recv_from(void *buf, size_t size, Endpoint *from);
+  // As recv_from, and *age_ns receives how long ago the system took the datagram in (its
+  // arrival stamp against the clock now), or -1 when the datagram carries no stamp. Stamps are
+  // asked for with set_arrival_stamps.
+  int recv_from(void *buf, size_t size, Endpoint *from, int64_t *age_ns);
+  // Asks the system to stamp each datagram with the moment it arrived. 0 or an error number.
+  int set_arrival_stamps(bool on);
   int recv(void *buf, size_t size);
 
   // Accepts one connection; invalid result on failure with *err set.

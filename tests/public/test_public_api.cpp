@@ -63,9 +63,21 @@ static_assert(offsetof(link_state, last_item) == 48);
 static_assert(offsetof(link_state, block_number) == 316);
 static_assert(offsetof(link_state, queue_size) == 344);
 static_assert(offsetof(link_state, packet_flags) == 358);
-static_assert(offsetof(link_state, header_word16) == 360);
-static_assert(offsetof(link_state, tracker_mode_word) == 366);
-static_assert(sizeof(link_state) == 368);
+static_assert(offsetof(link_state, tracker_address) == 360);
+static_assert(offsetof(link_state, tracker_name) == 376);
+static_assert(offsetof(link_state, own_name) == 416);
+static_assert(offsetof(link_state, own_address) == 456);
+static_assert(offsetof(link_state, tracker_broadcast) == 472);
+static_assert(offsetof(link_state, remote_broadcast) == 488);
+static_assert(offsetof(link_state, poll_mode) == 504);
+static_assert(offsetof(link_state, poll_count) == 506);
+static_assert(offsetof(link_state, poll_responses) == 508 && sizeof(LVXNODE) == 56);
+static_assert(offsetof(link_state, header_word16) == 732);
+static_assert(offsetof(link_state, header_word14) == 734);
+static_assert(offsetof(link_state, header_byte18) == 736);
+static_assert(offsetof(link_state, header_byte19) == 737);
+static_assert(offsetof(link_state, tracker_mode_word) == 738);
+static_assert(sizeof(link_state) == 740);
 
 namespace {
 
@@ -90,6 +102,24 @@ TEST(PublicApi, ConnectsThroughTheSharedLibrary) {
   uint32_t ms = current_micro(&t);
   EXPECT_EQ(t.msec, ms);
   EXPECT_LT(t.usec, 1000);
+
+  // The status record carries the link's fields, as the node queries report them.
+  const link_state *st = lumavex_data_status();
+  EXPECT_EQ(std::memcmp(st->tracker_address.addr, c.ip.data(), 4), 0);
+  EXPECT_EQ(st->tracker_address.port[0] * 256 + st->tracker_address.port[1],
+            sim.udp_endpoint().port);
+  EXPECT_STREQ(st->tracker_name, "tracker");
+  LVXNODE own{}, trackers{}, remotes{};
+  ASSERT_EQ(lumavex_get_node(0, &own), 0);
+  ASSERT_EQ(lumavex_get_node(-1, &trackers), 0);
+  ASSERT_EQ(lumavex_get_node(-2, &remotes), 0);
+  EXPECT_STREQ(st->own_name, own.name);
+  EXPECT_EQ(std::memcmp(&st->own_address, &own.addr, sizeof own.addr), 0);
+  EXPECT_EQ(std::memcmp(&st->tracker_broadcast, &trackers.addr, sizeof trackers.addr), 0);
+  EXPECT_EQ(std::memcmp(&st->remote_broadcast, &remotes.addr, sizeof remotes.addr), 0);
+  EXPECT_EQ(st->tracker_broadcast.addr[0], 255);
+  EXPECT_EQ(st->poll_count, 0);
+  EXPECT_EQ(st->record_version, 2u);
 
   EXPECT_EQ(lumavex_timed_command(2000, "clear_screen 0"), 0);
   EXPECT_EQ(lumavex_timed_command(2000, "brew_coffee"), 1);

@@ -5,7 +5,10 @@
 // end to end by the integration tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "lumavex_core.h"
 #include "raw_display.h"
@@ -163,6 +166,34 @@ TEST(SimTracker, StreamsInRealTimeBetweenItsMarkers) {
   EXPECT_EQ(st.samples, data.size() - 2);  // one a packet between the marker packets
   EXPECT_EQ(st.packets_sent, data.size());
   EXPECT_EQ(st.markers, 4u);
+}
+
+TEST(SimTracker, SendJitterHoldsPacketsBackAfterTheirStamps) {
+  lvxsim::Config c;
+  c.send_jitter_us = 3000;
+  auto sim = simtest::start_sim(188, c);
+  RawDisplay d(*sim);
+  ASSERT_TRUE(d.connect());
+  // The display side notes when each packet arrives while the tracker sends them one by one.
+  std::vector<int64_t> delays;
+  std::thread sender([&sim] {
+    for (int i = 0; i < 40; ++i) sim->send_to_client(plain_pkt(lvxsim::kKeyPkt));
+  });
+  Packet buf(2048);
+  for (int64_t end = mono_ms() + 3000; delays.size() < 40 && mono_ms() < end;) {
+    const int n = d.s.recv_from(buf.data(), buf.size(), nullptr);
+    const int64_t arrived_us = lvx::platform::counter_now() / 1000;
+    if (n < 20 || buf[0] != lvxsim::kKeyPkt) continue;
+    const int64_t stamp_us =
+        int64_t{lvx::get_u32(lvx::Bytes(buf), 8)} * 1000 + lvx::get_u16(lvx::Bytes(buf), 12);
+    delays.push_back(arrived_us - stamp_us);
+  }
+  sender.join();
+  ASSERT_EQ(delays.size(), 40u);
+  // The stamps are those of the moment of stamping, before the hold-back: the packets arrive
+  // from 0 to 3 ms (plus the way through loopback) after them.
+  EXPECT_GE(*std::min_element(delays.begin(), delays.end()), 0);
+  EXPECT_GE(*std::max_element(delays.begin(), delays.end()), 1000);
 }
 
 }  // namespace

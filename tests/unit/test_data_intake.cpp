@@ -1,5 +1,6 @@
 // The DATA_PKT intake on its own, without a link: packets cut short are refused rather than read
-// as zeros, and the item walk stops at an item that runs past the item area.
+// as zeros, the item walk stops at an item that runs past the item area, and the data sequence
+// check drops repeats and late packets but reports every break in the stream.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -78,6 +79,66 @@ TEST_F(DataIntake, WalkStopsAtAnItemRunningPastTheArea) {
   const size_t second_header = build::kDataItemsOffset + 2 + first_length;
   packet[second_header] |= 0x01;  // 256 bytes longer
   ASSERT_EQ(take(packet, packet.size()), static_cast<int>(packet.size()));
+  EXPECT_EQ(d.queue.events(), 1u);
+}
+
+TEST_F(DataIntake, SequenceBreaksAreReportedAndTheStreamGoesOn) {
+  // Packets without items: every event queued is a lost-data record.
+  uint32_t lost = 0;
+  auto expect = [&](uint32_t sequence, bool taken, bool reported) {
+    const int64_t before = d.last_data_sequence;
+    const std::vector<uint8_t> packet = buttons_packet(sequence, 0);
+    ASSERT_EQ(take(packet, packet.size()), static_cast<int>(packet.size()));
+    if (reported) ++lost;
+    EXPECT_EQ(d.queue.events(), lost) << sequence;
+    EXPECT_EQ(d.last_data_sequence, taken ? int64_t{sequence} : before) << sequence;
+  };
+  expect(10, true, false);  // the first after a reset
+  expect(11, true, false);
+  expect(11, false, false);  // a repeat
+  expect(9, false, false);   // late: its place was reported when 10 came first
+  expect(13, true, true);    // 12 went missing
+  // One stray far ahead is reported and taken; the stream that goes on after it is far behind,
+  // which is a restart: reported and taken, not dropped as old from then on.
+  expect(0x80000000u, true, true);
+  expect(14, true, true);
+  expect(15, true, false);
+  // A tracker that restarted its stream at 1, well behind the last number.
+  expect(16, true, false);
+  expect(1000, true, true);
+  expect(1, true, true);
+  expect(2, true, false);
+  // The numbers wrap (2 to 0xFFFFFFFE would be 4 behind: go there through a jump).
+  expect(0x40000000u, true, true);
+  expect(0xFFFFFFFEu, true, true);
+  expect(0xFFFFFFFFu, true, false);
+  expect(0, true, false);
+  expect(1, true, false);
+}
+
+TEST_F(DataIntake, AStreamRestartedJustBehindTheLastNumberIsReportedAfterEightPackets) {
+  const std::vector<uint8_t> first = buttons_packet(100, 0);
+  ASSERT_GT(take(first, first.size()), 0);
+  // Seven packets in a row that look late or repeated are dropped...
+  for (uint32_t sequence = 94; sequence <= 100; ++sequence) {
+    const std::vector<uint8_t> p = buttons_packet(sequence, 0);
+    take(p, p.size());
+  }
+  EXPECT_EQ(d.last_data_sequence, 100);
+  EXPECT_EQ(d.queue.events(), 0u);
+  // ...the eighth is taken as a restart, with a lost-data record.
+  const std::vector<uint8_t> eighth = buttons_packet(90, 0);
+  take(eighth, eighth.size());
+  EXPECT_EQ(d.last_data_sequence, 90);
+  EXPECT_EQ(d.queue.events(), 1u);
+  // A single repeat in between good packets does not add up to a restart.
+  for (uint32_t sequence = 91; sequence < 120; ++sequence) {
+    for (uint32_t again : {sequence, sequence}) {
+      const std::vector<uint8_t> p = buttons_packet(again, 0);
+      take(p, p.size());
+    }
+  }
+  EXPECT_EQ(d.last_data_sequence, 119);
   EXPECT_EQ(d.queue.events(), 1u);
 }
 

@@ -1,5 +1,6 @@
-// The receive walk over hand-made buffers: byte accounting, header echo, sender filtering,
-// connect replies, polls and node messages.
+// The receive walk over hand-made buffers: byte accounting and its bounds, header echo, who may
+// steer the link (sender filtering, connect replies only during a connect), polls and node
+// messages.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "library/library.h"
 #include "link/dispatcher.h"
 #include "link/link_state.h"
+#include "link/tracker_clock.h"
 #include "link/transport.h"
 #include "log_capture.h"
 #include "sim/tracker.h"
@@ -57,7 +59,20 @@ class Dispatcher : public testing::Test {
     r.last_sequence = -1;
     lvx::clear_link_state();
   }
-  void TearDown() override { lvx::link_record().is_connected = 0; }
+  void TearDown() override {
+    lvx::LinkRecord &r = lvx::link_record();
+    r.is_connected = 0;
+    r.silenced = false;
+    r.connecting = false;
+  }
+  // Opens a connect window as do_connect does, to `node` (to any node when `any`).
+  static void connecting_to(const LVXADDR &node, bool any = false) {
+    lvx::LinkRecord &r = lvx::link_record();
+    r.is_connected = 0;
+    r.connect_target = node;
+    r.connect_any = any;
+    r.connecting = true;
+  }
 };
 
 TEST_F(Dispatcher, StatusPacketsAreUsedExactlyAndTheTailIsCarried) {
@@ -134,6 +149,7 @@ TEST_F(Dispatcher, UnknownTypeFromTheTrackerCountsTwentyOneBytes) {
 TEST_F(Dispatcher, ConnectAckTeachesTrackerAddressNameAndVersion) {
   lvx::LinkRecord &r = lvx::link_record();
   r.accepted = false;
+  connecting_to(kStranger);
   testlog::Mark mark;
   Buffer p = ack("LUMAVEX RX 5.7");
   // A connect packet counts 137 bytes, one more than its length.
@@ -161,6 +177,7 @@ TEST_F(Dispatcher, ConnectAckTeachesTrackerAddressNameAndVersion) {
 TEST_F(Dispatcher, ConnectPacketWithForeignIdentityIsIgnored) {
   lvx::LinkRecord &r = lvx::link_record();
   r.accepted = false;
+  connecting_to(kStranger);
   Buffer p = lvxsim::build::connect_packet(0x81, 3, 2, "x", "", "SOMEBODY ELSE 1.0");
   feed(kStranger, p);
   EXPECT_FALSE(r.accepted);
@@ -178,12 +195,100 @@ TEST_F(Dispatcher, DisconnectAckOnlyFromTheTracker) {
   EXPECT_EQ(r.mode_word, 0xFFFF);
 }
 
-TEST_F(Dispatcher, BusyReplyMarksBusyAndDisconnected) {
+TEST_F(Dispatcher, BusyReplyDuringAConnectMarksBusy) {
   lvx::LinkRecord &r = lvx::link_record();
   r.busy = false;
+  connecting_to(kTracker);
   feed(kTracker, lvxsim::build::connect_packet(0x82, 3, 2, "", "", "QX VELOTRIS LUMAVEX"));
   EXPECT_TRUE(r.busy);
   EXPECT_EQ(r.is_connected, 0);
+}
+
+TEST_F(Dispatcher, ConnectRepliesOnlyFromTheNodeAskedWhileConnecting) {
+  lvx::LinkRecord &r = lvx::link_record();
+  const Buffer busy = lvxsim::build::connect_packet(0x82, 3, 2, "", "", "QX VELOTRIS LUMAVEX");
+  r.busy = false;
+  r.accepted = false;
+  testlog::Mark mark;
+  // Connected: nobody's busy reply drops the link and nobody's accept replaces the tracker, not
+  // even the tracker's own.
+  for (const LVXADDR &from : {kStranger, kTracker}) {
+    feed(from, busy);
+    feed(from, ack("LUMAVEX RX 5.7"));
+  }
+  EXPECT_EQ(r.is_connected, 1);
+  EXPECT_FALSE(r.busy);
+  EXPECT_FALSE(r.accepted);
+  EXPECT_TRUE(lvx::same_node(r.tracker_address, kTracker));
+  EXPECT_NE(mark.since().find("Uknown code 130 \n"), std::string::npos);
+  EXPECT_NE(mark.since().find("Uknown code 129 \n"), std::string::npos);
+
+  // Connecting to the tracker: another node's replies are ignored, the tracker's taken.
+  connecting_to(kTracker);
+  feed(kStranger, busy);
+  feed(kStranger, ack("LUMAVEX RX 5.7"));
+  EXPECT_FALSE(r.busy);
+  EXPECT_FALSE(r.accepted);
+  feed(kTracker, ack("LUMAVEX RX 5.7"));
+  EXPECT_TRUE(r.accepted);
+
+  // A broadcast open takes whichever node answers.
+  r.accepted = false;
+  connecting_to(kTracker, /*any=*/true);
+  feed(kStranger, ack("LUMAVEX RX 5.7"));
+  EXPECT_TRUE(r.accepted);
+  EXPECT_TRUE(lvx::same_node(r.tracker_address, kStranger));
+
+  // Once the wait is over, a late reply changes nothing.
+  r.accepted = false;
+  r.connecting = false;
+  r.tracker_address = kTracker;
+  feed(kStranger, ack("LUMAVEX RX 5.7"));
+  EXPECT_FALSE(r.accepted);
+  EXPECT_TRUE(lvx::same_node(r.tracker_address, kTracker));
+}
+
+TEST_F(Dispatcher, WhileConnectedOnlyTheTrackerSteersTheLink) {
+  lvx::LinkRecord &r = lvx::link_record();
+  feed(kTracker, status(5, 10, 0));
+  ASSERT_EQ(lvx::last_status_serial(), 5);
+  // A stranger's status packets (results, mode word, state flag, header echo) are refused,
+  // connected or silent...
+  Buffer forged = status(6, 7, 1);
+  forged[18] = 0x02;  // playing back
+  for (bool silent : {false, true}) {
+    r.is_connected = silent ? 0 : 1;
+    r.silenced = silent;
+    testlog::Mark mark;
+    EXPECT_EQ(feed(kStranger, forged), static_cast<int>(forged.size()));
+    EXPECT_NE(mark.since().find("API-2516 Type = 3\n"), std::string::npos);
+    EXPECT_EQ(lvx::last_status_serial(), 5);
+    EXPECT_EQ(r.mode_word, 10);
+    EXPECT_EQ(r.state_flag, 0);
+    EXPECT_EQ(r.state.header_byte18, 0);
+  }
+  // ...and taken from the silent tracker.
+  feed(kTracker, status(7, 11, 0));
+  EXPECT_EQ(lvx::last_status_serial(), 7);
+  // With no tracker at all, status packets come from whichever node was asked.
+  r.silenced = false;
+  feed(kStranger, forged);
+  EXPECT_EQ(lvx::last_status_serial(), 6);
+  EXPECT_EQ(r.mode_word, 7);
+  EXPECT_EQ(r.state.header_byte18, 0x02);
+}
+
+TEST_F(Dispatcher, OnlyTheTrackersConnectPacketsFeedTheClock) {
+  lvx::tracker_clock_reset();
+  lvx::tracker_clock_restart();
+  Buffer reply = lvxsim::build::connect_packet(0x91, 3, 2, "other", "", "QX VELOTRIS LUMAVEX");
+  lvx::put_u32(lvx::MutableBytes(reply), 8, 123456);  // tracker time, ms
+  lvx::link_record().state.poll_mode = 0;
+  feed(kStranger, reply);
+  EXPECT_EQ(lvx::link_record().state.poll_count, 1);
+  EXPECT_EQ(lvx::tracker_time_usec(), -1.0);
+  feed(kTracker, reply);
+  EXPECT_GE(lvx::tracker_time_usec(), 123456000.0);
 }
 
 TEST_F(Dispatcher, AtMostFourPollRepliesOfTheKindPolledFor) {
@@ -218,18 +323,49 @@ TEST_F(Dispatcher, NodeMessagesGoToTheRingFromAnySender) {
   EXPECT_EQ(lumavex_node_receive(&from, data), 0);
 }
 
-TEST_F(Dispatcher, ShortBuffersWaitForMoreBytes) {
-  // Fewer than 20 bytes are not walked at all: they stay with the transport as carry.
+TEST_F(Dispatcher, ShortNodeMessagesAreTakenWholeAndOtherShortTailsCarried) {
+  // A node message shorter than a header is whole when its own length covers exactly what
+  // remains, alone or after other packets.
   Buffer p = lvxsim::build::node_packet({'h', 'i'});
-  EXPECT_EQ(feed(kStranger, p), 0);
-  // An empty node message is dropped but still counts 21 bytes.
-  Buffer empty = lvxsim::build::node_packet({});
-  Buffer b = cat({empty, Buffer(16, 0), status(77)});
-  EXPECT_EQ(feed(kStranger, b), static_cast<int>(b.size()));
-  EXPECT_EQ(lvx::last_status_serial(), 77);
+  EXPECT_EQ(feed(kStranger, p), static_cast<int>(p.size()));
+  Buffer b = cat({status(3), lvxsim::build::node_packet({'y', 'o', '!'})});
+  EXPECT_EQ(feed(kTracker, b), static_cast<int>(b.size()));
   LVXADDR from{};
   char data[420] = {};
+  EXPECT_EQ(lumavex_node_receive(&from, data), 2);
+  EXPECT_EQ(std::string(data, 2), "hi");
+  EXPECT_TRUE(lvx::same_node(from, kStranger));
+  EXPECT_EQ(lumavex_node_receive(&from, data), 3);
+  EXPECT_TRUE(lvx::same_node(from, kTracker));
+  // Anything else shorter than a header waits for more bytes: 19 bytes opening like a data
+  // packet, and a node packet whose length says more than there is.
+  Buffer short_data = lvxsim::build::header(4, 20, 0, 0, 0, 0);
+  short_data.resize(19);
+  EXPECT_EQ(feed(kTracker, short_data), 0);
+  Buffer cut = lvxsim::build::node_packet({'a', 'b', 'c'});
+  cut.pop_back();
+  EXPECT_EQ(feed(kStranger, cut), 0);
+  // An empty node message is dropped but still counts 21 bytes.
+  Buffer empty = lvxsim::build::node_packet({});
+  Buffer c = cat({empty, Buffer(16, 0), status(77)});
+  EXPECT_EQ(feed(kTracker, c), static_cast<int>(c.size()));
+  EXPECT_EQ(lvx::last_status_serial(), 77);
   EXPECT_EQ(lumavex_node_receive(&from, data), 0);
+}
+
+TEST_F(Dispatcher, ATailLeftByAHandlerIsBoundedLikeAnyOther) {
+  // A data packet whose item area claims 4,050 bytes in a datagram of 1,400: the data handler
+  // stops the walk, and the 1,400 bytes are too many to carry.
+  Buffer big = data_packet(1400);
+  lvx::put_u16(lvx::MutableBytes(big), 20, 4050);
+  testlog::Mark mark;
+  EXPECT_EQ(feed(kTracker, big), static_cast<int>(big.size()));
+  EXPECT_NE(mark.since().find("API-2516  Rem Too big 1400 \n"), std::string::npos);
+  // After a whole packet, a cut one of up to 1,000 bytes is left as the tail.
+  Buffer cut = data_packet(500);
+  lvx::put_u16(lvx::MutableBytes(cut), 20, 900);
+  Buffer b = cat({status(9), cut});
+  EXPECT_EQ(feed(kTracker, b), static_cast<int>(b.size()) - 500);
 }
 
 }  // namespace

@@ -54,16 +54,59 @@ TEST(TrackerClockEstimator, HeadersEvery2msMoveTheOffsetBy2PercentOfTheError) {
   EXPECT_EQ(clock.update_count(), 51u);
 }
 
-TEST(TrackerClockEstimator, AHeader30msOffReplacesTheOffset) {
+TEST(TrackerClockEstimator, AJumpIsTakenOnlyOnceConsecutiveHeadersAgree) {
   TrackerClock clock;
   clock.update(kNow + kOffset, kNow);
   // 25 ms off is still smoothed.
-  clock.update(kNow + 1000.0 + kOffset - 25000.0, kNow + 1000.0);
+  EXPECT_TRUE(clock.update(kNow + 1000.0 + kOffset - 25000.0, kNow + 1000.0));
   EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset - 500.0);
-  clock.update(kNow + 2000.0 + kOffset + 30000.0, kNow + 2000.0);
-  EXPECT_EQ(clock.offset_usec(), kOffset + 30000.0);
-  clock.update(kNow + 4000.0 + kOffset - 30000.0, kNow + 4000.0);
-  EXPECT_EQ(clock.offset_usec(), kOffset - 30000.0);
+  // 30 ms off is a jump: the first two headers that agree on it are held back...
+  const double jumped = kOffset + 30000.0;
+  EXPECT_FALSE(clock.update(kNow + 2000.0 + jumped, kNow + 2000.0));
+  EXPECT_FALSE(clock.update(kNow + 3000.0 + jumped + 400.0, kNow + 3000.0));
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset - 500.0);
+  EXPECT_EQ(clock.update_count(), 2u);
+  EXPECT_EQ(clock.held_back_count(), 2u);
+  // ...and the third replaces the offset outright; later headers are smoothed from there.
+  EXPECT_TRUE(clock.update(kNow + 4000.0 + jumped - 300.0, kNow + 4000.0));
+  EXPECT_EQ(clock.offset_usec(), jumped - 300.0);
+  EXPECT_TRUE(clock.update(kNow + 5000.0 + jumped + 700.0, kNow + 5000.0));
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), jumped - 300.0 + 0.02 * 1000.0);
+}
+
+TEST(TrackerClockEstimator, StrayHeadersFarOffNeverMoveTheEstimateOrTheReports) {
+  TrackerClock clock;
+  double now = kNow;
+  clock.update(now + kOffset, now);
+  // A stray stamp 10^9 ms ahead between every two good headers, then one far behind: the run of
+  // jumps never reaches three that agree, so none is taken.
+  for (int i = 0; i < 20; ++i) {
+    now += 1000.0;
+    EXPECT_FALSE(clock.update(now + kOffset + 1e12, now));
+    EXPECT_FALSE(clock.update(now + kOffset - 5e9, now));
+    now += 1000.0;
+    EXPECT_TRUE(clock.update(now + kOffset, now));
+  }
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset);
+  EXPECT_DOUBLE_EQ(clock.report(now), now + kOffset);
+  EXPECT_EQ(clock.held_back_count(), 40u);
+  // Two agreeing strays followed by a good header start the count again.
+  EXPECT_FALSE(clock.update(now + 1000.0 + kOffset + 1e12, now + 1000.0));
+  EXPECT_FALSE(clock.update(now + 2000.0 + kOffset + 1e12, now + 2000.0));
+  EXPECT_TRUE(clock.update(now + 3000.0 + kOffset, now + 3000.0));
+  EXPECT_FALSE(clock.update(now + 4000.0 + kOffset + 1e12, now + 4000.0));
+  EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset);
+}
+
+TEST(TrackerClockEstimator, AJumpAfterAGapIsHeldBackToo) {
+  TrackerClock clock;
+  clock.update(kNow + kOffset, kNow);
+  // A second later (a gap), a header 40 ms off still needs two more that agree.
+  EXPECT_FALSE(clock.update(kNow + 1e6 + kOffset + 40000.0, kNow + 1e6));
+  EXPECT_EQ(clock.offset_usec(), kOffset);
+  EXPECT_FALSE(clock.update(kNow + 2e6 + kOffset + 40000.0, kNow + 2e6));
+  EXPECT_TRUE(clock.update(kNow + 3e6 + kOffset + 40000.0, kNow + 3e6));
+  EXPECT_EQ(clock.offset_usec(), kOffset + 40000.0);
 }
 
 TEST(TrackerClockEstimator, AHeaderAfterAGapReplacesTheOffset) {
@@ -114,8 +157,9 @@ TEST(TrackerClockEstimator, RestartLowersTheFloorAndReplacesTheOffsetNext) {
   clock.restart();
   // Still known: restart alone does not forget the tracker time.
   EXPECT_TRUE(clock.known());
-  // The next header is the first of a new connection, however close in time.
-  clock.update(kNow + 1000.0 + 50.0, kNow + 1000.0);
+  // The next header is the first of a new connection, however close in time, and however far
+  // from the old estimate: it is taken without confirmation.
+  EXPECT_TRUE(clock.update(kNow + 1000.0 + 50.0, kNow + 1000.0));
   EXPECT_EQ(clock.offset_usec(), 50.0);
   EXPECT_EQ(clock.report(kNow + 1000.0), kNow + 1050.0);
 }
@@ -168,6 +212,22 @@ TEST_F(TrackerClockShared, AHeaderGivesTheOffset) {
   const uint32_t tracker_msec = lumavex_tracker_msec();
   EXPECT_GE(tracker_msec, static_cast<uint32_t>(tracker / 1000.0));
   EXPECT_LE(tracker_msec, static_cast<uint32_t>(tracker / 1000.0) + 60000u);
+}
+
+TEST_F(TrackerClockShared, HeadersAreTakenAsOfTheirDatagramsArrival) {
+  // A datagram that arrived 3 ms before the walk reached it: its header is the tracker's time
+  // of then, and the estimate must not lag by the 3 ms.
+  constexpr double kAhead = 5e6;
+  const double arrived = current_double_usec() - 3000.0;
+  lvx::tracker_clock_set_arrival(arrived);
+  lvx::tracker_clock_update(arrived + kAhead);
+  lvx::tracker_clock_set_arrival(-1.0);
+  EXPECT_NEAR(lumavex_double_usec_offset(), kAhead, 1.0);
+  // Without an arrival time, the moment of the update serves: a header stamped 3 ms ago (the
+  // first of a new connection, so that it replaces the offset) reads as 3 ms behind.
+  lvx::tracker_clock_restart();
+  lvx::tracker_clock_update(current_double_usec() - 3000.0 + kAhead);
+  EXPECT_NEAR(lumavex_double_usec_offset(), kAhead - 3000.0, 100.0);
 }
 
 TEST_F(TrackerClockShared, ATrackerBehindGivesZeroWholeMilliseconds) {
