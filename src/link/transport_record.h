@@ -19,6 +19,8 @@
 namespace lvx {
 
 constexpr int kReceiveBufferSize = 4096;
+// The largest datagram or frame the link carries.
+constexpr int kMaxDatagram = 1500;
 constexpr int kReceiveTimeoutMs = 200;
 constexpr int kNoSavedState = -100;
 

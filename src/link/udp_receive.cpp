@@ -193,7 +193,7 @@ void rx_thread_udp(Transport &t) {
   t.event_exists = true;
   log_printf("API-2516 RX_thread_process started \n");
   uint8_t buf[kReceiveBufferSize];
-  static_assert(kReceiveBufferSize - kMaxCarryBytes >= kMaxFrame,
+  static_assert(kReceiveBufferSize - kMaxCarryBytes >= kMaxDatagram,
                 "a read after the largest carry must still hold a whole datagram");
   int carry = 0;
   LVXADDR carry_from{};

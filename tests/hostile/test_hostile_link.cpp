@@ -225,10 +225,11 @@ class HostileLink : public simtest::SimTest {
   uint32_t last_time_ = 0;
 };
 
-// Hostile tests use trackers 127.0.0.123..136, each with its stranger at the next address.
+// Hostile tests use trackers 127.0.0.190..199 and 153..156, each with its stranger at the next
+// address.
 
 TEST_F(HostileLink, AStrangersConnectRepliesAndDataDoNotMoveTheLink) {
-  connect_and_stream(123, 124);
+  connect_and_stream(190, 191);
   // Busy and accept replies, a disconnect acknowledgement and data packets numbered far ahead
   // (the stranger's samples would break the 1 ms steps of the tracker's).
   stranger_.flood([](uint32_t i) {
@@ -247,7 +248,7 @@ TEST_F(HostileLink, AStrangersConnectRepliesAndDataDoNotMoveTheLink) {
 }
 
 TEST_F(HostileLink, ForgedStatusPacketsChangeNoResultModeCalibrationOrClock) {
-  connect_and_stream(125, 126);
+  connect_and_stream(192, 193);
   // Serials are predictable: the next command's is one more than the last one's.
   expect_commands_from_tracker();
   auto next_serial = std::make_shared<std::atomic<uint32_t>>(last_serial_at_tracker() + 1);
@@ -285,7 +286,7 @@ TEST_F(HostileLink, ForgedStatusPacketsChangeNoResultModeCalibrationOrClock) {
 }
 
 TEST_F(HostileLink, AnotherTrackersPacketsDoNotMoveTheClock) {
-  connect_and_stream(127, 128);
+  connect_and_stream(194, 195);
   // A left-over tracker whose clock runs 3 s ahead: bursts of keep-alives and poll replies that
   // agree with each other, enough to confirm a jump were they taken.
   const int64_t ahead_ms = (sim().now_us() + 3000000) / 1000;
@@ -309,7 +310,7 @@ TEST_F(HostileLink, AnotherTrackersPacketsDoNotMoveTheClock) {
 TEST_F(HostileLink, AnotherProgramsTrafficDoesNotHideASilentTracker) {
   // Silence is 100 receive time-outs: 2 s with 20 ms time-outs.
   lvx::set_receive_timeout_for_testing(20);
-  connect_and_stream(129, 130);
+  connect_and_stream(196, 197);
   sim().stop_streaming();
   // Keep-alives from another program arrive far more often than the receive time-out.
   stranger_.flood([](uint32_t) { return std::vector<Packet>{status_from(0, 128, 0, "")}; });
@@ -325,7 +326,7 @@ TEST_F(HostileLink, AnotherProgramsTrafficDoesNotHideASilentTracker) {
 }
 
 TEST_F(HostileLink, ShortDatagramsCostNoOtherDatagram) {
-  connect_and_stream(131, 132);
+  connect_and_stream(198, 199);
   // 19 bytes opening like a data packet, and node messages of 3 payload bytes (8-byte
   // datagrams).
   Packet nineteen(19, 0xA5);
@@ -367,7 +368,7 @@ TEST_F(HostileLink, ShortDatagramsCostNoOtherDatagram) {
 }
 
 TEST_F(HostileLink, RandomDatagramsAndAnOversizedItemAreaNeverDeafenTheLink) {
-  connect_and_stream(133, 134);
+  connect_and_stream(153, 154);
   // 30 windows of 500 random datagrams: random lengths, many with a header length of 20 and one
   // of the link's packet types in front.
   std::mt19937 random(12345);
@@ -400,7 +401,7 @@ TEST_F(HostileLink, RandomDatagramsAndAnOversizedItemAreaNeverDeafenTheLink) {
 }
 
 TEST_F(HostileLink, ATrackerRestartMidStreamIsReportedThenDataFlows) {
-  connect_and_stream(135, 136);
+  connect_and_stream(155, 156);
   ASSERT_GE(read_stream(500, 300).samples, 300u);
   // The tracker restarts on the same address and port, and the application connects again.
   lvxsim::Config c = sim().config();
