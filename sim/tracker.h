@@ -59,6 +59,15 @@ struct ControlConfig {
   int bitmap_window = 8;
   int bitmap_ack_every = 1;
   int bitmap_format = 32;
+  // Camera setup: the camera's picture rate (images answer requests no faster), the data bytes
+  // per image segment, the calibration pattern ("calibration_type = HVn" changes it: 3, 5, 9 or
+  // 13 points), and the drift (screen pixels) the eye shows at targets until a drift correction.
+  int camera_fps = 30;
+  int camera_segment_bytes = 1200;
+  int calibration_points = 9;
+  float drift_x = 10.0f;
+  float drift_y = -6.0f;
+  uint64_t camera_seed = 7;
   // The stream a recording sends (the eyes, rate and content); the link digits of
   // "start_recording" and the "sample_rate" variable override its events and rate.
   StreamConfig stream;

@@ -119,6 +119,8 @@ int16_t tracker_setup() {
         forward_key(key);
       }
     }
+    // A screen ended from outside or by a lost link ends setup as the top of the loop does.
+    if (ended_from_outside() || connection_state() == 0) continue;
     if ((current_mode_bits() & IN_SETUP_MODE) == 0) {
       hook_close_target_screen();
       return 0;
