@@ -287,6 +287,9 @@ class SimTracker {
   // event in the next packet, stamped with its first sample's time, and the buttons or input
   // word of the samples from then on. False when no stream is running.
   bool inject_button(uint16_t buttons_mask);
+  // Makes the streamed eye look at a point (screen pixels), as at a calibration target; nullopt
+  // lets it wander again. Applies to the running stream and to later ones.
+  void steer_gaze(std::optional<std::pair<double, double>> target);
   bool inject_input(uint16_t input_word);
   // Observers (replacing any earlier one; an empty function removes it). The sample and event
   // observers see each sample and event just before its packet is sent; the data observer sees

@@ -725,6 +725,12 @@ double as_double(float v) {
 
 void TrackerControl::steer_locked(std::optional<TargetPoint> target) {
   gaze_target_ = target;
+  // The streamed samples follow too (the streamer's lock comes after this one, never before).
+  if (target) {
+    t_.steer_gaze(std::make_pair(as_double(target->x), as_double(target->y)));
+  } else {
+    t_.steer_gaze(std::nullopt);
+  }
 }
 
 CameraScene TrackerControl::scene_locked(int64_t now_us) {

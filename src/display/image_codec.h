@@ -104,7 +104,8 @@ class LineDecoder {
   int line_length() const { return line_length_; }
   int lines_done() const { return lines_done_; }
   int height() const { return height_; }
-  bool image_complete() const { return height_ > 0 && lines_done_ >= height_; }
+  // An image of no lines ends with the first line, like one of one line.
+  bool image_complete() const { return lines_done_ >= height_; }
 
  private:
   void put(uint8_t value, int count);
