@@ -1025,11 +1025,11 @@ LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2)
 #define LUMAVEX_CAMERA_SCENE 4
 
 /** PaletteInfo.flags bits. */
-#define LUMAVEX_PAL_CR_THRESHOLD 0x0001 /**< cr_threshold is valid */
-#define LUMAVEX_PAL_RAMP1 0x0002        /**< colour ramp 1 is present */
-#define LUMAVEX_PAL_RAMP2 0x0004        /**< colour ramp 2 is present */
-#define LUMAVEX_PAL_MARKERS 0x0010      /**< marker points 1 and 2 replace the colour entries */
-#define LUMAVEX_PAL_MARKER_BOX 0x0020   /**< marker mode 1: points 3 and 4 span the pupil box */
+#define LUMAVEX_PAL_CR_THRESHOLD 0x0001   /**< cr_threshold is valid */
+#define LUMAVEX_PAL_RAMP1 0x0002          /**< colour ramp 1 is present */
+#define LUMAVEX_PAL_RAMP2 0x0004          /**< colour ramp 2 is present */
+#define LUMAVEX_PAL_MARKERS 0x0010        /**< marker points 1 and 2 replace the colour entries */
+#define LUMAVEX_PAL_MARKER_BOX 0x0020     /**< marker mode 1: points 3 and 4 span the pupil box */
 #define LUMAVEX_PAL_MARKER_ELLIPSE 0x0040 /**< marker mode 2: points 3 and 4 give the ellipse */
 #define LUMAVEX_PAL_LOST_PUPIL 0x0100     /**< feature-lost bits, shown as "???" in titles */
 #define LUMAVEX_PAL_LOST_CR 0x0200
@@ -1042,24 +1042,24 @@ LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2)
  *  order. Marker points are in 1/8192 units of the image width (x) and height (y); -32768 means
  *  missing. Palette indexes run from 0 to 199. */
 typedef struct {
-  uint8_t palette_id;      /**< differs from the previous image's when the palette is new */
+  uint8_t palette_id; /**< differs from the previous image's when the palette is new */
   uint8_t reserved1;
-  uint8_t camera;          /**< LUMAVEX_CAMERA_* */
+  uint8_t camera; /**< LUMAVEX_CAMERA_* */
   uint8_t pupil_threshold;
-  uint16_t flags;          /**< LUMAVEX_PAL_* bits, host order */
-  uint16_t reserved6;      /**< host order */
-  uint8_t cr_threshold;    /**< valid with LUMAVEX_PAL_CR_THRESHOLD */
+  uint16_t flags;       /**< LUMAVEX_PAL_* bits, host order */
+  uint16_t reserved6;   /**< host order */
+  uint8_t cr_threshold; /**< valid with LUMAVEX_PAL_CR_THRESHOLD */
   uint8_t reserved9;
-  uint8_t markers34[8];    /**< big-endian: point 3 x, y, point 4 x, y */
-  uint8_t grey_first;      /**< grey ramp: first index, its level, last index, its level */
+  uint8_t markers34[8]; /**< big-endian: point 3 x, y, point 4 x, y */
+  uint8_t grey_first;   /**< grey ramp: first index, its level, last index, its level */
   uint8_t grey_first_level;
   uint8_t grey_last;
   uint8_t grey_last_level;
-  int16_t colour_count;    /**< explicit colour entries, host order */
-  uint8_t colours[8];      /**< two entries of index, red, green, blue; with LUMAVEX_PAL_MARKERS
-                                big-endian point 1 x, y, point 2 x, y instead */
-  uint8_t ramp1[8];        /**< first index, red, green, blue, last index, red, green and blue
-                                increments from the first to the last index */
+  int16_t colour_count; /**< explicit colour entries, host order */
+  uint8_t colours[8];   /**< two entries of index, red, green, blue; with LUMAVEX_PAL_MARKERS
+                             big-endian point 1 x, y, point 2 x, y instead */
+  uint8_t ramp1[8];     /**< first index, red, green, blue, last index, red, green and blue
+                             increments from the first to the last index */
   uint8_t ramp2[8];
 } PaletteInfo;
 
@@ -1138,13 +1138,13 @@ LVX_API void exit_calibration(void) LVX_NOEXCEPT;
 /* ==== Crosshair overlay ===================================================================== */
 
 /** Colour codes passed to CrosshairCanvas callbacks; their look is the application's choice. */
-#define CR_HAIR_COLOR 1       /**< corneal-reflection mark */
-#define PUPIL_HAIR_COLOR 2    /**< pupil crosshair and reference lines */
-#define PUPIL_BOX_COLOR 3     /**< pupil box, head-camera target box, pupil ellipse */
+#define CR_HAIR_COLOR 1          /**< corneal-reflection mark */
+#define PUPIL_HAIR_COLOR 2       /**< pupil crosshair and reference lines */
+#define PUPIL_BOX_COLOR 3        /**< pupil box, head-camera target box, pupil ellipse */
 #define SEARCH_LIMIT_BOX_COLOR 4 /**< search limits and plain search box */
-#define MOUSE_CURSOR_COLOR 5  /**< mouse cross and rounded search box */
-#define MARKER_COLOR 6        /**< scene-marker crosses and outline */
-#define MARKER_COLOR_WEAK 7   /**< scene-marker outline with status 1 */
+#define MOUSE_CURSOR_COLOR 5     /**< mouse cross and rounded search box */
+#define MARKER_COLOR 6           /**< scene-marker crosses and outline */
+#define MARKER_COLOR_WEAK 7      /**< scene-marker outline with status 1 */
 
 typedef struct CrosshairCanvas CrosshairCanvas;
 /** The drawing callbacks lumavex_draw_cross_hair calls, and the area the image is shown in. */

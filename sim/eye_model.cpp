@@ -269,8 +269,8 @@ ModelStep EyeModel::next() {
     case Phase::kFixation:
       if (index_ >= next_blink_) {
         begin_blink();
-      } else if (target_ && std::hypot(fix_x_ - target_->first, fix_y_ - target_->second) <
-                                0.5 * ppd) {
+      } else if (target_ &&
+                 std::hypot(fix_x_ - target_->first, fix_y_ - target_->second) < 0.5 * ppd) {
         begin_fixation(target_->first, target_->second);  // already there: stay
       } else {
         begin_saccade();

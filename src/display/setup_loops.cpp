@@ -205,7 +205,8 @@ int16_t camera_screen() {
   if ((current_mode_bits() & IN_IMAGE_MODE) == 0) return 0;
   const int16_t init = kernel_init(1);
   if (init != 0) return init;
-  while ((current_mode_bits() & IN_IMAGE_MODE) != 0) {
+  // exit_calibration ends the view too, so that it can end the setup around it.
+  while ((current_mode_bits() & IN_IMAGE_MODE) != 0 && !ended_from_outside()) {
     if (pump_and_echo_key() == TERMINATE_KEY) {
       kernel_iterate(-1);
       return TERMINATE_KEY;

@@ -22,8 +22,9 @@ class CameraSetupTest : public simtest::SimTest {
  protected:
   void SetUp() override { lvx::set_terminal_break(false); }
 
-  void connect(uint8_t n, int calibration_points = 5) {
+  void connect(uint8_t n, int calibration_points = 5, bool tcp = false) {
     lvxsim::Config c;
+    c.enable_tcp = tcp;
     c.control.enabled = true;
     c.control.calibration_points = calibration_points;
     start_tracker(n, c);
@@ -278,6 +279,19 @@ TEST_F(CameraSetupTest, LostLinkEndsEachLoop) {
     }
     EXPECT_TRUE(dropped);
   }
+}
+
+TEST_F(CameraSetupTest, CameraViewOverTcpAndKernelOrder) {
+  if (!use_tcp()) GTEST_SKIP() << "the network was started before in this process";
+  connect(127, 5, true);
+  EXPECT_EQ(image_display_kernal_iterate(0), -1000);  // connected, but not initialised
+  display_.on_poll = [&](ReferenceDisplay &d) {
+    if (d.polls() == 5) d.press_key(kEnter);
+    if (d.camera_images() >= 3) exit_calibration();
+  };
+  EXPECT_EQ(bounded([] { return do_tracker_setup(); }), 27);
+  EXPECT_GE(display_.camera_images(), 3);
+  EXPECT_GE(tracker().camera_stats().segments, 3u * 2u);  // each image in several segments
 }
 
 }  // namespace

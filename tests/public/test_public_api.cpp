@@ -124,7 +124,7 @@ TEST(PublicApi, CameraImageCallsWithoutATracker) {
   EXPECT_EQ(lumavex_get_line(line), -1);
   EXPECT_EQ(lumavex_image_status(), 0);
   EXPECT_EQ(image_display_kernal_iterate(0), 0);  // without a link the view just closes
-  EXPECT_EQ(do_tracker_setup(), -1);  // not connected
+  EXPECT_EQ(do_tracker_setup(), -1);              // not connected
   EXPECT_EQ(do_drift_correct(512, 384, 1, 1), 0);
   EXPECT_STREQ(lumavex_get_error(27, "do_tracker_setup"), "Escape key pressed");
   EXPECT_STREQ(lumavex_get_error(-1, "target_mode_display"), "exit calibration");
