@@ -118,7 +118,7 @@ int main(int argc, char **argv) {
   setup_graphic_hook_functions_V2(&hooks);
 
   tracker.control().enter_mode(lvxsim::kModeCameraImage);
-  lumavex_wait_for_mode_ready(500);
+  for (int i = 0; i < 1000 && (lumavex_current_mode() & IN_IMAGE_MODE) == 0; ++i) msec_delay(1);
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     tracker.control().enter_mode(lvxsim::kModeSetupMenu);

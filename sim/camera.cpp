@@ -335,15 +335,11 @@ CameraPicture render_camera(const CameraScene &s, int width, int height) {
   put_be(pic.info, 14, units(scx + half_w, width));
   put_be(pic.info, 16, units(scy + half_h, height));
 
-  if (head && s.extended && height > 0) {
+  if (head && s.extended && height > 0 && width >= 8) {
     // The last line: a header, then an eye record per eye (both eyes, kind 2) and an empty third.
     std::vector<uint8_t> line(static_cast<size_t>(width), 0);
-    line[0] = 255;
-    line[1] = 1;
-    if (line.size() > 3) {
-      line[2] = 1;
-      line[3] = 2;
-    }
+    const uint8_t header[4] = {255, 1, 1, 2};
+    std::copy(header, header + 4, line.begin());
     put_word(line, 3, 0);  // plain search boxes
     for (int r = 0; r < 3; ++r) {
       const int s0 = kRecordsStart + kRecordWords * r;

@@ -89,7 +89,7 @@ int16_t target_mode_display(void) noexcept {
 }
 
 int16_t image_mode_display(void) noexcept {
-  return guard(int16_t{0}, [] { return lvx::camera_screen(); });
+  return guard(int16_t{0}, [] { return lvx::camera_screen(false); });
 }
 
 void exit_calibration(void) noexcept {

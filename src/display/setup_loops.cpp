@@ -102,7 +102,7 @@ int16_t tracker_setup() {
       target_screen();
     } else {
       if ((mode & IN_IMAGE_MODE) != 0) {
-        if (camera_screen() == TERMINATE_KEY) return TERMINATE_KEY;
+        if (camera_screen(true) == TERMINATE_KEY) return TERMINATE_KEY;
         hook_open_target_screen();
       }
       const uint16_t key = key_code(take_key());
@@ -201,12 +201,14 @@ int16_t target_screen() {
   return result;
 }
 
-int16_t camera_screen() {
+int16_t camera_screen(bool end_from_outside) {
   if ((current_mode_bits() & IN_IMAGE_MODE) == 0) return 0;
   const int16_t init = kernel_init(1);
   if (init != 0) return init;
-  // exit_calibration ends the view too, so that it can end the setup around it.
-  while ((current_mode_bits() & IN_IMAGE_MODE) != 0 && !ended_from_outside()) {
+  // Inside setup, exit_calibration ends the view too, so that it can end the setup around it.
+  // (The flag is left set by every link reset; only the loops that clear it first may read it.)
+  while ((current_mode_bits() & IN_IMAGE_MODE) != 0 &&
+         !(end_from_outside && ended_from_outside())) {
     if (pump_and_echo_key() == TERMINATE_KEY) {
       kernel_iterate(-1);
       return TERMINATE_KEY;

@@ -23,7 +23,9 @@ constexpr int16_t kEndedResult = -1;
 int16_t tracker_setup();
 int16_t drift_correct(float x, float y, int16_t draw, int16_t allow_setup);
 int16_t target_screen();
-int16_t camera_screen();
+// The camera-image screen; with end_from_outside, exit_calibration and a terminal break end it
+// too (setup passes it, having cleared the exit flag when it started).
+int16_t camera_screen(bool end_from_outside);
 
 // True when two target positions are the same to the hundredth of a pixel.
 bool same_target_position(float x1, float y1, float x2, float y2);
