@@ -733,7 +733,7 @@ void TrackerControl::steer_locked(std::optional<TargetPoint> target) {
   }
 }
 
-CameraScene TrackerControl::scene_locked(int64_t now_us) {
+CameraScene TrackerControl::scene_locked(int64_t now_us) const {
   CameraScene scene;
   scene.camera = camera_;
   scene.screen_width = cfg_.stream.screen_width;
@@ -962,7 +962,7 @@ void TrackerControl::set_camera(uint8_t code) {
 
 std::pair<double, double> TrackerControl::gaze() const {
   std::lock_guard<std::mutex> lock(mu_);
-  CameraScene s = const_cast<TrackerControl *>(this)->scene_locked(t_.now_us());
+  CameraScene s = scene_locked(t_.now_us());
   return {s.gaze_x, s.gaze_y};
 }
 

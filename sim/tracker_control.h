@@ -203,7 +203,7 @@ class TrackerControl {
   void accept_calibration_fixation();
   void accept_drift_fixation();
   std::string drift_text();
-  CameraScene scene_locked(int64_t now_us);
+  CameraScene scene_locked(int64_t now_us) const;
   void steer_locked(std::optional<TargetPoint> target);
   void answer_read(uint32_t serial, const std::string &name);
   void serve_playback_request();
