@@ -37,9 +37,9 @@
 namespace {
 
 // Loopback addresses of this benchmark alone.
-constexpr lvxsim::IPv4 kTrackerIp{127, 0, 0, 204};
-constexpr const char kTrackerText[] = "127.0.0.204";
-constexpr lvx::IPv4 kOwnIp{127, 204, 0, 1};
+constexpr lvxsim::IPv4 kTrackerIp{127, 0, 0, 206};
+constexpr const char kTrackerText[] = "127.0.0.206";
+constexpr lvx::IPv4 kOwnIp{127, 206, 0, 1};
 
 constexpr int kRateHz = 1000;
 constexpr double kTargetP99Us = 50.0;

@@ -2,18 +2,27 @@
 // experiment does, then reports what each side saw.
 //
 //   lumavex_demo [--address 127.0.0.2] [--port 0] [--model "LUMAVEX RX 5.7"]
-//                [--offset-ms 1234.5] [--tcp] [--trial-seconds 2]
+//                [--offset-ms 1234.5] [--tcp] [--trial-seconds 2] [--output DIR]
+//                [--calibration 3|5|9|13]
 //
 // The simulated tracker listens on --port (0, the default: a free port the system chooses, so
 // that the demo runs as an ordinary user); the library learns the port through its "eyeport"
 // option. Over TCP (--tcp) the tracker listens on the TCP link port a real tracker uses.
+//
+// Before the trial it runs camera setup through the reference display (lumavex_canvas): the
+// camera view, a calibration and a validation driven by scripted keys, then a drift correction,
+// and saves PNG snapshots of the camera view and of a calibration target into the output folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
+#include "lumavex_canvas.h"
 #include "lumavex_core.h"
 #include "sim/tracker.h"
+#include "sim/tracker_control.h"
 
 namespace {
 
@@ -24,6 +33,8 @@ struct Options {
   double offset_ms = 123456.789;
   bool tcp = false;
   int stream_seconds = 2;
+  std::string output;  // snapshots; empty: a folder under the temporary directory
+  int calibration_points = 9;
 };
 
 bool parse(int argc, char **argv, Options *o) {
@@ -40,12 +51,16 @@ bool parse(int argc, char **argv, Options *o) {
       o->offset_ms = std::atof(argv[++i]);
     } else if (a == "--trial-seconds" && has_value) {
       o->stream_seconds = std::atoi(argv[++i]);
+    } else if (a == "--output" && has_value) {
+      o->output = argv[++i];
+    } else if (a == "--calibration" && has_value) {
+      o->calibration_points = std::atoi(argv[++i]);
     } else if (a == "--tcp") {
       o->tcp = true;
     } else {
       std::fprintf(stderr,
                    "usage: %s [--address 127.0.0.N] [--port N] [--model TEXT] [--offset-ms MS] "
-                   "[--tcp] [--trial-seconds N]\n",
+                   "[--tcp] [--trial-seconds N] [--output DIR] [--calibration 3|5|9|13]\n",
                    argv[0]);
       return false;
     }
@@ -161,6 +176,119 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
               current_double_usec() / 1000.0 + lumavex_double_msec_offset());
 }
 
+// ---- Camera setup through the reference display ----
+
+std::string snapshot_folder(const std::string &chosen) {
+  if (!chosen.empty()) return chosen;
+  const char *tmp = std::getenv("TMPDIR");
+  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/lumavex_demo";
+}
+
+void save_snapshot(const lvxcanvas::ReferenceDisplay &d, const std::string &path,
+                   const char *what) {
+  std::string error;
+  if (d.save_png(path, &error)) {
+    std::printf("  snapshot of %s: %s\n", what, path.c_str());
+  } else {
+    std::printf("  snapshot of %s not written: %s\n", what, error.c_str());
+  }
+}
+
+// Keys pressed the way an operator would: a few input polls after what they react to appeared.
+class SetupScript {
+ public:
+  SetupScript(lvxsim::SimTracker &tracker, std::string folder)
+      : tracker_(tracker), folder_(std::move(folder)) {}
+
+  void on_poll(lvxcanvas::ReferenceDisplay &d) {
+    const int points = tracker_.control().calibration_points();
+    switch (step_) {
+      case kStart:
+        if (d.polls() > 3) {
+          d.press_key(13);  // Enter: the camera image
+          step_ = kCamera;
+        }
+        break;
+      case kCamera:
+        if (d.camera_images() >= 15) {
+          save_snapshot(d, folder_ + "/camera_view.png", "the camera view with crosshairs");
+          d.press_key('c');  // calibrate
+          step_ = kCalibrate;
+        }
+        break;
+      case kCalibrate:
+      case kValidate:
+        if (d.target_shown() && d.targets_drawn() > accepted_) {
+          if (seen_ != d.targets_drawn()) {
+            seen_ = d.targets_drawn();
+            seen_at_ = d.polls();
+          } else if (d.polls() > seen_at_ + 5) {
+            if (step_ == kCalibrate && accepted_ == 1)
+              save_snapshot(d, folder_ + "/calibration_target.png", "a calibration target");
+            accepted_ = d.targets_drawn();
+            d.press_key(13);  // Enter accepts the fixation
+          }
+        }
+        if (step_ == kCalibrate &&
+            tracker_.control().last_calibration().size() == static_cast<size_t>(points) &&
+            tracker_.control().mode() == lvxsim::kModeSetupMenu) {
+          d.press_key('v');  // validate
+          step_ = kValidate;
+        } else if (step_ == kValidate && tracker_.control().last_validation() &&
+                   tracker_.control().mode() == lvxsim::kModeSetupMenu) {
+          d.press_key(27);  // Escape leaves setup
+          step_ = kDone;
+        }
+        break;
+      case kDone:
+        break;
+    }
+  }
+
+ private:
+  enum Step { kStart, kCamera, kCalibrate, kValidate, kDone };
+  lvxsim::SimTracker &tracker_;
+  std::string folder_;
+  Step step_ = kStart;
+  int accepted_ = 0, seen_ = 0, seen_at_ = 0;
+};
+
+// Camera setup (camera view, calibration, validation), then a drift correction, all through the
+// reference display, with scripted keys.
+void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_folder) {
+  const std::string folder = snapshot_folder(chosen_folder);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  std::printf("camera setup (snapshots in %s):\n", folder.c_str());
+  static lvxcanvas::ReferenceDisplay display(1024, 768);
+  display.install();
+  SetupScript script(tracker, folder);
+  display.on_poll = [&](lvxcanvas::ReferenceDisplay &d) { script.on_poll(d); };
+  const int16_t setup = do_tracker_setup();
+  std::printf("  do_tracker_setup -> %d, camera images shown %d, targets drawn %d\n", setup,
+              display.camera_images(), display.targets_drawn());
+  std::printf("  last camera title: \"%s\"\n", display.title().c_str());
+  if (auto v = tracker.control().last_validation()) {
+    std::printf("  validation: %s\n", v->text.c_str());
+    for (size_t i = 0; i < v->points.size(); ++i) {
+      std::printf("    point %zu at (%.0f, %.0f): error %.2f deg\n", i + 1,
+                  static_cast<double>(v->points[i].target_x),
+                  static_cast<double>(v->points[i].target_y), v->points[i].error_deg);
+    }
+  }
+
+  int accepted_at = -1;
+  display.on_poll = [&](lvxcanvas::ReferenceDisplay &d) {
+    if (accepted_at < 0 && d.target_shown()) accepted_at = d.polls() + 5;
+    if (d.polls() == accepted_at) d.press_key(13);
+  };
+  const int16_t drift = do_drift_correctf(512.0f, 384.0f, 1, 0);
+  char message[100] = {};
+  lumavex_cal_message(message);
+  std::printf("  do_drift_correctf(512, 384) -> %d: \"%s\"\n", drift, message);
+  display.on_poll = nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -181,6 +309,7 @@ int main(int argc, char **argv) {
   config.tcp_port = LUMAVEX_TRACKER_TCP_PORT;
   config.clock_offset_us = static_cast<int64_t>(opt.offset_ms * 1000.0);
   config.control.enabled = true;  // a tracker with its mode machine
+  config.control.calibration_points = opt.calibration_points;
   lvxsim::SimTracker tracker(config);
   std::string error;
   if (!tracker.start(&error)) {
@@ -232,6 +361,7 @@ int main(int argc, char **argv) {
   }
 
   run_commands_and_messages(tracker);
+  run_camera_setup(tracker, opt.output);
   run_trial(tracker, opt.stream_seconds);
 
   close_lumavex_connection();

@@ -7,11 +7,15 @@
 //   make_seeds DIR fuzz_tcp_framing: TCP streams of those packets in "LV" frames (one packet or
 //     several a frame, an empty frame, a stream cut within a frame), each behind the byte that
 //     picks the size of the pieces it arrives in.
+//   make_seeds DIR fuzz_image_packet: the image segments of small camera pictures, as chunks;
+//   make_seeds DIR fuzz_image_decoder: compressed camera pictures behind their line length,
+//     piece size and palette information.
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "sim/camera.h"
 #include "sim/data_items.h"
 #include "sim/stream.h"
 #include "sim/tracker.h"
@@ -118,6 +122,36 @@ void write_tcp_streams(const std::string &dir, const std::vector<Bytes> &packets
   write(dir, "largest_frame", 99, frames({Bytes(1500, 0x5A)}));
 }
 
+// Small camera pictures of each camera, compressed in each mode.
+void write_images(const std::string &dir, bool packets) {
+  int n = 0;
+  for (uint8_t camera : {lvxsim::kCameraLeftEye, lvxsim::kCameraHead}) {
+    for (int mode = -1; mode <= 2; ++mode) {
+      lvxsim::CameraScene scene;
+      scene.camera = camera;
+      scene.extended = camera == lvxsim::kCameraHead;
+      const int w = 24 + 8 * n, h = 12;
+      lvxsim::CameraPicture pic = lvxsim::render_camera(scene, w, h);
+      Bytes stream = lvxsim::imgcode::encode_image(pic.pixels, w, h, mode);
+      Bytes body;
+      if (packets) {
+        for (const Bytes &seg : lvxsim::imgcode::segments(stream, pic.info, w, h, 97)) {
+          body.push_back(static_cast<uint8_t>(body.empty() ? 3 : 2));
+          body.push_back(static_cast<uint8_t>(seg.size() >> 8));
+          body.push_back(static_cast<uint8_t>(seg.size()));
+          body.insert(body.end(), seg.begin(), seg.end());
+        }
+      } else {
+        body = {0, static_cast<uint8_t>(w), static_cast<uint8_t>(13 + n)};
+        body.insert(body.end(), pic.info.begin(), pic.info.end());
+        body.insert(body.end(), stream.begin(), stream.end());
+      }
+      // The first byte written is part of the input here.
+      write(dir, "image" + std::to_string(n++), body.front(), Bytes(body.begin() + 1, body.end()));
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -131,6 +165,10 @@ int main(int argc, char **argv) {
   }
   if (target == "fuzz_tcp_framing") {
     write_tcp_streams(dir, stream);
+    return 0;
+  }
+  if (target == "fuzz_image_packet" || target == "fuzz_image_decoder") {
+    write_images(dir, target == "fuzz_image_packet");
     return 0;
   }
   for (size_t i = 0; i < stream.size(); i += 7) {

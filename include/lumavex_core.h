@@ -1023,6 +1023,165 @@ LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options) LVX
  *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. */
 LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
+/* ==== Camera images ======================================================================== */
+
+/* During camera setup the tracker sends small images of its cameras, one at a time, each as a
+ * run of image packets that the receive thread hands to the application thread through two
+ * 5000-byte slots. The functions below request, take apart and describe them; the setup display
+ * (image_display_kernal_*) drives them for the application. */
+
+/** Camera codes (PaletteInfo.camera). */
+#define LUMAVEX_CAMERA_LEFT_EYE 1
+#define LUMAVEX_CAMERA_HEAD 2
+#define LUMAVEX_CAMERA_RIGHT_EYE 3
+#define LUMAVEX_CAMERA_SCENE 4
+
+/** PaletteInfo.flags bits. */
+#define LUMAVEX_PAL_CR_THRESHOLD 0x0001   /**< cr_threshold is valid */
+#define LUMAVEX_PAL_RAMP1 0x0002          /**< colour ramp 1 is present */
+#define LUMAVEX_PAL_RAMP2 0x0004          /**< colour ramp 2 is present */
+#define LUMAVEX_PAL_MARKERS 0x0010        /**< marker points 1 and 2 replace the colour entries */
+#define LUMAVEX_PAL_MARKER_BOX 0x0020     /**< marker mode 1: points 3 and 4 span the pupil box */
+#define LUMAVEX_PAL_MARKER_ELLIPSE 0x0040 /**< marker mode 2: points 3 and 4 give the ellipse */
+#define LUMAVEX_PAL_LOST_PUPIL 0x0100     /**< feature-lost bits, shown as "???" in titles */
+#define LUMAVEX_PAL_LOST_CR 0x0200
+#define LUMAVEX_PAL_LOST_PUPIL_RIGHT 0x0400
+#define LUMAVEX_PAL_LOST_CR_RIGHT 0x0800
+#define LUMAVEX_PAL_LOST_TARGET 0x1000
+
+/** The 48 bytes of palette and marker information that travel with each camera image. Bytes
+ *  stay in wire (big-endian) order except flags, reserved6 and colour_count, which are in host
+ *  order. Marker points are in 1/8192 units of the image width (x) and height (y); -32768 means
+ *  missing. Palette indexes run from 0 to 199. */
+typedef struct {
+  uint8_t palette_id; /**< differs from the previous image's when the palette is new */
+  uint8_t reserved1;
+  uint8_t camera; /**< LUMAVEX_CAMERA_* */
+  uint8_t pupil_threshold;
+  uint16_t flags;       /**< LUMAVEX_PAL_* bits, host order */
+  uint16_t reserved6;   /**< host order */
+  uint8_t cr_threshold; /**< valid with LUMAVEX_PAL_CR_THRESHOLD */
+  uint8_t reserved9;
+  uint8_t markers34[8]; /**< big-endian: point 3 x, y, point 4 x, y */
+  uint8_t grey_first;   /**< grey ramp: first index, its level, last index, its level */
+  uint8_t grey_first_level;
+  uint8_t grey_last;
+  uint8_t grey_last_level;
+  int16_t colour_count; /**< explicit colour entries, host order */
+  uint8_t colours[8];   /**< two entries of index, red, green, blue; with LUMAVEX_PAL_MARKERS
+                             big-endian point 1 x, y, point 2 x, y instead */
+  uint8_t ramp1[8];     /**< first index, red, green, blue, last index, red, green and blue
+                             increments from the first to the last index */
+  uint8_t ramp2[8];
+} PaletteInfo;
+
+/** Asks the tracker for one camera image of kind 0..9 at width x height. Returns the command's
+ *  result (0, NO_REPLY, ...), -1 for a kind out of range (nothing sent), 0 without sending in
+ *  dummy or quiet mode. */
+LVX_API int16_t lumavex_request_image(int16_t kind, int16_t width, int16_t height) LVX_NOEXCEPT;
+/** Drops the image in flight, if any. */
+LVX_API void lumavex_abort_image(void) LVX_NOEXCEPT;
+/** Copies the current image's PaletteInfo into out (when not null). Returns -1 before the first
+ *  packet of the current image has arrived, 1 when its palette differs from the previous image's,
+ *  0 when it is the same. */
+LVX_API int16_t lumavex_get_palette(PaletteInfo *out) LVX_NOEXCEPT;
+/** Decodes the next line of the current image into buffer (which must hold the image's line
+ *  length, at most 512 bytes). Returns its line number from 1, 0 when no line is complete yet,
+ *  -1 when no image is being received. */
+LVX_API int16_t lumavex_get_line(uint8_t *buffer) LVX_NOEXCEPT;
+/** 1 while an image is being received, else 0 (also while the link system is closed). */
+LVX_API int lumavex_image_status(void) LVX_NOEXCEPT;
+/** Writes the last image's width, height and type into each non-null pointer. Returns -1 when
+ *  the link system is closed or no image is being received, 1 when the image's palette is new,
+ *  0 when it is the previous one. */
+LVX_API int16_t lumavex_image_data(int16_t *width, int16_t *height, int16_t *type) LVX_NOEXCEPT;
+
+/* ==== Setup display ========================================================================= */
+
+/** Prepares the camera view: reads the tracker's model and version and, on trackers that can,
+ *  asks for extended image information when extended is nonzero. The first four arguments are
+ *  not read. Returns 0. */
+LVX_API int16_t image_display_kernal_init(int16_t a, int16_t b, int16_t c, int16_t d,
+                                          int16_t extended) LVX_NOEXCEPT;
+/** One step of the camera view: command 0 requests, receives and shows images through the
+ *  hooks; 1 drops the image in flight; -1 closes the view. Returns 1 an image was requested,
+ *  0 nothing to report, -1 the lines stopped coming, -2 the image did not come in time, -3 the
+ *  request failed, -100 open_camera_view_hook refused, -1000 not initialised. */
+LVX_API int16_t image_display_kernal_iterate(int16_t command) LVX_NOEXCEPT;
+/** Holds the view while value is nonzero; a negative value also drops the image in flight and
+ *  returns image_display_kernal_iterate(1). Otherwise returns value. */
+LVX_API int16_t image_display_kernal_pause(int16_t value) LVX_NOEXCEPT;
+/** Copies the four marker points (pupil, corneal reflection, then the two further points) into
+ *  x and y (each of 4, when both are given) and the marker mode into mode (when given). Returns
+ *  the camera code of the last image. */
+LVX_API int get_image_xhair_data(int16_t x[4], int16_t y[4], int16_t *mode) LVX_NOEXCEPT;
+/** The corneal-reflection threshold of the last image, -1 when it carried none. */
+LVX_API int get_corneal_threshold(void) LVX_NOEXCEPT;
+/** The corneal-reflection threshold the title was last made from, and its setter. */
+LVX_API int get_last_corneal_threshold(void) LVX_NOEXCEPT;
+LVX_API void set_last_corneal_threshold(int threshold) LVX_NOEXCEPT;
+
+/* ==== Setup, calibration and drift correction ============================================== */
+
+/** Runs the tracker's setup mode (camera image, calibration, validation) through the hooks
+ *  until the tracker leaves it, passing keys to the tracker. Returns 0 when the tracker left
+ *  setup (or Escape on a dummy link), 27 when ended by exit_calibration, a terminal break or a
+ *  lost link, TERMINATE_KEY for the terminate key, -1 when not connected. */
+LVX_API int16_t do_tracker_setup(void) LVX_NOEXCEPT;
+/** Runs one drift correction with its target at (x, y) in display coordinates. draw nonzero
+ *  draws the target (256 or more leaves it on the screen at the end); allow_setup nonzero lets
+ *  Escape lead into do_tracker_setup. Returns 0 accepted (or no connection), the tracker's
+ *  result, 1 for a key of special-key option 1, 27 Escape, -1 the tracker did not start it or
+ *  exit_calibration / a terminal break ended it, TERMINATE_KEY for the terminate key. */
+LVX_API int16_t do_drift_correctf(float x, float y, int16_t draw, int16_t allow_setup) LVX_NOEXCEPT;
+/** do_drift_correctf with whole-number coordinates. */
+LVX_API int16_t do_drift_correct(int16_t x, int16_t y, int16_t draw,
+                                 int16_t allow_setup) LVX_NOEXCEPT;
+/** The calibration, validation or drift-correction target screen, until the tracker leaves it.
+ *  Returns the last calibration result read (NO_REPLY while none), -1 when the link was lost or
+ *  the loop was ended, TERMINATE_KEY for the terminate key. */
+LVX_API int16_t target_mode_display(void) LVX_NOEXCEPT;
+/** The camera-image screen while the tracker shows camera images. Returns 0, or TERMINATE_KEY. */
+LVX_API int16_t image_mode_display(void) LVX_NOEXCEPT;
+/** Ends a running setup, target or drift-correction loop at its next pass; callable from any
+ *  thread or hook. */
+LVX_API void exit_calibration(void) LVX_NOEXCEPT;
+
+/* ==== Crosshair overlay ===================================================================== */
+
+/** Colour codes passed to CrosshairCanvas callbacks; their look is the application's choice. */
+#define CR_HAIR_COLOR 1          /**< corneal-reflection mark */
+#define PUPIL_HAIR_COLOR 2       /**< pupil crosshair and reference lines */
+#define PUPIL_BOX_COLOR 3        /**< pupil box, head-camera target box, pupil ellipse */
+#define SEARCH_LIMIT_BOX_COLOR 4 /**< search limits and plain search box */
+#define MOUSE_CURSOR_COLOR 5     /**< mouse cross and rounded search box */
+#define MARKER_COLOR 6           /**< scene-marker crosses and outline */
+#define MARKER_COLOR_WEAK 7      /**< scene-marker outline with status 1 */
+
+typedef struct CrosshairCanvas CrosshairCanvas;
+/** The drawing callbacks lumavex_draw_cross_hair calls, and the area the image is shown in. */
+struct CrosshairCanvas {
+  void *user_data;          /**< the application's; not read by the library */
+  int32_t width;            /**< width in pixels of the area the camera image is shown in */
+  int32_t height;           /**< its height */
+  int32_t last_mouse_state; /**< written by the library: the button state seen the last time */
+  int32_t reserved;         /**< not read by the library */
+  /** Draws a line from (x1, y1) to (x2, y2) in a colour code. Required. */
+  void (*draw_line)(CrosshairCanvas *canvas, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                    int32_t colour);
+  /** Draws a (rounded) box; may be null. */
+  void (*draw_box)(CrosshairCanvas *canvas, int32_t x, int32_t y, int32_t width, int32_t height,
+                   int32_t colour);
+  /** Writes the mouse position within the area and its button state (1 pressed); may be null. */
+  void (*get_mouse_state)(CrosshairCanvas *canvas, int32_t *x, int32_t *y, int32_t *state);
+};
+
+/** Draws the pupil and corneal-reflection marks, boxes and search limits of the last camera
+ *  image over it through the canvas callbacks, and sends a mouse click inside the area to the
+ *  tracker (which moves its search area there). Call it after drawing the image, normally from
+ *  the camera image hook. Renews the title when the marks call for it. Returns 0. */
+LVX_API int lumavex_draw_cross_hair(CrosshairCanvas *canvas) LVX_NOEXCEPT;
+
 /* ==== Clocks ================================================================================ */
 
 /** Local time in whole milliseconds since the clock's zero point. */

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip bench_data_stream \
-  bench_tracker_clock
+  bench_tracker_clock bench_camera_view
 for placement in split one free; do
   echo "==== command round trip, placement $placement"
   build/bench/bench/bench_command_round_trip --placement=$placement "$@"
@@ -27,3 +27,5 @@ echo "==== data stream, placement split"
 build/bench/bench/bench_data_stream --placement=split
 echo "==== tracker clock, placement split"
 build/bench/bench/bench_tracker_clock --placement=split
+echo "==== camera view: decompression and the camera-view frame rate"
+build/bench/bench/bench_camera_view --seconds=5

@@ -9,6 +9,7 @@ command -v clang++ >/dev/null || need+=(clang)
 command -v clang-format >/dev/null || need+=(clang-format)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/png.h ] || need+=(libpng-dev)
 if command -v clang++ >/dev/null; then
   # libFuzzer and the sanitizer runtimes for clang.
   rt=$(clang++ -print-runtime-dir 2>/dev/null || true)

@@ -92,7 +92,11 @@ void EyeModel::begin_saccade() {
   from_y_ = fix_y_ + drift_y_ * static_cast<double>(phase_length_);
   // Mostly short saccades, some long: amplitude 1.5..15 degrees, skewed low. A target off the
   // screen is drawn again a few times, then replaced by a point on the screen.
-  bool found = false;
+  bool found = target_.has_value();
+  if (found) {
+    to_x_ = target_->first;
+    to_y_ = target_->second;
+  }
   for (int attempt = 0; attempt < 8 && !found; ++attempt) {
     double u = uniform();
     double amp = 1.5 + 13.5 * u * u;
@@ -265,6 +269,9 @@ ModelStep EyeModel::next() {
     case Phase::kFixation:
       if (index_ >= next_blink_) {
         begin_blink();
+      } else if (target_ &&
+                 std::hypot(fix_x_ - target_->first, fix_y_ - target_->second) < 0.5 * ppd) {
+        begin_fixation(target_->first, target_->second);  // already there: stay
       } else {
         begin_saccade();
       }

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace lvxsim {
@@ -93,6 +95,11 @@ class EyeModel {
   // Tracker time of sample `index` in microseconds.
   int64_t time_us_of(uint64_t index) const;
 
+  // A point the eye is to look at (screen pixels), as at a calibration target: the next saccade
+  // goes there and the fixations after it stay there (blinks still come); nullopt lets the eye
+  // wander again.
+  void look_at(std::optional<std::pair<double, double>> target) { target_ = target; }
+
  private:
   struct Summary {  // running values of one eye over the current phase
     EyeSample first;
@@ -130,6 +137,7 @@ class EyeModel {
   double pupil_level_[2] = {0, 0};
   double vergence_x_ = 0, vergence_y_ = 0;
   Summary summary_[2];
+  std::optional<std::pair<double, double>> target_;
 };
 
 }  // namespace lvxsim

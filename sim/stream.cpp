@@ -588,6 +588,7 @@ bool Streamer::start(const StreamConfig &config) {
     if (running_) return false;
     config_ = config;
     engine_.emplace(config, start_us, next_sequence_);
+    engine_->look_at(gaze_target_);
     faults_.emplace(config);
     stats_ = StreamStats{};
     stats_.first_sequence = next_sequence_;
@@ -691,6 +692,12 @@ bool Streamer::inject_buttons(uint16_t buttons) {
   if (!running_) return false;
   engine_->queue_buttons(buttons);
   return true;
+}
+
+void Streamer::steer(std::optional<std::pair<double, double>> target) {
+  std::lock_guard<std::mutex> lock(mu_);
+  gaze_target_ = target;
+  if (engine_) engine_->look_at(target);
 }
 
 bool Streamer::inject_input(uint16_t input) {

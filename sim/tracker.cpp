@@ -1018,6 +1018,10 @@ bool SimTracker::inject_button(uint16_t buttons_mask) {
   return impl_->streamer.inject_buttons(buttons_mask);
 }
 
+void SimTracker::steer_gaze(std::optional<std::pair<double, double>> target) {
+  impl_->streamer.steer(target);
+}
+
 bool SimTracker::inject_input(uint16_t input_word) {
   return impl_->streamer.inject_input(input_word);
 }

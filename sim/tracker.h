@@ -59,6 +59,15 @@ struct ControlConfig {
   int bitmap_window = 8;
   int bitmap_ack_every = 1;
   int bitmap_format = 32;
+  // Camera setup: the camera's picture rate (images answer requests no faster), the data bytes
+  // per image segment, the calibration pattern ("calibration_type = HVn" changes it: 3, 5, 9 or
+  // 13 points), and the drift (screen pixels) the eye shows at targets until a drift correction.
+  int camera_fps = 30;
+  int camera_segment_bytes = 1200;
+  int calibration_points = 9;
+  float drift_x = 10.0f;
+  float drift_y = -6.0f;
+  uint64_t camera_seed = 7;
   // The stream a recording sends (the eyes, rate and content); the link digits of
   // "start_recording" and the "sample_rate" variable override its events and rate.
   StreamConfig stream;
@@ -292,6 +301,9 @@ class SimTracker {
   // event in the next packet, stamped with its first sample's time, and the buttons or input
   // word of the samples from then on. False when no stream is running.
   bool inject_button(uint16_t buttons_mask);
+  // Makes the streamed eye look at a point (screen pixels), as at a calibration target; nullopt
+  // lets it wander again. Applies to the running stream and to later ones.
+  void steer_gaze(std::optional<std::pair<double, double>> target);
   bool inject_input(uint16_t input_word);
   // Observers (replacing any earlier one; an empty function removes it). The sample and event
   // observers see each sample and event just before its packet is sent; the data observer sees

@@ -58,6 +58,17 @@ TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
   variables_["version"] = t_.config().version_text;
   variables_["lock_record_exit"] = "NO";
   variables_["link_update_interval"] = std::to_string(cfg_.link_interval_ms);
+  calibration_points_ = cfg_.calibration_points;
+  noise_state_ = cfg_.camera_seed;
+  {
+    CameraScene scene;
+    scene.camera = kCameraHead;
+    CameraPicture pic = render_camera(scene, 64, 48);
+    char limits[64];
+    std::snprintf(limits, sizeof limits, "%.3f %.3f %.3f %.3f", pic.search_left, pic.search_top,
+                  pic.search_right, pic.search_bottom);
+    variables_["search_limits_drawbox"] = limits;
+  }
   if (!cfg_.enabled) return;
   t_.set_mode(machine_.mode(), machine_.state_flag());
   t_.add_handler(kCommandPkt,
@@ -167,6 +178,9 @@ void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
     case kCommandTypePlayback:
       serve_playback_request();
       break;
+    case kCommandTypeImageAck:
+      on_image_ack();
+      break;
     default:
       break;
   }
@@ -224,7 +238,29 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
     if (ms > 0) t_.set_keepalive_interval_ms(ms);
   }
 
+  if (name == "send_camera_image") {
+    on_image_request(text);
+  } else if (name == "lvrx_global_image_extinfo") {
+    std::lock_guard<std::mutex> lock(mu_);
+    extended_info_ = std::atoi(std::string(command_value(text)).c_str()) != 0;
+  } else if (name == "setup_mode_global_click") {
+    on_global_click(text);
+  } else if (name == "calibration_type") {
+    const std::string v = lower(command_value(text));
+    const size_t hv = v.find("hv");
+    const int n = hv == std::string::npos ? 0 : std::atoi(v.c_str() + hv + 2);
+    if (n == 3 || n == 5 || n == 9 || n == 13) {
+      std::lock_guard<std::mutex> lock(mu_);
+      calibration_points_ = n;
+    }
+  }
+
   switch (e.action) {
+    case CommandAction::kApplyDrift: {
+      std::lock_guard<std::mutex> lock(mu_);
+      drift_corrected_ = true;
+      break;
+    }
     case CommandAction::kStartRecording:
       start_recording(e.recording);
       break;
@@ -239,6 +275,7 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
         x = machine_.drift_target_x();
         y = machine_.drift_target_y();
         last_info_.reset();
+        steer_locked(TargetPoint{x, y});
       }
       show_target(x, y);
       break;
@@ -246,10 +283,9 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
     case CommandAction::kAcceptFixation:
       // From drift correction the machine has gone idle already.
       if (old == kModeDriftCorrection) {
-        hide_target();
-        calibration_info(0, "drift correction accepted");
+        accept_drift_fixation();
       } else {
-        send_status(0, kStatusFixationAccepted, 0, 0, "");
+        accept_calibration_fixation();
       }
       break;
     case CommandAction::kSyncStatus: {
@@ -498,6 +534,11 @@ bool TrackerControl::target_visible() const {
 // Escape leaves a target screen: calibration and validation go back to the setup menu, an
 // aborted drift correction reports result 27 and goes idle.
 void TrackerControl::leave_target_mode(uint8_t from) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    steer_locked(std::nullopt);
+    targets_.clear();
+  }
   hide_target();
   if (from == kModeDriftCorrection) {
     calibration_info(27, "drift correction aborted");
@@ -533,20 +574,30 @@ void TrackerControl::handle_key(const ReceivedPacket &p) {
     return;
   }
   if (k.button != 0) return;
+  const bool setup = mode_now == kModeSetupMenu || mode_now == kModeCameraImage;
   if (k.code == kKeyEnter && is_target_mode(mode_now)) {
     if (mode_now == kModeDriftCorrection) {
-      hide_target();
-      calibration_info(0, "drift correction accepted");
+      accept_drift_fixation();
       enter_mode(kModeIdle);
     } else {
-      send_status(0, kStatusFixationAccepted, 0, 0, "");
+      accept_calibration_fixation();
     }
   } else if (k.code == kKeyEscape && is_target_mode(mode_now)) {
     leave_target_mode(mode_now);
-  } else if ((k.code == 'c' || k.code == 'v') && mode_now == kModeSetupMenu) {
-    enter_mode(k.code == 'c' ? kModeCalibration : kModeValidation);
-    show_target(static_cast<float>(cfg_.stream.screen_width) / 2.0f,
-                static_cast<float>(cfg_.stream.screen_height) / 2.0f);
+  } else if ((k.code == 'c' || k.code == 'v') && setup) {
+    start_calibration(k.code == 'v');
+  } else if (k.code == kKeyEnter && setup) {
+    // Enter shows the camera image, or goes back to the setup menu from it.
+    enter_mode(mode_now == kModeSetupMenu ? kModeCameraImage : kModeSetupMenu);
+  } else if (k.code == kKeyEscape && setup) {
+    enter_mode(kModeIdle);
+  } else if ((k.code == kKeyLeft || k.code == kKeyRight) && setup) {
+    std::lock_guard<std::mutex> lock(mu_);
+    const int step = k.code == kKeyRight ? 1 : 2;  // 1 -> 2 -> 3 -> 1, or backwards
+    camera_ = static_cast<uint8_t>((camera_ - 1 + step) % 3 + 1);
+  } else if ((k.code == kKeyUp || k.code == kKeyDown) && setup) {
+    std::lock_guard<std::mutex> lock(mu_);
+    pupil_threshold_ = std::clamp(pupil_threshold_ + (k.code == kKeyUp ? 1 : -1), 1, 254);
   }
 }
 
@@ -652,6 +703,297 @@ ReceivedBitmap TrackerControl::bitmap() const {
 
 bool TrackerControl::send_bitmap_ack(int16_t value) {
   return send_status(0, kStatusBitmapAck, static_cast<uint16_t>(value), 0, "");
+}
+
+// --- camera setup ---
+
+double TrackerControl::noise() {
+  // Sum of uniforms from a 64-bit linear congruential sequence: deterministic for a seed.
+  double sum = 0;
+  for (int i = 0; i < 4; ++i) {
+    noise_state_ = noise_state_ * 6364136223846793005ull + 1442695040888963407ull;
+    sum += static_cast<double>(noise_state_ >> 11) * (1.0 / 9007199254740992.0);
+  }
+  return (sum - 2.0) * std::sqrt(3.0);
+}
+
+namespace {
+double as_double(float v) {
+  return static_cast<double>(v);
+}
+}  // namespace
+
+void TrackerControl::steer_locked(std::optional<TargetPoint> target) {
+  gaze_target_ = target;
+  // The streamed samples follow too (the streamer's lock comes after this one, never before).
+  if (target) {
+    t_.steer_gaze(std::make_pair(as_double(target->x), as_double(target->y)));
+  } else {
+    t_.steer_gaze(std::nullopt);
+  }
+}
+
+CameraScene TrackerControl::scene_locked(int64_t now_us) const {
+  CameraScene scene;
+  scene.camera = camera_;
+  scene.screen_width = cfg_.stream.screen_width;
+  scene.screen_height = cfg_.stream.screen_height;
+  const double t = static_cast<double>(now_us) / 1e6;
+  if (gaze_target_) {
+    scene.gaze_x = as_double(gaze_target_->x + (drift_corrected_ ? 0.0f : cfg_.drift_x));
+    scene.gaze_y = as_double(gaze_target_->y + (drift_corrected_ ? 0.0f : cfg_.drift_y));
+  } else {
+    scene.gaze_x = scene.screen_width / 2.0 + 0.15 * scene.screen_width * std::sin(0.7 * t);
+    scene.gaze_y = scene.screen_height / 2.0 + 0.12 * scene.screen_height * std::sin(1.1 * t);
+  }
+  // A blink of 150 ms every 4 s.
+  const int64_t phase_ms = (now_us / 1000) % 4000;
+  scene.blink = phase_ms < 150 ? 1.0 - std::fabs(static_cast<double>(phase_ms) - 75.0) / 75.0 : 0;
+  scene.pupil_threshold = pupil_threshold_;
+  scene.cr_threshold = cr_threshold_;
+  scene.search_x = search_x_;
+  scene.search_y = search_y_;
+  scene.extended = extended_info_;
+  scene.palette_id = 1;
+  scene.frame = frame_;
+  return scene;
+}
+
+void TrackerControl::on_image_request(const std::string &text) {
+  unsigned kind = 0;
+  int width = 0;
+  int height = 0;
+  const std::string value(command_value(text));
+  if (std::sscanf(value.c_str(), "%x %d %d", &kind, &width, &height) != 3) return;
+  width = std::clamp(width, 8, 512);
+  height = std::clamp(height, 4, 1024);
+  uint64_t generation = 0;
+  int delay_ms = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++camera_stats_.requests;
+    generation = ++image_generation_;
+    image_segments_.clear();
+    next_segment_ = 0;
+    // The camera takes a picture at its own rate: a request answers with the next one.
+    const int64_t interval = 1000000 / std::max(1, cfg_.camera_fps);
+    const int64_t wait = last_image_us_ + interval - t_.now_us();
+    delay_ms = wait <= 0 ? 0 : static_cast<int>((wait + 999) / 1000);
+  }
+  t_.run_later(delay_ms,
+               [this, generation, width, height] { send_image(generation, width, height); });
+}
+
+void TrackerControl::send_image(uint64_t generation, int width, int height) {
+  CameraScene scene;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (generation != image_generation_) return;
+    scene = scene_locked(t_.now_us());
+    ++frame_;
+  }
+  CameraPicture pic = render_camera(scene, width, height);
+  std::vector<uint8_t> stream = imgcode::encode_image(pic.pixels, width, height);
+  auto segs = imgcode::segments(stream, pic.info, width, height, cfg_.camera_segment_bytes);
+  std::vector<uint8_t> first;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (generation != image_generation_) return;
+    first = segs.front();
+    image_segments_ = std::move(segs);
+    next_segment_ = 1;
+    last_image_us_ = t_.now_us();
+    ++camera_stats_.images;
+    ++camera_stats_.segments;
+    camera_stats_.width = width;
+    camera_stats_.height = height;
+  }
+  t_.send_to_client(std::move(first));
+}
+
+void TrackerControl::on_image_ack() {
+  std::vector<uint8_t> next;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++camera_stats_.acks;
+    if (next_segment_ >= image_segments_.size()) return;
+    next = image_segments_[next_segment_++];
+    ++camera_stats_.segments;
+  }
+  t_.send_to_client(std::move(next));
+}
+
+void TrackerControl::on_global_click(const std::string &text) {
+  float fx = 0;
+  float fy = 0;
+  const std::string value(command_value(text));
+  if (std::sscanf(value.c_str(), "%f %f", &fx, &fy) != 2) return;
+  CameraScene scene;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    search_x_ = std::clamp(static_cast<double>(fx), 0.0, 1.0);
+    search_y_ = std::clamp(static_cast<double>(fy), 0.0, 1.0);
+    scene = scene_locked(t_.now_us());
+  }
+  scene.camera = kCameraHead;
+  CameraPicture pic = render_camera(scene, 64, 48);
+  char limits[64];
+  std::snprintf(limits, sizeof limits, "%.3f %.3f %.3f %.3f", pic.search_left, pic.search_top,
+                pic.search_right, pic.search_bottom);
+  set_variable("search_limits_drawbox", limits);
+}
+
+void TrackerControl::start_calibration(bool validate) {
+  TargetPoint first{};
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    targets_ = calibration_targets(calibration_points_, cfg_.stream.screen_width,
+                                   cfg_.stream.screen_height);
+    target_index_ = 0;
+    validating_ = validate;
+    fixations_.clear();
+    first = targets_.front();
+    steer_locked(first);
+  }
+  enter_mode(validate ? kModeValidation : kModeCalibration);
+  show_target(first.x, first.y);
+}
+
+void TrackerControl::accept_calibration_fixation() {
+  std::optional<TargetPoint> next;
+  std::string done;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (target_index_ >= targets_.size()) {
+      targets_.clear();
+    } else {
+      const double ppd = cfg_.stream.pixels_per_degree;
+      const TargetPoint t = targets_[target_index_];
+      // The eye lands on the target with the drift and a quarter of a degree of scatter; the
+      // calibration takes the drift in, so a validation's error is the scatter alone.
+      const double nx = 0.25 * ppd * noise();
+      const double ny = 0.25 * ppd * noise();
+      FixationRecord f;
+      f.target_x = t.x;
+      f.target_y = t.y;
+      f.gaze_x = static_cast<float>(as_double(t.x + (drift_corrected_ ? 0.0f : cfg_.drift_x)) + nx);
+      f.gaze_y = static_cast<float>(as_double(t.y + (drift_corrected_ ? 0.0f : cfg_.drift_y)) + ny);
+      f.error_deg = std::hypot(nx, ny) / ppd;
+      fixations_.push_back(f);
+      ++target_index_;
+      if (target_index_ < targets_.size()) {
+        next = targets_[target_index_];
+        steer_locked(next);
+      } else {
+        steer_locked(std::nullopt);
+        const int n = static_cast<int>(targets_.size());
+        char text[100];
+        if (validating_) {
+          ValidationReport r;
+          r.points = fixations_;
+          double ox = 0, oy = 0;
+          for (const FixationRecord &p : fixations_) {
+            r.average_deg += p.error_deg / n;
+            r.max_deg = std::max(r.max_deg, p.error_deg);
+            ox += as_double(p.gaze_x - p.target_x - (drift_corrected_ ? 0.0f : cfg_.drift_x)) / n;
+            oy += as_double(p.gaze_y - p.target_y - (drift_corrected_ ? 0.0f : cfg_.drift_y)) / n;
+          }
+          const char *quality = r.average_deg < 0.5 && r.max_deg < 1.0   ? "GOOD"
+                                : r.average_deg < 1.0 && r.max_deg < 1.5 ? "FAIR"
+                                                                         : "POOR";
+          std::snprintf(text, sizeof text,
+                        "VALIDATION HV%d LR LEFT %s ERROR %.2f avg. %.2f max OFFSET %.2f deg. "
+                        "%.1f,%.1f pix.",
+                        n, quality, r.average_deg, r.max_deg, std::hypot(ox, oy) / ppd, ox, oy);
+          r.text = text;
+          last_validation_ = r;
+        } else {
+          std::snprintf(text, sizeof text, "CALIBRATION HV%d LR LEFT GOOD", n);
+          last_calibration_ = fixations_;
+        }
+        done = text;
+        targets_.clear();
+      }
+    }
+  }
+  send_status(0, kStatusFixationAccepted, 0, 0, "");
+  if (next) {
+    show_target(next->x, next->y);
+  } else if (!done.empty()) {
+    hide_target();
+    calibration_info(0, done);
+    enter_mode(kModeSetupMenu);
+  }
+}
+
+void TrackerControl::accept_drift_fixation() {
+  hide_target();
+  calibration_info(0, drift_text());
+}
+
+std::string TrackerControl::drift_text() {
+  std::lock_guard<std::mutex> lock(mu_);
+  const double ppd = cfg_.stream.pixels_per_degree;
+  const double dx = as_double(drift_corrected_ ? 0.0f : cfg_.drift_x) + 0.1 * ppd * noise();
+  const double dy = as_double(drift_corrected_ ? 0.0f : cfg_.drift_y) + 0.1 * ppd * noise();
+  last_drift_ = std::make_pair(static_cast<float>(dx), static_cast<float>(dy));
+  drift_corrected_ = false;  // measured afresh; applied by "apply_last_drift_correction"
+  steer_locked(std::nullopt);
+  char text[100];
+  std::snprintf(text, sizeof text, "DRIFTCORRECT LR LEFT OFFSET %.2f deg. %.1f,%.1f pix.",
+                std::hypot(dx, dy) / ppd, dx, dy);
+  return text;
+}
+
+CameraStats TrackerControl::camera_stats() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return camera_stats_;
+}
+
+uint8_t TrackerControl::camera() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return camera_;
+}
+
+void TrackerControl::set_camera(uint8_t code) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (code >= kCameraLeftEye && code <= kCameraRightEye) camera_ = code;
+}
+
+std::pair<double, double> TrackerControl::gaze() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  CameraScene s = scene_locked(t_.now_us());
+  return {s.gaze_x, s.gaze_y};
+}
+
+std::pair<double, double> TrackerControl::search_area() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return {search_x_, search_y_};
+}
+
+int TrackerControl::pupil_threshold() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pupil_threshold_;
+}
+
+int TrackerControl::calibration_points() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return calibration_points_;
+}
+
+std::vector<FixationRecord> TrackerControl::last_calibration() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return last_calibration_;
+}
+
+std::optional<ValidationReport> TrackerControl::last_validation() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return last_validation_;
+}
+
+std::optional<std::pair<float, float>> TrackerControl::last_drift() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return last_drift_;
 }
 
 // --- sending ---

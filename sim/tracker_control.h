@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/camera.h"
 #include "sim/mode_machine.h"
 #include "sim/tracker.h"
 
@@ -39,7 +40,15 @@ inline constexpr uint16_t kStatusFixationAccepted = 102;
 inline constexpr uint16_t kStatusCalibrationInfo = 103;
 inline constexpr uint16_t kStatusUserMenu = 150;
 
+// Keys of the setup screens: the arrows switch cameras (left, right) and move the pupil
+// threshold (up, down).
+inline constexpr uint16_t kKeyLeft = 0x4B00;
+inline constexpr uint16_t kKeyRight = 0x4D00;
+inline constexpr uint16_t kKeyUp = 0x4800;
+inline constexpr uint16_t kKeyDown = 0x5000;
+
 // Command packet types (byte 25) besides commands.
+inline constexpr uint8_t kCommandTypeImageAck = 50;
 inline constexpr uint8_t kCommandTypeRead = 21;
 inline constexpr uint8_t kCommandTypeTime = 40;
 inline constexpr uint8_t kCommandTypePlayback = 61;
@@ -71,6 +80,30 @@ struct RecordingRecord {
   uint64_t link_events = 0;
   std::vector<RecordedMessage> messages;  // messages stored while it ran
   StreamConfig stream;                    // what the eye and the packets were
+};
+
+// What the camera has sent.
+struct CameraStats {
+  uint64_t requests = 0;      // image requests
+  uint64_t images = 0;        // images whose first segment went out
+  uint64_t segments = 0;      // segments sent
+  uint64_t acks = 0;          // acknowledgements received
+  int width = 0, height = 0;  // of the last image
+};
+
+// One accepted fixation of a calibration or validation.
+struct FixationRecord {
+  float target_x = 0, target_y = 0;  // screen pixels
+  float gaze_x = 0, gaze_y = 0;      // where the eye was
+  double error_deg = 0;              // validation: distance after the calibration's correction
+};
+
+// The report of the last validation.
+struct ValidationReport {
+  std::vector<FixationRecord> points;
+  double average_deg = 0;
+  double max_deg = 0;
+  std::string text;  // the result text sent with status 103
 };
 
 // The backdrop bitmap received so far.
@@ -118,6 +151,25 @@ class TrackerControl {
   bool calibration_info(uint16_t result, const std::string &text);
   bool target_visible() const;
 
+  // --- camera setup ---
+  // Images are answered to "send_camera_image 0x1K W H" at the size asked, no faster than the
+  // camera's picture rate, one segment at first and one more per acknowledgement.
+  CameraStats camera_stats() const;
+  uint8_t camera() const;
+  void set_camera(uint8_t code);
+  // Where the eye looks now (screen pixels): at the shown target (plus the drift until a drift
+  // correction), or wandering around the centre.
+  std::pair<double, double> gaze() const;
+  // The search area centre (fractions of the image), moved by "setup_mode_global_click".
+  std::pair<double, double> search_area() const;
+  int pupil_threshold() const;
+  int calibration_points() const;
+  // The fixations of the last calibration, and the last validation.
+  std::vector<FixationRecord> last_calibration() const;
+  std::optional<ValidationReport> last_validation() const;
+  // The drift (screen pixels) the last accepted drift correction measured.
+  std::optional<std::pair<float, float>> last_drift() const;
+
   // --- keys and buttons ---
   std::vector<ReceivedKey> received_keys() const;
   // A key packet to the display stamped with the tracker time. It is 30 bytes, the length the
@@ -142,6 +194,17 @@ class TrackerControl {
   void handle_mode_command(const ReceivedPacket &p, const std::string &text);
   void handle_key(const ReceivedPacket &p);
   void handle_image(const ReceivedPacket &p);
+  void on_image_request(const std::string &text);
+  void send_image(uint64_t generation, int width, int height);
+  void on_image_ack();
+  void on_global_click(const std::string &text);
+  // Calibration and validation: the first target, and each accepted fixation.
+  void start_calibration(bool validate);
+  void accept_calibration_fixation();
+  void accept_drift_fixation();
+  std::string drift_text();
+  CameraScene scene_locked(int64_t now_us) const;
+  void steer_locked(std::optional<TargetPoint> target);
   void answer_read(uint32_t serial, const std::string &name);
   void serve_playback_request();
 
@@ -181,6 +244,31 @@ class TrackerControl {
   uint16_t bitmap_expected_seq_ = 1;
   int bitmap_unacked_ = 0;
   bool bitmap_resend_pending_ = false;
+
+  // Camera setup.
+  uint8_t camera_ = kCameraLeftEye;
+  int pupil_threshold_ = 88;
+  int cr_threshold_ = 200;
+  double search_x_ = 0.5, search_y_ = 0.5;
+  bool extended_info_ = false;
+  uint32_t frame_ = 0;
+  uint64_t image_generation_ = 0;
+  int64_t last_image_us_ = 0;
+  std::vector<std::vector<uint8_t>> image_segments_;
+  size_t next_segment_ = 0;
+  CameraStats camera_stats_;
+  std::optional<TargetPoint> gaze_target_;  // the target the eye looks at
+  bool drift_corrected_ = false;
+  int calibration_points_ = 9;
+  std::vector<TargetPoint> targets_;
+  size_t target_index_ = 0;
+  bool validating_ = false;
+  std::vector<FixationRecord> fixations_;
+  std::vector<FixationRecord> last_calibration_;
+  std::optional<ValidationReport> last_validation_;
+  std::optional<std::pair<float, float>> last_drift_;
+  uint64_t noise_state_ = 0;
+  double noise();  // about N(0, 1), from camera_seed
 };
 
 }  // namespace lvxsim

@@ -226,9 +226,28 @@ InputEventQueue *input_event_queue(bool create) {
   return instance;
 }
 
+namespace {
+
+// The calibration-exit flag: written by any thread (exit_calibration), read and cleared by the
+// setup loops on the application thread; an atomic, so no lock.
+std::atomic<bool> g_calibration_exit{false};
+
+}  // namespace
+
 void exit_calibration() {
-  // The setup and drift-correction loops are not built yet; they will give this its meaning by
-  // ending the running loop. set_terminal_break already calls it so that a break ends them.
+  g_calibration_exit.store(true);
+}
+
+bool calibration_exit_requested() {
+  return g_calibration_exit.load();
+}
+
+void clear_calibration_exit() {
+  g_calibration_exit.store(false);
+}
+
+bool application_terminated_flag() {
+  return keyboard().terminated() != 0;
 }
 
 void set_special_keys_ex(int option, const int *masks, const int *keys, int count) {

@@ -179,8 +179,13 @@ void run_pump_delay(uint32_t delay, Pump &&pump, Sleep &&sleep) {
   }
 }
 
-// Ends a running setup or drift-correction loop (called by set_terminal_break).
+// Ends a running setup or drift-correction loop: sets the calibration-exit flag, which each loop
+// reads once per pass and clears when it starts. Any thread may call it (set_terminal_break does).
 void exit_calibration();
+bool calibration_exit_requested();
+void clear_calibration_exit();
+// The application-terminated flag (set by the break key and terminal_break).
+bool application_terminated_flag();
 
 // The two option tables, with a log line for each call and for an option that is not 1 or 2.
 void set_special_keys_ex(int option, const int *masks, const int *keys, int count);

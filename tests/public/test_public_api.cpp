@@ -79,6 +79,23 @@ static_assert(offsetof(link_state, header_byte19) == 737);
 static_assert(offsetof(link_state, tracker_mode_word) == 738);
 static_assert(sizeof(link_state) == 740);
 
+// Camera images and the crosshair canvas.
+static_assert(sizeof(PaletteInfo) == 48);
+static_assert(offsetof(PaletteInfo, camera) == 2);
+static_assert(offsetof(PaletteInfo, flags) == 4);
+static_assert(offsetof(PaletteInfo, cr_threshold) == 8);
+static_assert(offsetof(PaletteInfo, markers34) == 10);
+static_assert(offsetof(PaletteInfo, grey_first) == 18);
+static_assert(offsetof(PaletteInfo, colour_count) == 22);
+static_assert(offsetof(PaletteInfo, colours) == 24);
+static_assert(offsetof(PaletteInfo, ramp1) == 32);
+static_assert(offsetof(PaletteInfo, ramp2) == 40);
+static_assert(offsetof(CrosshairCanvas, width) == sizeof(void *));
+static_assert(offsetof(CrosshairCanvas, last_mouse_state) == sizeof(void *) + 8);
+static_assert(offsetof(CrosshairCanvas, draw_line) == sizeof(void *) + 16);
+static_assert(offsetof(CrosshairCanvas, get_mouse_state) == 3 * sizeof(void *) + 16);
+static_assert(CR_HAIR_COLOR == 1 && MARKER_COLOR_WEAK == 7);
+
 namespace {
 
 TEST(PublicApi, ConnectsThroughTheSharedLibrary) {
@@ -129,6 +146,25 @@ TEST(PublicApi, ConnectsThroughTheSharedLibrary) {
   EXPECT_EQ(sim.recorded_messages()[0].text, "TRIALID 7");
   close_lumavex_connection();
   EXPECT_EQ(lumavex_is_connected(), 0);
+}
+
+TEST(PublicApi, CameraImageCallsWithoutATracker) {
+  // Kind out of range, no image in flight, no link.
+  EXPECT_EQ(lumavex_request_image(10, 192, 160), -1);
+  PaletteInfo info;
+  EXPECT_EQ(lumavex_get_palette(&info), -1);
+  uint8_t line[512];
+  EXPECT_EQ(lumavex_get_line(line), -1);
+  EXPECT_EQ(lumavex_image_status(), 0);
+  EXPECT_EQ(image_display_kernal_iterate(0), 0);  // without a link the view just closes
+  EXPECT_EQ(do_tracker_setup(), -1);              // not connected
+  EXPECT_EQ(do_drift_correct(512, 384, 1, 1), 0);
+  EXPECT_STREQ(lumavex_get_error(27, "do_tracker_setup"), "Escape key pressed");
+  EXPECT_STREQ(lumavex_get_error(-1, "target_mode_display"), "exit calibration");
+  CrosshairCanvas canvas{};
+  canvas.width = 640;
+  canvas.height = 480;
+  EXPECT_EQ(lumavex_draw_cross_hair(&canvas), 0);  // no draw_line: nothing drawn
 }
 
 TEST(PublicApi, DummyModeAndVersionText) {
