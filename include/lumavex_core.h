@@ -1034,7 +1034,8 @@ LVX_API int16_t lumavex_reset_clock(int16_t enable) LVX_NOEXCEPT;
 /** Estimated tracker time in microseconds, or -1.0 when no tracker time is known. Never goes
  *  backwards. */
 LVX_API double lumavex_tracker_double_usec(void) LVX_NOEXCEPT;
-/** Estimated tracker time in whole milliseconds. */
+/** Estimated tracker time in whole milliseconds, rounded down and wrapping modulo 2^32; while no
+ *  tracker time is known the estimate is -1.0 microseconds, which gives 0xFFFFFFFF. */
 LVX_API uint32_t lumavex_tracker_msec(void) LVX_NOEXCEPT;
 /** Tracker time minus local time in microseconds, or -1.0 when unknown. */
 LVX_API double lumavex_double_usec_offset(void) LVX_NOEXCEPT;
