@@ -233,15 +233,14 @@ void data_reset(int clear) {
     s.velocity_prescaler = 10;
     s.pupil_prescaler = 1;
     s.rate_word = 1;
+    // The status shows 220 until the first sample is decoded; the decoder's remembered values
+    // start from 0, so a sample that carries no resolution then reports 0.
     s.last_res_x = 220;
     s.last_res_y = 220;
     s.last_pupil_size[0] = 0;
     s.last_pupil_size[1] = 0;
     s.last_status = 0;
     d.decoder = DecoderState{};
-    // A sample without a resolution keeps reporting the reset value.
-    d.decoder.last_res_x = 220;
-    d.decoder.last_res_y = 220;
     {
       std::lock_guard queue(d.queue_lock);
       d.queue.clear_lost_pending();

@@ -283,4 +283,28 @@ TEST_F(DataStream, ButtonsMessagesAndCompactRecords) {
   EXPECT_TRUE(message);
 }
 
+// After a data reset the status shows a resolution of 220; samples decoded from then on report
+// the resolution last carried since the reset, 0 while none has come.
+TEST_F(DataStream, ResolutionAfterADataReset) {
+  lvxsim::StreamConfig c;
+  c.rate_hz = 500;
+  c.events = false;
+  c.sample_content = static_cast<uint16_t>(lvxsim::kDefaultSampleContent & ~SF_RESOLUTION);
+  stream(124, c);
+  ASSERT_EQ(lumavex_reset_data(1), 0);
+  const link_state *st = lumavex_data_status();
+  EXPECT_EQ(st->last_res_x, 220);
+  EXPECT_EQ(st->last_res_y, 220);
+  float_data slot{};
+  int type = 0;
+  for (int i = 0; i < 200 && type != EV_SAMPLE; ++i) {
+    type = lumavex_wait_for_next_data(&slot, 1, 5) == 1 ? slot.head.type : 0;
+  }
+  ASSERT_EQ(type, EV_SAMPLE);
+  EXPECT_EQ(slot.fs.res_x, -32768.0f);  // not in the sample
+  st = lumavex_data_status();
+  EXPECT_EQ(st->last_res_x, 0);
+  EXPECT_EQ(st->last_res_y, 0);
+}
+
 }  // namespace
