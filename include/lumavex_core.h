@@ -803,8 +803,13 @@ LVX_API int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode
 LVX_API int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
                                    int16_t *mode_lo) LVX_NOEXCEPT;
 
-/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample. It must return
- *  quickly and must not call the library's reading functions. */
+/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample, one call per
+ *  item queued, in the order the items came. It is called with no lock of the library held, after
+ *  the datagram that brought the items has been taken apart, so it may call any function of the
+ *  library (read data, the status, send commands). The receive thread is also the one that takes
+ *  in the tracker's answers, so while the callback runs none arrives: a wait for an answer from
+ *  it (a timed command, say) ends only at its time-out, and the data stream stalls meanwhile. It
+ *  should return quickly. */
 typedef void (*lumavex_data_ready_callback)(int reason);
 /** Installs the data-ready callback (null removes it). Returns 0. */
 LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) LVX_NOEXCEPT;
@@ -1008,7 +1013,9 @@ LVX_API GraphicHooksV2 *get_all_hook_functions_V2(void) LVX_NOEXCEPT;
  *  Returns 0. */
 LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options) LVX_NOEXCEPT;
 /** Formats an alert (at most 1023 characters; more is cut) and passes it to the installed alert
- *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. */
+ *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. A null format
+ *  gives an empty text. Called from inside a callback of the library, the hook runs once that
+ *  callback has returned. */
 LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
 /* ==== Clocks ================================================================================ */
