@@ -788,8 +788,11 @@ LVX_API int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) LVX_NOEX
 LVX_API int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOEXCEPT;
 
-/** The data-stream status as of this call. The pointer stays valid; the record it points to is
- *  refreshed by each call. */
+/** The data-stream status as of this call. The pointer is the same on every call and stays valid;
+ *  the record it points to is refreshed by each call of this function and by each read of the
+ *  queue (lumavex_get_next_data, lumavex_get_all_float_data, lumavex_wait_for_next_data, ...),
+ *  on the calling thread. The receive thread never writes it: between those calls it holds still,
+ *  so reading it needs no lock as long as one thread makes those calls. */
 LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
 /** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
 LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
