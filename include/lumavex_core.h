@@ -621,9 +621,12 @@ LVX_API int16_t lumavex_send_command(const char *text) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_command_result(void) LVX_NOEXCEPT;
 /** Waits up to msec milliseconds for the most recent command's result; returns it, or NO_REPLY. */
 LVX_API int16_t lumavex_wait_for_command_result(uint32_t msec) LVX_NOEXCEPT;
-/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command with
- *  a 5000 ms wait. On trackers without large packets, a text of several lines and no quoted part
- *  is sent line by line, and the last line's result is returned. */
+/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command. On
+ *  trackers without large packets, a text of several lines and no quoted part is sent line by
+ *  line, each line waiting for its answer before the next, and the last line's result is
+ *  returned. The waits of one call share 5000 ms in all: once they are spent, the remaining lines
+ *  are still sent, without waiting, and the result is the last line's as it stands then
+ *  (NO_REPLY while its answer has not come). */
 LVX_API int16_t eyecmd_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 /** Copies the text of the last command result (at most 199 characters and a zero; buf must hold
  *  200 bytes) and returns its length. 0 in dummy mode or when the link system is not open. */
