@@ -307,4 +307,26 @@ TEST_F(DataStream, ResolutionAfterADataReset) {
   EXPECT_EQ(st->last_res_y, 0);
 }
 
+// lumavex_data_status hands out one record: a pointer the application keeps shows what each
+// later read took out, without asking again.
+TEST_F(DataStream, AKeptStatusPointerShowsEachRead) {
+  lvxsim::StreamConfig c;
+  c.rate_hz = 500;
+  c.events = false;
+  stream(132, c);
+  const link_state *kept = lumavex_data_status();
+  ASSERT_TRUE(wait_until([] { return lumavex_data_status()->queued_samples > 10; }));
+  EXPECT_EQ(lumavex_data_status(), kept);
+  int type = 0;
+  for (int i = 0; i < 200 && type != EV_SAMPLE; ++i) type = lumavex_get_next_data(nullptr);
+  ASSERT_EQ(type, EV_SAMPLE);
+  EXPECT_EQ(kept->last_item_type, EV_SAMPLE);
+  const uint32_t time = kept->last_item_time;
+  float_data slot{};
+  ASSERT_EQ(lumavex_get_all_float_data(&slot, 1), 1);
+  ASSERT_EQ(slot.head.type, EV_SAMPLE);
+  EXPECT_EQ(kept->last_item_time, slot.fs.time);
+  EXPECT_GT(kept->last_item_time, time);
+}
+
 }  // namespace

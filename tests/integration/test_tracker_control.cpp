@@ -285,4 +285,25 @@ TEST_F(TrackerControlLink, BitmapPacketsAreAcknowledged) {
   ASSERT_TRUE(wait_until([] { return lumavex_bitmap_ack_count() == -5; }));
 }
 
+// Playback data is asked for only while the tracker's packets say that it plays a recording back
+// (bit 1 of header byte 18): the first request of a playback as much as the reader's later ones.
+class PlaybackGate : public simtest::SimTest {};
+
+TEST_F(PlaybackGate, NoRequestBeforeTheTrackerSaysItPlaysBack) {
+  connect_to_tracker(131);  // answers commands, without a mode machine: byte 18 stays 0
+  auto is_request = [](const lvxsim::ReceivedPacket &p) {
+    return p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT && p.bytes[25] == 61;
+  };
+  EXPECT_EQ(lumavex_playback_start(), 0);
+  EXPECT_FALSE(sim().wait_for(is_request, 200));
+  EXPECT_EQ(lumavex_get_next_data(nullptr), 0);
+  EXPECT_FALSE(sim().wait_for(is_request, 100));
+
+  // Once a packet says so, the reader's pacing asks.
+  sim().set_header_byte18(0x02);
+  ASSERT_NE(lumavex_timed_command(1000, "echo"), NO_REPLY);
+  EXPECT_EQ(lumavex_get_next_data(nullptr), 0);
+  EXPECT_TRUE(sim().wait_for(is_request, 1000));
+}
+
 }  // namespace
