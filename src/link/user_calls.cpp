@@ -93,7 +93,13 @@ void keep(ThreadCalls &t, UserCallFn fn, int code, const char *text) {
 // Makes every kept call, oldest first. Calls raised meanwhile by the application's code on this
 // thread join the end of the queue and are made in turn.
 void deliver(ThreadCalls &t) {
-  t.delivering = true;
+  // Cleared however the loop ends: an application callback that throws leaves the calls after it
+  // kept, to be made at the thread's next release of a library lock.
+  struct Delivering {
+    ThreadCalls &t;
+    explicit Delivering(ThreadCalls &calls) : t(calls) { t.delivering = true; }
+    ~Delivering() { t.delivering = false; }
+  } delivering(t);
   while (Pending *p = front(t)) {
     if (p->count == 0) {
       pop_front(t);
@@ -111,7 +117,6 @@ void deliver(ThreadCalls &t) {
   delete t.more;
   t.more = nullptr;
   t.more_first = 0;
-  t.delivering = false;
 }
 
 }  // namespace
