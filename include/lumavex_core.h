@@ -633,9 +633,12 @@ LVX_API int16_t lumavex_send_command(const char *text) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_command_result(void) LVX_NOEXCEPT;
 /** Waits up to msec milliseconds for the most recent command's result; returns it, or NO_REPLY. */
 LVX_API int16_t lumavex_wait_for_command_result(uint32_t msec) LVX_NOEXCEPT;
-/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command with
- *  a 5000 ms wait. On trackers without large packets, a text of several lines and no quoted part
- *  is sent line by line, and the last line's result is returned. */
+/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command. On
+ *  trackers without large packets, a text of several lines and no quoted part is sent line by
+ *  line, each line waiting for its answer before the next, and the last line's result is
+ *  returned. The waits of one call share 5000 ms in all: once they are spent, the remaining lines
+ *  are still sent, without waiting, and the result is the last line's as it stands then
+ *  (NO_REPLY while its answer has not come). */
 LVX_API int16_t eyecmd_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 /** Copies the text of the last command result (at most 199 characters and a zero; buf must hold
  *  200 bytes) and returns its length. 0 in dummy mode or when the link system is not open. */
@@ -800,8 +803,11 @@ LVX_API int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) LVX_NOEX
 LVX_API int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOEXCEPT;
 
-/** The data-stream status as of this call. The pointer stays valid; the record it points to is
- *  refreshed by each call. */
+/** The data-stream status as of this call. The pointer is the same on every call and stays valid;
+ *  the record it points to is refreshed by each call of this function and by each read of the
+ *  queue (lumavex_get_next_data, lumavex_get_all_float_data, lumavex_wait_for_next_data, ...),
+ *  on the calling thread. The receive thread never writes it: between those calls it holds still,
+ *  so reading it needs no lock as long as one thread makes those calls. */
 LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
 /** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
 LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
@@ -815,8 +821,13 @@ LVX_API int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode
 LVX_API int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
                                    int16_t *mode_lo) LVX_NOEXCEPT;
 
-/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample. It must return
- *  quickly and must not call the library's reading functions. */
+/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample, one call per
+ *  item queued, in the order the items came. It is called with no lock of the library held, after
+ *  the datagram that brought the items has been taken apart, so it may call any function of the
+ *  library (read data, the status, send commands). The receive thread is also the one that takes
+ *  in the tracker's answers, so while the callback runs none arrives: a wait for an answer from
+ *  it (a timed command, say) ends only at its time-out, and the data stream stalls meanwhile. It
+ *  should return quickly. */
 typedef void (*lumavex_data_ready_callback)(int reason);
 /** Installs the data-ready callback (null removes it). Returns 0. */
 LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) LVX_NOEXCEPT;
@@ -1020,7 +1031,9 @@ LVX_API GraphicHooksV2 *get_all_hook_functions_V2(void) LVX_NOEXCEPT;
  *  Returns 0. */
 LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options) LVX_NOEXCEPT;
 /** Formats an alert (at most 1023 characters; more is cut) and passes it to the installed alert
- *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. */
+ *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. A null format
+ *  gives an empty text. Called from inside a callback of the library, the hook runs once that
+ *  callback has returned. */
 LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
 /* ==== Camera images ======================================================================== */
@@ -1205,7 +1218,8 @@ LVX_API int16_t lumavex_reset_clock(int16_t enable) LVX_NOEXCEPT;
 /** Estimated tracker time in microseconds, or -1.0 when no tracker time is known. Never goes
  *  backwards. */
 LVX_API double lumavex_tracker_double_usec(void) LVX_NOEXCEPT;
-/** Estimated tracker time in whole milliseconds. */
+/** Estimated tracker time in whole milliseconds, rounded down and wrapping modulo 2^32; while no
+ *  tracker time is known the estimate is -1.0 microseconds, which gives 0xFFFFFFFF. */
 LVX_API uint32_t lumavex_tracker_msec(void) LVX_NOEXCEPT;
 /** Tracker time minus local time in microseconds, or -1.0 when unknown. */
 LVX_API double lumavex_double_usec_offset(void) LVX_NOEXCEPT;
