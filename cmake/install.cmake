@@ -57,10 +57,10 @@ set(CPACK_PACKAGE_VENDOR "lumavex_core developers")
 set(CPACK_PACKAGE_CONTACT "lumavex_core developers <lumavex-core@localhost>" CACHE STRING
     "Maintainer named in the Debian package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-    "The library an experiment program on the display computer links to drive a Lumavex eye "
-    "tracker over Ethernet (C interface, CMake and pkg-config files), with a simulated tracker "
-    "for rehearsing experiments on one machine.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "The library an experiment program on the display computer links to drive a Lumavex eye "
+       "tracker over Ethernet (C interface, CMake and pkg-config files), with a simulated "
+       "tracker for rehearsing experiments on one machine.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

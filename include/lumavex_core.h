@@ -101,6 +101,8 @@ typedef struct {
   uint16_t usec;
 } MICRO_TIME;
 
+/** Clock base for lumavex_set_clock_base: count from the library's start (the default). */
+#define QX_CLOCK_BASE_LIBRARY 0
 /** Clock base for lumavex_set_clock_base: count from the monotonic clock's own origin, so that
  *  every process on the machine reads the same time. Base 0 counts from clock initialisation. */
 #define QX_CLOCK_BASE_MACHINE_LOCAL 1
@@ -473,6 +475,11 @@ typedef union {
   uint8_t raw[268];
 } link_data_item;
 
+/** Bits of link_state::gap_types: the kinds of items the full data queue discarded. */
+#define LUMAVEX_GAP_SAMPLES 0x8000
+#define LUMAVEX_GAP_EVENTS 0x4000
+#define LUMAVEX_GAP_MARKERS 0x2000 /**< block start and end markers */
+
 /** The data-stream status that lumavex_data_status returns. */
 typedef struct {
   uint32_t status_time;     /**< time carried by the last block marker */
@@ -490,8 +497,8 @@ typedef struct {
   uint8_t in_event_block;
   uint8_t left_eye_present;
   uint8_t right_eye_present;
-  uint16_t gap_types; /**< kinds of items discarded before the last read: 0x8000 samples,
-                           0x4000 events, 0x2000 block markers */
+  uint16_t gap_types; /**< kinds of items discarded before the last read: LUMAVEX_GAP_SAMPLES,
+                           LUMAVEX_GAP_EVENTS, LUMAVEX_GAP_MARKERS */
   uint16_t last_kind;
   uint16_t last_size;
   uint16_t control_read;
@@ -523,6 +530,11 @@ typedef struct {
 } link_state;
 
 /* ==== Connection ============================================================================ */
+
+/** Modes of open_lumavex_connection. */
+#define LUMAVEX_OPEN_CONNECT 0      /**< open the link system and connect to the tracker */
+#define LUMAVEX_OPEN_DUMMY 1        /**< dummy mode: no tracker; commands succeed and do nothing */
+#define LUMAVEX_OPEN_LINK_ONLY (-1) /**< open the link system without connecting */
 
 /** Opens the link system and, by mode, connects: 0 connect to the tracker; positive (other than
  *  2 and 3) dummy mode with no tracker; negative open the link system only. Returns 0 on success
@@ -680,6 +692,17 @@ LVX_API int16_t lumavex_accept_trigger(void) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_driftcorr_start(int16_t x, int16_t y) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_driftcorr_startf(float x, float y) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_apply_driftcorr(void) LVX_NOEXCEPT;
+/** Recording flags of lumavex_data_start (also lumavex_data_switch, which takes the link bits):
+ *  what the tracker writes to its data file and what it sends over the link. */
+#define LUMAVEX_RECORD_FILE_SAMPLES 0x01 /**< samples into the tracker's data file */
+#define LUMAVEX_RECORD_FILE_EVENTS 0x02  /**< events into the tracker's data file */
+#define LUMAVEX_RECORD_LINK_SAMPLES 0x04 /**< samples over the link to this program */
+#define LUMAVEX_RECORD_LINK_EVENTS 0x08  /**< events over the link to this program */
+/** Everything to the file and over the link. */
+#define LUMAVEX_RECORD_ALL                                                                  \
+  (LUMAVEX_RECORD_FILE_SAMPLES | LUMAVEX_RECORD_FILE_EVENTS | LUMAVEX_RECORD_LINK_SAMPLES | \
+   LUMAVEX_RECORD_LINK_EVENTS)
+
 /** Starts recording: flags 0x01 samples to file, 0x02 events to file, 0x04 samples over the
  *  link, 0x08 events over the link; lock nonzero locks the tracker's record exit. */
 LVX_API int16_t lumavex_data_start(uint16_t flags, int16_t lock) LVX_NOEXCEPT;
@@ -693,6 +716,13 @@ LVX_API int16_t lumavex_in_setup(void) LVX_NOEXCEPT;
 /** Waits up to maxwait ms for a mode change to settle: 1 settled, 0 time-out, -100 not
  *  connected, -1 the link dropped. maxwait 0 reads the state at once. */
 LVX_API int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) LVX_NOEXCEPT;
+/** Eyes, as lumavex_eye_available reports them; LUMAVEX_EYE_LEFT and LUMAVEX_EYE_RIGHT are also
+ *  the indexes of the per-eye arrays in samples and the eye field of events. */
+#define LUMAVEX_EYE_NONE (-1) /**< not recording */
+#define LUMAVEX_EYE_LEFT 0
+#define LUMAVEX_EYE_RIGHT 1
+#define LUMAVEX_EYE_BOTH 2 /**< binocular */
+
 /** The eye being recorded: 0 left, 1 right, 2 both; -1 when not recording. */
 LVX_API int16_t lumavex_eye_available(void) LVX_NOEXCEPT;
 

@@ -7,6 +7,11 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v clang++ >/dev/null || need+=(clang)
 command -v clang-format >/dev/null || need+=(clang-format)
+command -v pkg-config >/dev/null || need+=(pkg-config)
+command -v doxygen >/dev/null || need+=(doxygen)
+# The Debian package: dpkg-shlibdeps (dpkg-dev) works out its dependencies, with file(1).
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v file >/dev/null || need+=(file)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 if command -v clang++ >/dev/null; then
