@@ -5,7 +5,7 @@
 #   lib/pkgconfig/lumavex_core.pc                  pkg-config --cflags --libs lumavex_core
 #   bin/lumavex_sim_tracker                        the simulated tracker
 #   share/man/man1/lumavex_sim_tracker.1           its manual page
-#   share/doc/lumavex_core/                        README, guide, the C sample
+#   share/doc/lumavex_core/                        README, guide, examples/ (the guide's C programs)
 # (lib is lib/<multiarch> on Debian when the prefix is /usr.)
 include(CMakePackageConfigHelpers)
 
@@ -48,8 +48,11 @@ if(TARGET lumavex_sim_tracker)
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/guide.md
-              ${PROJECT_SOURCE_DIR}/examples/c_connect.c
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The guide's programs: the smallest connection test and the typical experiment.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/c_connect.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/tests/consumer/consumer.c
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME experiment.c)
 
 # The Debian package: cpack -G DEB in the build directory.
 set(CPACK_PACKAGE_NAME lumavex-core)

@@ -18,4 +18,4 @@ done
 [ -n "$target" ] || { echo "the simulated tracker did not start:" >&2; cat "$log" >&2; exit 1; }
 out=$("$consumer" "$target") || { echo "$out"; echo "the consumer failed" >&2; exit 1; }
 echo "$out"
-grep -q '^consumer: generation=3 version="LUMAVEX RX 5.7" eye=both samples=[0-9]* ' <<<"$out"
+grep -q '^consumer: generation=3 version="LUMAVEX RX 5.7" eye=both samples=[0-9]*,[0-9]* ' <<<"$out"
