@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
-step() { printf '\n==== %s\n' "$*"; }
+# Each stage's heading shows the seconds the script has run so far.
+step() { printf '\n==== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 step "format check"
 files=$(git ls-files '*.h' '*.cpp' '*.c' 2>/dev/null || find include src sim tests bench fuzz examples -name '*.[ch]*')

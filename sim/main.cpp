@@ -5,6 +5,7 @@
 // also streams samples and events to each display that connects, whatever its mode. Faults on
 // the command line lose, repeat or reorder data packets, or silence or restart the tracker once.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,18 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+
+// The steady clock in ms.
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// When the first connect request arrived (steady_ms), -1 before: the scheduled faults count from
+// it. Set by the tracker's receive thread, so that a display that connects and leaves between two
+// looks of the main loop still starts the schedule.
+std::atomic<int64_t> g_first_connect_ms{-1};
 
 void on_signal(int) {
   g_stop = 1;
@@ -68,6 +81,15 @@ void print_command(const lvxsim::ReceivedPacket &p) {
   }
 }
 
+// True for a request to connect (plain, busy test or broadcast).
+bool is_connect_request(const lvxsim::ReceivedPacket &p) {
+  lvx::Bytes b(p.bytes);
+  if (b[0] != lvxsim::kConnectPkt || b.size() <= lvxsim::kConnectCodeOffset) return false;
+  uint8_t code = lvx::get_u8(b, lvxsim::kConnectCodeOffset);
+  return code == lvxsim::kConnectRequest || code == lvxsim::kConnectBusyTest ||
+         code == lvxsim::kConnectBroadcast;
+}
+
 // Prints a connect or disconnect request with its sender; other connect codes (polls, replies)
 // print nothing.
 void print_connection(const lvxsim::ReceivedPacket &p) {
@@ -99,6 +121,10 @@ std::unique_ptr<lvxsim::SimTracker> make_tracker(const lvxsim::Config &config,
     if (print_commands && p.bytes[0] == lvxsim::kCommandPkt) print_command(p);
     if (print_connections && p.bytes[0] == lvxsim::kConnectPkt) print_connection(p);
     std::fflush(stdout);
+    if (is_connect_request(p)) {
+      int64_t none = -1;
+      g_first_connect_ms.compare_exchange_strong(none, steady_ms());
+    }
   });
   if (print_commands) {
     // Runs on the receive thread before the packet's observer call, so the message lines come
@@ -154,11 +180,9 @@ class FaultSchedule {
   // What to do now: nothing, a restart (the caller does it), or the silence switched here.
   enum class Action { kNone, kRestart };
   Action step(lvxsim::SimTracker &tracker, int64_t now_ms) {
-    if (first_connect_ms_ < 0) {
-      if (!tracker.client_connected()) return Action::kNone;
-      first_connect_ms_ = now_ms;
-    }
-    int64_t since = now_ms - first_connect_ms_;
+    const int64_t first_connect_ms = g_first_connect_ms.load();
+    if (first_connect_ms < 0) return Action::kNone;
+    int64_t since = now_ms - first_connect_ms;
     if (o_.silence_after_ms >= 0 && !silence_done_ && !silent_ && since >= o_.silence_after_ms) {
       tracker.set_silent(true);
       silent_ = true;
@@ -175,8 +199,11 @@ class FaultSchedule {
     }
     if (o_.restart_after_ms >= 0 && !restart_done_ && since >= o_.restart_after_ms) {
       restart_done_ = true;
-      silent_ = false;  // the new tracker starts on the network
-      silence_done_ = true;
+      if (silent_) {
+        // The new tracker starts on the network: a silence under way ends with the restart.
+        silent_ = false;
+        silence_done_ = true;
+      }
       return Action::kRestart;
     }
     return Action::kNone;
@@ -184,7 +211,6 @@ class FaultSchedule {
 
  private:
   const lvxsim::ProgramOptions &o_;
-  int64_t first_connect_ms_ = -1;
   bool silent_ = false;
   bool silence_done_ = false;
   int64_t silence_end_ms_ = 0;
@@ -211,9 +237,7 @@ int run(const lvxsim::ProgramOptions &options) {
   // closing markers into the void) when the display has gone.
   while (g_stop == 0) {
     lvx::platform::sleep_us(100000);
-    int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+    int64_t now_ms = steady_ms();
     if (faults.step(*tracker, now_ms) == FaultSchedule::Action::kRestart) {
       std::printf("fault: restarting, down for %.1f s\n", options.down_for_ms / 1000.0);
       std::fflush(stdout);

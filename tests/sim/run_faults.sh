@@ -9,7 +9,7 @@ client=$2
 address=$3
 log=$(mktemp)
 "$sim" --address "$address" --udp-port 0 --silence-after-s 0 --silence-for-s 0.3 \
-  --restart-after-s 0.8 --down-for-s 0.3 >"$log" &
+  --restart-after-s 1.5 --down-for-s 0.3 >"$log" &
 pid=$!
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -f "$log"' EXIT
 
