@@ -71,7 +71,7 @@ fi
 "${as_user[@]}" "$work/consumer/build_installed.sh" "$work/prefix" "$work/home/build"
 # Added with add_subdirectory, the tree brings the library alone: it configures with GoogleTest
 # and Google Benchmark out of reach, and without test or benchmark targets.
-cmake -S tests/consumer -B "$work/subdirectory" -DLUMAVEX_SOURCE_DIR="$PWD" \
+cmake -S tests/consumer -B "$work/subdirectory" --no-warn-unused-cli -DLUMAVEX_SOURCE_DIR="$PWD" \
   -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
 if cmake --build "$work/subdirectory" --target help | grep -E 'lvx_(unit|sim)_tests|bench_'; then
   echo "add_subdirectory brought tests or benchmarks" >&2
