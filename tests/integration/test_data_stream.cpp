@@ -120,7 +120,8 @@ constexpr bool kSanitized = false;
 
 // 2000 samples a second, one per packet, for three seconds: every sample arrives, in order, with
 // no lost-data record, and the application keeps pace with the tracker. A receive path that
-// paused between packets would fall further behind every second (by 300 ms or more here).
+// paused between packets would fall further behind every second (300 ms or more a second, so
+// 900 ms or more by the end); the bound leaves room for a busy shared machine.
 TEST_P(DataStream, TwoThousandHertzArrivesWholeInOrderAndKeepsPace) {
   lvxsim::StreamConfig c;
   c.rate_hz = 2000;
@@ -142,7 +143,7 @@ TEST_P(DataStream, TwoThousandHertzArrivesWholeInOrderAndKeepsPace) {
   };
   for (size_t i = 2; i < got.size(); ++i) ASSERT_EQ(key(got[i]), key(got[i - 1]) + 1) << i;
   if (!kSanitized) {
-    EXPECT_LE(lag_ms, 150);
+    EXPECT_LE(lag_ms, 500);
   }
 }
 
