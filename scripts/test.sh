@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build with warnings as errors, the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded and hostile-network tests under
-# ThreadSanitizer, the fuzz targets for a short fixed time, and the formatting check; then the release build of
-# the whole tree, its API reference, its installation (with a small consumer built against the
-# installed package and run as an ordinary user) and its Debian package.
+# ThreadSanitizer, the fuzz targets for a short fixed time, and the formatting check; then the
+# release build of the whole tree, its API reference, its installation (with a small consumer
+# built against the installed package and run as an ordinary user) and its Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
