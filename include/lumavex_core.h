@@ -615,7 +615,7 @@ typedef struct {
   LVXADDR remote_broadcast;  /**< where polls for remotes go: 255.255.255.255, own port */
   int16_t poll_mode;         /**< 0 the last poll was for trackers, 1 for remotes */
   int16_t poll_count;        /**< replies held, at most 4 */
-  LVXNODE poll_responses[4];
+  LVXNODE poll_responses[4]; /**< the replies of the last poll, poll_count of them */
   /* The header echo of the tracker's last packet. */
   uint16_t header_word16;     /**< header word 16 of the tracker's last packet */
   uint16_t header_word14;     /**< header word 14 of the tracker's last packet */
@@ -1208,10 +1208,10 @@ LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2)
  * (image_display_kernal_*) drives them for the application. */
 
 /** Camera codes (PaletteInfo.camera). */
-#define LUMAVEX_CAMERA_LEFT_EYE 1
-#define LUMAVEX_CAMERA_HEAD 2
-#define LUMAVEX_CAMERA_RIGHT_EYE 3
-#define LUMAVEX_CAMERA_SCENE 4
+#define LUMAVEX_CAMERA_LEFT_EYE 1  /**< the left eye's camera */
+#define LUMAVEX_CAMERA_HEAD 2      /**< the head (overview) camera */
+#define LUMAVEX_CAMERA_RIGHT_EYE 3 /**< the right eye's camera */
+#define LUMAVEX_CAMERA_SCENE 4     /**< the scene camera */
 
 /** PaletteInfo.flags bits. */
 #define LUMAVEX_PAL_CR_THRESHOLD 0x0001   /**< cr_threshold is valid */
@@ -1220,36 +1220,37 @@ LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2)
 #define LUMAVEX_PAL_MARKERS 0x0010        /**< marker points 1 and 2 replace the colour entries */
 #define LUMAVEX_PAL_MARKER_BOX 0x0020     /**< marker mode 1: points 3 and 4 span the pupil box */
 #define LUMAVEX_PAL_MARKER_ELLIPSE 0x0040 /**< marker mode 2: points 3 and 4 give the ellipse */
-#define LUMAVEX_PAL_LOST_PUPIL 0x0100     /**< feature-lost bits, shown as "???" in titles */
-#define LUMAVEX_PAL_LOST_CR 0x0200
-#define LUMAVEX_PAL_LOST_PUPIL_RIGHT 0x0400
-#define LUMAVEX_PAL_LOST_CR_RIGHT 0x0800
-#define LUMAVEX_PAL_LOST_TARGET 0x1000
+#define LUMAVEX_PAL_LOST_PUPIL \
+  0x0100 /**< the pupil is lost (feature-lost bits show as "???" in titles) */
+#define LUMAVEX_PAL_LOST_CR 0x0200          /**< the corneal reflection is lost */
+#define LUMAVEX_PAL_LOST_PUPIL_RIGHT 0x0400 /**< the right eye's pupil is lost */
+#define LUMAVEX_PAL_LOST_CR_RIGHT 0x0800    /**< the right eye's corneal reflection is lost */
+#define LUMAVEX_PAL_LOST_TARGET 0x1000      /**< the head target is lost */
 
 /** The 48 bytes of palette and marker information that travel with each camera image. Bytes
  *  stay in wire (big-endian) order except flags, reserved6 and colour_count, which are in host
  *  order. Marker points are in 1/8192 units of the image width (x) and height (y); -32768 means
  *  missing. Palette indexes run from 0 to 199. */
 typedef struct {
-  uint8_t palette_id; /**< differs from the previous image's when the palette is new */
-  uint8_t reserved1;
-  uint8_t camera; /**< LUMAVEX_CAMERA_* */
-  uint8_t pupil_threshold;
-  uint16_t flags;       /**< LUMAVEX_PAL_* bits, host order */
-  uint16_t reserved6;   /**< host order */
-  uint8_t cr_threshold; /**< valid with LUMAVEX_PAL_CR_THRESHOLD */
-  uint8_t reserved9;
-  uint8_t markers34[8]; /**< big-endian: point 3 x, y, point 4 x, y */
-  uint8_t grey_first;   /**< grey ramp: first index, its level, last index, its level */
-  uint8_t grey_first_level;
-  uint8_t grey_last;
-  uint8_t grey_last_level;
-  int16_t colour_count; /**< explicit colour entries, host order */
-  uint8_t colours[8];   /**< two entries of index, red, green, blue; with LUMAVEX_PAL_MARKERS
-                             big-endian point 1 x, y, point 2 x, y instead */
-  uint8_t ramp1[8];     /**< first index, red, green, blue, last index, red, green and blue
-                             increments from the first to the last index */
-  uint8_t ramp2[8];
+  uint8_t palette_id;       /**< differs from the previous image's when the palette is new */
+  uint8_t reserved1;        /**< unused */
+  uint8_t camera;           /**< LUMAVEX_CAMERA_* */
+  uint8_t pupil_threshold;  /**< the pupil threshold */
+  uint16_t flags;           /**< LUMAVEX_PAL_* bits, host order */
+  uint16_t reserved6;       /**< host order */
+  uint8_t cr_threshold;     /**< valid with LUMAVEX_PAL_CR_THRESHOLD */
+  uint8_t reserved9;        /**< unused */
+  uint8_t markers34[8];     /**< big-endian: point 3 x, y, point 4 x, y */
+  uint8_t grey_first;       /**< grey ramp: first index, its level, last index, its level */
+  uint8_t grey_first_level; /**< grey level at grey_first */
+  uint8_t grey_last;        /**< grey ramp: last index */
+  uint8_t grey_last_level;  /**< grey level at grey_last */
+  int16_t colour_count;     /**< explicit colour entries, host order */
+  uint8_t colours[8];       /**< two entries of index, red, green, blue; with LUMAVEX_PAL_MARKERS
+                                 big-endian point 1 x, y, point 2 x, y instead */
+  uint8_t ramp1[8];         /**< first index, red, green, blue, last index, red, green and blue
+                                 increments from the first to the last index */
+  uint8_t ramp2[8];         /**< as ramp1, for the second ramp */
 } PaletteInfo;
 
 /** Asks the tracker for one camera image of kind 0..9 at width x height. Returns the command's
@@ -1294,8 +1295,10 @@ LVX_API int16_t image_display_kernal_pause(int16_t value) LVX_NOEXCEPT;
 LVX_API int get_image_xhair_data(int16_t x[4], int16_t y[4], int16_t *mode) LVX_NOEXCEPT;
 /** The corneal-reflection threshold of the last image, -1 when it carried none. */
 LVX_API int get_corneal_threshold(void) LVX_NOEXCEPT;
-/** The corneal-reflection threshold the title was last made from, and its setter. */
+/** The corneal-reflection threshold the title was last made from. */
 LVX_API int get_last_corneal_threshold(void) LVX_NOEXCEPT;
+/** Sets the corneal-reflection threshold the title was last made from, so that the next image
+ *  with another threshold renews the title. */
 LVX_API void set_last_corneal_threshold(int threshold) LVX_NOEXCEPT;
 
 /* ==== Setup, calibration and drift correction ============================================== */

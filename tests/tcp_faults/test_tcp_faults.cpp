@@ -80,8 +80,11 @@ TEST_F(TcpFaults, BadPrefix) {
 TEST_F(TcpFaults, LengthOverTheLimit) {
   REQUIRE_TCP(169);
   // 1501 bytes announced, and sent: a reader that believed it would swallow the next frames.
-  std::vector<uint8_t> frame{'L', 'V', 0x05, 0xDD};
-  frame.resize(4 + 1501, 0);
+  std::vector<uint8_t> frame(4 + 1501, 0);
+  frame[0] = 'L';
+  frame[1] = 'V';
+  frame[2] = 0x05;
+  frame[3] = 0xDD;
   ASSERT_TRUE(sim().send_raw_tcp(frame));
   expect_down_promptly();
   expect_reconnects();

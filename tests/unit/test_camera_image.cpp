@@ -110,13 +110,14 @@ std::vector<uint8_t> first_segment(const std::vector<uint8_t> &data, int width, 
 }
 
 std::vector<uint8_t> later_segment(uint16_t number, const std::vector<uint8_t> &data) {
-  std::vector<uint8_t> p(34 + data.size(), 0);
+  // The 34-byte frame first, then the data inserted after its 24-byte header.
+  std::vector<uint8_t> p(34, 0);
   p[0] = IMAGE_PKT;
   p[20] = static_cast<uint8_t>(number >> 8);
   p[21] = static_cast<uint8_t>(number);
   p[22] = static_cast<uint8_t>(data.size() >> 8);
   p[23] = static_cast<uint8_t>(data.size());
-  std::copy(data.begin(), data.end(), p.begin() + 24);
+  p.insert(p.begin() + 24, data.begin(), data.end());
   return p;
 }
 

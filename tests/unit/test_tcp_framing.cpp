@@ -15,9 +15,11 @@ using lvx::TcpFrameFault;
 using lvx::TcpFrameKind;
 
 std::vector<uint8_t> frame(size_t length, uint8_t fill = 0xA5) {
-  std::vector<uint8_t> f{'L', 'V', static_cast<uint8_t>(length >> 8),
-                         static_cast<uint8_t>(length & 0xFF)};
-  f.resize(4 + length, fill);
+  std::vector<uint8_t> f(std::max<size_t>(4 + length, 4), fill);  // never shorter than the prefix
+  f[0] = 'L';
+  f[1] = 'V';
+  f[2] = static_cast<uint8_t>(length >> 8);
+  f[3] = static_cast<uint8_t>(length & 0xFF);
   return f;
 }
 
