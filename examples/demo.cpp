@@ -68,16 +68,76 @@ bool parse(int argc, char **argv, Options *o) {
   return true;
 }
 
+// The tracker's mode in words, with its bits.
+std::string mode_in_words(int16_t bits) {
+  struct Name {
+    int bit;
+    const char *name;
+  };
+  const Name names[] = {
+      {IN_DISCONNECT_MODE, "not connected"},
+      {IN_IDLE_MODE, "idle"},
+      {IN_SETUP_MODE, "camera setup"},
+      {IN_RECORD_MODE, "recording"},
+      {IN_PLAYBACK_MODE, "playing back"},
+      {IN_TARGET_MODE, "showing targets"},
+      {IN_DRIFTCORR_MODE, "drift correction"},
+      {IN_IMAGE_MODE, "camera image"},
+      {IN_USER_MENU, "user menu"},
+  };
+  std::string words;
+  for (const Name &n : names) {
+    if ((bits & n.bit) == 0) continue;
+    if (!words.empty()) words += ", ";
+    words += n.name;
+  }
+  char code[16];
+  std::snprintf(code, sizeof code, " (0x%04x)", static_cast<unsigned>(bits) & 0xFFFFu);
+  return (words.empty() ? std::string("none") : words) + code;
+}
+
+const char *eye_in_words(int eye) {
+  switch (eye) {
+    case LUMAVEX_EYE_LEFT:
+      return "left";
+    case LUMAVEX_EYE_RIGHT:
+      return "right";
+    case LUMAVEX_EYE_BOTH:
+      return "both (binocular)";
+    default:
+      return "none (not recording)";
+  }
+}
+
+const char *link_in_words(int state) {
+  switch (state) {
+    case 0:
+      return "not connected";
+    case 1:
+      return "connected";
+    case 2:
+      return "listening to a tracker another program controls";
+    case -1:
+      return "dummy mode (no tracker)";
+    default:
+      return "connected through another program";
+  }
+}
+
+// A command's result: 0 means the tracker did it; anything else with the library's text for it.
 void show_result(const char *what, int16_t result, const char *function) {
   const char *text = lumavex_get_error(result, function);
-  std::printf("  %-44s -> %d%s%s%s\n", what, result, text && *text ? " (\"" : "",
-              text && *text ? text : "", text && *text ? "\")" : "");
+  if (result == OK_RESULT) {
+    std::printf("  %-38s -> done (0)\n", what);
+  } else {
+    std::printf("  %-38s -> refused: %d \"%s\"\n", what, result, text != nullptr ? text : "?");
+  }
 }
 
 // Sends the kind of commands and messages an experiment sends, then shows what the tracker got.
 void run_commands_and_messages(lvxsim::SimTracker &tracker) {
   tracker.clear_received();
-  std::printf("commands:\n");
+  std::printf("\nCommands (the tracker answers each with a result code; 0 means done):\n");
   show_result("screen_pixel_coords = 0 0 1023 767",
               lumavex_timed_command(1000, "screen_pixel_coords = 0 0 1023 767"),
               "lumavex_timed_command");
@@ -96,14 +156,16 @@ void run_commands_and_messages(lvxsim::SimTracker &tracker) {
   lumavex_send_message(long_text.c_str());
   tracker.wait_for_messages(5, 2000);
 
-  std::printf("tracker's command log:\n");
+  std::printf("The commands as the tracker received them:\n");
   for (const std::string &c : tracker.command_log()) std::printf("  \"%s\"\n", c.c_str());
-  std::printf("tracker's recording file (time stamp in tracker ms, offset the message carried):\n");
+  std::printf(
+      "\nMessages in the tracker's recording file (MSG, the tracker's time in ms, the text; a\n"
+      "message can move its stamp to the moment its event really happened):\n");
   for (const lvxsim::RecordedMessage &m : tracker.recorded_messages()) {
-    std::string shown = m.text.size() > 70 ? m.text.substr(0, 70) + "..." : m.text;
-    std::printf("  MSG %lld (offset %d) %s", static_cast<long long>(m.time_ms), m.offset_ms,
-                shown.c_str());
-    if (m.text.size() > 70) std::printf("  [%zu characters, sent in pieces]", m.text.size());
+    std::string shown = m.text.size() > 60 ? m.text.substr(0, 60) + "..." : m.text;
+    std::printf("  MSG %lld %s", static_cast<long long>(m.time_ms), shown.c_str());
+    if (m.offset_ms != 0) std::printf("  [stamp moved %d ms]", m.offset_ms);
+    if (m.text.size() > 60) std::printf("  [%zu characters, sent in pieces]", m.text.size());
     std::printf("\n");
   }
 }
@@ -113,18 +175,22 @@ void run_commands_and_messages(lvxsim::SimTracker &tracker) {
 // tracker's clock against the local clock's offset estimate.
 void run_trial(lvxsim::SimTracker &tracker, int seconds) {
   if (seconds <= 0) return;
-  std::printf("trial: %d s of recording\n", seconds);
-  lumavex_abort();                          // idle first
-  int16_t r = lumavex_data_start(0x0F, 0);  // samples and events to file and link
-  std::printf("  data start -> %d, mode bits 0x%04x\n", r, lumavex_current_mode());
+  std::printf(
+      "\nTrial: %d s of recording, samples and events to the tracker's file and over the "
+      "link\n",
+      seconds);
+  lumavex_abort();  // idle first
+  int16_t r = lumavex_data_start(LUMAVEX_RECORD_ALL, 0);
+  std::printf("  recording started (result %d); tracker mode: %s\n", r,
+              mode_in_words(lumavex_current_mode()).c_str());
   if (r != 0 || lumavex_wait_for_block_start(1000, 1, 1) != 1) {
     std::printf("  recording did not start\n");
     return;
   }
-  std::printf("  recording eye %d at %d Hz\n", lumavex_eye_available(),
+  std::printf("  eye: %s; sample rate %d Hz\n", eye_in_words(lumavex_eye_available()),
               lumavex_data_status()->sample_rate_x10 / 10);
   eyemsg_printf("TRIALID %d", 1);
-  long samples = 0, events = 0, lost = 0, other = 0;
+  long samples = 0, events = 0, messages = 0, lost = 0, other = 0;
   double sum_x = 0, sum_y = 0;
   long gaze_count = 0;
   float_data slots[100];
@@ -151,6 +217,8 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
         ++events;
       } else if (d.head.type == EV_LOST_DATA) {
         ++lost;
+      } else if (d.head.type == EV_MESSAGE) {
+        ++messages;
       } else {
         ++other;
       }
@@ -158,22 +226,35 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
   }
   eyemsg_printf("TRIAL_RESULT 0");
   lumavex_data_stop();
-  std::printf("  data stop, mode bits 0x%04x\n", lumavex_current_mode());
-  std::printf("  samples read %ld (tracker sent %llu), parsed events %ld, other records %ld\n",
-              samples, static_cast<unsigned long long>(tracker.stream_stats().samples), events,
-              other);
-  std::printf("  lost-data records %ld\n", lost);
+  std::printf("  recording stopped; tracker mode: %s\n",
+              mode_in_words(lumavex_current_mode()).c_str());
+  std::printf("  samples read: %ld of the %llu the tracker sent\n", samples,
+              static_cast<unsigned long long>(tracker.stream_stats().samples));
+  std::printf(
+      "  events read: %ld fixation, saccade and blink starts and ends; %ld messages (the\n"
+      "    trial's own, sent back in the stream); %ld other\n",
+      events, messages, other);
+  if (lost == 0) {
+    std::printf("  lost data: none\n");
+  } else {
+    std::printf("  lost data: %ld gaps (EV_LOST_DATA records)\n", lost);
+  }
   if (gaze_count > 0) {
-    std::printf("  mean gaze (%.1f, %.1f) px over %ld eye samples\n",
-                sum_x / static_cast<double>(gaze_count), sum_y / static_cast<double>(gaze_count),
-                gaze_count);
+    std::printf(
+        "  mean gaze position: (%.1f, %.1f) pixels on the 1024 x 768 screen, over %ld\n"
+        "    eye samples (one per eye per sample)\n",
+        sum_x / static_cast<double>(gaze_count), sum_y / static_cast<double>(gaze_count),
+        gaze_count);
   }
   lumavex_request_time();
   uint32_t tracker_ms = 0;
   for (int i = 0; i < 100 && tracker_ms == 0; ++i) tracker_ms = lumavex_read_time();
-  std::printf("  tracker time %u ms; local time %u ms + offset estimate %.3f ms = %.1f ms\n",
-              tracker_ms, current_time(), lumavex_double_msec_offset(),
-              current_double_usec() / 1000.0 + lumavex_double_msec_offset());
+  const double offset_ms = lumavex_double_msec_offset();
+  std::printf(
+      "  clock check: the tracker says its clock reads %u ms; the display's clock\n"
+      "    %.1f ms + the offset %.3f ms gives %.1f ms\n",
+      tracker_ms, current_double_usec() / 1000.0, offset_ms,
+      current_double_usec() / 1000.0 + offset_ms);
 }
 
 // ---- Camera setup through the reference display ----
@@ -316,8 +397,9 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "cannot start the simulated tracker: %s\n", error.c_str());
     return 1;
   }
-  std::printf("simulated tracker: %s (%s) on %s%s\n", config.node_name.c_str(), opt.model.c_str(),
-              tracker.udp_endpoint().to_string().c_str(), opt.tcp ? ", TCP link" : "");
+  std::printf("Simulated tracker \"%s\" (model %s) listening on %s%s\n", config.node_name.c_str(),
+              opt.model.c_str(), tracker.udp_endpoint().to_string().c_str(),
+              opt.tcp ? ", link over TCP" : ", link over UDP");
 
   // The tracker's clock runs on the machine's monotonic clock plus its offset, so reading the
   // library's clock from the same origin makes the estimate show that offset.
@@ -330,7 +412,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   set_lumavex_address(opt.address.c_str());
-  if (open_lumavex_connection(0) != 0) {
+  if (open_lumavex_connection(LUMAVEX_OPEN_CONNECT) != 0) {
     std::fprintf(stderr, "connection failed\n");
     return 1;
   }
@@ -338,25 +420,34 @@ int main(int argc, char **argv) {
 
   char version[40] = {};
   int generation = lumavex_get_tracker_version(version);
-  std::printf("connected: is_connected=%d generation=%d version=\"%s\"\n", lumavex_is_connected(),
-              generation, version);
+  std::printf("Link: %s; tracker generation %d, model and version \"%s\"\n",
+              link_in_words(lumavex_is_connected()), generation, version);
 
   // Let a few link updates arrive so that the clock estimate settles.
   msec_delay(300);
-  std::printf("local time %u ms, tracker time estimate %u ms\n", current_time(),
-              lumavex_tracker_msec());
-  std::printf("tracker clock offset estimate %.3f ms (simulated offset %.3f ms)\n",
-              lumavex_double_msec_offset(), opt.offset_ms);
+  const double offset_ms = lumavex_double_msec_offset();
+  std::printf("\nClocks: the display's clock reads %u ms, the tracker's (estimated) %u ms.\n",
+              current_time(), lumavex_tracker_msec());
+  std::printf(
+      "  Offset: tracker clock minus display clock = %.3f ms, estimated from the time in\n"
+      "  each packet the tracker sends. Add it to a display time to place that moment on\n"
+      "  the tracker's time line (the times of samples, events and messages).\n",
+      offset_ms);
+  std::printf(
+      "  The simulated tracker's clock was set %.3f ms ahead: the estimate is off by "
+      "%.3f ms.\n",
+      opt.offset_ms, offset_ms - opt.offset_ms);
 
   LVXADDR node{};
   text_to_lvxaddr(opt.address.c_str(), &node, 0);
   const char message[] = "hello tracker, this is the display";
   int16_t sent = lumavex_node_send(&node, message, sizeof message - 1);
-  std::printf("node message sent: result %d\n", sent);
+  std::printf("\nNode message (a note from one program on the link to another): %s\n",
+              sent == 0 ? "sent" : "not sent");
   for (int i = 0; i < 100 && tracker.node_messages().empty(); ++i) msec_delay(5);
   for (const lvxsim::NodeMessage &m : tracker.node_messages()) {
-    std::printf("tracker received node message from %s: \"%.*s\"\n", m.from.to_string().c_str(),
-                static_cast<int>(m.payload.size()),
+    std::printf("  the tracker received from the display at %s: \"%.*s\"\n",
+                m.from.to_string().c_str(), static_cast<int>(m.payload.size()),
                 reinterpret_cast<const char *>(m.payload.data()));
   }
 
@@ -365,8 +456,8 @@ int main(int argc, char **argv) {
   run_trial(tracker, opt.stream_seconds);
 
   close_lumavex_connection();
-  std::printf("closed: is_connected=%d\n", lumavex_is_connected());
-  std::printf("tracker received %zu packets in all\n", tracker.received().size());
+  std::printf("\nClosed: link %s; the tracker received %zu packets in all\n",
+              link_in_words(lumavex_is_connected()), tracker.received().size());
   tracker.stop();
   return 0;
 }

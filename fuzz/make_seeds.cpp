@@ -10,6 +10,10 @@
 //   make_seeds DIR fuzz_image_packet: the image segments of small camera pictures, as chunks;
 //   make_seeds DIR fuzz_image_decoder: compressed camera pictures behind their line length,
 //     piece size and palette information.
+//   make_seeds DIR fuzz_status_packet: status packets of every type the tracker sends, alone, cut
+//     short and followed by more, each behind the byte that picks the pending requests;
+//   make_seeds DIR fuzz_key_packet: key, flush and button packets, alone and several in a row,
+//     each behind the byte that picks the button states.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -152,6 +156,78 @@ void write_images(const std::string &dir, bool packets) {
   }
 }
 
+void write_status_packets(const std::string &dir) {
+  namespace b = lvxsim::build;
+  struct Seed {
+    const char *name;
+    uint16_t type, value1, value2;
+    const char *text;
+  };
+  const Seed seeds[] = {
+      {"result", 22, 0xFFFD, 0, "ok"},
+      {"result_20", 20, 0, 0, ""},
+      {"read_reply", 21, 0, 0, "screen_pixel_coords = 0 0 1023 767"},
+      {"time_reply", 40, 0, 0, ""},
+      {"bitmap_ack", 50, 4, 0, ""},
+      {"bitmap_error", 50, 0xFFFE, 0, ""},
+      {"show_target", 100, 512, 384, "show_fixpoint 512.5 384.25"},
+      {"show_target_values", 100, 100, 200, ""},
+      {"hide_target", 101, 0, 0, ""},
+      {"fix_accepted", 102, 0, 0, ""},
+      {"cal_info", 103, 0, 0, "calibration result: GOOD"},
+      {"messages_lost", 128, 0, 0, ""},
+      {"menu_selection", 150, 1, 2, ""},
+      {"unknown_type", 999, 1, 1, "x"},
+  };
+  uint8_t mode = 0;
+  for (const Seed &seed : seeds) {
+    Bytes p = b::status_packet(0x1234, seed.type, seed.value1, seed.value2, seed.text);
+    write(dir, seed.name, static_cast<uint8_t>(mode++ % 4), p);
+  }
+  Bytes result = b::status_packet(7, 22, 0xFFFD, 0, "ok");
+  write(dir, "cut_short", 1, Bytes(result.begin(), result.begin() + 31));
+  write(dir, "text_cut_short", 1, Bytes(result.begin(), result.end() - 3));
+  write(dir, "followed", 3, cat({result, b::status_packet(8, 150, 1, 2, "")}));
+}
+
+// A key packet as the tracker sends it (30 bytes: no raw code), or a button packet (32 bytes).
+Bytes key_packet(uint16_t code, uint16_t modifiers, uint8_t state, uint8_t button, uint32_t time) {
+  Bytes p = lvxsim::build::header(KEY_PKT, 0, 0, 1, time, 0);
+  p.resize(button != 0 ? 32 : 30, 0);
+  auto put16 = [&p](size_t at, uint16_t v) {
+    p[at] = static_cast<uint8_t>(v >> 8);
+    p[at + 1] = static_cast<uint8_t>(v);
+  };
+  put16(20, static_cast<uint16_t>(time >> 16));
+  put16(22, static_cast<uint16_t>(time));
+  put16(24, code);
+  put16(26, modifiers);
+  p[28] = state;
+  p[29] = button;
+  return p;
+}
+
+void write_key_packets(const std::string &dir) {
+  Bytes key = key_packet(0x41, 0x0041, 1, 0, 5000);
+  Bytes release = key_packet(0x41, 0, 0, 0, 5010);
+  Bytes flush = key_packet(0xFFF0, 0x0005, 0, 0, 5020);
+  Bytes press = key_packet(0, 0, 10, 3, 5030);
+  Bytes unpress = key_packet(0, 0, 0xFF, 3, 5040);
+  Bytes odd_button = key_packet(0, 0, 10, 16, 5050);
+  write(dir, "key", 0, key);
+  write(dir, "flush", 0, flush);
+  write(dir, "press", 1, press);
+  write(dir, "release", 0x0B, unpress);
+  write(dir, "odd_button", 1, odd_button);
+  write(dir, "button_cut_short", 1, Bytes(press.begin(), press.end() - 2));
+  write(dir, "key_cut_short", 0, Bytes(key.begin(), key.end() - 4));
+  write(dir, "keys", 1, cat({key, release, press, unpress, flush, key}));
+  Bytes many;
+  for (int i = 0; i < 20; ++i)
+    many = cat({many, key_packet(static_cast<uint16_t>(0x30 + i), 0, 1, 0, 6000)});
+  write(dir, "overflow", 0, many);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -169,6 +245,14 @@ int main(int argc, char **argv) {
   }
   if (target == "fuzz_image_packet" || target == "fuzz_image_decoder") {
     write_images(dir, target == "fuzz_image_packet");
+    return 0;
+  }
+  if (target == "fuzz_status_packet") {
+    write_status_packets(dir);
+    return 0;
+  }
+  if (target == "fuzz_key_packet") {
+    write_key_packets(dir);
     return 0;
   }
   for (size_t i = 0; i < stream.size(); i += 7) {

@@ -1,19 +1,25 @@
-/*
- * lumavex_core: client library for driving a Lumavex eye tracker over its link.
+/**
+ * @file lumavex_core.h
+ * @brief lumavex_core: client library for driving a Lumavex eye tracker over its link.
  *
  * This is the one header an application includes. Every function here is exported from
  * liblumavex_core.so with C linkage; nothing else is. Results are 16-bit signed status codes
  * unless a comment says otherwise: 0 for success, negative for failure, and a few documented
  * positive values such as NO_REPLY. No function throws and no call blocks forever.
+ *
+ * Ownership: the library never keeps a pointer the application passes in after the call
+ * returns (text, buffers and tables are copied), except the callbacks it is given; pointers it
+ * returns point to its own records, which stay valid for the life of the process and must not
+ * be freed. Times are in milliseconds unless a name or comment says otherwise.
  */
 #ifndef LUMAVEX_CORE_H
 #define LUMAVEX_CORE_H
 
 #include <stdint.h>
 
-/* LVX_API marks the exported functions. The library's own build defines LVX_BUILDING_LIBRARY
- * (export); a program that links the static library defines LVX_STATIC (nothing to import);
- * everything else imports from the shared library. */
+/** Marks the exported functions. The library's own build defines LVX_BUILDING_LIBRARY (export);
+ *  a program that links the static library defines LVX_STATIC (nothing to import); everything
+ *  else imports from the shared library. */
 #if defined(LVX_STATIC)
 #define LVX_API
 #elif defined(_WIN32)
@@ -28,13 +34,14 @@
 #define LVX_API
 #endif
 
-/* No exported function throws: C++ callers see them as noexcept. */
+/** No exported function throws: C++ callers see them as noexcept. */
 #ifdef __cplusplus
 #define LVX_NOEXCEPT noexcept
 #else
 #define LVX_NOEXCEPT
 #endif
 
+/** Lets the compiler check the arguments of the printf-like functions against their format. */
 #if defined(__GNUC__)
 #define LVX_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
@@ -51,12 +58,14 @@ extern "C" {
 #define LUMAVEX_HEADER_VERSION 200 /* 0.2.0 */
 /** Library version text that lumavex_dll_version() reports. */
 #define LUMAVEX_LIBRARY_VERSION_TEXT "2,2,596,0"
-/** Link protocol version spoken in connect packets. */
+/** Link protocol version spoken in connect packets: major part. */
 #define LUMAVEX_LINK_PROTOCOL_MAJOR 3
+/** Link protocol version spoken in connect packets: minor part. */
 #define LUMAVEX_LINK_PROTOCOL_MINOR 2
 
 /* ---- Result codes -------------------------------------------------------------------------- */
 
+/** Success. */
 #define OK_RESULT 0
 /** No result has arrived yet, or a wait for one ran out. */
 #define NO_REPLY 1000
@@ -77,45 +86,50 @@ extern "C" {
  *  Two addresses are the same node when their first six bytes are equal. 255.255.255.255 is
  *  broadcast. */
 typedef struct {
-  uint8_t addr[4];
-  uint8_t port[2];
-  uint8_t unused[10];
+  uint8_t addr[4];    /**< IPv4 address, most significant byte first */
+  uint8_t port[2];    /**< UDP port, most significant byte first */
+  uint8_t unused[10]; /**< zeros */
 } LVXADDR;
 
 /** A node address with its NUL-terminated name. */
 typedef struct {
-  LVXADDR addr;
-  char name[40];
+  LVXADDR addr;  /**< where the node is */
+  char name[40]; /**< its node name, NUL-terminated */
 } LVXNODE;
 
-/** Own (display) UDP port, tracker UDP port and tracker TCP port. */
+/** The display computer's own UDP port; when it is taken the library tries the next ones, up to
+ *  4010. */
 #define LUMAVEX_REMOTE_PORT 4000
+/** The tracker's UDP link port. */
 #define LUMAVEX_TRACKER_PORT 589
+/** The tracker's TCP link port, used after set_lumavex_tcp_only. */
 #define LUMAVEX_TRACKER_TCP_PORT 3875
 
 /* ---- Time ---------------------------------------------------------------------------------- */
 
 /** A local time split into whole milliseconds and the microseconds within them (0..999). */
 typedef struct {
-  uint32_t msec;
-  uint16_t usec;
+  uint32_t msec; /**< whole milliseconds */
+  uint16_t usec; /**< microseconds within the millisecond, 0..999 */
 } MICRO_TIME;
 
+/** Clock base for lumavex_set_clock_base: count from the library's start (the default). */
+#define QX_CLOCK_BASE_LIBRARY 0
 /** Clock base for lumavex_set_clock_base: count from the monotonic clock's own origin, so that
  *  every process on the machine reads the same time. Base 0 counts from clock initialisation. */
 #define QX_CLOCK_BASE_MACHINE_LOCAL 1
 
 /* ---- Link packet types (byte 0 of every packet header) --------------------------------------- */
 
-#define COMMAND_PKT 1
-#define KEY_PKT 2
-#define STATUS_PKT 3
-#define DATA_PKT 4
-#define MESSAGE_PKT 5
-#define IMAGE_PKT 6
-#define FILE_PKT 7
-#define CONNECT_PKT 0x63
-#define NODE_PKT 0xFF
+#define COMMAND_PKT 1    /**< a command or request to the tracker */
+#define KEY_PKT 2        /**< keys and buttons, both ways */
+#define STATUS_PKT 3     /**< results, replies and status from the tracker */
+#define DATA_PKT 4       /**< samples and events from the tracker */
+#define MESSAGE_PKT 5    /**< a message for the tracker's recording file */
+#define IMAGE_PKT 6      /**< camera images from, and backdrop bitmaps to, the tracker */
+#define FILE_PKT 7       /**< file transfer */
+#define CONNECT_PKT 0x63 /**< connects, disconnects and polls */
+#define NODE_PKT 0xFF    /**< a node message between programs on the link */
 
 /** Largest payload of one node message, in bytes. */
 #define LUMAVEX_MAX_NODE_MESSAGE 420
@@ -143,378 +157,454 @@ typedef struct {
 #define SF_HALF_MS 0x0002 /**< same full time as the sample before: the time is really +0.5 ms */
 #define SF_SAMPLE 0x0001  /**< always set in a sample */
 
-/** Event read flags (the read field of a parsed event). */
-#define RF_START 0x0001
-#define RF_END 0x0002
-#define RF_AVG 0x0004
-#define RF_START_POS 0x0008
-#define RF_END_POS 0x0010
-#define RF_AVG_POS 0x0020
-#define RF_END_TIME 0x0040
-#define RF_PUPIL_SIZE 0x0080
-#define RF_VELOCITY 0x0100
-#define RF_RESOLUTION 0x0200
-#define RF_PUPIL_XY 0x0400 /**< position slots hold unscaled pupil coordinates */
-#define RF_HREF_XY 0x0800
-#define RF_GAZE_XY 0x1000 /**< position slots hold gaze */
-#define RF_STATUS 0x2000
-#define RF_EXTENDED 0x4000
+/** Event read flags (the read field of a parsed event): which of its values were sent. */
+#define RF_START 0x0001      /**< start time */
+#define RF_END 0x0002        /**< end values */
+#define RF_AVG 0x0004        /**< averages */
+#define RF_START_POS 0x0008  /**< start position */
+#define RF_END_POS 0x0010    /**< end position */
+#define RF_AVG_POS 0x0020    /**< average position */
+#define RF_END_TIME 0x0040   /**< end time */
+#define RF_PUPIL_SIZE 0x0080 /**< pupil sizes */
+#define RF_VELOCITY 0x0100   /**< velocities */
+#define RF_RESOLUTION 0x0200 /**< resolutions */
+#define RF_PUPIL_XY 0x0400   /**< position slots hold unscaled pupil coordinates */
+#define RF_HREF_XY 0x0800    /**< head-referenced positions */
+#define RF_GAZE_XY 0x1000    /**< position slots hold gaze */
+#define RF_STATUS 0x2000     /**< status word */
+#define RF_EXTENDED 0x4000   /**< the extended values (ext_ fields) */
 
 /** Record types. 1..10 are parsed events: 1 start blink, 2 end blink, 3 start saccade, 4 end
  *  saccade, 5 start fixation, 6 end fixation, 7 fixation update, 8..10 further parsed events. */
-#define STARTBLINK 1
-#define ENDBLINK 2
-#define STARTSACC 3
-#define ENDSACC 4
-#define STARTFIX 5
-#define ENDFIX 6
-#define FIXUPDATE 7
-#define EV_SAMPLE_BLOCK_START 15
-#define EV_SAMPLE_BLOCK_END 16
-#define EV_EVENT_BLOCK_START 17
-#define EV_EVENT_BLOCK_END 18
-#define EV_MESSAGE 24
-#define EV_BUTTONS 25
-#define EV_INPUT 28
-#define EV_LOST_DATA 63 /**< data was lost before the next record */
-#define EV_SAMPLE 200
+#define STARTBLINK 1             /**< a blink began (float_event) */
+#define ENDBLINK 2               /**< a blink ended (float_event) */
+#define STARTSACC 3              /**< a saccade began (float_event) */
+#define ENDSACC 4                /**< a saccade ended (float_event) */
+#define STARTFIX 5               /**< a fixation began (float_event) */
+#define ENDFIX 6                 /**< a fixation ended (float_event) */
+#define FIXUPDATE 7              /**< a fixation goes on: its values so far (float_event) */
+#define EV_SAMPLE_BLOCK_START 15 /**< block marker: samples start (recording began) */
+#define EV_SAMPLE_BLOCK_END 16   /**< block marker: samples end (recording ended) */
+#define EV_EVENT_BLOCK_START 17  /**< block marker: events start */
+#define EV_EVENT_BLOCK_END 18    /**< block marker: events end */
+#define EV_MESSAGE 24            /**< a message from the recording (message_event) */
+#define EV_BUTTONS 25            /**< buttons changed (io_event: the buttons word) */
+#define EV_INPUT 28              /**< the input port changed (io_event: the input word) */
+/** Data was lost before the next record (io_event, data 0): packets missing on the link, or
+ *  items the full data queue discarded (see link_state::gap_types). */
+#define EV_LOST_DATA 63
+#define EV_SAMPLE 200 /**< a sample (float_sample) */
 
-/** A sample in float form (type 200). Per-eye arrays: index 0 left, 1 right. */
+/** A sample in float form (type EV_SAMPLE, 228 bytes). Per-eye arrays are indexed by
+ *  LUMAVEX_EYE_LEFT (0) and LUMAVEX_EYE_RIGHT (1); flags says which eyes and values the tracker
+ *  sent, and a value it did not send is MISSING_VALUE (-32768.0). */
 typedef struct {
-  uint32_t time; /**< tracker time, ms */
-  int16_t type;
-  uint16_t flags;
-  float pupil_x[2];
-  float pupil_y[2];
-  float href_x[2];
-  float href_y[2];
-  float pupil_size[2];
-  float gaze_x[2];
-  float gaze_y[2];
-  float res_x;
-  float res_y;
-  uint16_t status;
-  uint16_t input;
-  uint16_t buttons;
-  uint16_t aux_type;
-  uint16_t aux_data[8];
-  float extra_a[2][3];
-  uint32_t extra_word;
-  float extra_b[2][3];
-  float extra_c[2];
-  float extra_d[2][2];
-  float extra3_lead[2];
-  float extra3_point[2];
-  float extra3_points[5][2];
+  uint32_t time;         /**< tracker time, ms (see SF_HALF_MS) */
+  int16_t type;          /**< EV_SAMPLE */
+  uint16_t flags;        /**< SF_ flags: the eyes and the values present */
+  float pupil_x[2];      /**< pupil position x in camera units, as the tracker sent it */
+  float pupil_y[2];      /**< pupil position y in camera units */
+  float href_x[2];       /**< head-referenced position x, as the tracker sent it */
+  float href_y[2];       /**< head-referenced position y */
+  float pupil_size[2];   /**< pupil size (area or diameter, as the tracker is set up) */
+  float gaze_x[2];       /**< gaze position x on the display, in the tracker's screen pixels */
+  float gaze_y[2];       /**< gaze position y on the display, in the tracker's screen pixels */
+  float res_x;           /**< angular resolution x at the gaze position: pixels per degree */
+  float res_y;           /**< angular resolution y at the gaze position: pixels per degree */
+  uint16_t status;       /**< the tracker's status word of the sample; 0x8000 when absent */
+  uint16_t input;        /**< input port word; 0x8000 when absent */
+  uint16_t buttons;      /**< button states (bit n-1 for button n); 0 when absent */
+  uint16_t aux_type;     /**< aux byte: its low 4 bits count the aux_data words */
+  uint16_t aux_data[8];  /**< auxiliary words */
+  float extra_a[2][3];   /**< extension-block values 7..9 (left) and 10..12 (right) */
+  uint32_t extra_word;   /**< the word of a type-2 extension block */
+  float extra_b[2][3];   /**< a type-2 block's second set of values: 1..3 (left), 4..6 (right) */
+  float extra_c[2];      /**< extension-block values 3 (left) and 6 (right) */
+  float extra_d[2][2];   /**< extension-block values 1, 2 (left) and 4, 5 (right) */
+  float extra3_lead[2];  /**< a type-3 extension block's two leading values */
+  float extra3_point[2]; /**< a type-3 extension block's chosen point (x, y) */
+  float extra3_points[5][2]; /**< a type-3 extension block's five points (x, y) */
 } float_sample;
 
-/** A parsed event in float form (types 1..10). */
+/** A parsed event in float form (types 1..10: blinks, saccades, fixations). Positions are in the
+ *  tracker's screen pixels (gaze) unless read has RF_PUPIL_XY; velocities in degrees per second;
+ *  a value the tracker did not send is MISSING_VALUE (-32768.0). */
 typedef struct {
-  uint32_t time; /**< record time: the end time for end events, else the start time */
-  int16_t type;
-  uint16_t read; /**< RF_ flags */
-  int16_t eye;   /**< 0 left, 1 right, -1 neither */
-  uint32_t start_time;
-  uint32_t end_time;
-  float start_href_x, start_href_y;
-  float start_x, start_y;
-  float start_pupil_size;
-  float end_href_x, end_href_y;
-  float end_x, end_y;
-  float end_pupil_size;
-  float avg_href_x, avg_href_y;
-  float avg_x, avg_y;
-  float avg_pupil_size;
-  float avg_velocity;
-  float peak_velocity;
-  float start_velocity;
-  float end_velocity;
-  float start_res_x;
-  float end_res_x;
-  float start_res_y;
-  float end_res_y;
-  uint16_t status; /**< 0x8000 when absent */
-  float ext_pairs_a[3][2];
-  float ext_pairs_b[3][2];
-  float ext_triplets_a[3][3];
-  float ext_triplets_b[3][3];
+  uint32_t time;           /**< record time, ms: the end time for end events, else the start time */
+  int16_t type;            /**< STARTBLINK .. FIXUPDATE */
+  uint16_t read;           /**< RF_ flags: the values the tracker sent */
+  int16_t eye;             /**< LUMAVEX_EYE_LEFT, LUMAVEX_EYE_RIGHT, or -1 for neither */
+  uint32_t start_time;     /**< tracker time the event began, ms */
+  uint32_t end_time;       /**< tracker time the event ended, ms (end events) */
+  float start_href_x;      /**< head-referenced position at the start, x */
+  float start_href_y;      /**< head-referenced position at the start, y */
+  float start_x;           /**< position at the start, x */
+  float start_y;           /**< position at the start, y */
+  float start_pupil_size;  /**< pupil size at the start */
+  float end_href_x;        /**< head-referenced position at the end, x */
+  float end_href_y;        /**< head-referenced position at the end, y */
+  float end_x;             /**< position at the end, x */
+  float end_y;             /**< position at the end, y */
+  float end_pupil_size;    /**< pupil size at the end */
+  float avg_href_x;        /**< average head-referenced position, x */
+  float avg_href_y;        /**< average head-referenced position, y */
+  float avg_x;             /**< average position, x */
+  float avg_y;             /**< average position, y */
+  float avg_pupil_size;    /**< average pupil size */
+  float avg_velocity;      /**< average velocity, degrees per second */
+  float peak_velocity;     /**< peak velocity, degrees per second */
+  float start_velocity;    /**< velocity at the start, degrees per second */
+  float end_velocity;      /**< velocity at the end, degrees per second */
+  float start_res_x;       /**< angular resolution x at the start, pixels per degree */
+  float end_res_x;         /**< angular resolution x at the end, pixels per degree */
+  float start_res_y;       /**< angular resolution y at the start, pixels per degree */
+  float end_res_y;         /**< angular resolution y at the end, pixels per degree */
+  uint16_t status;         /**< the tracker's status word; 0x8000 when absent */
+  float ext_pairs_a[3][2]; /**< extended values (RF_EXTENDED): first set of three pairs */
+  float ext_pairs_b[3][2]; /**< extended values: second set of three pairs */
+  float ext_triplets_a[3][3]; /**< extended values: first set of three triplets */
+  float ext_triplets_b[3][3]; /**< extended values: second set of three triplets */
 } float_event;
 
-/** A message from the recording (type 24). */
+/** A message from the recording (type EV_MESSAGE). */
 typedef struct {
-  uint32_t time;
-  int16_t type;
+  uint32_t time;   /**< tracker time the message was stamped with, ms */
+  int16_t type;    /**< EV_MESSAGE */
   uint16_t length; /**< characters in text, at most 255 */
   char text[260];  /**< NUL-terminated */
 } message_event;
 
-/** A button, input or lost-data record (types 25, 28, 63 and other types). */
+/** A button, input or lost-data record (types EV_BUTTONS, EV_INPUT, EV_LOST_DATA and any other
+ *  type without values). */
 typedef struct {
-  uint32_t time;
-  int16_t type;
-  uint16_t data;
+  uint32_t time; /**< tracker time, ms; for EV_LOST_DATA the time of the record read before */
+  int16_t type;  /**< the record type */
+  uint16_t data; /**< the buttons or input word; 0 for EV_LOST_DATA */
 } io_event;
 
-/** The sample cut after aux_data (96 bytes), and the event cut after status (116 bytes). */
+/** The sample cut after aux_data (96 bytes): the form open_lumavex_system(20000, ...) selects.
+ *  Fields as in float_sample. */
 typedef struct {
-  uint32_t time;
-  int16_t type;
-  uint16_t flags;
-  float pupil_x[2];
-  float pupil_y[2];
-  float href_x[2];
-  float href_y[2];
-  float pupil_size[2];
-  float gaze_x[2];
-  float gaze_y[2];
-  float res_x;
-  float res_y;
-  uint16_t status;
-  uint16_t input;
-  uint16_t buttons;
-  uint16_t aux_type;
-  uint16_t aux_data[8];
+  uint32_t time;        /**< tracker time, ms */
+  int16_t type;         /**< EV_SAMPLE */
+  uint16_t flags;       /**< SF_ flags */
+  float pupil_x[2];     /**< pupil position x */
+  float pupil_y[2];     /**< pupil position y */
+  float href_x[2];      /**< head-referenced position x */
+  float href_y[2];      /**< head-referenced position y */
+  float pupil_size[2];  /**< pupil size */
+  float gaze_x[2];      /**< gaze x, screen pixels */
+  float gaze_y[2];      /**< gaze y, screen pixels */
+  float res_x;          /**< resolution x, pixels per degree */
+  float res_y;          /**< resolution y, pixels per degree */
+  uint16_t status;      /**< status word */
+  uint16_t input;       /**< input word */
+  uint16_t buttons;     /**< button states */
+  uint16_t aux_type;    /**< aux byte */
+  uint16_t aux_data[8]; /**< auxiliary words */
 } compact_float_sample;
 
+/** The parsed event cut after status (116 bytes): the form open_lumavex_system(20000, ...)
+ *  selects. Fields as in float_event. */
 typedef struct {
-  uint32_t time;
-  int16_t type;
-  uint16_t read;
-  int16_t eye;
-  uint32_t start_time;
-  uint32_t end_time;
-  float start_href_x, start_href_y;
-  float start_x, start_y;
-  float start_pupil_size;
-  float end_href_x, end_href_y;
-  float end_x, end_y;
-  float end_pupil_size;
-  float avg_href_x, avg_href_y;
-  float avg_x, avg_y;
-  float avg_pupil_size;
-  float avg_velocity;
-  float peak_velocity;
-  float start_velocity;
-  float end_velocity;
-  float start_res_x;
-  float end_res_x;
-  float start_res_y;
-  float end_res_y;
-  uint16_t status;
+  uint32_t time;          /**< record time, ms */
+  int16_t type;           /**< STARTBLINK .. FIXUPDATE */
+  uint16_t read;          /**< RF_ flags */
+  int16_t eye;            /**< LUMAVEX_EYE_LEFT, LUMAVEX_EYE_RIGHT or -1 */
+  uint32_t start_time;    /**< start, ms */
+  uint32_t end_time;      /**< end, ms */
+  float start_href_x;     /**< href at the start, x */
+  float start_href_y;     /**< href at the start, y */
+  float start_x;          /**< position at the start, x */
+  float start_y;          /**< position at the start, y */
+  float start_pupil_size; /**< pupil size at the start */
+  float end_href_x;       /**< href at the end, x */
+  float end_href_y;       /**< href at the end, y */
+  float end_x;            /**< position at the end, x */
+  float end_y;            /**< position at the end, y */
+  float end_pupil_size;   /**< pupil size at the end */
+  float avg_href_x;       /**< average href, x */
+  float avg_href_y;       /**< average href, y */
+  float avg_x;            /**< average position, x */
+  float avg_y;            /**< average position, y */
+  float avg_pupil_size;   /**< average pupil size */
+  float avg_velocity;     /**< average velocity, degrees per second */
+  float peak_velocity;    /**< peak velocity, degrees per second */
+  float start_velocity;   /**< velocity at the start */
+  float end_velocity;     /**< velocity at the end */
+  float start_res_x;      /**< resolution x at the start */
+  float end_res_x;        /**< resolution x at the end */
+  float start_res_y;      /**< resolution y at the start */
+  float end_res_y;        /**< resolution y at the end */
+  uint16_t status;        /**< status word */
 } compact_float_event;
 
-/** One 268-byte slot: any float-form record. Batch readers fill arrays of these. */
+/** One 268-byte slot: any float-form record. Batch readers fill arrays of these; head.type says
+ *  which member to read. */
 typedef union {
+  /** The fields every record starts with. */
   struct {
-    uint32_t time;
-    int16_t type;
+    uint32_t time; /**< tracker time, ms */
+    int16_t type;  /**< record type: EV_SAMPLE, STARTBLINK .. FIXUPDATE, EV_MESSAGE, ... */
   } head;
-  float_sample fs;
-  float_event fe;
-  message_event im;
-  io_event io;
-  uint8_t raw[268];
+  float_sample fs;  /**< type EV_SAMPLE */
+  float_event fe;   /**< types 1..10 */
+  message_event im; /**< type EV_MESSAGE */
+  io_event io;      /**< EV_BUTTONS, EV_INPUT, EV_LOST_DATA and the rest */
+  uint8_t raw[268]; /**< the slot's bytes */
 } float_data;
 
-/** Double forms: every 32-bit time becomes a double in ms (a sample with SF_HALF_MS gets +0.5). */
+/** A sample in double form: as float_sample, with the time a double in ms (a sample with
+ *  SF_HALF_MS gets +0.5). */
 typedef struct {
-  double time;
-  int16_t type;
-  uint16_t flags;
-  float pupil_x[2];
-  float pupil_y[2];
-  float href_x[2];
-  float href_y[2];
-  float pupil_size[2];
-  float gaze_x[2];
-  float gaze_y[2];
-  float res_x;
-  float res_y;
-  uint16_t status;
-  uint16_t input;
-  uint16_t buttons;
-  uint16_t aux_type;
-  uint16_t aux_data[8];
-  float extra_a[2][3];
-  uint32_t extra_word;
-  float extra_b[2][3];
-  float extra_c[2];
-  float extra_d[2][2];
-  float extra3_lead[2];
-  float extra3_point[2];
-  float extra3_points[5][2];
+  double time;               /**< tracker time, ms, with the half millisecond */
+  int16_t type;              /**< EV_SAMPLE */
+  uint16_t flags;            /**< SF_ flags */
+  float pupil_x[2];          /**< pupil position x */
+  float pupil_y[2];          /**< pupil position y */
+  float href_x[2];           /**< head-referenced position x */
+  float href_y[2];           /**< head-referenced position y */
+  float pupil_size[2];       /**< pupil size */
+  float gaze_x[2];           /**< gaze x, screen pixels */
+  float gaze_y[2];           /**< gaze y, screen pixels */
+  float res_x;               /**< resolution x, pixels per degree */
+  float res_y;               /**< resolution y, pixels per degree */
+  uint16_t status;           /**< status word */
+  uint16_t input;            /**< input word */
+  uint16_t buttons;          /**< button states */
+  uint16_t aux_type;         /**< aux byte */
+  uint16_t aux_data[8];      /**< auxiliary words */
+  float extra_a[2][3];       /**< as float_sample::extra_a */
+  uint32_t extra_word;       /**< as float_sample::extra_word */
+  float extra_b[2][3];       /**< as float_sample::extra_b */
+  float extra_c[2];          /**< as float_sample::extra_c */
+  float extra_d[2][2];       /**< as float_sample::extra_d */
+  float extra3_lead[2];      /**< as float_sample::extra3_lead */
+  float extra3_point[2];     /**< as float_sample::extra3_point */
+  float extra3_points[5][2]; /**< as float_sample::extra3_points */
 } double_sample;
 
+/** The double-form sample cut after aux_data: the compact form. */
 typedef struct {
-  double time;
-  int16_t type;
-  uint16_t flags;
-  float pupil_x[2];
-  float pupil_y[2];
-  float href_x[2];
-  float href_y[2];
-  float pupil_size[2];
-  float gaze_x[2];
-  float gaze_y[2];
-  float res_x;
-  float res_y;
-  uint16_t status;
-  uint16_t input;
-  uint16_t buttons;
-  uint16_t aux_type;
-  uint16_t aux_data[8];
+  double time;          /**< tracker time, ms, with the half millisecond */
+  int16_t type;         /**< EV_SAMPLE */
+  uint16_t flags;       /**< SF_ flags */
+  float pupil_x[2];     /**< pupil position x */
+  float pupil_y[2];     /**< pupil position y */
+  float href_x[2];      /**< head-referenced position x */
+  float href_y[2];      /**< head-referenced position y */
+  float pupil_size[2];  /**< pupil size */
+  float gaze_x[2];      /**< gaze x, screen pixels */
+  float gaze_y[2];      /**< gaze y, screen pixels */
+  float res_x;          /**< resolution x, pixels per degree */
+  float res_y;          /**< resolution y, pixels per degree */
+  uint16_t status;      /**< status word */
+  uint16_t input;       /**< input word */
+  uint16_t buttons;     /**< button states */
+  uint16_t aux_type;    /**< aux byte */
+  uint16_t aux_data[8]; /**< auxiliary words */
 } compact_double_sample;
 
+/** A parsed event in double form: as float_event, with its three times doubles in ms. */
 typedef struct {
-  double time;
-  int16_t type;
-  uint16_t read;
-  int16_t eye;
-  double start_time;
-  double end_time;
-  float start_href_x, start_href_y;
-  float start_x, start_y;
-  float start_pupil_size;
-  float end_href_x, end_href_y;
-  float end_x, end_y;
-  float end_pupil_size;
-  float avg_href_x, avg_href_y;
-  float avg_x, avg_y;
-  float avg_pupil_size;
-  float avg_velocity;
-  float peak_velocity;
-  float start_velocity;
-  float end_velocity;
-  float start_res_x;
-  float end_res_x;
-  float start_res_y;
-  float end_res_y;
-  uint16_t status;
-  float ext_pairs_a[3][2];
-  float ext_pairs_b[3][2];
-  float ext_triplets_a[3][3];
-  float ext_triplets_b[3][3];
+  double time;                /**< record time, ms */
+  int16_t type;               /**< STARTBLINK .. FIXUPDATE */
+  uint16_t read;              /**< RF_ flags */
+  int16_t eye;                /**< LUMAVEX_EYE_LEFT, LUMAVEX_EYE_RIGHT or -1 */
+  double start_time;          /**< start, ms */
+  double end_time;            /**< end, ms */
+  float start_href_x;         /**< href at the start, x */
+  float start_href_y;         /**< href at the start, y */
+  float start_x;              /**< position at the start, x */
+  float start_y;              /**< position at the start, y */
+  float start_pupil_size;     /**< pupil size at the start */
+  float end_href_x;           /**< href at the end, x */
+  float end_href_y;           /**< href at the end, y */
+  float end_x;                /**< position at the end, x */
+  float end_y;                /**< position at the end, y */
+  float end_pupil_size;       /**< pupil size at the end */
+  float avg_href_x;           /**< average href, x */
+  float avg_href_y;           /**< average href, y */
+  float avg_x;                /**< average position, x */
+  float avg_y;                /**< average position, y */
+  float avg_pupil_size;       /**< average pupil size */
+  float avg_velocity;         /**< average velocity, degrees per second */
+  float peak_velocity;        /**< peak velocity, degrees per second */
+  float start_velocity;       /**< velocity at the start */
+  float end_velocity;         /**< velocity at the end */
+  float start_res_x;          /**< resolution x at the start */
+  float end_res_x;            /**< resolution x at the end */
+  float start_res_y;          /**< resolution y at the start */
+  float end_res_y;            /**< resolution y at the end */
+  uint16_t status;            /**< status word */
+  float ext_pairs_a[3][2];    /**< as float_event::ext_pairs_a */
+  float ext_pairs_b[3][2];    /**< as float_event::ext_pairs_b */
+  float ext_triplets_a[3][3]; /**< as float_event::ext_triplets_a */
+  float ext_triplets_b[3][3]; /**< as float_event::ext_triplets_b */
 } double_event;
 
+/** A message in double form. */
 typedef struct {
-  double time;
-  int16_t type;
-  uint16_t length;
-  char text[260];
+  double time;     /**< tracker time the message was stamped with, ms */
+  int16_t type;    /**< EV_MESSAGE */
+  uint16_t length; /**< characters in text, at most 255 */
+  char text[260];  /**< NUL-terminated */
 } double_message_event;
 
+/** A button, input or lost-data record in double form. */
 typedef struct {
-  double time;
-  int16_t type;
-  uint16_t data;
+  double time;   /**< tracker time, ms */
+  int16_t type;  /**< the record type */
+  uint16_t data; /**< the buttons or input word; 0 for EV_LOST_DATA */
 } double_io_event;
 
-/** One 272-byte slot: any double-form record. */
+/** One 272-byte slot: any double-form record; head.type says which member to read. */
 typedef union {
+  /** The fields every record starts with. */
   struct {
-    double time;
-    int16_t type;
+    double time;  /**< tracker time, ms */
+    int16_t type; /**< record type */
   } head;
-  double_sample fs;
-  double_event fe;
-  double_message_event im;
-  double_io_event io;
-  uint8_t raw[272];
+  double_sample fs;        /**< type EV_SAMPLE */
+  double_event fe;         /**< types 1..10 */
+  double_message_event im; /**< type EV_MESSAGE */
+  double_io_event io;      /**< EV_BUTTONS, EV_INPUT, EV_LOST_DATA and the rest */
+  uint8_t raw[272];        /**< the slot's bytes */
 } double_data;
 
-/** The last decoded item as lumavex_get_next_data copies it out: the tracker's integer values
- *  before scaling. Per-eye arrays: index 0 left, 1 right. */
+/** A sample as lumavex_get_next_data copies it out: the tracker's integer values before scaling
+ *  (gaze and resolution are in units of 1/position_prescaler). Per-eye arrays: index 0 left,
+ *  1 right; absent values are -32768 (0x8000). */
 typedef struct {
-  uint32_t time;
-  int16_t type;
-  uint16_t flags;
-  int16_t pupil_x[2], pupil_y[2];
-  int16_t href_x[2], href_y[2];
-  uint16_t pupil_size[2];
-  int16_t gaze_x[2], gaze_y[2];
-  uint16_t res_x, res_y;
-  uint16_t status, input, buttons, aux_type;
-  uint16_t aux_data[8];
-  float block[12];     /**< block values 1..12 */
-  uint32_t block_word; /**< word of a type-2 block */
-  float block2[6];     /**< block-2 values 1..6 */
-  float float_gaze_x[2], float_gaze_y[2];
-  float block3[14]; /**< two lead values, the point (x, y), five points (x1..x5, y1..y5) */
+  uint32_t time;          /**< tracker time, ms */
+  int16_t type;           /**< EV_SAMPLE */
+  uint16_t flags;         /**< SF_ flags */
+  int16_t pupil_x[2];     /**< pupil position x */
+  int16_t pupil_y[2];     /**< pupil position y */
+  int16_t href_x[2];      /**< head-referenced position x */
+  int16_t href_y[2];      /**< head-referenced position y */
+  uint16_t pupil_size[2]; /**< pupil size */
+  int16_t gaze_x[2];      /**< gaze x, screen pixels x position_prescaler */
+  int16_t gaze_y[2];      /**< gaze y, screen pixels x position_prescaler */
+  uint16_t res_x;         /**< resolution x, pixels per degree x position_prescaler */
+  uint16_t res_y;         /**< resolution y, pixels per degree x position_prescaler */
+  uint16_t status;        /**< status word */
+  uint16_t input;         /**< input word */
+  uint16_t buttons;       /**< button states */
+  uint16_t aux_type;      /**< aux byte */
+  uint16_t aux_data[8];   /**< auxiliary words */
+  float block[12];        /**< extension-block values 1..12 */
+  uint32_t block_word;    /**< word of a type-2 block */
+  float block2[6];        /**< type-2 block's second values 1..6 */
+  float float_gaze_x[2];  /**< gaze x of a type-2 block, screen pixels */
+  float float_gaze_y[2];  /**< gaze y of a type-2 block, screen pixels */
+  float block3[14];       /**< type-3 block: two lead values, the point (x, y), five points (x1..x5,
+                               y1..y5) */
 } link_sample_item;
 
+/** A parsed event as lumavex_get_next_data copies it out: the tracker's integer values before
+ *  scaling (positions in units of 1/position_prescaler, velocities 1/velocity_prescaler). */
 typedef struct {
-  uint32_t time;
-  int16_t type;
-  uint16_t read;
-  int16_t eye;
-  uint32_t start_time;
-  uint32_t end_time;
-  int16_t start_href_x, start_href_y, start_x, start_y;
-  uint16_t start_pupil_size;
-  int16_t end_href_x, end_href_y, end_x, end_y;
-  uint16_t end_pupil_size;
-  int16_t avg_href_x, avg_href_y, avg_x, avg_y;
-  uint16_t avg_pupil_size;
-  int16_t avg_velocity, peak_velocity, start_velocity, end_velocity;
-  int16_t start_res_x, end_res_x, start_res_y, end_res_y;
-  uint16_t status;
-  float extended[36];
+  uint32_t time;             /**< record time, ms */
+  int16_t type;              /**< STARTBLINK .. FIXUPDATE */
+  uint16_t read;             /**< RF_ flags */
+  int16_t eye;               /**< 0 left, 1 right, -1 neither */
+  uint32_t start_time;       /**< start, ms */
+  uint32_t end_time;         /**< end, ms */
+  int16_t start_href_x;      /**< href at the start, x */
+  int16_t start_href_y;      /**< href at the start, y */
+  int16_t start_x;           /**< position at the start, x */
+  int16_t start_y;           /**< position at the start, y */
+  uint16_t start_pupil_size; /**< pupil size at the start */
+  int16_t end_href_x;        /**< href at the end, x */
+  int16_t end_href_y;        /**< href at the end, y */
+  int16_t end_x;             /**< position at the end, x */
+  int16_t end_y;             /**< position at the end, y */
+  uint16_t end_pupil_size;   /**< pupil size at the end */
+  int16_t avg_href_x;        /**< average href, x */
+  int16_t avg_href_y;        /**< average href, y */
+  int16_t avg_x;             /**< average position, x */
+  int16_t avg_y;             /**< average position, y */
+  uint16_t avg_pupil_size;   /**< average pupil size */
+  int16_t avg_velocity;      /**< average velocity */
+  int16_t peak_velocity;     /**< peak velocity */
+  int16_t start_velocity;    /**< velocity at the start */
+  int16_t end_velocity;      /**< velocity at the end */
+  int16_t start_res_x;       /**< resolution x at the start */
+  int16_t end_res_x;         /**< resolution x at the end */
+  int16_t start_res_y;       /**< resolution y at the start */
+  int16_t end_res_y;         /**< resolution y at the end */
+  uint16_t status;           /**< status word */
+  float extended[36];        /**< the extended values (RF_EXTENDED) as sent */
 } link_event_item;
 
+/** Any record as lumavex_get_next_data copies it out (link_state::last_size bytes of it). */
 typedef union {
+  /** The fields every record starts with. */
   struct {
-    uint32_t time;
-    int16_t type;
+    uint32_t time; /**< tracker time, ms */
+    int16_t type;  /**< record type */
   } head;
-  link_sample_item sample;
-  link_event_item event;
-  message_event message;
-  io_event io;
-  uint8_t raw[268];
+  link_sample_item sample; /**< type EV_SAMPLE */
+  link_event_item event;   /**< types 1..10 */
+  message_event message;   /**< type EV_MESSAGE */
+  io_event io;             /**< block markers, buttons, inputs and the rest */
+  uint8_t raw[268];        /**< the record's bytes */
 } link_data_item;
 
-/** The link status that lumavex_data_status returns (740 bytes): the data stream's fields, then
- *  the link's addresses, names and poll replies, then the header echo. */
+/** Bits of link_state::gap_types: the kinds of items the full data queue discarded. */
+#define LUMAVEX_GAP_SAMPLES 0x8000 /**< samples */
+#define LUMAVEX_GAP_EVENTS 0x4000  /**< events */
+#define LUMAVEX_GAP_MARKERS 0x2000 /**< block start and end markers */
+
+/** The link status that lumavex_data_status returns (740 bytes): the data stream's fields (what
+ *  the last block markers said about the stream, the progress of the current block, the queue's
+ *  fill, and what was lost), then the link's addresses, names and poll replies, then the header
+ *  echo. */
 typedef struct {
-  uint32_t status_time;     /**< time carried by the last block marker */
-  uint32_t record_version;  /**< always 2 */
-  uint16_t sample_rate_x10; /**< sample rate in tenths of Hz */
-  uint16_t sample_block_word;
+  uint32_t status_time;        /**< tracker time carried by the last block marker, ms */
+  uint32_t record_version;     /**< always 2 */
+  uint16_t sample_rate_x10;    /**< sample rate in tenths of Hz (10000: 1000 Hz) */
+  uint16_t sample_block_word;  /**< the sample-block word of the last sample block start */
   uint16_t position_prescaler; /**< gaze and resolution divisor; 10 after a reset */
   uint16_t velocity_prescaler; /**< velocity divisor; 10 after a reset */
-  uint16_t pupil_prescaler;    /**< 1 after a reset */
-  uint16_t rate_word;
-  uint16_t sample_data_flags;
-  uint16_t event_data_flags;
-  uint16_t event_type_flags;
-  uint8_t in_sample_block;
-  uint8_t in_event_block;
-  uint8_t left_eye_present;
-  uint8_t right_eye_present;
-  uint16_t gap_types; /**< kinds of items discarded before the last read: 0x8000 samples,
-                           0x4000 events, 0x2000 block markers */
-  uint16_t last_kind;
-  uint16_t last_size;
-  uint16_t control_read;
-  uint16_t first_in_block;
-  uint32_t last_item_time;
-  uint16_t last_item_type;
-  uint16_t last_item_read;
-  link_data_item last_item;
-  uint32_t block_number;
-  uint32_t block_sample_count;
-  uint32_t block_event_count;
-  uint16_t last_res_x, last_res_y;
-  uint16_t last_pupil_size[2];
-  uint16_t last_status;
-  uint16_t queued_samples;
-  uint16_t queued_events;
-  uint32_t queue_size;
-  uint32_t queue_free;
-  uint32_t last_receive_time; /**< tracker time of the last data packet */
-  uint8_t samples_on;
-  uint8_t events_on;
-  uint16_t packet_flags;
+  uint16_t pupil_prescaler;    /**< pupil-size divisor; 1 after a reset */
+  uint16_t rate_word; /**< the rate word of the last block start (1..10000; 1 after a reset) */
+  uint16_t
+      sample_data_flags; /**< SF_ flags the sample block announced (lumavex_sample_data_flags) */
+  uint16_t event_data_flags; /**< RF_ flags the event block announced (lumavex_event_data_flags) */
+  uint16_t
+      event_type_flags;     /**< event kinds the event block announced, bit 15 left eye, 14 right */
+  uint8_t in_sample_block;  /**< 1 between a sample block's start and end markers */
+  uint8_t in_event_block;   /**< 1 between an event block's start and end markers */
+  uint8_t left_eye_present; /**< 1 when the blocks carry the left eye */
+  uint8_t right_eye_present; /**< 1 when the blocks carry the right eye */
+  uint16_t gap_types;      /**< kinds of items discarded before the last read: LUMAVEX_GAP_SAMPLES,
+                                LUMAVEX_GAP_EVENTS, LUMAVEX_GAP_MARKERS */
+  uint16_t last_kind;      /**< kind of the last item read: 200 sample, 66 parsed event, 36 block
+                                marker, 250 message, 8 other, 0 lost data */
+  uint16_t last_size;      /**< bytes of last_item that hold the last item read */
+  uint16_t control_read;   /**< 1 when the last block marker read could not be decoded */
+  uint16_t first_in_block; /**< 1 when the last marker read opened a new block */
+  uint32_t last_item_time; /**< time of the last event or message read, ms */
+  uint16_t last_item_type; /**< record type of the last item read */
+  uint16_t last_item_read; /**< read flags of the last parsed event, or the last message's length */
+  link_data_item last_item;    /**< the last item read, before scaling */
+  uint32_t block_number;       /**< blocks started since the last data reset */
+  uint32_t block_sample_count; /**< samples read in the current block */
+  uint32_t block_event_count;  /**< events read in the current block */
+  uint16_t last_res_x;         /**< the last resolution x a sample carried (220 after a reset) */
+  uint16_t last_res_y;         /**< the last resolution y a sample carried (220 after a reset) */
+  uint16_t last_pupil_size[2]; /**< the last pupil sizes a sample carried, left and right */
+  uint16_t last_status;        /**< the last status word a sample or event carried */
+  uint16_t queued_samples;     /**< samples waiting in the queue (while sample delivery is on) */
+  uint16_t queued_events;      /**< events and markers waiting (while event delivery is on) */
+  uint32_t queue_size;         /**< the queue's capacity, bytes */
+  uint32_t queue_free;         /**< the queue's free space, bytes */
+  uint32_t last_receive_time;  /**< tracker time of the last data packet, ms */
+  uint8_t samples_on;          /**< 1 while samples are delivered to the queue */
+  uint8_t events_on;           /**< 1 while events are delivered to the queue */
+  uint16_t packet_flags;       /**< flags of the last data packet: 0x8000 left eye, 0x4000 right */
   /* The link: the connected tracker, this node, the broadcast addresses and the last poll (the
      first 360 bytes above are the data stream's). */
   LVXADDR tracker_address;   /**< the tracker the link is connected to (zero before any) */
@@ -527,14 +617,21 @@ typedef struct {
   int16_t poll_count;        /**< replies held, at most 4 */
   LVXNODE poll_responses[4];
   /* The header echo of the tracker's last packet. */
-  uint16_t header_word16;
-  uint16_t header_word14;
-  uint8_t header_byte18;
-  uint8_t header_byte19;
-  uint16_t tracker_mode_word; /**< bit 15 set once a block marker carried the mode */
+  uint16_t header_word16;     /**< header word 16 of the tracker's last packet */
+  uint16_t header_word14;     /**< header word 14 of the tracker's last packet */
+  uint8_t header_byte18;      /**< header byte 18 of the tracker's last packet: its mode code (bit
+                                   0x02 while it plays a recording back) */
+  uint8_t header_byte19;      /**< header byte 19 of the tracker's last packet */
+  uint16_t tracker_mode_word; /**< the tracker's mode word from the last block start; bit 15 set
+                                   once a block marker carried it */
 } link_state;
 
 /* ==== Connection ============================================================================ */
+
+/** Modes of open_lumavex_connection. */
+#define LUMAVEX_OPEN_CONNECT 0      /**< open the link system and connect to the tracker */
+#define LUMAVEX_OPEN_DUMMY 1        /**< dummy mode: no tracker; commands succeed and do nothing */
+#define LUMAVEX_OPEN_LINK_ONLY (-1) /**< open the link system without connecting */
 
 /** Opens the link system and, by mode, connects: 0 connect to the tracker; positive (other than
  *  2 and 3) dummy mode with no tracker; negative open the link system only. Returns 0 on success
@@ -633,9 +730,12 @@ LVX_API int16_t lumavex_send_command(const char *text) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_command_result(void) LVX_NOEXCEPT;
 /** Waits up to msec milliseconds for the most recent command's result; returns it, or NO_REPLY. */
 LVX_API int16_t lumavex_wait_for_command_result(uint32_t msec) LVX_NOEXCEPT;
-/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command with
- *  a 5000 ms wait. On trackers without large packets, a text of several lines and no quoted part
- *  is sent line by line, and the last line's result is returned. */
+/** Formats a command (at most 992 characters; more is cut) and sends it as a timed command. On
+ *  trackers without large packets, a text of several lines and no quoted part is sent line by
+ *  line, each line waiting for its answer before the next, and the last line's result is
+ *  returned. The waits of one call share 5000 ms in all: once they are spent, the remaining lines
+ *  are still sent, without waiting, and the result is the last line's as it stands then
+ *  (NO_REPLY while its answer has not come). */
 LVX_API int16_t eyecmd_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 /** Copies the text of the last command result (at most 199 characters and a zero; buf must hold
  *  200 bytes) and returns its length. 0 in dummy mode or when the link system is not open. */
@@ -674,37 +774,74 @@ LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *no
 /** lumavex_current_mode() bits. */
 #define IN_DISCONNECT_MODE 0x4000 /**< not connected (and not in dummy mode) */
 #define IN_PLAYBACK_MODE 0x0100   /**< the tracker plays a recording back */
-#define IN_USER_MENU 0x0040
-#define IN_IDLE_MODE 0x0001
-#define IN_SETUP_MODE 0x0002
-#define IN_RECORD_MODE 0x0004
-#define IN_TARGET_MODE 0x0008
-#define IN_DRIFTCORR_MODE 0x0010
-#define IN_IMAGE_MODE 0x0020
+#define IN_USER_MENU 0x0040       /**< one of the tracker's user menus (or the abort menu) */
+#define IN_IDLE_MODE 0x0001       /**< idle (offline): ready for commands, not recording */
+#define IN_SETUP_MODE 0x0002      /**< camera setup menu */
+#define IN_RECORD_MODE 0x0004     /**< recording (or playing a recording back) */
+#define IN_TARGET_MODE 0x0008     /**< a target screen: calibration, validation, drift correction */
+#define IN_DRIFTCORR_MODE 0x0010  /**< drift correction */
+#define IN_IMAGE_MODE 0x0020      /**< camera image display */
 
-/** Mode changes. Each sends its command with a 1000 ms time-out and, on success, waits up to
- *  500 ms for the tracker to settle. They return 0 or the command's result. */
+/* Mode changes. Each sends its command with a 1000 ms time-out and, on success, waits up to
+ * 500 ms for the tracker to settle. They return 0 or the command's result (-100 while not
+ * connected). */
+
+/** Puts the tracker into its idle mode (nothing is sent when it is idle already). Returns 0 or
+ *  the command's result. */
 LVX_API int16_t lumavex_abort(void) LVX_NOEXCEPT;
+/** Opens the tracker's camera setup menu (or its imaging mode, see
+ *  lumavex_set_tracker_setup_default). Returns 0 or the command's result. */
 LVX_API int16_t lumavex_start_setup(void) LVX_NOEXCEPT;
 /** 0: camera setup opens the setup menu; nonzero: the imaging mode. Returns the value stored. */
 LVX_API int16_t lumavex_set_tracker_setup_default(int16_t mode) LVX_NOEXCEPT;
+/** Accepts the current calibration or drift-correction fixation, as the operator's key would.
+ *  Returns 0 or the command's result. */
 LVX_API int16_t lumavex_accept_trigger(void) LVX_NOEXCEPT;
+/** Starts a drift correction with the target at display pixel (x, y). Returns 0 or the
+ *  command's result. */
 LVX_API int16_t lumavex_driftcorr_start(int16_t x, int16_t y) LVX_NOEXCEPT;
+/** As lumavex_driftcorr_start, with the target position in fractional pixels. */
 LVX_API int16_t lumavex_driftcorr_startf(float x, float y) LVX_NOEXCEPT;
+/** Applies the drift correction just measured. Returns 0 or the command's result. */
 LVX_API int16_t lumavex_apply_driftcorr(void) LVX_NOEXCEPT;
+/** Recording flags of lumavex_data_start (also lumavex_data_switch, which takes the link bits):
+ *  what the tracker writes to its data file and what it sends over the link. */
+#define LUMAVEX_RECORD_FILE_SAMPLES 0x01 /**< samples into the tracker's data file */
+#define LUMAVEX_RECORD_FILE_EVENTS 0x02  /**< events into the tracker's data file */
+#define LUMAVEX_RECORD_LINK_SAMPLES 0x04 /**< samples over the link to this program */
+#define LUMAVEX_RECORD_LINK_EVENTS 0x08  /**< events over the link to this program */
+/** Everything to the file and over the link. */
+#define LUMAVEX_RECORD_ALL                                                                  \
+  (LUMAVEX_RECORD_FILE_SAMPLES | LUMAVEX_RECORD_FILE_EVENTS | LUMAVEX_RECORD_LINK_SAMPLES | \
+   LUMAVEX_RECORD_LINK_EVENTS)
+
 /** Starts recording: flags 0x01 samples to file, 0x02 events to file, 0x04 samples over the
  *  link, 0x08 events over the link; lock nonzero locks the tracker's record exit. */
 LVX_API int16_t lumavex_data_start(uint16_t flags, int16_t lock) LVX_NOEXCEPT;
+/** Stops recording: samples and events stop reaching the queue and the tracker goes back to
+ *  idle. Returns 0 or the command's result. */
 LVX_API int16_t lumavex_data_stop(void) LVX_NOEXCEPT;
+/** Plays the last recording back over the link, as if it were recorded again; the records are
+ *  read as during recording. Returns 0, the command's result, or -100 when not connected. */
 LVX_API int16_t lumavex_playback_start(void) LVX_NOEXCEPT;
+/** Stops a playback. Returns 0, the command's result, or -100 when not connected. */
 LVX_API int16_t lumavex_playback_stop(void) LVX_NOEXCEPT;
 
 /** The IN_ bits of the tracker's current mode. */
 LVX_API int16_t lumavex_current_mode(void) LVX_NOEXCEPT;
+/** Nonzero (IN_SETUP_MODE) while the tracker is in its setup mode; 0 otherwise and while the
+ *  link system is closed. */
 LVX_API int16_t lumavex_in_setup(void) LVX_NOEXCEPT;
 /** Waits up to maxwait ms for a mode change to settle: 1 settled, 0 time-out, -100 not
  *  connected, -1 the link dropped. maxwait 0 reads the state at once. */
 LVX_API int16_t lumavex_wait_for_mode_ready(uint32_t maxwait) LVX_NOEXCEPT;
+/** Eyes, as lumavex_eye_available reports them; LUMAVEX_EYE_LEFT and LUMAVEX_EYE_RIGHT are also
+ *  the indexes of the per-eye arrays in samples and the eye field of events. */
+#define LUMAVEX_EYE_NONE (-1) /**< not recording */
+#define LUMAVEX_EYE_LEFT 0    /**< the left eye */
+#define LUMAVEX_EYE_RIGHT 1   /**< the right eye */
+#define LUMAVEX_EYE_BOTH 2    /**< binocular */
+
 /** The eye being recorded: 0 left, 1 right, 2 both; -1 when not recording. */
 LVX_API int16_t lumavex_eye_available(void) LVX_NOEXCEPT;
 
@@ -715,6 +852,7 @@ LVX_API int16_t lumavex_read_request(const char *text) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_read_reply(char *buf) LVX_NOEXCEPT;
 /** Asks for the tracker's time; lumavex_read_time then gives it. Returns 0 or a send error. */
 LVX_API int16_t lumavex_request_time(void) LVX_NOEXCEPT;
+/** As lumavex_request_time, asking the given node. */
 LVX_API int16_t lumavex_node_request_time(const LVXADDR *node) LVX_NOEXCEPT;
 /** The tracker time in ms that the last time request brought, 0 while none has come. */
 LVX_API uint32_t lumavex_read_time(void) LVX_NOEXCEPT;
@@ -724,16 +862,23 @@ LVX_API int16_t lumavex_cal_message(char *buf) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_cal_result(void) LVX_NOEXCEPT;
 /** Writes the calibration target's position; returns 1 while the target is shown, else 0. */
 LVX_API int16_t lumavex_target_check(int16_t *x, int16_t *y) LVX_NOEXCEPT;
+/** As lumavex_target_check, with the position in fractional pixels. */
 LVX_API int16_t lumavex_target_checkf(float *x, float *y) LVX_NOEXCEPT;
 /** The selection made in the tracker's user menu, taken once; 0 while none. */
 LVX_API int16_t lumavex_user_menu_selection(void) LVX_NOEXCEPT;
 
-/** Data-stream queries: queued samples and/or events; the flags of the current blocks. */
+/** The number of queued samples (samples nonzero) plus queued events (events nonzero); 0 in dummy
+ *  mode or while the link system is closed. */
 LVX_API int16_t lumavex_data_count(int16_t samples, int16_t events) LVX_NOEXCEPT;
+/** The SF_ flags the current sample block announced: what each sample will hold. */
 LVX_API uint16_t lumavex_sample_data_flags(void) LVX_NOEXCEPT;
+/** The RF_ flags the current event block announced: what each parsed event will hold. */
 LVX_API int16_t lumavex_event_data_flags(void) LVX_NOEXCEPT;
+/** The kinds of events the current event block announced. */
 LVX_API uint16_t lumavex_event_type_flags(void) LVX_NOEXCEPT;
+/** The divisor of gaze positions and resolutions on the wire (10 until a block says otherwise). */
 LVX_API int16_t lumavex_position_prescaler(void) LVX_NOEXCEPT;
+/** 1 while inside a sample block (samples nonzero) or an event block (events nonzero), else 0. */
 LVX_API int16_t lumavex_in_data_block(int16_t samples, int16_t events) LVX_NOEXCEPT;
 /** Waits up to maxwait ms for the asked blocks to open: 1 open, 0 time-out, -100 not connected. */
 LVX_API int16_t lumavex_wait_for_block_start(uint32_t maxwait, int16_t samples,
@@ -745,14 +890,22 @@ LVX_API int16_t lumavex_wait_for_data(uint32_t maxwait, int16_t samples,
 /** Keys and buttons. code 0xFF00 sends a button (mods: its number, state 10 pressed, -1
  *  released); any other code a key with its modifiers. Returns the link's send result. */
 LVX_API int16_t lumavex_send_keybutton(uint16_t code, uint16_t mods, uint8_t state) LVX_NOEXCEPT;
+/** Asks the tracker to flush its keys and empties the key queue and button records here; with
+ *  enable_buttons nonzero, button presses count as keys from then on. Returns the link's send
+ *  result, -100 when not connected. */
 LVX_API int16_t lumavex_flush_keybuttons(int16_t enable_buttons) LVX_NOEXCEPT;
 /** Bit n-1 set while button n is held. */
 LVX_API uint16_t lumavex_button_states(void) LVX_NOEXCEPT;
+/** The last change of the tracker's buttons (the button states with 0x100 set), with its tracker
+ *  time in ms in *time when time is not null; 0 when none. Reading it (or
+ *  lumavex_last_button_press) clears both. */
 LVX_API uint16_t lumavex_last_button_states(uint32_t *time) LVX_NOEXCEPT;
 /** Takes the oldest key from the tracker; returns its code, 0 when none. Each pointer may be
  *  null. */
 LVX_API uint16_t lumavex_read_keybutton(int16_t *mods, int16_t *state, uint16_t *kcode,
                                         uint32_t *time) LVX_NOEXCEPT;
+/** The number of the last button pressed on the tracker, with its tracker time in ms in *time
+ *  when time is not null; 0 when none. Reading it (or lumavex_last_button_states) clears both. */
 LVX_API uint16_t lumavex_last_button_press(uint32_t *time) LVX_NOEXCEPT;
 
 /** Sends one packet of a backdrop image (size at most 512). Returns the link's send result, -1
@@ -790,36 +943,53 @@ LVX_API int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) 
  *  compact_double_sample (its first 100 bytes), double_sample (2). A null buf gives the result
  *  only. */
 LVX_API int16_t lumavex_newest_float_sample(void *buf) LVX_NOEXCEPT;
+/** As lumavex_newest_float_sample, into a whole float_sample. */
 LVX_API int16_t lumavex_newest_float_sample2(void *buf) LVX_NOEXCEPT;
+/** As lumavex_newest_float_sample, into a compact_double_sample. */
 LVX_API int16_t lumavex_newest_double_sample(void *buf) LVX_NOEXCEPT;
+/** As lumavex_newest_float_sample, into a whole double_sample. */
 LVX_API int16_t lumavex_newest_double_sample2(void *buf) LVX_NOEXCEPT;
 /** As the four above, waiting once (at most 10 ms) when no new sample is there; wait 0 means 20,
  *  a negative wait does not wait. */
 LVX_API int16_t lumavex_wait_for_new_float_sample(void *buf, int wait) LVX_NOEXCEPT;
+/** As lumavex_wait_for_new_float_sample, into a whole float_sample. */
 LVX_API int16_t lumavex_wait_for_new_float_sample2(void *buf, int wait) LVX_NOEXCEPT;
+/** As lumavex_wait_for_new_float_sample, into a compact_double_sample. */
 LVX_API int16_t lumavex_wait_for_new_double_sample(void *buf, int wait) LVX_NOEXCEPT;
+/** As lumavex_wait_for_new_float_sample, into a whole double_sample. */
 LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOEXCEPT;
 
-/** The data-stream status as of this call. The pointer stays valid; the record it points to is
- *  refreshed by each call. */
+/** The data-stream status as of this call. The pointer is the same on every call and stays valid;
+ *  the record it points to is refreshed by each call of this function and by each read of the
+ *  queue (lumavex_get_next_data, lumavex_get_all_float_data, lumavex_wait_for_next_data, ...),
+ *  on the calling thread. The receive thread never writes it: between those calls it holds still,
+ *  so reading it needs no lock as long as one thread makes those calls. */
 LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
 /** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
 LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
 /** Switches sample delivery (flags 0x04) and event delivery (flags 0x08) to the queue on or off,
  *  then resets the data-stream state. Returns 0. */
 LVX_API int16_t lumavex_data_switch(uint16_t flags) LVX_NOEXCEPT;
-/** The tracker's sample rate and mode digits from the last block marker; each pointer may be
- *  null. Returns 0, or -1 when no mode is known. */
+/** The tracker's sample rate in Hz and the three digits of its mode word (bits 8..11, 4..7 and
+ *  0..3) from the last block start; each pointer may be null. Returns 0, or -1 when no mode is
+ *  known. */
 LVX_API int16_t lumavex_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
                                   int16_t *mode_lo) LVX_NOEXCEPT;
+/** The same as lumavex_mode_data. */
 LVX_API int16_t lumavex2_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid,
                                    int16_t *mode_lo) LVX_NOEXCEPT;
 
-/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample. It must return
- *  quickly and must not call the library's reading functions. */
+/** Called on the receive thread when data arrives: reason 1 an event, 2 a sample, one call per
+ *  item queued, in the order the items came. It is called with no lock of the library held, after
+ *  the datagram that brought the items has been taken apart, so it may call any function of the
+ *  library (read data, the status, send commands). The receive thread is also the one that takes
+ *  in the tracker's answers, so while the callback runs none arrives: a wait for an answer from
+ *  it (a timed command, say) ends only at its time-out, and the data stream stalls meanwhile. It
+ *  should return quickly. */
 typedef void (*lumavex_data_ready_callback)(int reason);
 /** Installs the data-ready callback (null removes it). Returns 0. */
 LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) LVX_NOEXCEPT;
+/** The installed data-ready callback, or null. */
 LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void) LVX_NOEXCEPT;
 
 /* ==== Keyboard and input events =========================================================== */
@@ -977,6 +1147,7 @@ typedef struct {
   void *user_data;       /**< word 2: passed back unchanged as every hook's first argument */
   /** As open_target_screen_hook of version 1; the result is ignored. */
   int16_t (*open_target_screen_hook)(void *user_data);
+  /** As close_target_screen_hook of version 1. */
   void (*close_target_screen_hook)(void *user_data);
   /** As in version 1: negative fails the display, 1 allows the larger image. */
   int16_t (*open_camera_view_hook)(void *user_data, int16_t width, int16_t height);
@@ -985,8 +1156,11 @@ typedef struct {
   /** A complete camera image of width x height pixels. The pixels belong to the library and are
    *  reused for the next image: copy what you keep before returning. */
   void (*camera_image_hook)(void *user_data, int16_t width, int16_t height, const uint32_t *pixels);
+  /** The camera image display ends. */
   void (*close_camera_view_hook)(void *user_data);
+  /** The terminate key ended a calibration or validation target screen. */
   void (*erase_target_hook)(void *user_data);
+  /** The drawn target must vanish. */
   void (*blank_target_screen_hook)(void *user_data);
   /** Draw a target at display coordinates (x, y), unrounded. */
   void (*draw_target_hook)(void *user_data, float x, float y);
@@ -994,6 +1168,7 @@ typedef struct {
   void (*play_sound_hook)(void *user_data, int32_t code);
   /** Fills up to 20 records of the array events and returns how many it filled. */
   int16_t (*poll_input_events_hook)(void *user_data, InputEvent *events);
+  /** Shows an alert text to the user (valid during the call). */
   void (*alert_hook)(void *user_data, const char *text);
   void *reserved2[4]; /**< words 15-18: not read by the library */
 } GraphicHooksV2;
@@ -1020,7 +1195,9 @@ LVX_API GraphicHooksV2 *get_all_hook_functions_V2(void) LVX_NOEXCEPT;
  *  Returns 0. */
 LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options) LVX_NOEXCEPT;
 /** Formats an alert (at most 1023 characters; more is cut) and passes it to the installed alert
- *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. */
+ *  hook, or writes it to standard error as "Lumavex Error: text" when there is none. A null format
+ *  gives an empty text. Called from inside a callback of the library, the hook runs once that
+ *  callback has returned. */
 LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
 /* ==== Camera images ======================================================================== */
@@ -1199,13 +1376,15 @@ LVX_API uint64_t get_zero_time(void) LVX_NOEXCEPT;
 /** Stores the clock base (0, or QX_CLOCK_BASE_MACHINE_LOCAL; anything else is 0) and
  *  re-initialises the clock. */
 LVX_API void lumavex_set_clock_base(int32_t base) LVX_NOEXCEPT;
+/** The clock base in use: QX_CLOCK_BASE_LIBRARY (0) or QX_CLOCK_BASE_MACHINE_LOCAL (1). */
 LVX_API int32_t lumavex_get_clock_base(void) LVX_NOEXCEPT;
 /** A nonzero enable initialises the clock if that has not yet happened. Returns 0. */
 LVX_API int16_t lumavex_reset_clock(int16_t enable) LVX_NOEXCEPT;
 /** Estimated tracker time in microseconds, or -1.0 when no tracker time is known. Never goes
  *  backwards. */
 LVX_API double lumavex_tracker_double_usec(void) LVX_NOEXCEPT;
-/** Estimated tracker time in whole milliseconds. */
+/** Estimated tracker time in whole milliseconds, rounded down and wrapping modulo 2^32; while no
+ *  tracker time is known the estimate is -1.0 microseconds, which gives 0xFFFFFFFF. */
 LVX_API uint32_t lumavex_tracker_msec(void) LVX_NOEXCEPT;
 /** Tracker time minus local time in microseconds, or -1.0 when unknown. */
 LVX_API double lumavex_double_usec_offset(void) LVX_NOEXCEPT;

@@ -2,9 +2,14 @@
 // printing one line per received packet and, on request, every command, stored message, mode
 // change, connect and disconnect. It behaves as a whole tracker: commands change its mode,
 // recordings stream, playback, requests, keys and the bitmap transfer are served. With --stream it
-// also streams samples and events to each display that connects, whatever its mode.
+// also streams samples and events to each display that connects, whatever its mode. Faults on
+// the command line lose, repeat or reorder data packets, or silence or restart the tracker once.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +21,18 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+
+// The steady clock in ms.
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// When the first connect request arrived (steady_ms), -1 before: the scheduled faults count from
+// it. Set by the tracker's receive thread, so that a display that connects and leaves between two
+// looks of the main loop still starts the schedule.
+std::atomic<int64_t> g_first_connect_ms{-1};
 
 void on_signal(int) {
   g_stop = 1;
@@ -64,6 +81,15 @@ void print_command(const lvxsim::ReceivedPacket &p) {
   }
 }
 
+// True for a request to connect (plain, busy test or broadcast).
+bool is_connect_request(const lvxsim::ReceivedPacket &p) {
+  lvx::Bytes b(p.bytes);
+  if (b[0] != lvxsim::kConnectPkt || b.size() <= lvxsim::kConnectCodeOffset) return false;
+  uint8_t code = lvx::get_u8(b, lvxsim::kConnectCodeOffset);
+  return code == lvxsim::kConnectRequest || code == lvxsim::kConnectBusyTest ||
+         code == lvxsim::kConnectBroadcast;
+}
+
 // Prints a connect or disconnect request with its sender; other connect codes (polls, replies)
 // print nothing.
 void print_connection(const lvxsim::ReceivedPacket &p) {
@@ -83,38 +109,42 @@ void print_connection(const lvxsim::ReceivedPacket &p) {
   }
 }
 
-// Runs the tracker until SIGINT or SIGTERM.
-int run(const lvxsim::ProgramOptions &options) {
-  lvxsim::Config config = options.tracker;
+// A tracker with the program's observers installed.
+std::unique_ptr<lvxsim::SimTracker> make_tracker(const lvxsim::Config &config,
+                                                 const lvxsim::ProgramOptions &options) {
   const bool print_commands = options.print_commands;
   const bool print_connections = options.print_connections;
-  const bool streaming = options.stream_on_connect;
-  const lvxsim::StreamConfig &stream = options.stream;
-  // Every packet is printed as it arrives, so the tracker need not keep them.
-  config.record_packets = false;
-  lvxsim::SimTracker tracker(config);
-  tracker.set_observer([print_commands, print_connections](const lvxsim::ReceivedPacket &p) {
+  auto tracker = std::make_unique<lvxsim::SimTracker>(config);
+  tracker->set_observer([print_commands, print_connections](const lvxsim::ReceivedPacket &p) {
     std::printf("recv type=0x%02x %s size=%zu from=%s%s\n", p.bytes[0], type_name(p.bytes[0]),
                 p.bytes.size(), p.from.to_string().c_str(), p.via_tcp ? " tcp" : "");
     if (print_commands && p.bytes[0] == lvxsim::kCommandPkt) print_command(p);
     if (print_connections && p.bytes[0] == lvxsim::kConnectPkt) print_connection(p);
     std::fflush(stdout);
+    if (is_connect_request(p)) {
+      int64_t none = -1;
+      g_first_connect_ms.compare_exchange_strong(none, steady_ms());
+    }
   });
   if (print_commands) {
     // Runs on the receive thread before the packet's observer call, so the message lines come
     // before the "recv" line of their packet.
-    tracker.set_message_observer([](size_t index, const lvxsim::RecordedMessage &m) {
+    tracker->set_message_observer([](size_t index, const lvxsim::RecordedMessage &m) {
       std::printf("message #%zu time=%lld offset=%d serial=%u \"%s\"\n", index,
                   static_cast<long long>(m.time_ms), m.offset_ms, m.serial, m.text.c_str());
       std::fflush(stdout);
     });
-  }
-  if (print_commands) {
-    tracker.control().set_mode_observer([](uint8_t from, uint8_t to) {
+    tracker->control().set_mode_observer([](uint8_t from, uint8_t to) {
       std::printf("mode %u -> %u\n", static_cast<unsigned>(from), static_cast<unsigned>(to));
       std::fflush(stdout);
     });
   }
+  return tracker;
+}
+
+// Starts the tracker and prints where it listens; on failure prints why (and the remedy when a
+// privileged port was refused).
+bool start_tracker(lvxsim::SimTracker &tracker) {
   std::string error;
   if (!tracker.start(&error)) {
     std::fprintf(stderr, "lumavex_sim_tracker: %s\n", error.c_str());
@@ -125,30 +155,113 @@ int run(const lvxsim::ProgramOptions &options) {
                    "and tell the library that port with the option \"eyeport=PORT\" of "
                    "open_lumavex_system\n");
     }
-    return 1;
+    return false;
   }
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
+  const lvxsim::Config &config = tracker.config();
   std::printf("listening udp=%s", tracker.udp_endpoint().to_string().c_str());
   if (config.enable_tcp) std::printf(" tcp=%s", tracker.tcp_endpoint().to_string().c_str());
   std::printf(" model=\"%s\" name=\"%s\"\n", config.version_text.c_str(), config.node_name.c_str());
   std::fflush(stdout);
+  return true;
+}
+
+// Sleeps about ms milliseconds, waking early for SIGINT or SIGTERM.
+void sleep_unless_stopped(int ms) {
+  for (int slept = 0; slept < ms && g_stop == 0; slept += 100) {
+    lvx::platform::sleep_us(int64_t{std::min(100, ms - slept)} * 1000);
+  }
+}
+
+// The scheduled faults: each happens once, timed from the first display's connect.
+class FaultSchedule {
+ public:
+  explicit FaultSchedule(const lvxsim::ProgramOptions &o) : o_(o) {}
+
+  // What to do now: nothing, a restart (the caller does it), or the silence switched here.
+  enum class Action { kNone, kRestart };
+  Action step(lvxsim::SimTracker &tracker, int64_t now_ms) {
+    const int64_t first_connect_ms = g_first_connect_ms.load();
+    if (first_connect_ms < 0) return Action::kNone;
+    int64_t since = now_ms - first_connect_ms;
+    if (o_.silence_after_ms >= 0 && !silence_done_ && !silent_ && since >= o_.silence_after_ms) {
+      tracker.set_silent(true);
+      silent_ = true;
+      silence_end_ms_ = now_ms + o_.silence_for_ms;
+      std::printf("fault: silent for %.1f s\n", o_.silence_for_ms / 1000.0);
+      std::fflush(stdout);
+    }
+    if (silent_ && now_ms >= silence_end_ms_) {
+      tracker.set_silent(false);
+      silent_ = false;
+      silence_done_ = true;
+      std::printf("fault: silence over\n");
+      std::fflush(stdout);
+    }
+    if (o_.restart_after_ms >= 0 && !restart_done_ && since >= o_.restart_after_ms) {
+      restart_done_ = true;
+      if (silent_) {
+        // The new tracker starts on the network: a silence under way ends with the restart.
+        silent_ = false;
+        silence_done_ = true;
+      }
+      return Action::kRestart;
+    }
+    return Action::kNone;
+  }
+
+ private:
+  const lvxsim::ProgramOptions &o_;
+  bool silent_ = false;
+  bool silence_done_ = false;
+  int64_t silence_end_ms_ = 0;
+  bool restart_done_ = false;
+};
+
+// Runs the tracker until SIGINT or SIGTERM.
+int run(const lvxsim::ProgramOptions &options) {
+  lvxsim::Config config = options.tracker;
+  const bool streaming = options.stream_on_connect;
+  const lvxsim::StreamConfig &stream = options.stream;
+  // Every packet is printed as it arrives, so the tracker need not keep them.
+  config.record_packets = false;
+  std::unique_ptr<lvxsim::SimTracker> tracker = make_tracker(config, options);
+  if (!start_tracker(*tracker)) return 1;
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  // A restarted tracker listens on the ports the first one got.
+  config.udp_port = tracker->udp_endpoint().port;
+  if (config.enable_tcp) config.tcp_port = tracker->tcp_endpoint().port;
+  FaultSchedule faults(options);
 
   // The stream follows the connection: it starts when a display connects and stops (sending its
   // closing markers into the void) when the display has gone.
   while (g_stop == 0) {
     lvx::platform::sleep_us(100000);
+    int64_t now_ms = steady_ms();
+    if (faults.step(*tracker, now_ms) == FaultSchedule::Action::kRestart) {
+      std::printf("fault: restarting, down for %.1f s\n", options.down_for_ms / 1000.0);
+      std::fflush(stdout);
+      // As at a power cut, nothing more goes out, not even the stream's closing markers.
+      tracker->set_silent(true);
+      tracker->stop();
+      tracker.reset();
+      sleep_unless_stopped(options.down_for_ms);
+      if (g_stop != 0) break;
+      tracker = make_tracker(config, options);
+      if (!start_tracker(*tracker)) return 1;
+      continue;
+    }
     if (!streaming) continue;
-    bool connected = tracker.client_connected();
-    if (connected && !tracker.streaming()) {
-      if (tracker.start_streaming(stream)) {
+    bool connected = tracker->client_connected();
+    if (connected && !tracker->streaming()) {
+      if (tracker->start_streaming(stream)) {
         std::printf("streaming %d Hz to %s\n", stream.rate_hz,
-                    tracker.client().value_or(lvx::platform::Endpoint{}).to_string().c_str());
+                    tracker->client().value_or(lvx::platform::Endpoint{}).to_string().c_str());
         std::fflush(stdout);
       }
-    } else if (!connected && tracker.streaming()) {
-      tracker.stop_streaming();
-      lvxsim::StreamStats s = tracker.stream_stats();
+    } else if (!connected && tracker->streaming()) {
+      tracker->stop_streaming();
+      lvxsim::StreamStats s = tracker->stream_stats();
       std::printf("stream stopped: %llu samples, %llu events, %llu packets\n",
                   static_cast<unsigned long long>(s.samples),
                   static_cast<unsigned long long>(s.events),
@@ -156,7 +269,7 @@ int run(const lvxsim::ProgramOptions &options) {
       std::fflush(stdout);
     }
   }
-  tracker.stop();
+  tracker->stop();
   return 0;
 }
 
@@ -171,7 +284,7 @@ int main(int argc, char **argv) {
       return 0;
     case lvxsim::ParsedOptions::Outcome::kError:
       std::fprintf(stderr, "%s\n", parsed.error.c_str());
-      if (parsed.show_usage) std::fputs(lvxsim::usage_text(), stderr);
+      if (parsed.show_usage) std::fputs(lvxsim::short_usage_text(), stderr);
       return 2;
     case lvxsim::ParsedOptions::Outcome::kRun:
       break;

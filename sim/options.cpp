@@ -1,5 +1,6 @@
 #include "sim/options.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 
@@ -31,6 +32,16 @@ std::optional<long long> parse_number(const char *text, long long lo, long long 
   if (end == text || *end != '\0' || v < lo || v > hi) return std::nullopt;
   return v;
 }
+
+std::optional<double> parse_decimal(const char *text, double lo, double hi) {
+  char *end = nullptr;
+  double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < lo || v > hi) return std::nullopt;
+  return v;
+}
+
+// Longest scheduled fault delay or duration: a day.
+constexpr double kMaxScheduleSeconds = 86400;
 
 // Walks the arguments; the first error ends the walk.
 class Parser {
@@ -93,6 +104,20 @@ class Parser {
         eyes(&o.stream.eyes);
       } else if (arg_ == "--seed") {
         number(0, 1LL << 62, &o.stream.seed);
+      } else if (arg_ == "--drop-rate") {
+        fraction(&o.stream.drop_rate);
+      } else if (arg_ == "--duplicate-rate") {
+        fraction(&o.stream.duplicate_rate);
+      } else if (arg_ == "--reorder-rate") {
+        fraction(&o.stream.reorder_rate);
+      } else if (arg_ == "--silence-after-s") {
+        seconds(&o.silence_after_ms);
+      } else if (arg_ == "--silence-for-s") {
+        seconds(&o.silence_for_ms);
+      } else if (arg_ == "--restart-after-s") {
+        seconds(&o.restart_after_ms);
+      } else if (arg_ == "--down-for-s") {
+        seconds(&o.down_for_ms);
       } else {
         fail("unknown option " + arg_);
         result_.show_usage = true;
@@ -137,6 +162,30 @@ class Parser {
     }
     *out = static_cast<T>(*n);
     return true;
+  }
+
+  // A rate from 0 to 1.
+  void fraction(double *out) {
+    const char *v = value();
+    if (v == nullptr) return;
+    std::optional<double> f = parse_decimal(v, 0.0, 1.0);
+    if (!f) {
+      fail(arg_ + " takes a fraction from 0 to 1: " + v);
+      return;
+    }
+    *out = *f;
+  }
+
+  // Seconds, possibly with decimals, from 0 to a day; stored in whole milliseconds.
+  void seconds(int *out_ms) {
+    const char *v = value();
+    if (v == nullptr) return;
+    std::optional<double> s = parse_decimal(v, 0.0, kMaxScheduleSeconds);
+    if (!s) {
+      fail("bad value for " + arg_ + " (seconds, 0 to 86400): " + v);
+      return;
+    }
+    *out_ms = static_cast<int>(std::lround(*s * 1000.0));
   }
 
   bool loopback(IPv4 *out) {
@@ -188,38 +237,115 @@ ParsedOptions parse_program_options(const std::vector<std::string> &args) {
 }
 
 const char *usage_text() {
-  return "usage: lumavex_sim_tracker [options]\n"
+  return "NAME\n"
+         "  lumavex_sim_tracker - a simulated Lumavex eye tracker on a loopback address\n"
+         "\n"
+         "SYNOPSIS\n"
+         "  lumavex_sim_tracker [--address 127.x.y.z] [--udp-port N] [--tcp] [options]\n"
+         "\n"
+         "DESCRIPTION\n"
+         "  Runs a tracker that speaks the Lumavex link protocol on one loopback address, so that\n"
+         "  a program built on lumavex_core can be tried and rehearsed on one computer. It\n"
+         "  answers connect requests, polls, commands, messages, mode changes, read and time\n"
+         "  requests, records (streaming samples and events from a synthetic eye while a\n"
+         "  recording sends data over the link) and plays back, until SIGINT or SIGTERM.\n"
+         "\n"
+         "  Its first line says where it listens: listening udp=ADDRESS:PORT [tcp=ADDRESS:PORT]\n"
+         "  model=\"...\" name=\"...\". Then it prints one line per packet it receives (recv\n"
+         "  type=... size=... from=...) and, as asked, commands, messages, mode changes,\n"
+         "  connections and faults.\n"
+         "\n"
+         "  Like a real tracker it listens on UDP port 589 (and TCP port 3875 with --tcp).\n"
+         "  Ports below 1024 need root, so as an ordinary user give --udp-port 0: the system\n"
+         "  picks a free port, shown in the listening line. Tell the library that port with the\n"
+         "  option eyeport=PORT of open_lumavex_system, then set_lumavex_address(ADDRESS) and\n"
+         "  open_lumavex_connection(0).\n"
+         "\n"
+         "  The tracker's clock is the machine's monotonic clock (CLOCK_MONOTONIC, the\n"
+         "  library's clock base 1) plus --offset-us, so a program can check its estimate of\n"
+         "  the tracker's time against a known answer.\n"
+         "\n"
+         "LINK OPTIONS\n"
          "  --address 127.x.y.z   tracker address (loopback only; default 127.0.0.2)\n"
          "  --udp-port N          UDP link port (default 589, a real tracker's; 0: a free port\n"
-         "                        the system chooses, shown in the \"listening\" line)\n"
+         "                        the system chooses, shown in the listening line)\n"
          "  --tcp                 also serve the TCP link port\n"
          "  --tcp-port N          TCP link port (default 3875; 0: a free port; implies --tcp)\n"
+         "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
+         "  --keepalive-ms N      status packet to the display every N ms (0, the default: at\n"
+         "                        the display's link update interval)\n"
+         "\n"
+         "TRACKER OPTIONS\n"
          "  --model TEXT          model and version (default \"LUMAVEX RX 5.7\")\n"
          "  --name TEXT           tracker node name (default \"tracker\")\n"
-         "  --offset-us N         tracker clock offset from the monotonic clock\n"
+         "  --offset-us N         tracker clock minus the monotonic clock, in microseconds\n"
+         "                        (default 0)\n"
+         "  --major N             link protocol major version in replies (default 3)\n"
          "  --busy                answer connect requests with CONNECT_BUSY\n"
          "  --silent              do not answer connect requests\n"
          "  --late-ms N           answer connect requests after N ms\n"
-         "  --major N             link protocol major version in replies (default 3)\n"
-         "  --keepalive-ms N      status packet to the client every N ms (0: at the\n"
-         "                        display's link update interval)\n"
          "  --settle-ms N         how long the state flag stays up after a mode change\n"
          "                        (default 20)\n"
          "  --no-modes            answer connects and commands only (no mode machine,\n"
          "                        requests, keys, recording, playback or bitmaps)\n"
-         "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
+         "\n"
+         "STREAM OPTIONS\n"
+         "  --stream RATE         stream samples and events at RATE Hz (250, 500, 1000 or\n"
+         "                        2000) to the display once it connects, until it\n"
+         "                        disconnects, whatever its mode; messages it sends go into\n"
+         "                        the stream too. Without it, data streams while a recording\n"
+         "                        sends samples or events over the link, at the tracker's\n"
+         "                        sample_rate (1000 Hz until a command changes it).\n"
+         "  --eyes left|right|both  eyes in the stream (default both)\n"
+         "  --seed N              seed of the synthetic eye and of the fault draws (default 1)\n"
+         "\n"
+         "FAULT OPTIONS\n"
+         "  The rates apply to each data packet of samples, whether a recording or the option\n"
+         "  --stream started the stream (block markers are never lost); the display reports\n"
+         "  what it lost as EV_LOST_DATA records. The scheduled faults happen once, counted\n"
+         "  from the moment the first display connects.\n"
+         "\n"
+         "  --drop-rate P         lose this fraction (0 to 1) of the data packets: their data\n"
+         "                        sequence numbers are used up but nothing is sent\n"
+         "  --duplicate-rate P    send this fraction of the data packets twice\n"
+         "  --reorder-rate P      send this fraction of the data packets after the packet\n"
+         "                        that follows them\n"
+         "  --silence-after-s S   S seconds after the first display connects, fall silent as\n"
+         "                        if the network cable were pulled: send nothing, hear nothing\n"
+         "  --silence-for-s S     how long the silence lasts (default 25, longer than the\n"
+         "                        library's 20 s before it marks the link disconnected)\n"
+         "  --restart-after-s S   S seconds after the first display connects, restart: close\n"
+         "                        the ports and forget the display, stay down, then listen\n"
+         "                        again on the same ports with fresh sequence numbers\n"
+         "  --down-for-s S        how long a restart stays down (default 5)\n"
+         "\n"
+         "OUTPUT OPTIONS\n"
          "  --print-commands      also print each command with the result it is answered\n"
          "                        with, each message as stored, with its time stamp\n"
          "                        (a long message is printed again as its pieces arrive),\n"
          "                        and each mode change\n"
          "  --print-connections   also print \"connect from A:P\" for each connect request\n"
          "                        and \"disconnect from A:P\" for each disconnect request\n"
-         "  --stream RATE         stream samples and events at RATE Hz (250, 500, 1000 or\n"
-         "                        2000) to the display once it connects, until it\n"
-         "                        disconnects; messages it sends go into the stream too\n"
-         "  --eyes left|right|both  eyes in the stream (default both)\n"
-         "  --seed N              seed of the synthetic eye (default 1)\n"
-         "  --help, -h            this text\n";
+         "  --help, -h            this text\n"
+         "\n"
+         "EXIT STATUS\n"
+         "  0 after SIGINT or SIGTERM; 1 when the ports cannot be opened (taken, or below 1024\n"
+         "  without root); 2 for a bad command line.\n"
+         "\n"
+         "EXAMPLES\n"
+         "  As an ordinary user, on a port the system chooses, printing what the display asks:\n"
+         "\n"
+         "    lumavex_sim_tracker --address 127.0.0.2 --udp-port 0 --print-commands\n"
+         "\n"
+         "  Rehearsing lost data and a link that drops for half a minute:\n"
+         "\n"
+         "    lumavex_sim_tracker --udp-port 0 --drop-rate 0.01 --silence-after-s 60 \\\n"
+         "        --silence-for-s 30\n";
+}
+
+const char *short_usage_text() {
+  return "usage: lumavex_sim_tracker [--address 127.x.y.z] [--udp-port N] [options]; "
+         "--help lists the options\n";
 }
 
 }  // namespace lvxsim

@@ -137,6 +137,8 @@ struct SimTracker::Impl {
   std::atomic<bool> stop_flag{false};
   // While set, the TCP thread leaves the stream unread (a tracker that has stopped reading).
   std::atomic<bool> tcp_reading_paused{false};
+  // Cut off the network (set_silent): sends go nowhere, arrivals are lost.
+  std::atomic<bool> silent{false};
   std::vector<std::thread> threads;
 
   // The data stream; its thread sends through owner.send_to_client().
@@ -177,8 +179,10 @@ struct SimTracker::Impl {
   }
 
   // Sends bytes along a route: over TCP framed with "LV" and the length, else as a datagram.
-  // Caller holds send_mu.
+  // While silent the bytes are taken as sent, as by a tracker whose cable is out. Caller holds
+  // send_mu.
   bool transmit(const Route &to, const std::vector<uint8_t> &bytes) {
+    if (silent.load()) return true;
     if (to.tcp) {
       std::shared_ptr<Socket> stream;
       {
@@ -428,6 +432,7 @@ struct SimTracker::Impl {
   // Walks the packets of one datagram or TCP frame. A header length byte other than 20 ends the
   // walk, as does a tail too short to be a packet.
   void on_bytes(lvx::Bytes data, const Endpoint &from, bool via_tcp) {
+    if (silent.load()) return;  // lost on the way in
     int64_t arrived = owner.now_us();
     size_t off = 0;
     while (data.size() - off >= 2 && !stop_flag.load()) {
@@ -841,6 +846,14 @@ bool SimTracker::send_node_message(const std::vector<uint8_t> &payload, const En
     tcp = impl_->tcp_stream && impl_->tcp_greeted && impl_->tcp_peer == to;
   }
   return impl_->send_packet(Route{tcp, to}, build::node_packet(payload));
+}
+
+void SimTracker::set_silent(bool silent) {
+  impl_->silent.store(silent);
+}
+
+bool SimTracker::silent() const {
+  return impl_->silent.load();
 }
 
 bool SimTracker::drop_connection() {

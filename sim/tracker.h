@@ -219,6 +219,11 @@ class SimTracker {
   bool send_node_message(const std::vector<uint8_t> &payload, const Endpoint &to);
   // Drops the connection from the tracker's side (DISCONNECT_ACK to the client).
   bool drop_connection();
+  // Cuts the tracker off the network as a pulled cable would: while silent, whatever it sends
+  // goes nowhere (sequence numbers, keep-alives and the stream run on as if it had gone out) and
+  // whatever arrives is lost. The client stays connected from the tracker's side.
+  void set_silent(bool silent);
+  bool silent() const;
 
   // Everything received so far, oldest first. A packet is recorded after its handler has run, so
   // when wait_for() returns a packet, the tracker's answer to it has been sent.

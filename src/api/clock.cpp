@@ -60,9 +60,13 @@ double lumavex_tracker_double_usec(void) noexcept {
   return guard(-1.0, [] { return lvx::tracker_time_usec(); });
 }
 
-// Wraps modulo 2^32; 0 while no tracker time is known.
+// The estimate rounded down to whole milliseconds, modulo 2^32. While no tracker time is known
+// the estimate is -1.0 us, which rounds down to -1 ms: 0xFFFFFFFF.
 uint32_t lumavex_tracker_msec(void) noexcept {
-  return guard(uint32_t{0}, [] { return lvx::usec_to_msec_u32(lvx::tracker_time_usec()); });
+  return guard(uint32_t{0}, [] {
+    const double usec = lvx::tracker_time_usec();
+    return usec < 0.0 ? UINT32_MAX : lvx::usec_to_msec_u32(usec);
+  });
 }
 
 double lumavex_double_usec_offset(void) noexcept {

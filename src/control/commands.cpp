@@ -1,7 +1,9 @@
 #include "control/commands.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,13 +21,16 @@ namespace lvx {
 namespace {
 
 constexpr uint16_t kIdleMode = 1;
-// Each piece of a formatted command is waited for this long.
+// A formatted command waits this long in all for the answers to its pieces.
 constexpr uint32_t kFormattedCommandWaitMs = 5000;
 
 // The command channel's process-wide record. The ring and the last result text are guarded by
 // the link lock (the receive thread files results while holding it); the serial counter is
-// advanced only under the same lock.
+// advanced only under the same lock. `send_lock` is held by a sender from drawing its serial to
+// the end of its send, so that serials leave in the order they were drawn; the receive thread
+// never takes it. Order: send_lock, then the link lock.
 struct CommandChannel {
+  LibraryMutex<std::mutex> send_lock;
   uint32_t serial = 1;
   ResultRing ring;
   char last_text[200] = {};
@@ -114,10 +119,14 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
 // after the lock is released: the receive thread needs the lock to file the answer, and a
 // tracker on the same machine can answer before the sending thread has left the send call. The
 // slot exists before the packet leaves, so an early answer always finds it; a failed send takes
-// the slot back, leaving the ring as it was.
-int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest) {
+// the slot back, leaving the ring as it was. The channel's send lock, held from the draw to the
+// end of the send, keeps two senders from overtaking each other between the two: the tracker
+// sees the serials in the order they were drawn.
+int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest,
+                     SerialDrawn on_drawn) {
   if (dummy_mode()) return 0;
   CommandChannel &c = channel();
+  std::lock_guard sending(c.send_lock);
   uint32_t serial;
   ResultRing::Slot previous;
   {
@@ -128,6 +137,7 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
     }
     serial = ++c.serial;
     previous = c.ring.push(serial);
+    if (on_drawn != nullptr) on_drawn(serial);
   }
   std::vector<uint8_t> packet = encode_command_packet(serial, type, text, value);
   int16_t r = xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
@@ -202,8 +212,9 @@ int64_t send_tracker_command(const char *text) {
 //
 // A waited command whose send fails returns the failure at once rather than waiting out the
 // time-out for a serial that was never sent, and its result (whatever the tracker answered, or
-// NO_REPLY) is final: the caller does not wait a second time.
-SendOutcome send_command_step(const char *text) {
+// NO_REPLY) is final: the caller does not wait a second time. `wait_cap_ms` shortens that wait
+// (0: the result as it stands once sent, without waiting).
+SendOutcome send_command_step(const char *text, uint32_t wait_cap_ms = UINT32_MAX) {
   LinkRecord &r = link_record();
   WaitedCommand kind = WaitedCommand::kNone;
   if (r.is_connected < 0 || dummy_mode() || quiet_level() != 0) return {0, false};
@@ -224,9 +235,11 @@ SendOutcome send_command_step(const char *text) {
     lvx::log_printf("Finished sending '%s', result: %d.\n", text, static_cast<int>(v));
     return {v, false};
   }
-  unsigned wait_ms = waited_command_timeout_ms(kind);
+  const uint32_t wait_ms = std::min<uint32_t>(waited_command_timeout_ms(kind), wait_cap_ms);
   lvx::log_printf("Waiting %ums for response from command %s.\n", wait_ms, text);
-  int16_t result = wait_for_result(static_cast<uint32_t>(v), wait_ms);
+  const auto serial = static_cast<uint32_t>(v);
+  int16_t result =
+      wait_ms > 0 ? wait_for_result(serial, wait_ms) : get_command_result_for_sn(serial);
   lvx::log_printf("Got response for command %s.\n", text);
   lvx::log_printf("Finished sending '%s', result: %d.\n", text, result);
   return {result, false};
@@ -252,9 +265,18 @@ int16_t command_result() {
 }
 
 int16_t send_command_pieces(const char *text) {
+  const uint32_t start = lvx::local_ms();
   int16_t result = 0;
   for (const std::string &piece : command_pieces(text, max_text_length())) {
-    result = timed_command(kFormattedCommandWaitMs, piece.c_str());
+    const uint32_t spent = lvx::local_ms() - start;
+    const uint32_t left = spent < kFormattedCommandWaitMs ? kFormattedCommandWaitMs - spent : 0;
+    const SendOutcome o = send_command_step(piece.c_str(), left);
+    if (!o.is_serial) {
+      result = static_cast<int16_t>(o.value);
+      continue;
+    }
+    const auto serial = static_cast<uint32_t>(o.value);
+    result = left > 0 ? wait_for_result(serial, left) : get_command_result_for_sn(serial);
   }
   return result;
 }

@@ -69,9 +69,15 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
 // Restarts the serial counter at `start` and clears the result ring.
 void seed_command_serial(uint32_t start);
 
+// Called with a command's serial under the link lock, before the packet leaves, so that whatever
+// the caller files under that serial is in place when the answer is handled.
+using SerialDrawn = void (*)(uint32_t serial);
+
 // Sends one command packet of `type` with optional text to dest. Returns the new serial (> 0),
-// -100 when the send failed, or 0 without sending in dummy mode.
-int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest);
+// -100 when the send failed, or 0 without sending in dummy mode. Serials reach the tracker in the
+// order they were drawn, whichever threads send. The caller holds no link lock.
+int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest,
+                     SerialDrawn on_drawn = nullptr);
 
 // Files a command result for a serial (receive thread, link lock held).
 void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length);
@@ -95,7 +101,11 @@ int16_t send_command(const char *text);
 // link system is closed.
 int16_t command_result();
 // Sends a formatted command text, piece by piece where the tracker needs its lines apart
-// (command_pieces), waiting for each; returns the last piece's result.
+// (command_pieces), waiting for each piece's answer before the next; returns the last piece's
+// result. The waits of one call share 5 s in all, so that a long text to a tracker that does not
+// answer cannot hold the caller for minutes: every piece is still sent, in order, but once the
+// 5 s are spent the rest go out without waiting and the result is the last piece's result as it
+// stands on return (NO_REPLY when its answer has not come).
 int16_t send_command_pieces(const char *text);
 // Copies the text of the last command result into buf (when not null) and returns its length;
 // 0 in dummy mode or while the link system is closed.

@@ -57,9 +57,10 @@ bool MessageFile::write_one(bool force) {
 int16_t MessageFile::enqueue(uint32_t time, const std::string &text) {
   if (queue_.size() >= max_queued_) {
     if (!overflow_reported_) {
-      log_printf("Message file: %zu lines queued in real-time mode, the most it holds: writing "
-                 "them to the file now\n",
-                 queue_.size());
+      log_printf(
+          "Message file: %zu lines queued in real-time mode, the most it holds: writing "
+          "them to the file now\n",
+          queue_.size());
       overflow_reported_ = true;
     }
     while (write_one(true)) {
@@ -86,8 +87,7 @@ void MessageFile::close() {
   while (write_one(true)) {
   }
   if (!queue_.empty()) {
-    log_printf("Message file: %zu lines could not be written; they stay queued\n",
-               queue_.size());
+    log_printf("Message file: %zu lines could not be written; they stay queued\n", queue_.size());
   }
   if (std::fclose(file_) != 0) log_printf("Message file: closing it failed\n");
   file_ = nullptr;
@@ -114,14 +114,13 @@ namespace {
 // Written by the application threads that call the message-file functions, under `lock`.
 struct MessageFileRecord {
   std::mutex lock;
-  MessageFile file{MessageFileServices{
-                       [] { return local_usec(); },
-                       [] { return realtime_flag() != 0; },
-                       [](const std::string &text) {
-                         return send_message(text.c_str(), message_time_after(0));
-                       },
-                   },
-                   kMaxQueuedLines};
+  MessageFile file{
+      MessageFileServices{
+          [] { return local_usec(); },
+          [] { return realtime_flag() != 0; },
+          [](const std::string &text) { return send_message(text.c_str(), message_time_after(0)); },
+      },
+      kMaxQueuedLines};
 };
 
 MessageFileRecord &record() {

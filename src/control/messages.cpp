@@ -18,6 +18,7 @@
 #include "link/log.h"
 #include "link/packets.h"
 #include "link/transport.h"
+#include "link/user_calls.h"
 #include "relay/relay.h"
 
 namespace lvx {
@@ -31,7 +32,7 @@ struct MessageChannel {
   // Serialises send_message, so that the pieces of messages sent from several threads never
   // interleave. Recursive: a message can be sent while routing another (a log note from an error
   // lookup, say).
-  std::recursive_mutex message_lock;
+  LibraryMutex<std::recursive_mutex> message_lock;
   // Serial of the next message packet; separate from the command serials.
   std::atomic<uint32_t> serial{1};
   // Pacing window; pace_lock is held across the 1 ms wait so that senders queue behind it.

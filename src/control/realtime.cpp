@@ -178,8 +178,9 @@ void lock_memory(RealtimeState &s) {
       log_printf("Real-time mode: process memory locked\n");
       break;
     case platform::MemoryLock::kNotPermitted:
-      log_printf("Real-time mode: memory not locked: needs CAP_IPC_LOCK or an unlimited "
-                 "memlock limit\n");
+      log_printf(
+          "Real-time mode: memory not locked: needs CAP_IPC_LOCK or an unlimited "
+          "memlock limit\n");
       break;
     case platform::MemoryLock::kFailed:
       log_printf("Real-time mode: memory lock refused by the system\n");
@@ -347,8 +348,8 @@ int16_t raise_to_high_priority() {
 int16_t drop_to_normal_priority() {
   RealtimeState &s = state();
   std::lock_guard<std::mutex> guard(s.lock);
-  bool ok = s.table.registered(platform::current_thread_id()) ? revert_thread(s)
-                                                                : apply_normal_class(s);
+  bool ok =
+      s.table.registered(platform::current_thread_id()) ? revert_thread(s) : apply_normal_class(s);
   unlock_memory(s);
   s.flag = 0;
   return ok ? 1 : 0;

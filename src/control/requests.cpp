@@ -21,6 +21,8 @@ namespace {
 constexpr int16_t kBadBitmap = -1;
 constexpr int16_t kCalNotOpen = 27;
 constexpr uint32_t kCalPollIntervalMs = 1000;
+// Bit of the tracker's mode code (header byte 18) set while it plays a recording back.
+constexpr uint8_t kPlayingBackBit = 0x02;
 
 // A target coordinate truncated towards zero and held to the 16-bit range (NaN reads as 0).
 int16_t truncate_coordinate(float v) {
@@ -30,24 +32,24 @@ int16_t truncate_coordinate(float v) {
   return static_cast<int16_t>(v);
 }
 
-// Sends a time request to `to` and makes its serial the pending one. The send and the filing of
-// the serial happen under the link lock, so that a reply handled by the receive thread always
-// finds the serial it answers.
+// Sends a time request to `to` and makes its serial the pending one. The serial is filed as it
+// is drawn, under the link lock and before the packet leaves, so that a reply handled by the
+// receive thread always finds the serial it answers.
 int16_t send_time_request(const LVXADDR *to) {
-  ControlState &s = control_state();
-  LinkLockGuard lock;
   LVXADDR dest;
   if (to != nullptr) {
     dest = *to;
   } else {
+    LinkLockGuard lock;
     LinkRecord &r = link_record();
     dest = r.is_connected != 0 ? r.tracker_address : r.tracker_node;
   }
-  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest);
-  if (sent < 0) return static_cast<int16_t>(sent);
-  s.time_serial = static_cast<uint32_t>(sent);
-  s.tracker_time = 0;
-  return 0;
+  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest, [](uint32_t serial) {
+    ControlState &s = control_state();
+    s.time_serial = serial;
+    s.tracker_time = 0;
+  });
+  return sent < 0 ? static_cast<int16_t>(sent) : int16_t{0};
 }
 
 }  // namespace
@@ -79,6 +81,9 @@ int16_t send_to_tracker(const void *packet, int size) {
 void send_playback_request() {
   LinkRecord &r = link_record();
   if (r.is_connected <= 0 || r.is_connected == 2 || dummy_mode() || quiet_level() != 0) return;
+  // Only while the tracker's packets say that it plays a recording back: the first request of a
+  // playback, like those the readers make as they drain the queue.
+  if ((r.mode_code & kPlayingBackBit) == 0) return;
   LVXADDR to;
   {
     LinkLockGuard lock;
@@ -96,13 +101,15 @@ int16_t read_request(const char *text) {
   if (r.is_connected == 0) return LINK_TERMINATED_RESULT;
   if (text == nullptr) return 0;
   if (static_cast<int>(std::strlen(text)) + 1 > max_text_length()) return kBadText;
-  int64_t sent;
+  LVXADDR to;
   {
-    // Held across the send so that the reply cannot be handled before its serial is pending.
     LinkLockGuard lock;
-    sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, r.tracker_address);
-    if (sent > 0) s.request_serial = static_cast<uint32_t>(sent);
+    to = r.tracker_address;
   }
+  // The serial is made the pending one as it is drawn, before the packet leaves, so that the
+  // reply cannot be handled before its serial is pending.
+  int64_t sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, to,
+                              [](uint32_t serial) { control_state().request_serial = serial; });
   // A request that never left cannot be answered: reporting the failed send tells the caller
   // at once, instead of leaving it to poll a reply state that stays 1000.
   if (sent < 0) return LINK_TERMINATED_RESULT;

@@ -35,7 +35,8 @@ bool wants_link_sync_status(bool host_v5, double version_value);
 int16_t send_to_tracker(const void *packet, int size);
 
 // Asks the tracker for more playback data (a type-61 request), unless the link forbids it:
-// not connected, listening by broadcast, dummy or quiet mode.
+// not connected, listening by broadcast, dummy or quiet mode, or the tracker's last packet did not
+// say that it plays a recording back (bit 1 of its mode code, header byte 18).
 void send_playback_request();
 
 // Asks the tracker for the value of a variable; the reply comes as a status packet. Returns 0

@@ -115,66 +115,92 @@ bool take_and_decode(DataStream &d) {
   }
 }
 
+// Takes the next item under data_lock and, when one came, puts it into the slot (float form) and
+// the raw buffer, each when given, while the fields it was decoded with still hold. Returns false
+// when the queue is empty; `type` is the record's type.
+bool take_next(DataStream &d, float_data *slot, void *raw, int &type) {
+  std::lock_guard lock(d.data_lock);
+  if (!take_and_decode(d)) return false;
+  const link_state &s = d.status;
+  type = s.last_item_type;
+  if (type != 0 && slot != nullptr) last_record_as_float(s, *slot);
+  if (type != 0 && raw != nullptr) std::memcpy(raw, &s.last_item, s.last_size);
+  return true;
+}
+
 // The reader shared by the single-item and batch functions. With slots, fills up to max of them
-// and returns the count; without, takes one item and returns its type. Waits up to `wait`
-// packet waits while the queue is empty.
-ReadResult read_items(float_data *slots, int max, int wait) {
+// and returns the count; without, takes one item and returns its type (and with raw, copies the
+// raw decoded item there). Waits up to `wait` packet waits while the queue is empty.
+//
+// The reader lock keeps the batch of one reader whole against other readers; data_lock is taken
+// for each item only, so that the receive thread's intake, which needs it for every data packet,
+// waits at most for one item's decoding rather than for a whole batch.
+ReadResult read_items(float_data *slots, int max, int wait, void *raw = nullptr) {
   ReadResult r;
   if (!data_link_ready()) return r;
   if (max < 1) max = 1;
   DataStream &d = data_stream();
-  bool playback = playing_back();
-  std::unique_lock lock(d.data_lock);
-  link_state &s = d.status;
-  s.control_read = 0;
-  s.last_item_read = 0;
-  bool lost;
+  const bool playback = playing_back();
+  std::unique_lock reader(d.reader_lock);
   uint32_t queued;
   {
-    std::lock_guard q(d.queue_lock);
-    lost = d.queue.lost_pending();
-    if (lost) d.queue.clear_lost_pending();
-    queued = d.queue.samples() + d.queue.events();
-  }
-  if (lost) {
-    s.last_kind = 0;
-    s.last_size = 0;
-    s.last_item_type = EV_LOST_DATA;
-    r.type = EV_LOST_DATA;
-    if (slots == nullptr) return r;
-    std::memset(&slots[0], 0, sizeof slots[0]);
-    slots[0].io.time = s.last_item_time;
-    slots[0].io.type = EV_LOST_DATA;
-    r.count = 1;
-    if (max == 1) return r;
+    std::lock_guard lock(d.data_lock);
+    link_state &s = d.status;
+    s.control_read = 0;
+    s.last_item_read = 0;
+    bool lost;
+    {
+      std::lock_guard q(d.queue_lock);
+      lost = d.queue.lost_pending();
+      if (lost) d.queue.clear_lost_pending();
+      queued = d.queue.samples() + d.queue.events();
+    }
+    if (lost) {
+      s.last_kind = 0;
+      s.last_size = 0;
+      s.last_item_type = EV_LOST_DATA;
+      r.type = EV_LOST_DATA;
+      if (slots != nullptr) {
+        std::memset(&slots[0], 0, sizeof slots[0]);
+        slots[0].io.time = s.last_item_time;
+        slots[0].io.type = EV_LOST_DATA;
+        r.count = 1;
+      }
+      if (slots == nullptr || max == 1) {
+        publish_status();
+        return r;
+      }
+    }
   }
   if (playback && queued < kPlaybackLowWater) {
-    lock.unlock();
+    reader.unlock();
     request_playback_data();
+    publish_status();
     return r;
   }
 
-  bool took = take_and_decode(d);
+  int type = 0;
+  auto next_slot = [&] { return slots != nullptr ? &slots[r.count] : nullptr; };
+  bool took = take_next(d, next_slot(), raw, type);
   for (int round = 0; !took && round < wait; ++round) {
-    lock.unlock();
+    reader.unlock();
     // Announce the wait before the last look at the queue, so that an item queued in between
     // still wakes this reader.
     wait_for_packet_unless([&d] {
       std::lock_guard q(d.queue_lock);
       return d.queue.items() > 0;
     });
-    lock.lock();
-    took = take_and_decode(d);
+    reader.lock();
+    took = take_next(d, next_slot(), raw, type);
   }
   while (took) {
-    r.type = s.last_item_type;
-    if (slots == nullptr || r.type == 0) return r;
-    float_data &slot = slots[r.count];
-    last_record_as_float(s, slot);
+    r.type = type;
+    if (slots == nullptr || type == 0) break;
     ++r.count;
-    if (r.count >= max) return r;
-    took = take_and_decode(d);
+    if (r.count >= max) break;
+    took = take_next(d, next_slot(), nullptr, type);
   }
+  publish_status();
   return r;
 }
 
@@ -242,13 +268,7 @@ int wait_rounds(int wait) {
 }  // namespace
 
 int get_next_data(void *buf) {
-  const ReadResult r = read_items(nullptr, 1, 0);
-  if (buf != nullptr && r.type != 0) {
-    DataStream &d = data_stream();
-    std::lock_guard lock(d.data_lock);
-    std::memcpy(buf, &d.status.last_item, d.status.last_size);
-  }
-  return r.type;
+  return read_items(nullptr, 1, 0, buf).type;
 }
 
 // Copies the record last read in float form into buf, compact when the scripting host asked for

@@ -93,8 +93,14 @@ void queue_item(DataStream &d, Bytes item, uint16_t kind) {
   });
 }
 
+// Makes one data-ready notice, through the callback installed at that moment.
+void call_data_ready(int reason, const char * /*text*/) {
+  if (lumavex_data_ready_callback cb = data_stream().callback.load()) cb(reason);
+}
+
+// Raised under the link lock and data_lock: made once the receive thread has released them.
 void notify(DataStream &d, int reason) {
-  if (lumavex_data_ready_callback cb = d.callback.load()) cb(reason);
+  if (d.callback.load(std::memory_order_relaxed) != nullptr) user_call(call_data_ready, reason);
 }
 
 void take_event_item(DataStream &d, Bytes item) {
@@ -263,15 +269,14 @@ void data_reset(int clear) {
     s.velocity_prescaler = 10;
     s.pupil_prescaler = 1;
     s.rate_word = 1;
+    // The status shows 220 until the first sample is decoded; the decoder's remembered values
+    // start from 0, so a sample that carries no resolution then reports 0.
     s.last_res_x = 220;
     s.last_res_y = 220;
     s.last_pupil_size[0] = 0;
     s.last_pupil_size[1] = 0;
     s.last_status = 0;
     d.decoder = DecoderState{};
-    // A sample without a resolution keeps reporting the reset value.
-    d.decoder.last_res_x = 220;
-    d.decoder.last_res_y = 220;
     {
       std::lock_guard queue(d.queue_lock);
       d.queue.clear_lost_pending();
@@ -280,7 +285,7 @@ void data_reset(int clear) {
     }
     s.gap_types = 0;
   }
-  data_status_refresh();
+  publish_status();
 }
 
 int handle_data_packet(const LVXADDR & /*sender*/, Bytes packet) {
@@ -352,6 +357,13 @@ link_state *data_status_snapshot() {
   s.header_byte19 = echo.header_byte19;
   d.snapshot = s;
   return &d.snapshot;
+}
+
+void publish_status() {
+  DataStream &d = data_stream();
+  std::lock_guard lock(d.data_lock);
+  data_status_refresh();
+  d.snapshot = d.status;
 }
 
 int16_t read_mode_data(int16_t *rate, int16_t *mode_hi, int16_t *mode_mid, int16_t *mode_lo) {

@@ -3,9 +3,12 @@
 // callback; and the receive thread's intake of DATA_PKT packets.
 //
 // Locks: `data_lock` (re-entrant) guards the status, the decoder state, the intake's sequence
-// and the newest-sample buffer; the receive thread holds it for a whole data packet. `queue_lock`
-// guards the queue. Order: the link lock, then data_lock, then queue_lock; nothing takes the link
-// lock while holding data_lock.
+// and the newest-sample buffer; the receive thread holds it for a whole data packet, a reader for
+// one item at a time. `queue_lock` guards the queue. `reader_lock` makes the readers take their
+// batches one reader at a time; the receive thread never takes it. Order: reader_lock, the link
+// lock, data_lock, queue_lock; nothing takes the link lock while holding data_lock. All three are
+// library locks: the data-ready notices and alerts raised under them are made once the thread has
+// released its last library lock (link/user_calls.h).
 #pragma once
 
 #include <atomic>
@@ -15,6 +18,7 @@
 #include "common/byte_io.h"
 #include "data/data_queue.h"
 #include "data/item_decoder.h"
+#include "link/user_calls.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -27,7 +31,8 @@ constexpr size_t kSampleItemLimit = 230;
 using PlaybackRequester = void (*)();
 
 struct DataStream {
-  std::recursive_mutex data_lock;
+  LibraryMutex<std::mutex> reader_lock;
+  LibraryMutex<std::recursive_mutex> data_lock;
   link_state status{};
   DecoderState decoder;
   int64_t last_data_sequence = -1;  // -1: none since the last data reset
@@ -43,7 +48,7 @@ struct DataStream {
   float_data newest_float{};
   uint32_t newest_polls = 0;  // calls that found nothing new, for playback pacing
 
-  std::mutex queue_lock;
+  LibraryMutex<std::mutex> queue_lock;
   DataQueue queue;
 
   std::atomic<bool> samples_on{false};
@@ -51,7 +56,9 @@ struct DataStream {
   std::atomic<lumavex_data_ready_callback> callback{nullptr};
   std::atomic<PlaybackRequester> playback_requester{nullptr};
 
-  link_state snapshot{};  // what data_status_snapshot hands out (data_lock)
+  // What lumavex_data_status hands out (data_lock): a copy of `status`, refreshed by the
+  // application's data calls, never by the receive thread (see publish_status).
+  link_state snapshot{};
 };
 
 DataStream &data_stream();
@@ -76,7 +83,9 @@ int handle_data_packet(const LVXADDR &sender, Bytes packet);
 // the data-stream state.
 void data_switch(uint16_t flags);
 
-// The data-ready callback, called on the receive thread (null: none).
+// The data-ready callback (null: none). Called on the receive thread for each item queued (reason
+// 2 a sample, 1 an event), once the dispatch of the datagram has released the link lock, in the
+// order the items came; the callback installed when the call is made is the one called.
 void set_data_ready_callback(lumavex_data_ready_callback callback);
 lumavex_data_ready_callback data_ready_callback();
 
@@ -85,6 +94,10 @@ lumavex_data_ready_callback data_ready_callback();
 // reads (the same record on every call). Takes the link lock before data_lock; the caller holds
 // neither.
 link_state *data_status_snapshot();
+// Refreshes the queue fields of the status and copies it into the snapshot (data_lock held or
+// not): the readers call it after each read, so that a pointer the application kept from
+// data_status_snapshot shows what its reads changed.
+void publish_status();
 
 // The sample rate and the mode digits from the last block marker; each pointer may be null.
 // 0, or -1 when no mode is known.

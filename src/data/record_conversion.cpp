@@ -243,9 +243,9 @@ bool to_double(int type, const float_data &in, double_data &out) {
     sample_to_double(in.fs, out.fs);
     return true;
   }
-  // Parsed events 1..10, types 1, 2 and 10 included, convert like the others; block markers
-  // (their raw item in the slot) are carried field by field in the same event layout.
-  if (is_parsed_event(type) || is_block_marker(type)) {
+  // Saccades, fixations and fixation updates (3..9), the block markers (their raw item in the
+  // slot) and the lost-data record are carried field by field in the event layout.
+  if ((type >= STARTSACC && type <= 9) || is_block_marker(type) || type == EV_LOST_DATA) {
     std::memset(&out, 0, sizeof out);
     event_to_double(in.fe, out.fe);
     return true;
@@ -258,14 +258,14 @@ bool to_double(int type, const float_data &in, double_data &out) {
     std::memcpy(out.im.text, in.im.text, sizeof out.im.text);
     return true;
   }
-  // Buttons, inputs, lost data and every other type of the event range are io records.
-  if (type >= 0 && type <= 63) {
+  if (type == EV_BUTTONS || type == EV_INPUT) {
     std::memset(&out, 0, sizeof out);
     out.io.time = static_cast<double>(in.io.time);
     out.io.type = in.io.type;
     out.io.data = in.io.data;
     return true;
   }
+  // Blinks (1, 2), type 10 and every other type have no double form.
   return false;
 }
 

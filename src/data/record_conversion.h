@@ -11,9 +11,10 @@ namespace lvx {
 bool to_float(const link_data_item &item, const link_state &status, float_data &out);
 
 // Converts a float-form record of `type` into double form: samples (with the half-millisecond
-// correction), parsed events 1..10 (1, 2 and 10 included), block markers, messages and io records
-// (25, 28, 63 and every other type up to 63). Every field is carried, the sample's block-3 fields
-// included. False for a type with no double form; `out` is then left as the caller passed it.
+// correction); saccades, fixations and fixation updates (3..9), block markers (15..18) and the
+// lost-data record (63) in the event layout; messages (24); button and input records (25, 28).
+// Every field is carried, the sample's block-3 fields included. False for any other type (the
+// blinks 1 and 2 and type 10 among them): `out` is then left as the caller passed it.
 bool to_double(int type, const float_data &in, double_data &out);
 
 }  // namespace lvx

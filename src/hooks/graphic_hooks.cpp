@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "link/alert.h"
+#include "link/user_calls.h"
 
 namespace lvx {
 
@@ -266,42 +267,55 @@ lumavex_write_image_hook replace_write_image_hook(lumavex_write_image_hook hook)
 }
 
 int16_t hook_open_target_screen() {
+  expect_no_library_lock();
   return hooks_record().open_target_screen();
 }
 void hook_close_target_screen() {
+  expect_no_library_lock();
   hooks_record().close_target_screen();
 }
 void hook_hide_for_abort_menu() {
+  expect_no_library_lock();
   hooks_record().hide_for_abort_menu();
 }
 int16_t hook_open_camera_view(int width, int height) {
+  expect_no_library_lock();
   return hooks_record().open_camera_view(width, height, send_hook_command);
 }
 void hook_close_camera_view() {
+  expect_no_library_lock();
   hooks_record().close_camera_view(send_hook_command);
 }
 void hook_camera_title(const char *title) {
+  expect_no_library_lock();
   hooks_record().camera_title(title);
 }
 void hook_camera_palette(int count, const uint8_t *red, const uint8_t *green, const uint8_t *blue) {
+  expect_no_library_lock();
   hooks_record().camera_palette(count, red, green, blue);
 }
 void hook_camera_line(int width, int line, int total_lines, uint8_t *pixels) {
+  expect_no_library_lock();
   hooks_record().camera_line(width, line, total_lines, pixels);
 }
 void hook_erase_target() {
+  expect_no_library_lock();
   hooks_record().erase_target();
 }
 void hook_blank_target_screen() {
+  expect_no_library_lock();
   hooks_record().blank_target_screen();
 }
 void hook_draw_target(float x, float y) {
+  expect_no_library_lock();
   hooks_record().draw_target(x, y);
 }
 void hook_play_sound(int code) {
+  expect_no_library_lock();
   hooks_record().play_sound(code);
 }
 int hook_poll_input_events(InputEvent *events) {
+  expect_no_library_lock();
   return hooks_record().poll_input_events(events);
 }
 int ellipse_flag() {

@@ -107,7 +107,8 @@ GraphicHookState &graphic_hooks();
 lumavex_write_image_hook write_image_hook();
 lumavex_write_image_hook replace_write_image_hook(lumavex_write_image_hook hook);
 
-// One dispatch per hook, on the process-wide hooks.
+// One dispatch per hook, on the process-wide hooks. Call them only while holding no library lock:
+// the hooks run the application's code (debug builds stop when a lock is held).
 int16_t hook_open_target_screen();
 void hook_close_target_screen();
 void hook_hide_for_abort_menu();

@@ -4,11 +4,21 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "link/user_calls.h"
+
 namespace lvx {
 
 namespace {
 
 std::atomic<AlertSink> g_sink{nullptr};
+
+// Shows one alert: through the sink installed when it is made, else on standard error.
+void show_alert(int /*code*/, const char *text) {
+  AlertSink sink = g_sink.load();
+  if (sink != nullptr && sink(text)) return;
+  std::fprintf(stderr, "Lumavex Error: %s\n", text);
+  std::fflush(stderr);
+}
 
 }  // namespace
 
@@ -17,11 +27,7 @@ void set_alert_sink(AlertSink sink) {
 }
 
 void alert_text(const char *text) {
-  if (text == nullptr) text = "";
-  AlertSink sink = g_sink.load();
-  if (sink != nullptr && sink(text)) return;
-  std::fprintf(stderr, "Lumavex Error: %s\n", text);
-  std::fflush(stderr);
+  user_call(show_alert, 0, text != nullptr ? text : "");
 }
 
 void alert(const char *format, ...) {

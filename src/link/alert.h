@@ -5,8 +5,9 @@
 
 namespace lvx {
 
-// Formats a message (at most 1023 characters) and shows it to the user. Never call it with a
-// library lock held: the sink runs the application's code.
+// Formats a message (at most 1023 characters) and shows it to the user. The sink runs the
+// application's code, so an alert raised while the thread holds a library lock is shown once it
+// has released the last one (user_calls.h).
 void alert(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Shows an already formatted text.

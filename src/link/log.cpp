@@ -62,11 +62,19 @@ int16_t set_log_locked(LogState &state, const char *path) {
   return 0;
 }
 
+// A directory named by an environment variable: nothing when it is unset or empty. An empty
+// value names no directory; taken as one, it would put files at the root of the file system.
+std::optional<std::string> directory_value(const char *name) {
+  std::optional<std::string> value = get_env_value(name);
+  if (value && value->empty()) return std::nullopt;
+  return value;
+}
+
 // The path the automatic log uses when LVKDEBUG_MODE is set: in TEMP, else TMPDIR, else in the
-// current directory.
+// current directory (an empty variable counts as unset here).
 std::string automatic_log_path() {
-  std::optional<std::string> dir = get_env_value("TEMP");
-  if (!dir) dir = get_env_value("TMPDIR");
+  std::optional<std::string> dir = directory_value("TEMP");
+  if (!dir) dir = directory_value("TMPDIR");
   if (!dir) return kAutoLogName;
   return *dir + "/" + kAutoLogName;
 }
@@ -76,15 +84,15 @@ std::string automatic_log_path() {
 std::optional<std::string> get_env_value(const char *name) {
   if (name == nullptr) return std::nullopt;
   std::optional<std::string> value = platform::env_value(name);
-  // An empty value counts as unset: it names no directory and switches nothing on.
-  if (!value || value->empty() || value->size() >= kEnvValueLimit) return std::nullopt;
+  // A variable set to the empty text is set: LVKDEBUG_MODE= switches the log on.
+  if (!value || value->size() >= kEnvValueLimit) return std::nullopt;
   return value;
 }
 
 std::optional<std::string> get_temp_dir(const char *skip) {
   for (const char *name : kTempVariables) {
     if (skip != nullptr && std::strcmp(name, skip) == 0) continue;
-    if (std::optional<std::string> value = get_env_value(name)) return value;
+    if (std::optional<std::string> value = directory_value(name)) return value;
   }
   return std::nullopt;
 }

@@ -32,12 +32,13 @@ int16_t set_log(const char *path);
 // Values of this length or longer are treated as unset.
 inline constexpr size_t kEnvValueLimit = 32767;
 
-// The value of an environment variable; nothing when it is unset, empty, or kEnvValueLimit
-// bytes or longer.
+// The value of an environment variable; nothing when it is unset or kEnvValueLimit bytes or
+// longer. An empty value is a value: LVKDEBUG_MODE set to nothing switches the log on.
 std::optional<std::string> get_env_value(const char *name);
 
-// The value of the first of TEMP, TMPDIR and HOME that is set, passing over the variable named
-// exactly `skip` (none when skip is null); nothing when none is set.
+// The value of the first of TEMP, TMPDIR and HOME that is set and not empty (an empty value names
+// no directory), passing over the variable named exactly `skip` (none when skip is null); nothing
+// when none is.
 std::optional<std::string> get_temp_dir(const char *skip);
 
 // The text that starts every log entry: the local time in milliseconds with three decimals, then

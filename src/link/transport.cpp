@@ -154,7 +154,7 @@ void link_lock() {
 void link_unlock() {
   transport().link_lock.unlock();
 }
-std::recursive_mutex &link_lock_handle() {
+LibraryMutex<std::recursive_mutex> &link_lock_handle() {
   return transport().link_lock;
 }
 

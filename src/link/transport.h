@@ -18,15 +18,18 @@
 #include <vector>
 
 #include "link/address.h"
+#include "link/user_calls.h"
 #include "lumavex_core.h"
 
 namespace lvx {
 
-// The link lock (re-entrant).
+// The link lock (re-entrant). A library lock: calls into the application raised under it are made
+// once the thread has released it (user_calls.h); the receive thread's dispatch makes them after
+// each datagram.
 void link_lock();
 void link_unlock();
 // The lock itself, for the few places that must not wait on it for long (process exit).
-std::recursive_mutex &link_lock_handle();
+LibraryMutex<std::recursive_mutex> &link_lock_handle();
 
 // Takes a lock held by the caller's unique_lock within wait_ms: at once, or by trying again every
 // millisecond until the time is up. Only for the exit paths, where a millisecond's lateness does

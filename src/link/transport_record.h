@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/address.h"
+#include "link/user_calls.h"
 #include "lumavex_core.h"
 #include "platform/event.h"
 #include "platform/net.h"
@@ -69,7 +70,7 @@ struct Transport {
   int64_t seen_status_serial = -1;
   int busy = 0;
 
-  std::recursive_mutex link_lock;
+  LibraryMutex<std::recursive_mutex> link_lock;
   std::mutex send_lock;
   platform::ManualResetEvent packet_event;
   std::atomic<bool> event_exists{false};

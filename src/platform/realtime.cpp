@@ -97,7 +97,8 @@ uint64_t current_thread_id() {
 ThreadSchedule current_thread_schedule() {
   ThreadSchedule s;
   sched_param param{};
-  if (pthread_getschedparam(pthread_self(), &s.policy, &param) == 0) s.priority = param.sched_priority;
+  if (pthread_getschedparam(pthread_self(), &s.policy, &param) == 0)
+    s.priority = param.sched_priority;
   errno = 0;
   int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(current_thread_id()));
   if (errno == 0) s.nice = nice;
@@ -110,8 +111,8 @@ bool restore_current_thread_schedule(const ThreadSchedule &schedule) {
   bool ok = pthread_setschedparam(pthread_self(), schedule.policy, &param) == 0;
   if (schedule.policy == SCHED_OTHER || schedule.policy == SCHED_BATCH ||
       schedule.policy == SCHED_IDLE) {
-    ok = setpriority(PRIO_PROCESS, static_cast<id_t>(current_thread_id()), schedule.nice) == 0 &&
-         ok;
+    ok =
+        setpriority(PRIO_PROCESS, static_cast<id_t>(current_thread_id()), schedule.nice) == 0 && ok;
   }
   return ok;
 }

@@ -39,11 +39,11 @@ uint64_t current_thread_id();
 
 // What the process has been granted for real-time work.
 struct RealtimeGrants {
-  bool cap_sys_nice = false;   // may take any scheduling policy and nice value
-  bool cap_ipc_lock = false;   // may lock any amount of memory
-  int64_t rtprio_limit = 0;    // RLIMIT_RTPRIO (soft); -1 unlimited
-  int64_t memlock_limit = 0;   // RLIMIT_MEMLOCK (soft) in bytes; -1 unlimited
-  int64_t nice_limit = 0;      // RLIMIT_NICE (soft); -1 unlimited
+  bool cap_sys_nice = false;  // may take any scheduling policy and nice value
+  bool cap_ipc_lock = false;  // may lock any amount of memory
+  int64_t rtprio_limit = 0;   // RLIMIT_RTPRIO (soft); -1 unlimited
+  int64_t memlock_limit = 0;  // RLIMIT_MEMLOCK (soft) in bytes; -1 unlimited
+  int64_t nice_limit = 0;     // RLIMIT_NICE (soft); -1 unlimited
 };
 RealtimeGrants realtime_grants();
 

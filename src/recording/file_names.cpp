@@ -64,7 +64,8 @@ DataFileName split_data_file_name(std::string_view name) {
 std::optional<std::string> data_file_name_problem(std::string_view name, bool long_names) {
   const DataFileName n = split_data_file_name(name);
   char text[256];
-  if (n.stem.empty()) return std::string("The QRD file name (without path or .qrd) may not be empty");
+  if (n.stem.empty())
+    return std::string("The QRD file name (without path or .qrd) may not be empty");
   if (long_names && n.stem.size() > kMaxLongBaseName) {
     std::snprintf(text, sizeof text, "Long QRD base name may not exceed %d bytes.\n",
                   static_cast<int>(kMaxLongBaseName));
@@ -78,8 +79,8 @@ std::optional<std::string> data_file_name_problem(std::string_view name, bool lo
   }
   for (size_t i = 0; i < n.stem.size(); ++i) {
     const char c = n.stem[i];
-    const bool ascii_alnum = static_cast<unsigned char>(c) < 0x80 &&
-                             std::isalnum(static_cast<unsigned char>(c)) != 0;
+    const bool ascii_alnum =
+        static_cast<unsigned char>(c) < 0x80 && std::isalnum(static_cast<unsigned char>(c)) != 0;
     if (!ascii_alnum && c != '_') {
       std::snprintf(text, sizeof text,
                     "Invalid character '%c'. The QRD file name can only include ASCII printable "
@@ -109,7 +110,8 @@ int16_t apply_library_options(const char *text, long *longname) {
     const std::string token = options.substr(at, end - at);
     at = end;
     const size_t eq = token.find('=');
-    if (eq == std::string::npos || !equals_nocase(std::string_view(token).substr(0, eq), "longname")) {
+    if (eq == std::string::npos ||
+        !equals_nocase(std::string_view(token).substr(0, eq), "longname")) {
       return -1;
     }
     const char *value = token.c_str() + eq + 1;
@@ -122,8 +124,7 @@ int16_t apply_library_options(const char *text, long *longname) {
   return 1;
 }
 
-std::string splice_file_name(std::string_view fname, std::string_view path,
-                             std::string_view cwd) {
+std::string splice_file_name(std::string_view fname, std::string_view path, std::string_view cwd) {
   if (fname.empty()) return {};
   if (fname.find(':') != std::string_view::npos) return cut_path(forward_slashes(fname));
   const std::string folder = forward_slashes(path.empty() ? cwd : path);

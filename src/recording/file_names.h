@@ -58,8 +58,7 @@ int16_t apply_library_options(const char *text, long *longname);
 
 // splice_fname: fname on the folder `path`, or on `cwd` when path is empty (see the header
 // comment). The empty name gives the empty text.
-std::string splice_file_name(std::string_view fname, std::string_view path,
-                             std::string_view cwd);
+std::string splice_file_name(std::string_view fname, std::string_view path, std::string_view cwd);
 
 // -1 for "aux", "con", "lpt1" or "prn" (exactly, case-sensitive) or a name holding any of
 // <>:"|'*? ; else 0.

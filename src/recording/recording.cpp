@@ -40,8 +40,7 @@ constexpr uint8_t kKeyStatePassed = 10;
 constexpr int kFilterGeneration = 2;
 
 // Recording flags of start_recording.
-constexpr uint16_t kFileSamples = 0x01, kFileEvents = 0x02, kLinkSamples = 0x04,
-                   kLinkEvents = 0x08;
+constexpr uint16_t kFileSamples = 0x01, kFileEvents = 0x02, kLinkSamples = 0x04, kLinkEvents = 0x08;
 
 // The abort menu's entries as the tracker reports the selection.
 constexpr int16_t kSelectEntry2 = 2, kSelectEntry3 = 3, kSelectEntry4 = 4;
@@ -93,7 +92,8 @@ int16_t set_library_options(const char *text) {
   long value = long_names();
   const int16_t result = apply_library_options(text, &value);
   long_names() = value;
-  if (result < 0) console_printf("displayAPI: %s %d Error parsing options\n", __FILE_NAME__, __LINE__);
+  if (result < 0)
+    console_printf("displayAPI: %s %d Error parsing options\n", __FILE_NAME__, __LINE__);
   return result;
 }
 

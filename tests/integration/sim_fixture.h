@@ -40,10 +40,16 @@ inline std::string dotted(const lvxsim::IPv4 &ip) {
          std::to_string(ip[3]);
 }
 
-// The library's own address list for a test: 127.<n>.0.1, so that its broadcasts go to
-// 127.<n>.0.255 and nowhere else.
-inline lvx::IPv4 own_ip(uint8_t n) {
-  return {127, n, 0, 1};
+// Test number n (1..65535) names a tracker address of its own: 127.0.0.n for n below 256, and
+// 127.0.<n / 256>.<n % 256> above, so that suites can take blocks of numbers without running out.
+inline lvxsim::IPv4 tracker_ip(int n) {
+  return {127, 0, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n & 0xFF)};
+}
+
+// The library's own address list for test n: 127.<n % 256>.<n / 256>.1, so that its broadcasts go
+// to 127.<n % 256>.<n / 256>.255 and nowhere else.
+inline lvx::IPv4 own_ip(int n) {
+  return {127, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8), 1};
 }
 
 inline bool is_command(const lvxsim::ReceivedPacket &p, const std::string &text) {
@@ -57,9 +63,9 @@ inline bool is_connect(const lvxsim::ReceivedPacket &p, uint8_t code) {
 
 class SimTest : public testing::Test {
  protected:
-  // Test number n: tracker at 127.0.0.n, library addresses 127.n.0.1.
-  void start_tracker(uint8_t n, lvxsim::Config config = {}) {
-    config.ip = {127, 0, 0, n};
+  // Test number n: tracker at tracker_ip(n), library addresses own_ip(n).
+  void start_tracker(int n, lvxsim::Config config = {}) {
+    config.ip = tracker_ip(n);
     config.enable_tcp = config.enable_tcp || serve_tcp_;
     sim_.emplace(config);
     std::string error;
@@ -84,7 +90,7 @@ class SimTest : public testing::Test {
 
   // Starts tracker n with the given model and version text and connects to it. Returns once the
   // connection's own command has been answered, with the tracker's records emptied.
-  void connect_to_tracker(uint8_t n, const std::string &version = "LUMAVEX RX 5.7") {
+  void connect_to_tracker(int n, const std::string &version = "LUMAVEX RX 5.7") {
     lvxsim::Config c;
     c.version_text = version;
     start_tracker(n, c);
@@ -135,7 +141,7 @@ class TransportChoice : public SimTest {
   bool tcp() const { return transport() == Transport::kTcp; }
   // The tracker number for this run: each transport's run of a test has its own address, since
   // the two may run side by side.
-  uint8_t at(uint8_t udp_n, uint8_t tcp_n) const { return tcp() ? tcp_n : udp_n; }
+  int at(int udp_n, int tcp_n) const { return tcp() ? tcp_n : udp_n; }
 };
 
 // A suite whose parameter is the transport alone: instantiate it with

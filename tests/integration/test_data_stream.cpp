@@ -22,7 +22,7 @@ void count_notice(int reason) {
 class DataStream : public simtest::TransportTest {
  protected:
   // Connects, switches delivery on and starts the stream.
-  void stream(uint8_t n, lvxsim::StreamConfig config = {}, uint16_t delivery = 0x0C) {
+  void stream(int n, lvxsim::StreamConfig config = {}, uint16_t delivery = 0x0C) {
     connect_to_tracker(n);
     ASSERT_EQ(lumavex_data_switch(delivery), 0);
     ASSERT_TRUE(sim().start_streaming(config));
@@ -321,6 +321,52 @@ TEST_P(DataStream, ButtonsMessagesAndCompactRecords) {
   }
   EXPECT_TRUE(button);
   EXPECT_TRUE(message);
+}
+
+// After a data reset the status shows a resolution of 220; samples decoded from then on report
+// the resolution last carried since the reset, 0 while none has come.
+TEST_P(DataStream, ResolutionAfterADataReset) {
+  lvxsim::StreamConfig c;
+  c.rate_hz = 500;
+  c.events = false;
+  c.sample_content = static_cast<uint16_t>(lvxsim::kDefaultSampleContent & ~SF_RESOLUTION);
+  stream(at(300, 320), c);
+  ASSERT_EQ(lumavex_reset_data(1), 0);
+  const link_state *st = lumavex_data_status();
+  EXPECT_EQ(st->last_res_x, 220);
+  EXPECT_EQ(st->last_res_y, 220);
+  float_data slot{};
+  int type = 0;
+  for (int i = 0; i < 200 && type != EV_SAMPLE; ++i) {
+    type = lumavex_wait_for_next_data(&slot, 1, 5) == 1 ? slot.head.type : 0;
+  }
+  ASSERT_EQ(type, EV_SAMPLE);
+  EXPECT_EQ(slot.fs.res_x, -32768.0f);  // not in the sample
+  st = lumavex_data_status();
+  EXPECT_EQ(st->last_res_x, 0);
+  EXPECT_EQ(st->last_res_y, 0);
+}
+
+// lumavex_data_status hands out one record: a pointer the application keeps shows what each
+// later read took out, without asking again.
+TEST_P(DataStream, AKeptStatusPointerShowsEachRead) {
+  lvxsim::StreamConfig c;
+  c.rate_hz = 500;
+  c.events = false;
+  stream(at(308, 328), c);
+  const link_state *kept = lumavex_data_status();
+  ASSERT_TRUE(wait_until([] { return lumavex_data_status()->queued_samples > 10; }));
+  EXPECT_EQ(lumavex_data_status(), kept);
+  int type = 0;
+  for (int i = 0; i < 200 && type != EV_SAMPLE; ++i) type = lumavex_get_next_data(nullptr);
+  ASSERT_EQ(type, EV_SAMPLE);
+  EXPECT_EQ(kept->last_item_type, EV_SAMPLE);
+  const uint32_t time = kept->last_item_time;
+  float_data slot{};
+  ASSERT_EQ(lumavex_get_all_float_data(&slot, 1), 1);
+  ASSERT_EQ(slot.head.type, EV_SAMPLE);
+  EXPECT_EQ(kept->last_item_time, slot.fs.time);
+  EXPECT_GT(kept->last_item_time, time);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, DataStream, simtest::kBothTransports, simtest::transport_name);

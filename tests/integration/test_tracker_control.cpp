@@ -31,7 +31,7 @@ int16_t poll_one_key(InputEvent *events) {
 
 class TrackerControlLink : public simtest::TransportTest {
  protected:
-  void connect(uint8_t n, int settle_ms = 20) {
+  void connect(int n, int settle_ms = 20) {
     lvxsim::Config c;
     c.control.enabled = true;
     c.control.settle_ms = settle_ms;
@@ -287,5 +287,26 @@ TEST_P(TrackerControlLink, BitmapPacketsAreAcknowledged) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, TrackerControlLink, simtest::kBothTransports,
                          simtest::transport_name);
+
+// Playback data is asked for only while the tracker's packets say that it plays a recording back
+// (bit 1 of header byte 18): the first request of a playback as much as the reader's later ones.
+class PlaybackGate : public simtest::SimTest {};
+
+TEST_F(PlaybackGate, NoRequestBeforeTheTrackerSaysItPlaysBack) {
+  connect_to_tracker(307);  // answers commands, without a mode machine: byte 18 stays 0
+  auto is_request = [](const lvxsim::ReceivedPacket &p) {
+    return p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT && p.bytes[25] == 61;
+  };
+  EXPECT_EQ(lumavex_playback_start(), 0);
+  EXPECT_FALSE(sim().wait_for(is_request, 200));
+  EXPECT_EQ(lumavex_get_next_data(nullptr), 0);
+  EXPECT_FALSE(sim().wait_for(is_request, 100));
+
+  // Once a packet says so, the reader's pacing asks.
+  sim().set_header_byte18(0x02);
+  ASSERT_NE(lumavex_timed_command(1000, "echo"), NO_REPLY);
+  EXPECT_EQ(lumavex_get_next_data(nullptr), 0);
+  EXPECT_TRUE(sim().wait_for(is_request, 1000));
+}
 
 }  // namespace

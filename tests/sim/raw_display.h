@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,9 +34,10 @@ inline std::unique_ptr<lvxsim::SimTracker> start_sim(uint8_t n, lvxsim::Config c
   return sim;
 }
 
-// A packet of `size` bytes of `fill` with the given type and a 20-byte header.
+// A packet of `size` bytes of `fill` with the given type and a 20-byte header (never shorter than
+// the header, so that the header bytes always exist).
 inline Packet plain_pkt(uint8_t type, size_t size = 24, uint8_t fill = 0) {
-  Packet p(size, fill);
+  Packet p(std::max<size_t>(size, lvxsim::kHeaderSize), fill);
   p[0] = type;
   p[1] = 20;
   return p;

@@ -30,6 +30,11 @@ TEST(SimOptions, NoArgumentsRunTheWholeTrackerOnItsDefaultAddress) {
   EXPECT_FALSE(o.print_commands);
   EXPECT_FALSE(o.print_connections);
   EXPECT_FALSE(o.stream_on_connect);
+  EXPECT_EQ(o.stream.drop_rate, 0.0);
+  EXPECT_EQ(o.stream.duplicate_rate, 0.0);
+  EXPECT_EQ(o.stream.reorder_rate, 0.0);
+  EXPECT_EQ(o.silence_after_ms, -1);
+  EXPECT_EQ(o.restart_after_ms, -1);
 }
 
 TEST(SimOptions, EachOptionSetsItsField) {
@@ -63,7 +68,21 @@ TEST(SimOptions, EachOptionSetsItsField) {
                                        "--eyes",
                                        "left",
                                        "--seed",
-                                       "77"});
+                                       "77",
+                                       "--drop-rate",
+                                       "0.01",
+                                       "--duplicate-rate",
+                                       "0.5",
+                                       "--reorder-rate",
+                                       "1",
+                                       "--silence-after-s",
+                                       "60",
+                                       "--silence-for-s",
+                                       "0.25",
+                                       "--restart-after-s",
+                                       "1.5",
+                                       "--down-for-s",
+                                       "0"});
   const lvxsim::Config &c = o.tracker;
   EXPECT_EQ(c.ip, (lvxsim::IPv4{127, 0, 3, 4}));
   EXPECT_EQ(c.udp_port, 1589);
@@ -90,6 +109,17 @@ TEST(SimOptions, EachOptionSetsItsField) {
   EXPECT_EQ(c.control.stream.rate_hz, 500);
   EXPECT_EQ(c.control.stream.eyes, lvxsim::Eyes::kLeft);
   EXPECT_EQ(c.control.stream.seed, 77u);
+  // The fault rates go into the stream and into recordings alike.
+  EXPECT_DOUBLE_EQ(o.stream.drop_rate, 0.01);
+  EXPECT_DOUBLE_EQ(o.stream.duplicate_rate, 0.5);
+  EXPECT_DOUBLE_EQ(o.stream.reorder_rate, 1.0);
+  EXPECT_DOUBLE_EQ(c.control.stream.drop_rate, 0.01);
+  EXPECT_DOUBLE_EQ(c.control.stream.reorder_rate, 1.0);
+  // Scheduled faults in milliseconds.
+  EXPECT_EQ(o.silence_after_ms, 60000);
+  EXPECT_EQ(o.silence_for_ms, 250);
+  EXPECT_EQ(o.restart_after_ms, 1500);
+  EXPECT_EQ(o.down_for_ms, 0);
 
   EXPECT_TRUE(parse_ok({"--tcp"}).tracker.enable_tcp);
   EXPECT_EQ(parse_ok({"--busy"}).tracker.connect_reply, lvxsim::ConnectReply::kBusy);
@@ -121,6 +151,14 @@ TEST(SimOptions, TheFirstErrorStopsWithItsText) {
       {{"--eyes", "middle"}, "--eyes takes left, right or both", false},
       {{"--tcp", "--bogus", "--also-bogus"}, "unknown option --bogus", true},
       {{"--seed", "-1", "--help"}, "bad value for --seed: -1", false},
+      {{"--drop-rate", "1.5"}, "--drop-rate takes a fraction from 0 to 1: 1.5", false},
+      {{"--reorder-rate", "nan"}, "--reorder-rate takes a fraction from 0 to 1: nan", false},
+      {{"--duplicate-rate", "-0.1"}, "--duplicate-rate takes a fraction from 0 to 1: -0.1", false},
+      {{"--silence-after-s", "1s"},
+       "bad value for --silence-after-s (seconds, 0 to 86400): 1s",
+       false},
+      {{"--down-for-s", "86401"}, "bad value for --down-for-s (seconds, 0 to 86400): 86401", false},
+      {{"--restart-after-s"}, "--restart-after-s needs a value", false},
   };
   for (const Case &c : cases) {
     ParsedOptions p = parse_program_options(c.args);
@@ -155,12 +193,23 @@ TEST(SimOptions, TheHelpTextListsEveryOptionTheParserTakes) {
       {"--stream", "250"},
       {"--eyes", "both"},
       {"--seed", "1"},
+      {"--drop-rate", "0.1"},
+      {"--duplicate-rate", "0.1"},
+      {"--reorder-rate", "0.1"},
+      {"--silence-after-s", "1"},
+      {"--silence-for-s", "1"},
+      {"--restart-after-s", "1"},
+      {"--down-for-s", "1"},
   };
   for (const Args &a : every) {
     EXPECT_EQ(parse_program_options(a).outcome, Outcome::kRun) << a[0];
     EXPECT_NE(usage.find("  " + a[0] + " "), std::string::npos) << a[0];
   }
   EXPECT_NE(usage.find("--help"), std::string::npos);
+  // The text is shaped as a manual page, which the build turns into one.
+  for (const char *section : {"NAME\n", "\nSYNOPSIS\n", "\nDESCRIPTION\n", "\nEXIT STATUS\n"}) {
+    EXPECT_NE(usage.find(section), std::string::npos) << section;
+  }
 }
 
 }  // namespace

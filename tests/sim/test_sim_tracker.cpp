@@ -1,6 +1,6 @@
 // The simulated tracker driven by raw sockets on loopback, for what the library cannot see: the
 // exact connect answer and header filling, the walk over a datagram's packets and the command
-// log, the refusal of non-loopback and taken addresses, and the stream's real-time pacing
+// log, silence, the refusal of non-loopback and taken addresses, and the stream's real-time pacing
 // between its markers. Polls, node messages, TCP framing, command results and messages are covered
 // end to end by the integration tests.
 #include <gtest/gtest.h>
@@ -115,6 +115,31 @@ TEST(SimTracker, WalksADatagramLogsCommandsAndAnswersOnlyThem) {
   ASSERT_EQ(all.size(), 5u);
   EXPECT_EQ(all[0].bytes, key);
   EXPECT_EQ(all[0].from, d.ep);
+}
+
+TEST(SimTracker, ASilentTrackerNeitherHearsNorSpeaksAndKeepsItsClient) {
+  auto sim = simtest::start_sim(188);
+  RawDisplay d(*sim);
+  auto ack = d.connect();
+  ASSERT_TRUE(ack);
+  const uint32_t seq = lvx::get_u32(*ack, 4);
+  sim->set_silent(true);
+  EXPECT_TRUE(sim->silent());
+  // What it sends is taken as sent (into the void) and uses up sequence numbers.
+  EXPECT_TRUE(sim->send_to_client(plain_pkt(lvxsim::kKeyPkt)));
+  EXPECT_TRUE(sim->send_to_client(plain_pkt(lvxsim::kKeyPkt)));
+  d.command("draw_cross 1 2 15");
+  EXPECT_TRUE(d.collect(300).empty());
+  EXPECT_TRUE(sim->command_log().empty());
+  EXPECT_TRUE(sim->client_connected());
+
+  sim->set_silent(false);
+  ASSERT_TRUE(sim->send_to_client(plain_pkt(lvxsim::kKeyPkt)));
+  auto after = d.until([](const Packet &p) { return p[0] == lvxsim::kKeyPkt; }, 3000);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(lvx::get_u32(*after, 4), seq + 3);  // two went nowhere
+  ASSERT_TRUE(d.result(d.command("draw_cross 1 2 15")));
+  EXPECT_EQ(sim->command_log(), (std::vector<std::string>{"draw_cross 1 2 15"}));
 }
 
 TEST(SimTracker, StartRefusesNonLoopbackAndTakenAddresses) {

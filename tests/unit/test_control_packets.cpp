@@ -1,6 +1,7 @@
 // Status and key packets from the tracker, key and bitmap packets to it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,7 +24,8 @@ using lvx::ControlState;
 std::vector<uint8_t> status_packet(uint32_t serial, uint16_t type, uint16_t v1, uint16_t v2,
                                    const std::string &text, uint32_t time = 0, size_t tail = 8) {
   namespace f = lvx::status_pkt;
-  std::vector<uint8_t> p(f::kText + text.size() + tail, 0);
+  // Never shorter than the fixed part, so that its bytes always exist.
+  std::vector<uint8_t> p(std::max(f::kText, f::kText + text.size() + tail), 0);
   lvx::MutableBytes b(p);
   p[0] = STATUS_PKT, p[1] = 20;
   lvx::put_u32(b, f::kSerial, serial);

@@ -648,27 +648,50 @@ TEST_F(ItemDecoder, HalfMillisecondSampleInDoubleForm) {
 }
 
 TEST_F(ItemDecoder, DoubleFormOfEventsAndTypesWithoutOne) {
-  for (int type : {STARTBLINK, ENDBLINK, 10}) {
+  // One event of each parsed type; 3..9 have a double form, the blinks and type 10 none.
+  for (int type = STARTBLINK; type <= 10; ++type) {
     Wire w;
     w.u16(event_word(type, 0x8000)).u8(0x21).u32(4000000000u).u8(0x41).u32(4000000009u);
     w.u8(0x2A).u16(100).u16(200).u8(0x30).u16(700).u8(0);
-    ASSERT_EQ(event(w), 212);
+    ASSERT_EQ(event(w), 212) << type;
     double_data d;
-    std::memset(&d, 0, sizeof d);
-    ASSERT_TRUE(lvx::to_double(type, as_float(), d)) << type;
+    std::memset(&d, 0xCD, sizeof d);
+    const bool converts = type >= STARTSACC && type <= 9;
+    ASSERT_EQ(lvx::to_double(type, as_float(), d), converts) << type;
+    if (!converts) {
+      // Left as the caller passed it.
+      EXPECT_EQ(d.raw[0], 0xCD) << type;
+      EXPECT_EQ(d.raw[271], 0xCD) << type;
+      continue;
+    }
     EXPECT_EQ(d.fe.type, type);
-    EXPECT_EQ(d.fe.time, type == ENDBLINK ? 4000000009.0 : 4000000000.0);
+    const bool at_end = type == ENDSACC || type == ENDFIX || type == 8 || type == 9;
+    EXPECT_EQ(d.fe.time, at_end ? 4000000009.0 : 4000000000.0) << type;
     EXPECT_EQ(d.fe.end_time, 4000000009.0);
     EXPECT_EQ(d.fe.start_x, 10.0f);
     EXPECT_EQ(d.fe.start_pupil_size, 700.0f);
   }
 
+  // Block markers and the lost-data record come in the event layout, buttons and inputs as io
+  // records; every other type has no double form.
   float_data raw;
-  double_data d;
   std::memset(&raw, 0, sizeof raw);
-  // No double form: the record is left as passed.
+  raw.io.time = 1234;
+  raw.io.data = 0x55;
+  for (int type : {EV_SAMPLE_BLOCK_START, EV_EVENT_BLOCK_END, EV_LOST_DATA, EV_BUTTONS, EV_INPUT}) {
+    raw.io.type = static_cast<int16_t>(type);
+    double_data d;
+    std::memset(&d, 0xCD, sizeof d);
+    ASSERT_TRUE(lvx::to_double(type, raw, d)) << type;
+    EXPECT_EQ(d.io.time, 1234.0) << type;
+    EXPECT_EQ(d.io.type, type);
+    EXPECT_EQ(d.io.data, 0x55) << type;
+  }
+  double_data d;
   std::memset(&d, 0xCD, sizeof d);
-  for (int type : {-1, 64, 199, 201, 300}) EXPECT_FALSE(lvx::to_double(type, raw, d)) << type;
+  for (int type : {-1, 0, 11, 14, 19, 23, 26, 27, 29, 62, 64, 199, 201, 300}) {
+    EXPECT_FALSE(lvx::to_double(type, raw, d)) << type;
+  }
   EXPECT_EQ(d.raw[0], 0xCD);
   EXPECT_EQ(d.raw[271], 0xCD);
 }

@@ -107,7 +107,7 @@ TEST(EnvValue, MissingEmptyPresentAndTooLong) {
   env.unset("LVX_TEST_VALUE");
   EXPECT_FALSE(lvx::get_env_value("LVX_TEST_VALUE"));
   env.set("LVX_TEST_VALUE", "");
-  EXPECT_FALSE(lvx::get_env_value("LVX_TEST_VALUE"));
+  EXPECT_EQ(lvx::get_env_value("LVX_TEST_VALUE"), "");  // set, to nothing
   env.set("LVX_TEST_VALUE", "some value");
   EXPECT_EQ(lvx::get_env_value("LVX_TEST_VALUE"), "some value");
   EXPECT_FALSE(lvx::get_env_value(nullptr));
@@ -133,6 +133,11 @@ TEST(TempDir, FirstSetVariableInOrderPassingOverSkip) {
   EXPECT_EQ(lvx::get_temp_dir(nullptr), "/home-dir");
   env.unset("HOME");
   EXPECT_FALSE(lvx::get_temp_dir(nullptr));
+
+  // An empty value names no directory: passed over like an unset one.
+  set_all();
+  env.set("TEMP", "");
+  EXPECT_EQ(lvx::get_temp_dir(nullptr), "/tmpdir-dir");
 
   set_all();
   EXPECT_EQ(lvx::get_temp_dir("TEMP"), "/tmpdir-dir");
@@ -208,6 +213,23 @@ TEST(Log, DebugModeOpensTheLogInTemp) {
 }
 
 // Needs a process whose first entry is still ahead.
+TEST(Log, EmptyDebugModeSwitchesTheLogOnAndAnEmptyTempIsPassedOver) {
+  if (lvx::log_is_open() || lvx::log_auto_open_tried())
+    GTEST_SKIP() << "an earlier test in this process used up the automatic log";
+  ScratchDir tmpdir;
+  EnvGuard env;
+  env.set("LVKDEBUG_MODE", "");
+  env.set("TEMP", "");  // names no directory: the log goes to TMPDIR, not to the root
+  env.set("TMPDIR", tmpdir.path());
+
+  add_to_lumavex_log("entry\n");
+  ASSERT_TRUE(lvx::log_is_open());
+  const std::string path = tmpdir.path() + "/lumavex_core.log";
+  const std::vector<std::string> lines = read_lines(path);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], header_line(path));
+}
+
 // Needs a process without an open log.
 TEST(Log, SetLogWithoutPathOrSwitchIsRefused) {
   if (lvx::log_is_open()) GTEST_SKIP() << "an earlier test in this process opened the log";

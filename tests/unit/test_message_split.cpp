@@ -131,7 +131,8 @@ TEST(MessageSplit, MultiLineTexts) {
 }
 
 TEST(MessageSplit, TextWithoutALineEndingANonEmptyLineIsOneLongMessage) {
-  std::string text = "\n" + letters(1000);
+  std::string text(1, '\n');
+  text += letters(1000);
   Recorder r;
   lvx::split_and_send(text, 992, r.sink());
   std::vector<std::string> all;

@@ -187,7 +187,7 @@ class TrackerClockShared : public ::testing::Test {
 
 TEST_F(TrackerClockShared, UnknownBeforeAnyHeader) {
   EXPECT_EQ(lumavex_tracker_double_usec(), -1.0);
-  EXPECT_EQ(lumavex_tracker_msec(), 0u);
+  EXPECT_EQ(lumavex_tracker_msec(), 0xFFFFFFFFu);  // -1.0 us rounded down to whole ms
   EXPECT_EQ(lumavex_double_usec_offset(), -1.0);
   EXPECT_DOUBLE_EQ(lumavex_double_msec_offset(), -0.001);
   EXPECT_EQ(lumavex_msec_offset(), 0u);
