@@ -73,6 +73,8 @@ class Parser {
         text(&c.version_text);
       } else if (arg_ == "--name") {
         text(&c.node_name);
+      } else if (arg_ == "--data-dir") {
+        text(&c.data_dir);
       } else if (arg_ == "--offset-us") {
         number(-(1LL << 52), 1LL << 52, &c.clock_offset_us);
       } else if (arg_ == "--busy") {
@@ -278,6 +280,8 @@ const char *usage_text() {
          "TRACKER OPTIONS\n"
          "  --model TEXT          model and version (default \"LUMAVEX RX 5.7\")\n"
          "  --name TEXT           tracker node name (default \"tracker\")\n"
+         "  --data-dir DIR        the data folder where open_data_file creates recording files\n"
+         "                        (default: a temporary folder, removed at exit)\n"
          "  --offset-us N         tracker clock minus the monotonic clock, in microseconds\n"
          "                        (default 0)\n"
          "  --major N             link protocol major version in replies (default 3)\n"

@@ -32,7 +32,10 @@ MessageFile::~MessageFile() {
 
 int16_t MessageFile::output(uint32_t time, const std::string &text) {
   if (file_ != nullptr) {
-    if (std::fprintf(file_, "%u\t%s\n", time, text.c_str()) < 0 || std::ferror(file_) != 0) {
+    // Flushed line by line, so that a failed write is seen here and the line kept queued,
+    // rather than lost in a buffer that fails at close.
+    if (std::fprintf(file_, "%u\t%s\n", time, text.c_str()) < 0 || std::fflush(file_) != 0 ||
+        std::ferror(file_) != 0) {
       std::clearerr(file_);
       return -1;
     }
