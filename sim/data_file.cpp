@@ -1,6 +1,7 @@
 #include "sim/data_file.h"
 
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -108,14 +109,17 @@ void DataFileWriter::record(char kind, const std::vector<uint8_t> &payload) {
 }
 
 void DataFileWriter::message(int64_t time_ms, std::string_view text) {
-  std::vector<uint8_t> p = time_bytes(time_ms);
-  p.insert(p.end(), text.begin(), text.end());
+  std::vector<uint8_t> p(kTimeSize + text.size());
+  lvx::put_u32(p, 0, static_cast<uint32_t>(static_cast<uint64_t>(time_ms)));
+  if (!text.empty()) std::memcpy(p.data() + kTimeSize, text.data(), text.size());
   record(kRecordMessage, p);
 }
 
 void DataFileWriter::recording_start(int64_t time_ms, bool fs, bool fe, bool ls, bool le) {
-  std::vector<uint8_t> p = time_bytes(time_ms);
-  for (bool b : {fs, fe, ls, le}) p.push_back(b ? 1 : 0);
+  std::vector<uint8_t> p(kTimeSize + 4);
+  lvx::put_u32(p, 0, static_cast<uint32_t>(static_cast<uint64_t>(time_ms)));
+  size_t at = kTimeSize;
+  for (bool b : {fs, fe, ls, le}) p[at++] = b ? 1 : 0;
   record(kRecordStart, p);
 }
 
