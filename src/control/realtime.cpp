@@ -300,8 +300,11 @@ int16_t check_registration() {
   return 0;
 }
 
+// Decided without a log line: the application has not chosen its log yet, and a first entry of
+// the library's own would go into whatever log the environment opens. lumavex_check_mmcss and
+// begin_realtime_mode log what they do.
 void realtime_setup_at_load() {
-  if (!host_decides_registration(platform::command_line())) check_registration();
+  if (!host_decides_registration(platform::command_line())) decide_usable();
 }
 
 void begin_realtime(uint32_t delay) {

@@ -112,8 +112,8 @@ class RegistrationTable {
 
 // ---- The exported behaviour ----
 
-// The registration set-up of library start: decides anew and logs it, unless the host program
-// decides itself (host_decides_registration).
+// The registration set-up of library start: decides anew (without logging), unless the host
+// program decides itself (host_decides_registration).
 void realtime_setup_at_load();
 // Decides about the registration anew and logs it (lumavex_check_mmcss). Returns 0.
 int16_t check_registration();
