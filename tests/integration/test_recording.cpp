@@ -74,6 +74,9 @@ class Recording : public simtest::SimTest {
     EXPECT_TRUE(tracker().open_abort_menu());
     EXPECT_TRUE(wait_until([] { return (lumavex_current_mode() & IN_USER_MENU) != 0; }));
     sim().run_later(100, operator_action);
+    // Should the menu's loop miss its exit, the link goes after a while, so that the test fails
+    // rather than hangs (the tracker drops this when it stops).
+    sim().run_later(8000, [this] { sim().drop_connection(); });
     const int16_t result = check_recording();
     EXPECT_TRUE(sim().wait_for_messages(1, 2000));
     bool aborted_message = false;
@@ -218,13 +221,18 @@ TEST_F(Recording, AbortMenuEntryFourAfterSetupAborts) {
   connect(105);
   // Entry 1 takes the tracker into setup (the library waits); the operator leaves setup for idle,
   // the library opens the menu again, and entry 4 aborts.
+  std::atomic<int> menus{0};
+  tracker().set_mode_observer([this, &menus](uint8_t, uint8_t to) {
+    if (to == lvxsim::kModeUserMenuFirst && ++menus == 2) {
+      sim().run_later(50, [this] { tracker().choose_abort_entry(4); });
+    }
+  });
   const int16_t result = abort_trial([this] {
     tracker().choose_abort_entry(1);
     sim().run_later(150, [this] { tracker().enter_mode(lvxsim::kModeIdle); });
-    sim().run_later(400, [this] {
-      if (tracker().mode() == lvxsim::kModeUserMenuFirst) tracker().choose_abort_entry(4);
-    });
   });
+  tracker().set_mode_observer({});
+  EXPECT_EQ(menus.load(), 2);
   EXPECT_EQ(result, RECORDING_ABORTED);
   EXPECT_TRUE(logged_command("display_user_menu 1"));
   EXPECT_EQ(tracker().mode(), lvxsim::kModeIdle);  // the library put the tracker idle
