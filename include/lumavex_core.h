@@ -1416,10 +1416,10 @@ LVX_API int16_t stop_recording(void) LVX_NOEXCEPT;
 
 /** Builds a full file name into ffname (which must hold LVX_MAX_PATH_TEXT + 1 bytes): fname on
  *  the folder path, or on the current working folder when path is null or empty. Both '/' and
- *  '\\' are accepted; the result uses '/'. A name holding ':' is copied as it is; a name that
- *  starts with a separator keeps the drive of a folder that has one ("D:/work" and "/data/x.qrd"
- *  give "D:/data/x.qrd") and otherwise stays as it is. A null or empty fname gives the empty
- *  text. */
+ *  '\\' are accepted; the result uses '/'. A name holding ':' is taken as complete (only its
+ *  separators change); a name that starts with a separator keeps the drive of a folder that has
+ *  one ("D:/work" and "/data/x.qrd" give "D:/data/x.qrd") and otherwise stays as it is. A null
+ *  or empty fname gives the empty text. */
 LVX_API void splice_fname(const char *fname, const char *path, char *ffname) LVX_NOEXCEPT;
 /** -1 when the name is exactly "aux", "con", "lpt1" or "prn" (case-sensitive: names refused by
  *  Windows machines that files are often copied to) or holds any of < > : " | ' * ?; else 0. */
