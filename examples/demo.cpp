@@ -316,8 +316,7 @@ void run_experiment(lvxsim::SimTracker &tracker, const std::string &folder) {
   close_message_file();
   show_result("close_data_file", close_data_file(), "close_data_file");
   std::printf("  the tracker's file %s: %llu bytes\n",
-              tracker.control().last_file_path().value_or("?").c_str(),
-              tracker_file_size(tracker));
+              tracker.control().last_file_path().value_or("?").c_str(), tracker_file_size(tracker));
   if (local) {
     std::printf("  local message file %s (time in ms, a tab, the text):\n", message_path.c_str());
     std::FILE *f = std::fopen(message_path.c_str(), "r");
