@@ -764,7 +764,7 @@ int16_t TrackerControl::open_file(const std::string &text) {
 }
 
 int16_t TrackerControl::close_file() {
-  if (recording()) finish_data();
+  if (recording()) return kResultWrongMode;
   std::lock_guard<std::mutex> lock(file_mu_);
   if (!file_) return kResultOk;
   write_pending_messages_locked();
