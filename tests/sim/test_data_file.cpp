@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -52,8 +53,9 @@ TEST(SimDataFile, WrittenRecordsReadBack) {
   EXPECT_EQ(c->records[3].time_ms(), 1500u);
 
   // Cut short, or not one of ours: nothing.
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes(static_cast<size_t>(std::filesystem::file_size(path)), '\0');
+  std::ifstream(path, std::ios::binary)
+      .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 2);
   EXPECT_FALSE(lvxsim::read_data_file(path));
   std::ofstream(path, std::ios::trunc) << "something else\n\n";
