@@ -12,10 +12,13 @@
 // Before the trial it runs camera setup through the reference display (lumavex_canvas): the
 // camera view, a calibration and a validation driven by scripted keys, then a drift correction,
 // and saves PNG snapshots of the camera view and of a calibration target into the output folder.
+// After it, a short experiment: three trials into the tracker's recording file, with a local
+// message file written into the output folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -257,6 +260,72 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
       current_double_usec() / 1000.0 + offset_ms);
 }
 
+// ---- A short experiment ----
+
+// The size of the tracker's open (or last) recording file, in bytes.
+unsigned long long tracker_file_size(lvxsim::SimTracker &tracker) {
+  std::optional<std::string> path = tracker.control().open_file_path();
+  if (!path) path = tracker.control().last_file_path();
+  std::error_code ec;
+  const auto size = path ? std::filesystem::file_size(*path, ec) : 0;
+  return ec ? 0 : static_cast<unsigned long long>(size);
+}
+
+// Runs an experiment the way labs do: a recording file on the tracker, three trials each with
+// start, messages, a check every 250 ms and stop (the time-critical part in real-time mode), a
+// local message file written beside it, then the file closed.
+void run_experiment(lvxsim::SimTracker &tracker, const std::string &folder) {
+  std::printf("\nExperiment: three trials into the tracker's recording file \"demo.qrd\"\n");
+  int16_t r = open_data_file("demo.qrd");
+  show_result("open_data_file demo.qrd", r, "open_data_file");
+  if (r != 0) return;
+  const std::string message_path = folder + "/demo_messages.txt";
+  const bool local = open_message_file(message_path.c_str()) == 0;
+  for (int trial = 1; trial <= 3; ++trial) {
+    const int16_t started = start_recording(1, 1, 1, 1);
+    if (started != 0) {
+      std::printf("  trial %d: recording did not start (%d)\n", trial, started);
+      continue;
+    }
+    begin_realtime_mode(50);
+    eyemsg_printf("TRIALID %d", trial);
+    timemsg_printf(0, "trial %d started", trial);
+    long samples = 0;
+    int16_t result = 0;
+    float_data slots[100];
+    const uint32_t end = current_time() + 1000;
+    uint32_t next_check = current_time() + 250;
+    while (result == 0 && static_cast<int32_t>(current_time() - end) < 0) {
+      const int n = lumavex_wait_for_next_data(slots, 100, 5);
+      for (int i = 0; i < n; ++i) samples += slots[i].head.type == EV_SAMPLE ? 1 : 0;
+      if (static_cast<int32_t>(current_time() - next_check) >= 0) {
+        result = check_recording();
+        timemsg_printf(0, "trial %d check: %d", trial, result);
+        next_check += 250;
+      }
+    }
+    eyemsg_printf("TRIAL_RESULT %d", result);
+    end_realtime_mode();
+    timemsg_printf(0, "trial %d ended", trial);
+    stop_recording();
+    std::printf(
+        "  trial %d: %ld samples read, recording result %d (0: recording went on to the end), "
+        "tracker's file now %llu bytes\n",
+        trial, samples, result, tracker_file_size(tracker));
+  }
+  close_message_file();
+  show_result("close_data_file", close_data_file(), "close_data_file");
+  std::printf("  the tracker's file %s: %llu bytes\n",
+              tracker.control().last_file_path().value_or("?").c_str(), tracker_file_size(tracker));
+  if (local) {
+    std::printf("  local message file %s (time in ms, a tab, the text):\n", message_path.c_str());
+    std::FILE *f = std::fopen(message_path.c_str(), "r");
+    char line[300];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) std::printf("    %s", line);
+    if (f != nullptr) std::fclose(f);
+  }
+}
+
 // ---- Camera setup through the reference display ----
 
 std::string snapshot_folder(const std::string &chosen) {
@@ -454,6 +523,7 @@ int main(int argc, char **argv) {
   run_commands_and_messages(tracker);
   run_camera_setup(tracker, opt.output);
   run_trial(tracker, opt.stream_seconds);
+  run_experiment(tracker, snapshot_folder(opt.output));
 
   close_lumavex_connection();
   std::printf("\nClosed: link %s; the tracker received %zu packets in all\n",

@@ -1362,6 +1362,128 @@ struct CrosshairCanvas {
  *  the camera image hook. Renews the title when the marks call for it. Returns 0. */
 LVX_API int lumavex_draw_cross_hair(CrosshairCanvas *canvas) LVX_NOEXCEPT;
 
+/* ==== Recording ============================================================================= */
+
+/** Recording result: recording runs (also in dummy mode). */
+#define RECORDING_RUNS 0
+/** Recording result: recording failed to start, or the tracker left recording on its own. */
+#define RECORDING_FAILED (-1)
+/** Recording result: the operator picked entry 2 of the tracker's abort menu. */
+#define ABORT_MENU_ENTRY_2 1
+/** Recording result: the operator picked entry 3 of the tracker's abort menu. */
+#define ABORT_MENU_ENTRY_3 2
+/** Recording result: the link is lost, TERMINATE_KEY was read, or the operator picked entry 4
+ *  (abort) of the tracker's abort menu. */
+#define RECORDING_ABORTED 3
+
+/** Opens a recording file on the tracker. Only the base name is sent (what follows the last '/'
+ *  or '\\'); ".qrd" is added when it has no extension. The base name without extension must not
+ *  be empty, must hold at most 8 characters (78 with the option "longname=1", see
+ *  lumavex_set_options()), only ASCII letters, digits and '_', not '_' first, and an extension
+ *  must be "qrd" in any case. A refused name raises an alert and returns -1 with nothing sent.
+ *  Otherwise the tracker is put into its idle mode and the command "open_data_file '<name>'" is
+ *  sent with a 10 s wait: its result, or 0 (logged) when the tracker did not answer. */
+LVX_API int16_t open_data_file(const char *name) LVX_NOEXCEPT;
+/** Closes the tracker's recording file: the result of the command "close_data_file" (10 s). */
+LVX_API int16_t close_data_file(void) LVX_NOEXCEPT;
+/** Sets library options from a text of name=value tokens separated by blanks, tabs or line
+ *  feeds (at most 255 characters read); values are integers in C notation (decimal, 0x hex,
+ *  leading-0 octal). The one option is "longname" (any case): nonzero allows recording file base
+ *  names of up to 78 characters. Returns 0 for a null text, 1 when every option was taken, -1 at
+ *  the first bad token (the options before it keep their effect). */
+LVX_API int16_t lumavex_set_options(const char *options) LVX_NOEXCEPT;
+/** Starts recording: file_samples and file_events choose what goes into the recording file,
+ *  link_samples and link_events what comes over the link. Returns 0 once the tracker records
+ *  and the link data asked for flows (within 300 ms; a recording of link events alone counts as
+ *  running without them), RECORDING_ABORTED when not connected, 0 in dummy mode; otherwise the
+ *  failure, logged as "start_recording failed. (n)" with the step that failed. */
+LVX_API int16_t start_recording(int16_t file_samples, int16_t file_events, int16_t link_samples,
+                                int16_t link_events) LVX_NOEXCEPT;
+/** Checks during a trial that recording goes on: 0 while it does, RECORDING_ABORTED when the link
+ *  is lost, RECORDING_FAILED when the tracker left recording on its own (it is put into idle
+ *  mode); when the operator opened the tracker's abort menu, sends "TRIAL ABORTED" as a message
+ *  and serves the menu until the operator's choice, which it returns (ABORT_MENU_ENTRY_2,
+ *  ABORT_MENU_ENTRY_3 or RECORDING_ABORTED). Any result but 0 leaves real-time mode. */
+LVX_API int16_t check_recording(void) LVX_NOEXCEPT;
+/** After a trial: leaves real-time mode and, when the tracker shows its abort menu, serves it as
+ *  check_recording() does and returns the operator's choice; otherwise 0. */
+LVX_API int16_t check_record_exit(void) LVX_NOEXCEPT;
+/** Stops recording: leaves real-time mode, switches the heuristic filter back on for trackers
+ *  before the second generation, and puts the tracker into idle mode; that mode change's result. */
+LVX_API int16_t stop_recording(void) LVX_NOEXCEPT;
+
+/* ==== File names ============================================================================ */
+
+/** Longest path splice_fname() writes, without its terminating zero. */
+#define LVX_MAX_PATH_TEXT 4095
+
+/** Builds a full file name into ffname (which must hold LVX_MAX_PATH_TEXT + 1 bytes): fname on
+ *  the folder path, or on the current working folder when path is null or empty. Both '/' and
+ *  '\\' are accepted; the result uses '/'. A name holding ':' is taken as complete (only its
+ *  separators change); a name that starts with a separator keeps the drive of a folder that has
+ *  one ("D:/work" and "/data/x.qrd" give "D:/data/x.qrd") and otherwise stays as it is. A null
+ *  or empty fname gives the empty text. */
+LVX_API void splice_fname(const char *fname, const char *path, char *ffname) LVX_NOEXCEPT;
+/** -1 when the name is exactly "aux", "con", "lpt1" or "prn" (case-sensitive: names refused by
+ *  Windows machines that files are often copied to) or holds any of < > : " | ' * ?; else 0. */
+LVX_API int16_t check_filename_characters(const char *name) LVX_NOEXCEPT;
+/** 1 when the path exists and may be written, 0 when it does not exist, -1 when it exists but
+ *  cannot be written or checked. */
+LVX_API int16_t file_exists(const char *path) LVX_NOEXCEPT;
+/** Makes the folder of path (all of it when is_dir is nonzero, else all but its last part) with
+ *  every missing folder on the way. Backslashes in path are changed into '/' in place. Returns 1
+ *  when made, 0 when it was there already, -1 when it could not be made. create is not used. */
+LVX_API int16_t create_path(char *path, int16_t create, int16_t is_dir) LVX_NOEXCEPT;
+
+/* ==== Real-time mode ======================================================================== */
+
+/** Raises the calling thread for a trial's time-critical phase: on Linux SCHED_FIFO (the
+ *  receive thread runs that way already), or, without the permission (CAP_SYS_NICE or an
+ *  "rtprio" limit), the most favourable nice value the process may take, logged; the process's
+ *  memory is locked where permitted (CAP_IPC_LOCK or an unlimited "memlock" limit). Then pumps
+ *  input for delay ms and sets the real-time flag. Missing permissions are never an error; only
+ *  when not even the nice value can be changed does the flag stay clear. */
+LVX_API void begin_realtime_mode(uint32_t delay) LVX_NOEXCEPT;
+/** Leaves real-time mode: the calling thread gets its scheduling back (or keeps the high
+ *  priority after lumavex_enable_extended_realtime()), memory is unlocked, the flag cleared. */
+LVX_API void end_realtime_mode(void) LVX_NOEXCEPT;
+/** Gives the calling thread the most favourable nice value the process may take and clears the
+ *  real-time flag. 1 when it took effect, else 0. */
+LVX_API int32_t set_high_priority(void) LVX_NOEXCEPT;
+/** Gives the calling thread its scheduling from before the library changed it and clears the
+ *  real-time flag. 1 when that took effect, else 0. */
+LVX_API int32_t set_normal_priority(void) LVX_NOEXCEPT;
+/** Does nothing; returns 0. */
+LVX_API int32_t set_application_priority(int32_t priority) LVX_NOEXCEPT;
+/** 1 between begin_realtime_mode() and the next call that leaves real-time mode, else 0. */
+LVX_API int32_t in_realtime_mode(void) LVX_NOEXCEPT;
+/** Same as in_realtime_mode(). */
+LVX_API int32_t lumavex_in_realtime_mode(void) LVX_NOEXCEPT;
+/** From now on, leaving real-time mode keeps the high priority instead of dropping back; then
+ *  leaves real-time mode. */
+LVX_API void lumavex_enable_extended_realtime(void) LVX_NOEXCEPT;
+/** Decides anew how real-time mode raises threads (per thread, or by a priority class) from the
+ *  kernel's real-time bandwidth reserve, and logs the decision. Returns 0. */
+LVX_API int32_t lumavex_check_mmcss(void) LVX_NOEXCEPT;
+
+/* ==== Message file ========================================================================== */
+
+/** Opens path as the local message file (emptying it), closing an open one first. 0, or -1 when
+ *  it cannot be created (lines then go to the tracker). */
+LVX_API int16_t open_message_file(const char *path) LVX_NOEXCEPT;
+/** Writes the lines still queued, in order, and closes the message file; nothing without one.
+ *  Lines that cannot be written stay queued and go out first at the next timemsg_printf(). */
+LVX_API void close_message_file(void) LVX_NOEXCEPT;
+/** Writes a time-stamped line: t is its time in ms of the library clock (current_time()), 0 for
+ *  now. With a message file open the line "<t>\t<text>\n" goes into it, outside real-time mode
+ *  at once; in real-time mode the file is not touched: lines wait in memory (at most 100000,
+ *  after which the backlog is written, logged) and go out in call order at the first call
+ *  after real-time mode and at close_message_file(). Without a file the text goes to the
+ *  tracker as a message, preceded by "<delay> " when t is 2 ms or more from now. A text of more
+ *  than 290 characters always goes to the tracker, stamped t (result 0); one of 256 to 290 is
+ *  refused (-1). Returns 0, or -1 when the line could not be written. */
+LVX_API int16_t timemsg_printf(uint32_t t, const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(2, 3);
+
 /* ==== Clocks ================================================================================ */
 
 /** Local time in whole milliseconds since the clock's zero point. */

@@ -26,6 +26,7 @@ constexpr std::string_view kKnownCommands[] = {
     "calibration_type",
     "clear_screen",
     "close_data_file",
+    "display_user_menu",
     "draw_box",
     "draw_cross",
     "draw_filled_box",

@@ -4,6 +4,9 @@
 // recordings stream, playback, requests, keys and the bitmap transfer are served. With --stream it
 // also streams samples and events to each display that connects, whatever its mode. Faults on
 // the command line lose, repeat or reorder data packets, or silence or restart the tracker once.
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -217,6 +220,44 @@ class FaultSchedule {
   bool restart_done_ = false;
 };
 
+// The operator's keys, one per line on standard input: "a" opens the abort menu (as during a
+// trial), "1" to "4" pick its entry, "x" cuts the link. Standard input at its end (or not a
+// terminal that sends anything) is left alone.
+class OperatorKeys {
+ public:
+  void step(lvxsim::SimTracker &tracker) {
+    if (done_) return;
+    // A program in the background must not read its terminal (that would stop it).
+    if (isatty(STDIN_FILENO) != 0 && tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return;
+    char buf[64];
+    const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) {
+      done_ = true;
+      return;
+    }
+    for (ssize_t i = 0; i < n; ++i) act(tracker, buf[i]);
+  }
+
+ private:
+  static void act(lvxsim::SimTracker &tracker, char key) {
+    if (key == 'a') {
+      const bool was = tracker.control().open_abort_menu();
+      std::printf("operator: abort menu opened%s\n", was ? " (the recording ended)" : "");
+    } else if (key >= '1' && key <= '4') {
+      const bool ok = tracker.control().choose_abort_entry(static_cast<uint16_t>(key - '0'));
+      std::printf("operator: abort menu entry %c %s\n", key, ok ? "chosen" : "(no menu open)");
+    } else if (key == 'x') {
+      std::printf("operator: link cut %s\n", tracker.drop_connection() ? "" : "(no display)");
+    } else {
+      return;
+    }
+    std::fflush(stdout);
+  }
+  bool done_ = false;
+};
+
 // Runs the tracker until SIGINT or SIGTERM.
 int run(const lvxsim::ProgramOptions &options) {
   lvxsim::Config config = options.tracker;
@@ -232,12 +273,14 @@ int run(const lvxsim::ProgramOptions &options) {
   config.udp_port = tracker->udp_endpoint().port;
   if (config.enable_tcp) config.tcp_port = tracker->tcp_endpoint().port;
   FaultSchedule faults(options);
+  OperatorKeys keys;
 
   // The stream follows the connection: it starts when a display connects and stops (sending its
   // closing markers into the void) when the display has gone.
   while (g_stop == 0) {
     lvx::platform::sleep_us(100000);
     int64_t now_ms = steady_ms();
+    keys.step(*tracker);
     if (faults.step(*tracker, now_ms) == FaultSchedule::Action::kRestart) {
       std::printf("fault: restarting, down for %.1f s\n", options.down_for_ms / 1000.0);
       std::fflush(stdout);

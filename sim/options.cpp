@@ -73,6 +73,8 @@ class Parser {
         text(&c.version_text);
       } else if (arg_ == "--name") {
         text(&c.node_name);
+      } else if (arg_ == "--data-dir") {
+        text(&c.data_dir);
       } else if (arg_ == "--offset-us") {
         number(-(1LL << 52), 1LL << 52, &c.clock_offset_us);
       } else if (arg_ == "--busy") {
@@ -255,6 +257,9 @@ const char *usage_text() {
          "  type=... size=... from=...) and, as asked, commands, messages, mode changes,\n"
          "  connections and faults.\n"
          "\n"
+         "  The operator's keys, each followed by Enter on standard input: a opens the abort\n"
+         "  menu (as during a trial), 1 to 4 pick its entry, x cuts the link.\n"
+         "\n"
          "  Like a real tracker it listens on UDP port 589 (and TCP port 3875 with --tcp).\n"
          "  Ports below 1024 need root, so as an ordinary user give --udp-port 0: the system\n"
          "  picks a free port, shown in the listening line. Tell the library that port with the\n"
@@ -278,6 +283,8 @@ const char *usage_text() {
          "TRACKER OPTIONS\n"
          "  --model TEXT          model and version (default \"LUMAVEX RX 5.7\")\n"
          "  --name TEXT           tracker node name (default \"tracker\")\n"
+         "  --data-dir DIR        the data folder where open_data_file creates recording files\n"
+         "                        (default: a temporary folder, removed at exit)\n"
          "  --offset-us N         tracker clock minus the monotonic clock, in microseconds\n"
          "                        (default 0)\n"
          "  --major N             link protocol major version in replies (default 3)\n"

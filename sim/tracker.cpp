@@ -998,6 +998,10 @@ void SimTracker::set_observer(Observer observer) {
   impl_->observer = std::move(observer);
 }
 
+std::string SimTracker::data_dir() {
+  return control_->data_dir();
+}
+
 bool SimTracker::start_streaming(const StreamConfig &config) {
   if (!client_connected()) return false;
   return impl_->streamer.start(config);

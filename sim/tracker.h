@@ -122,6 +122,10 @@ struct Config {
   // the display's own real-time receive thread from pre-empting the tracker mid-answer when both
   // run on one machine. Without the privilege the threads stay at normal priority.
   int receive_priority = 0;
+  // The tracker's data folder, where "open_data_file" creates its recording files (format in
+  // sim/data_file.h). Empty: a temporary folder the tracker makes on first use and removes, with
+  // its files, when it is destroyed.
+  std::string data_dir;
   ControlConfig control;
 };
 
@@ -264,6 +268,9 @@ class SimTracker {
   // The mode machine and the rest of the control side. It exists always; with
   // Config::control.enabled it also handles commands, requests, keys and image packets.
   TrackerControl &control() { return *control_; }
+  // The data folder in use (Config::data_dir, or the tracker's own temporary one, made now if
+  // need be); the recording files are there under the names the display opened them with.
+  std::string data_dir();
   // Runs an action on the tracker's timer thread after delay_ms (dropped by stop()).
   void run_later(int delay_ms, std::function<void()> action);
   // Changes the keep-alive interval (0: none) from the next one on.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "sim/command_table.h"
@@ -75,6 +76,16 @@ TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
                  [this](SimTracker &, const ReceivedPacket &p) { handle_command_packet(p); });
   t_.add_handler(kKeyPkt, [this](SimTracker &, const ReceivedPacket &p) { handle_key(p); });
   t_.add_handler(kImagePkt, [this](SimTracker &, const ReceivedPacket &p) { handle_image(p); });
+}
+
+TrackerControl::~TrackerControl() {
+  std::lock_guard<std::mutex> lock(file_mu_);
+  if (file_) file_->close();
+  file_.reset();
+  if (owns_data_dir_) {
+    std::error_code ec;
+    std::filesystem::remove_all(data_dir_, ec);
+  }
 }
 
 // --- modes ---
@@ -199,6 +210,26 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
   }
   update_variable_from_command(text);
   const std::string name = command_name(text);
+  // The file commands are answered with what happened to the file, unless a test rule says
+  // otherwise; the user menu opens before its command is answered.
+  std::optional<int16_t> file_result;
+  if (!t_.command_rule_for(text)) {
+    if (name == "open_data_file") {
+      file_result = open_file(text);
+    } else if (name == "close_data_file") {
+      file_result = close_file();
+    }
+  }
+  if (name == "long_filename_enabled") {
+    const std::string v = lower(trim(command_value(text)));
+    std::lock_guard<std::mutex> lock(file_mu_);
+    long_names_ = v == "yes" || v == "1";
+  } else if (name == "display_user_menu") {
+    const int menu = std::atoi(std::string(command_value(text)).c_str());
+    if (menu >= 1 && menu <= kModeUserMenuLast - kModeUserMenuFirst + 1) {
+      enter_mode(static_cast<uint8_t>(kModeUserMenuFirst + menu - 1));
+    }
+  }
   // Leaving recording or playback closes the data blocks before the answer, as the tracker
   // stops writing before it reports the new mode settled.
   if (e.data_stopped) finish_data();
@@ -225,6 +256,9 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
     send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, reply);
     // The display sends nothing before it has credit.
     send_bitmap_ack(static_cast<int16_t>(std::clamp(cfg_.bitmap_window, 1, 32767)));
+  } else if (file_result) {
+    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult,
+                static_cast<uint16_t>(-*file_result), 0, "");
   } else {
     t_.run_builtin_handler(p);
   }
@@ -366,6 +400,14 @@ void TrackerControl::start_recording(const RecordingFlags &flags) {
     if (rate == 250 || rate == 500 || rate == 1000 || rate == 2000) rec.stream.rate_hz = rate;
   }
   rec.start_us = t_.now_us();
+  {
+    std::lock_guard<std::mutex> lock(file_mu_);
+    if (file_) {
+      write_pending_messages_locked();
+      file_->recording_start(floor_ms(rec.start_us), flags.file_samples, flags.file_events,
+                             flags.link_samples, flags.link_events);
+    }
+  }
   StreamConfig link = rec.stream;
   link.events = flags.link_events;
   {
@@ -408,6 +450,7 @@ void TrackerControl::finish_data() {
     for (const RecordedMessage &m : t_.recorded_messages()) {
       if (m.time_ms >= from && m.time_ms <= to) rec->messages.push_back(m);
     }
+    write_recording(*rec);
     std::lock_guard<std::mutex> lock(mu_);
     last_ = std::move(rec);
   }
@@ -645,6 +688,127 @@ bool TrackerControl::send_button(uint8_t number, bool pressed) {
 uint16_t TrackerControl::button_states() const {
   std::lock_guard<std::mutex> lock(mu_);
   return buttons_;
+}
+
+// --- the recording file ---
+
+namespace {
+
+// The DATA packets of a recording, composed again from its stream and start time (the stream
+// engine gives the same bytes for them), with events when `events`.
+std::vector<std::vector<uint8_t>> recording_packets(const RecordingRecord &rec, bool events) {
+  StreamConfig sc = rec.stream;
+  sc.events = events;
+  StreamEngine engine(sc, rec.start_us, 1);
+  std::vector<std::vector<uint8_t>> packets;
+  StreamPacket open = engine.open_packet();
+  if (!open.bytes.empty()) packets.push_back(std::move(open.bytes));
+  while (engine.next_sample_time_us() <= rec.end_us && packets.size() < kMaxPlaybackPackets) {
+    packets.push_back(engine.next_packet().bytes);
+  }
+  StreamPacket close =
+      engine.close_packet(static_cast<uint32_t>(static_cast<uint64_t>(floor_ms(rec.end_us))));
+  if (!close.bytes.empty()) packets.push_back(std::move(close.bytes));
+  return packets;
+}
+
+}  // namespace
+
+std::string TrackerControl::data_dir() {
+  std::lock_guard<std::mutex> lock(file_mu_);
+  if (!data_dir_.empty()) return data_dir_;
+  if (!t_.config().data_dir.empty()) {
+    data_dir_ = t_.config().data_dir;
+    std::error_code ec;
+    std::filesystem::create_directories(data_dir_, ec);
+    return data_dir_;
+  }
+  std::string pattern = (std::filesystem::temp_directory_path() / "lvxsim_data_XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) {
+    data_dir_ = pattern;
+    owns_data_dir_ = true;
+  }
+  return data_dir_;
+}
+
+std::optional<std::string> TrackerControl::open_file_path() const {
+  std::lock_guard<std::mutex> lock(file_mu_);
+  if (!file_) return std::nullopt;
+  return file_->path();
+}
+
+std::optional<std::string> TrackerControl::last_file_path() const {
+  std::lock_guard<std::mutex> lock(file_mu_);
+  return last_file_;
+}
+
+int16_t TrackerControl::open_file(const std::string &text) {
+  if (recording() || playing_back()) return kResultWrongMode;
+  const std::string folder = data_dir();
+  std::lock_guard<std::mutex> lock(file_mu_);
+  std::optional<std::string> name = tracker_file_name(text, long_names_);
+  if (!name) return kResultBadFileName;
+  // A file still open is closed first, as the tracker does.
+  if (file_) {
+    write_pending_messages_locked();
+    file_->close();
+    last_file_ = file_->path();
+    file_.reset();
+  }
+  const std::string path = (std::filesystem::path(folder) / *name).string();
+  file_ = DataFileWriter::create(path, *name, t_.config().version_text, floor_ms(t_.now_us()));
+  if (!file_) return kResultFileError;
+  // Only what is stored from now on goes into this file.
+  messages_written_ = t_.recorded_messages().size();
+  return kResultOk;
+}
+
+int16_t TrackerControl::close_file() {
+  if (recording()) return kResultWrongMode;
+  std::lock_guard<std::mutex> lock(file_mu_);
+  if (!file_) return kResultOk;
+  write_pending_messages_locked();
+  const bool ok = file_->close();
+  last_file_ = file_->path();
+  file_.reset();
+  return ok ? kResultOk : kResultFileError;
+}
+
+void TrackerControl::write_pending_messages_locked() {
+  if (!file_) return;
+  const std::vector<RecordedMessage> all = t_.recorded_messages();
+  if (messages_written_ > all.size()) messages_written_ = 0;  // the store was cleared
+  for (size_t i = messages_written_; i < all.size(); ++i) {
+    file_->message(all[i].time_ms, all[i].text);
+  }
+  messages_written_ = all.size();
+}
+
+void TrackerControl::write_recording(const RecordingRecord &rec) {
+  std::lock_guard<std::mutex> lock(file_mu_);
+  if (!file_) return;
+  write_pending_messages_locked();
+  if (rec.flags.file_samples || rec.flags.file_events) {
+    for (const std::vector<uint8_t> &packet : recording_packets(rec, rec.flags.file_events)) {
+      file_->data_packet(packet);
+    }
+  }
+  file_->recording_end(floor_ms(rec.end_us));
+}
+
+// --- the abort menu ---
+
+bool TrackerControl::open_abort_menu() {
+  const bool was_recording = recording();
+  enter_mode(kModeUserMenuFirst);
+  return was_recording;
+}
+
+bool TrackerControl::choose_abort_entry(uint16_t entry) {
+  if (mode() != kModeUserMenuFirst) return false;
+  if (!send_status(0, kStatusUserMenu, 1, entry, "")) return false;
+  if (entry == 1) enter_mode(kModeSetupMenu);
+  return true;
 }
 
 // --- user menus ---

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/camera.h"
+#include "sim/data_file.h"
 #include "sim/mode_machine.h"
 #include "sim/tracker.h"
 
@@ -118,6 +119,7 @@ struct ReceivedBitmap {
 class TrackerControl {
  public:
   TrackerControl(SimTracker &tracker, ControlConfig config);
+  ~TrackerControl();
   TrackerControl(const TrackerControl &) = delete;
   TrackerControl &operator=(const TrackerControl &) = delete;
 
@@ -184,6 +186,23 @@ class TrackerControl {
   // Enters user menu 1..3 (mode 5..7) and sends the selection (status 150).
   bool select_user_menu(uint16_t menu, uint16_t selection);
 
+  // --- the abort menu ---
+  // The operator opens the abort menu (user menu 1, mode 5), as during a trial: a running
+  // recording ends. Its four entries: 1 setup (the tracker goes to its setup menu), 2 and 3 the
+  // application's own choices, 4 abort. Returns whether a recording was running.
+  bool open_abort_menu();
+  // The operator picks an entry of the open abort menu: the selection goes to the display
+  // (status 150, menu 1); entry 1 then enters the setup menu, the others leave the menu shown
+  // for the display to act on. False when the menu is not open.
+  bool choose_abort_entry(uint16_t entry);
+
+  // --- the recording file ---
+  // The data folder (see SimTracker::data_dir()).
+  std::string data_dir();
+  // The full path of the open recording file, and of the last one closed.
+  std::optional<std::string> open_file_path() const;
+  std::optional<std::string> last_file_path() const;
+
   // --- bitmap ---
   ReceivedBitmap bitmap() const;
   // An acknowledgement with any value: a count, a resend request -s or an error code.
@@ -206,6 +225,13 @@ class TrackerControl {
   CameraScene scene_locked(int64_t now_us) const;
   void steer_locked(std::optional<TargetPoint> target);
   void answer_read(uint32_t serial, const std::string &name);
+  // The file commands: their results.
+  int16_t open_file(const std::string &text);
+  int16_t close_file();
+  // Writes the messages stored since the last write into the open file (file_mu_ held).
+  void write_pending_messages_locked();
+  // Writes an ended recording into the open file.
+  void write_recording(const RecordingRecord &rec);
   void serve_playback_request();
 
   // Puts the machine's mode, state flag and playing-back bit into the header; caller holds mu_.
@@ -267,6 +293,14 @@ class TrackerControl {
   std::vector<FixationRecord> last_calibration_;
   std::optional<ValidationReport> last_validation_;
   std::optional<std::pair<float, float>> last_drift_;
+  // The recording file: guarded by file_mu_ (taken after mu_, never before it).
+  mutable std::mutex file_mu_;
+  std::string data_dir_;
+  bool owns_data_dir_ = false;
+  bool long_names_ = false;
+  std::optional<DataFileWriter> file_;
+  std::optional<std::string> last_file_;
+  size_t messages_written_ = 0;  // of SimTracker::recorded_messages()
   uint64_t noise_state_ = 0;
   double noise();  // about N(0, 1), from camera_seed
 };

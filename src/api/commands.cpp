@@ -7,6 +7,7 @@
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "control/error_table.h"
+#include "control/tracker_mode.h"
 #include "lumavex_core.h"
 
 using lvx::api::guard;

@@ -21,7 +21,6 @@ namespace lvx {
 namespace {
 
 constexpr uint16_t kIdleMode = 1;
-constexpr uint32_t kOfflineWaitMs = 1000;
 // A formatted command waits this long in all for the answers to its pieces.
 constexpr uint32_t kFormattedCommandWaitMs = 5000;
 
@@ -257,16 +256,6 @@ int16_t timed_command(uint32_t msec, const char *text) {
 int16_t send_command(const char *text) {
   SendOutcome o = send_command_step(text);
   return static_cast<int16_t>(o.is_serial || o.value > 0 ? 0 : o.value);
-}
-
-int16_t set_offline() {
-  LinkRecord &r = link_record();
-  if (dummy_mode()) {
-    r.mode_word = kIdleMode;
-    return 0;
-  }
-  if (quiet_level() != 0 || r.mode_word == kIdleMode) return 0;
-  return timed_command(kOfflineWaitMs, "set_idle_mode");
 }
 
 int16_t command_result() {

@@ -96,8 +96,6 @@ int16_t timed_command(uint32_t msec, const char *text);
 // Sends a tracker command without waiting (the two waited kinds still wait): 0 once sent, or the
 // codes of timed_command.
 int16_t send_command(const char *text);
-// Puts the tracker into its idle mode unless it is there already (waits up to 1 s).
-int16_t set_offline();
 
 // The result of the newest command: NO_REPLY while none came, 0 in dummy mode, -100 while the
 // link system is closed.

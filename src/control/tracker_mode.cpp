@@ -4,6 +4,7 @@
 
 #include "control/commands.h"
 #include "control/control_state.h"
+#include "control/realtime.h"
 #include "control/requests.h"
 #include "data/stream_queries.h"
 #include "link/clock.h"
@@ -167,6 +168,14 @@ int16_t abort_to_idle() {
   }
   if (quiet_level() != 0 || r.mode_word == kModeIdle) return 0;
   return settle_after(timed_command(kModeCommandWaitMs, "set_idle_mode"));
+}
+
+// The one meaning of going offline: a trial's time-critical phase is over (real-time mode ends)
+// and the tracker returns to idle, with the settle wait of every mode change, so that whoever
+// goes on (closing the file, a setup screen, the next connection) finds the tracker idle.
+int16_t set_offline() {
+  end_realtime();
+  return abort_to_idle();
 }
 
 int16_t start_setup() {

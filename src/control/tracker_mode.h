@@ -49,6 +49,8 @@ bool needs_file_close_complete(int generation, const char *version_text);
 
 // Puts the tracker into its idle mode (nothing to send when it is there, or in quiet mode).
 int16_t abort_to_idle();
+// Puts the tracker offline (set_offline_mode): leaves real-time mode, then abort_to_idle().
+int16_t set_offline();
 // Opens the setup menu, or the imaging mode when the setup default is nonzero; hides the target.
 int16_t start_setup();
 int16_t set_setup_default(int16_t mode);

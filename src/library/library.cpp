@@ -7,6 +7,7 @@
 #include "control/control_state.h"
 #include "control/input.h"
 #include "control/keys.h"
+#include "control/realtime.h"
 #include "control/requests.h"
 #include "control/status.h"
 #include "data/data_stream.h"
@@ -48,6 +49,8 @@ void build_records() {
   set_alert_sink(hook_alert);
   set_hook_command_sender(timed_command);
   set_playback_requester(send_playback_request);
+  // How real-time mode raises threads, decided once (and logged) for the process.
+  realtime_setup_at_load();
 
   std::atexit([] { end_library_at_exit(); });
 }

@@ -6,6 +6,7 @@
 
 #include "control/commands.h"
 #include "control/keys.h"
+#include "control/tracker_mode.h"
 #include "data/data_stream.h"
 #include "files/link_transfer.h"
 #include "link/alert.h"

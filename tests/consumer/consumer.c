@@ -66,7 +66,6 @@ static int configure(void) {
       "file_sample_data = LEFT,RIGHT,GAZE,AREA,STATUS",
       "link_sample_data = LEFT,RIGHT,GAZE,GAZERES,AREA,STATUS",
       "link_event_data = GAZE,GAZERES,AREA,VELOCITY,STATUS",
-      "open_data_file consumer.lvd",
   };
   size_t i;
   int r;
@@ -74,6 +73,9 @@ static int configure(void) {
     r = lumavex_timed_command(1000, commands[i]);
     if (r != OK_RESULT) return failed(commands[i], r);
   }
+  /* The tracker's recording file: "consumer.qrd" (the name is checked before it is sent). */
+  r = open_data_file("consumer");
+  if (r != OK_RESULT) return failed("open_data_file consumer", r);
   /* The screen as the analysis will need it, in the recording file. */
   eyemsg_printf("DISPLAY_COORDS 0 0 1023 767");
   return 0;
@@ -153,7 +155,7 @@ int main(int argc, char **argv) {
 
   /* Step 4: close the recording file and disconnect (close_lumavex_connection also idles the
    * tracker). */
-  r = lumavex_timed_command(1000, "close_data_file");
+  r = close_data_file();
   if (r != OK_RESULT) return failed("close_data_file", r);
   close_lumavex_connection();
 
