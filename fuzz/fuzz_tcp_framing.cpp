@@ -85,7 +85,9 @@ Parsed parse_in_pieces(Bytes stream, size_t piece) {
     held += n;
     size_t used = take_frames(Bytes(buf.data(), held), p);
     held -= used;
-    std::memmove(buf.data(), buf.data() + used, held);
+    // Only when frames were taken: moving the held tail onto itself after every one-byte piece
+    // would make each run quadratic in the input's length.
+    if (used != 0) std::memmove(buf.data(), buf.data() + used, held);
   }
   p.left = p.corrupt ? 0 : held;
   return p;
