@@ -35,6 +35,9 @@ struct TransportOptions {
   // The tracker's TCP link port. Fixed for real trackers (no options key sets it); tests point
   // it at a simulated tracker listening on a port the system chose.
   uint16_t tracker_tcp_port = LUMAVEX_TRACKER_TCP_PORT;
+  // The tracker's TCP file service (downloads and uploads). Fixed for real trackers; tests point
+  // it at a simulated tracker's service.
+  uint16_t file_service_port = 3873;
 };
 
 // Parses key=value tokens separated by blanks, tabs and newlines (at most 511 characters are

@@ -1,0 +1,21 @@
+// Local file facts the standard library does not give portably: a file's last-write time as
+// seconds since 1970 (UTC), setting its access and write times, and the local calendar time.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace lvx::platform {
+
+// Seconds since 1970-01-01 UTC of the file's last write; nothing when it cannot be read.
+std::optional<int64_t> file_write_time(const std::string &path);
+// Sets the last-access and last-write times of a file; false on failure.
+bool set_file_times(const std::string &path, int64_t utc_seconds);
+// The local calendar time of a moment (seconds since 1970 UTC); false when it cannot be formed.
+bool local_calendar(int64_t utc_seconds, std::tm *out);
+// The current time in seconds since 1970 UTC.
+int64_t utc_now_seconds();
+
+}  // namespace lvx::platform
