@@ -288,8 +288,13 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     idle = 0;
     data.append(buf.data(), static_cast<size_t>(n));
   }
-  std::ofstream out(recv / w[1], std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  // Written beside and renamed, so that whoever watches the folder sees the whole file or none.
+  fs::path part = recv / (w[1] + ".part");
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  }
+  fs::rename(part, recv / w[1], ec);
 }
 
 bool FileService::on_command(const ReceivedPacket &p) {

@@ -29,7 +29,6 @@ namespace {
 
 constexpr size_t kMaxRequestName = 120;
 constexpr uint32_t kAnnounceWaitMs = 8000;
-constexpr uint32_t kBlockWaitMs = 2000;
 constexpr int kWindowedRoom = 17;
 constexpr int kSingleRoom = 2;
 constexpr int kMaxFailedReads = 6;
@@ -69,6 +68,7 @@ struct FileTransfer {
   int window_count = 0;  // receive thread
   std::atomic<uint64_t> acks{0};
   std::atomic<int> reack_ms{200};
+  std::atomic<int> block_wait_ms{2000};  // how long a block call waits for data
 };
 
 FileTransfer &transfer() {
@@ -343,7 +343,7 @@ int16_t get_file_block(void *buf, int32_t *offset) {
     if (ack >= 0 && !ack_or_end(ack, "lumavex_end_file_transfer  send_filebuf_ack failed.2\n"))
       return -110;
     if (!waiting) return result;
-    if (local_ms() - start >= kBlockWaitMs) return -112;
+    if (local_ms() - start >= static_cast<uint32_t>(t.block_wait_ms.load())) return -112;
     wait_for_packet_unless([&] { return t.r != t.w || !t.active; });
   }
 }
@@ -377,6 +377,10 @@ uint64_t file_acks_sent() {
 
 void set_file_reack_ms_for_testing(int ms) {
   transfer().reack_ms = ms > 0 ? ms : 200;
+}
+
+void set_file_block_wait_ms_for_testing(int ms) {
+  transfer().block_wait_ms = ms > 0 ? ms : 2000;
 }
 
 namespace {

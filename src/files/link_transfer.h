@@ -63,5 +63,7 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
 
 // Test hook: how long the reader waits after its last acknowledgement before it repeats it.
 void set_file_reack_ms_for_testing(int ms);
+// Test hook: how long a block call waits for data before it reports -112 (2000 ms).
+void set_file_block_wait_ms_for_testing(int ms);
 
 }  // namespace lvx
