@@ -63,6 +63,10 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
 
 // Test hook: how long the reader waits after its last acknowledgement before it repeats it.
 void set_file_reack_ms_for_testing(int ms);
+// Test and fuzz hook: starts a transfer in `style` (0 single, 1 windowed, 2 windowing asked for)
+// without a tracker; acknowledgements are counted but not sent from then on.
+void begin_file_transfer_for_testing(int style);
+bool file_transfer_active();
 // Test hook: how long a block call waits for data before it reports -112 (2000 ms).
 void set_file_block_wait_ms_for_testing(int ms);
 
