@@ -182,33 +182,34 @@ void FileService::serve_one(Socket &s) {
   }
 }
 
-std::optional<FileService::Loaded> FileService::load(const std::string &path) {
+std::shared_ptr<const FileService::Loaded> FileService::load(const std::string &path) {
   std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  Loaded l;
-  l.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  l.time = host_time(path);
-  auto t = fs::last_write_time(path, ec).time_since_epoch().count();
-  auto key = std::make_pair(static_cast<uint64_t>(l.bytes.size()), static_cast<int64_t>(t));
+  if (!fs::is_regular_file(path, ec)) return nullptr;
+  const auto size = static_cast<uint64_t>(fs::file_size(path, ec));
+  const auto stamp = static_cast<int64_t>(fs::last_write_time(path, ec).time_since_epoch().count());
+  const auto key = std::make_pair(size, stamp);
   {
     std::lock_guard<std::mutex> lock(mu_);
-    auto it = checksums_.find(path);
-    if (it != checksums_.end() && it->second.first == key) {
-      l.checksum = it->second.second;
-      return l;
-    }
+    if (cached_ && cached_path_ == path && cached_key_ == key) return cached_;
   }
-  l.checksum = service_checksum(l.bytes.data(), l.bytes.size());
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return nullptr;
+  auto l = std::make_shared<Loaded>();
+  l->bytes.resize(size);
+  in.read(reinterpret_cast<char *>(l->bytes.data()), static_cast<std::streamsize>(size));
+  l->bytes.resize(static_cast<size_t>(in.gcount()));
+  l->time = host_time(path);
+  l->checksum = service_checksum(l->bytes.data(), l->bytes.size());
   std::lock_guard<std::mutex> lock(mu_);
-  checksums_[path] = {key, l.checksum};
+  cached_path_ = path;
+  cached_key_ = key;
+  cached_ = l;
   return l;
 }
 
 void FileService::send_file(Socket &s, const std::string &path, const std::string &name) {
   FileFaults f = faults();
-  std::optional<Loaded> file = f.not_found ? std::nullopt : load(path);
+  std::shared_ptr<const Loaded> file = f.not_found ? nullptr : load(path);
   if (!file) {
     send_reply(s, "GET_Error no such file " + name);
     return;
@@ -327,7 +328,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
       name.find_last_of("/\\:") == std::string::npos ? 0 : name.find_last_of("/\\:") + 1);
   FileFaults f = faults();
   const std::string dir = owner_.config().data_dir;
-  std::optional<Loaded> file;
+  std::shared_ptr<const Loaded> file;
   if (!f.not_found && plain_name(base) && !dir.empty())
     file = load((fs::path(dir) / base).string());
   auto serial = lvx::get_u32(b, 4);
@@ -342,7 +343,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
     return true;
   }
   owner_.send_to_client(build::status_packet(serial, kStatusCommandResult, 0, 0, ""));
-  link_bytes_ = std::move(file->bytes);
+  link_bytes_ = file->bytes;
   link_active_ = true;
   link_sent_until_ = 0;
   std::string shown = f.reply_name ? *f.reply_name : "/lvrx/data/" + base;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -83,8 +84,9 @@ class FileService {
   void send_file(lvx::platform::Socket &s, const std::string &path, const std::string &name);
   void receive_upload(lvx::platform::Socket &s, const std::string &request);
   void list_videos(lvx::platform::Socket &s, const std::string &base);
-  // The file's bytes, time and checksum (cached by path, size and time); nothing when missing.
-  std::optional<Loaded> load(const std::string &path);
+  // The file's bytes, time and checksum; nothing when missing. The last file served is kept
+  // (by path, size and time), so that serving it again costs what a tracker's send costs.
+  std::shared_ptr<const Loaded> load(const std::string &path);
   void send_link_window(int64_t offset);
 
   SimTracker &owner_;
@@ -95,7 +97,9 @@ class FileService {
   mutable std::mutex mu_;
   FileFaults faults_;
   FileStats stats_;
-  std::map<std::string, std::pair<std::pair<uint64_t, int64_t>, uint32_t>> checksums_;
+  std::string cached_path_;
+  std::pair<uint64_t, int64_t> cached_key_{};
+  std::shared_ptr<const Loaded> cached_;
   // Link transfer (receive thread).
   std::vector<uint8_t> link_bytes_;
   bool link_active_ = false;
