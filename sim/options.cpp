@@ -55,6 +55,7 @@ class Parser {
     // told otherwise (port 589 needs root or CAP_NET_BIND_SERVICE; 0 lets the system choose).
     c.udp_port = 589;
     c.tcp_port = 3875;
+    c.file_service_port = 3873;
     for (i_ = 0; i_ < args_.size() && ok(); ++i_) {
       arg_ = args_[i_];
       if (arg_ == "--help" || arg_ == "-h") {
@@ -69,6 +70,12 @@ class Parser {
       } else if (arg_ == "--tcp-port") {
         c.enable_tcp = true;
         number(0, 65535, &c.tcp_port);
+      } else if (arg_ == "--data-dir") {
+        c.enable_file_service = true;
+        text(&c.data_dir);
+      } else if (arg_ == "--file-port") {
+        c.enable_file_service = true;
+        number(0, 65535, &c.file_service_port);
       } else if (arg_ == "--model") {
         text(&c.version_text);
       } else if (arg_ == "--name") {
@@ -271,6 +278,11 @@ const char *usage_text() {
          "                        the system chooses, shown in the listening line)\n"
          "  --tcp                 also serve the TCP link port\n"
          "  --tcp-port N          TCP link port (default 3875; 0: a free port; implies --tcp)\n"
+         "  --data-dir DIR        serve the files in DIR over the file service (TCP port 3873)\n"
+         "                        and the link; uploads land in DIR/recv, a recording's eye\n"
+         "                        video files are DIR/vfiles/RECORDING/*\n"
+         "  --file-port N         file service port (default 3873; 0: a free port; implies the\n"
+         "                        service, serving nothing without --data-dir)\n"
          "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
          "  --keepalive-ms N      status packet to the display every N ms (0, the default: at\n"
          "                        the display's link update interval)\n"
