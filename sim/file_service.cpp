@@ -335,7 +335,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
   if (!file) {
     // The tracker cannot open it: an error packet, and the command fails.
     std::vector<uint8_t> e(kFileData + 1, 0);
-    e[0] = kFilePkt;
+    lvx::put_u8(e, 0, kFilePkt);
     lvx::put_u16(e, 24, static_cast<uint16_t>(-111));
     owner_.send_to_client(e);
     owner_.send_to_client(
@@ -348,7 +348,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
   link_sent_until_ = 0;
   std::string shown = f.reply_name ? *f.reply_name : "/lvrx/data/" + base;
   std::vector<uint8_t> info(kFileData + shown.size() + 1, 0);
-  info[0] = kFilePkt;
+  lvx::put_u8(info, 0, kFilePkt);
   lvx::put_u32(info, 20,
                static_cast<uint32_t>(static_cast<int64_t>(link_bytes_.size()) + f.size_delta));
   lvx::put_u16(info, 24, static_cast<uint16_t>(kInfoLength));
@@ -370,7 +370,7 @@ void FileService::send_link_window(int64_t offset) {
     if (f.stall_after_bytes >= 0 && offset >= f.stall_after_bytes) return;
     if (f.link_error != 0 && offset >= f.link_error_after) {
       std::vector<uint8_t> e(kFileData + 1, 0);
-      e[0] = kFilePkt;
+      lvx::put_u8(e, 0, kFilePkt);
       lvx::put_u16(e, 24, static_cast<uint16_t>(f.link_error));
       owner_.send_to_client(e);
       link_active_ = false;
@@ -382,7 +382,7 @@ void FileService::send_link_window(int64_t offset) {
     if (window > 1) flags = i == 0 ? 6u : last ? 2u : 4u;
     if (window > 1 && i == 0 && last) flags = 2u;
     std::vector<uint8_t> pkt(kFileData + static_cast<size_t>(n) + 1, 0);
-    pkt[0] = kFilePkt;
+    lvx::put_u8(pkt, 0, kFilePkt);
     lvx::put_u32(pkt, 20, static_cast<uint32_t>(offset) | (flags << 28));
     lvx::put_u16(pkt, 24, static_cast<uint16_t>(n));
     std::memcpy(pkt.data() + kFileData, link_bytes_.data() + offset, static_cast<size_t>(n));
