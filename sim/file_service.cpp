@@ -347,12 +347,13 @@ bool FileService::on_command(const ReceivedPacket &p) {
   link_active_ = true;
   link_sent_until_ = 0;
   std::string shown = f.reply_name ? *f.reply_name : "/lvrx/data/" + base;
-  std::vector<uint8_t> info(kFileData + shown.size() + 1, 0);
+  std::vector<uint8_t> info(kFileData, 0);
+  info.insert(info.end(), shown.begin(), shown.end());
+  info.push_back(0);
   lvx::put_u8(info, 0, kFilePkt);
   lvx::put_u32(info, 20,
                static_cast<uint32_t>(static_cast<int64_t>(link_bytes_.size()) + f.size_delta));
   lvx::put_u16(info, 24, static_cast<uint16_t>(kInfoLength));
-  std::memcpy(info.data() + kFileData, shown.c_str(), shown.size() + 1);
   owner_.send_to_client(info);
   return true;
 }
@@ -381,11 +382,12 @@ void FileService::send_link_window(int64_t offset) {
     uint32_t flags = 0;
     if (window > 1) flags = i == 0 ? 6u : last ? 2u : 4u;
     if (window > 1 && i == 0 && last) flags = 2u;
-    std::vector<uint8_t> pkt(kFileData + static_cast<size_t>(n) + 1, 0);
+    std::vector<uint8_t> pkt(kFileData, 0);
+    pkt.insert(pkt.end(), link_bytes_.begin() + offset, link_bytes_.begin() + offset + n);
+    pkt.push_back(0);
     lvx::put_u8(pkt, 0, kFilePkt);
     lvx::put_u32(pkt, 20, static_cast<uint32_t>(offset) | (flags << 28));
     lvx::put_u16(pkt, 24, static_cast<uint16_t>(n));
-    std::memcpy(pkt.data() + kFileData, link_bytes_.data() + offset, static_cast<size_t>(n));
     owner_.send_to_client(std::move(pkt));
     {
       std::lock_guard<std::mutex> lock(mu_);

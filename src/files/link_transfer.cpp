@@ -182,6 +182,11 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
   const auto offset = static_cast<int32_t>(position & kOffsetMask);
   const int64_t expected = t.next_expected;
   if (!info && offset >= 1 && offset < expected) return used;  // a repeat
+  // Bits 31 and 28 belong to no window flag: such a word names no place in a file.
+  if (!info && (offset < 0 || (flags & 1u) != 0)) {
+    log_printf("file_xfer_handler: block with position word 0x%08x dropped\n", position);
+    return used;
+  }
 
   const int w = t.w;
   Entry &e = t.ring[static_cast<size_t>(w)];
@@ -298,7 +303,12 @@ int16_t request_file_read(const char *name, bool windowed, bool first_call_info)
 }
 
 int16_t get_file_block(void *buf, int32_t *offset) {
+  return take_file_block(buf, offset, nullptr);
+}
+
+int16_t take_file_block(void *buf, int32_t *offset, bool *from_ring) {
   FileTransfer &t = transfer();
+  if (from_ring) *from_ring = false;
   if (t.first_call) {
     if (t.size == 0) return 1000;
     if (buf == nullptr) return -3;
@@ -331,6 +341,7 @@ int16_t get_file_block(void *buf, int32_t *offset) {
       } else {
         Entry &e = t.ring[static_cast<size_t>(t.r.load())];
         result = e.dlen;
+        if (from_ring) *from_ring = true;
         if (e.dlen >= 1 && e.dlen <= file_pkt::kMaxBlock) {
           std::memcpy(buf, e.data, static_cast<size_t>(e.dlen));
           if (offset) *offset = e.offset;
@@ -411,12 +422,15 @@ void set_file_block_wait_ms_for_testing(int ms) {
 
 namespace {
 
-// receive_file_block: the block for `expected`, with "nothing yet" turned into -112.
+// receive_file_block: the block for `expected`, with "nothing yet" turned into -112. A block of
+// 999 or 1000 bytes is a block: only the reader's own answers mean information or nothing.
 int16_t receive_file_block(int64_t expected, uint8_t *buf) {
   int32_t offset = 0;
-  int16_t r = get_file_block(buf, &offset);
-  if (r == 1000) return -112;
-  if (r > 0 && r != file_pkt::kInfo && offset != expected)
+  bool block = false;
+  int16_t r = take_file_block(buf, &offset, &block);
+  if (!block && r == 1000) return -112;
+  if (!block && r == file_pkt::kInfo) return -112;
+  if (r > 0 && offset != expected)
     log_printf("called lumavex_get_file_block offset mismatch =%d!=%d \n", offset,
                static_cast<int>(expected));
   return r;
@@ -501,7 +515,7 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
       r = receive_file_block(total, buffer.data());
       log_printf("receive_file_block rec =%d \n", r);
     }
-    if (r >= 0 && r != file_pkt::kInfo) {
+    if (r >= 0) {
       size_t n = static_cast<size_t>(r);
       if (out->write(buffer.data(), n) < n) {
         end_file_transfer();

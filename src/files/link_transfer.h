@@ -43,6 +43,9 @@ int handle_file_packet(const LVXADDR &sender, Bytes packet);
 int16_t request_file_read(const char *name, bool windowed, bool first_call_info);
 // Takes the next block: see lumavex_get_file_block.
 int16_t get_file_block(void *buf, int32_t *offset);
+// The same, telling in *from_ring whether the result is a block taken from the ring (whose length
+// may be 999 or 1000) rather than one of the reader's own answers.
+int16_t take_file_block(void *buf, int32_t *offset, bool *from_ring);
 // Cancels a transfer and tells the tracker; the command's result or 0.
 int16_t end_file_transfer();
 // Cancels a transfer without telling the tracker (link resets and closes).

@@ -319,6 +319,18 @@ TEST_F(FileTransfer, LinkDownloadSingleAndWindowed) {
   }
 }
 
+TEST_F(FileTransfer, LinkBlocksOf999And1000BytesAreData) {
+  // Those lengths are also the reader's "file information" and "nothing yet" answers.
+  connect(520, "LUMAVEX RX 4.0");
+  for (size_t size : {size_t{3 * 1024 + 999}, size_t{2 * 1024 + 1000}, size_t{999}}) {
+    std::string bytes = put_recording("odd.qrd", size, static_cast<uint32_t>(size));
+    ASSERT_EQ(receive_data_file_feedback64("odd.qrd", local().c_str(),
+                                           RECEIVE_FILE_TO_DIR | RECEIVE_FILE_REPLACE, nullptr),
+              static_cast<int32_t>(size));
+    EXPECT_TRUE(read_file(local_ / "odd.qrd") == bytes) << size;
+  }
+}
+
 TEST_F(FileTransfer, LinkFaultsLeaveNothingBehind) {
   connect(513, "LUMAVEX RX 4.50");
   put_recording("trial.qrd", 60000);
