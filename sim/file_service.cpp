@@ -377,7 +377,9 @@ void FileService::send_link_window(int64_t offset) {
       link_active_ = false;
       return;
     }
-    const int n = static_cast<int>(std::min<int64_t>(block, size - offset));
+    int n = static_cast<int>(std::min<int64_t>(block, size - offset));
+    // A length of 999 marks the file information, so no block may have it.
+    if (n == kInfoLength) n = kInfoLength - 1;
     const bool last = i == window - 1 || offset + n >= size;
     uint32_t flags = 0;
     if (window > 1) flags = i == 0 ? 6u : last ? 2u : 4u;

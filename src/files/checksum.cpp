@@ -1,5 +1,6 @@
 #include "files/checksum.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
@@ -67,6 +68,75 @@ std::optional<FileChecksum> file_checksum(const std::string &path) {
   std::fclose(f);
   if (failed) return std::nullopt;
   return result;
+}
+
+}  // namespace lvx
+
+namespace lvx {
+
+ChecksumPipe::ChecksumPipe() {
+  for (int i = 0; i < kBuffers; ++i)
+    free_.push_back(Block{std::make_unique<uint8_t[]>(kBufferBytes), 0});
+  current_ = std::move(free_.back());
+  free_.pop_back();
+  worker_ = std::thread([this] { run(); });
+}
+
+ChecksumPipe::~ChecksumPipe() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+void ChecksumPipe::run() {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    cv_.wait(lock, [this] { return stop_ || !full_.empty(); });
+    if (full_.empty()) return;  // stopping, nothing left
+    Block b = std::move(full_.front());
+    full_.pop_front();
+    ++busy_;
+    lock.unlock();
+    uint32_t crc = crc32_update(crc_, b.bytes.get(), b.used);
+    lock.lock();
+    crc_ = crc;
+    b.used = 0;
+    free_.push_back(std::move(b));
+    --busy_;
+    cv_.notify_all();
+  }
+}
+
+void ChecksumPipe::hand_over() {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (current_.used > 0)
+    full_.push_back(std::move(current_));
+  else
+    free_.push_back(std::move(current_));
+  cv_.notify_all();
+  cv_.wait(lock, [this] { return !free_.empty(); });
+  current_ = std::move(free_.back());
+  free_.pop_back();
+}
+
+uint8_t *ChecksumPipe::reserve(size_t want) {
+  want = std::min(want, kBufferBytes);
+  if (kBufferBytes - current_.used < want) hand_over();
+  return current_.bytes.get() + current_.used;
+}
+
+void ChecksumPipe::commit(size_t n) {
+  current_.used += std::min(n, kBufferBytes - current_.used);
+}
+
+uint32_t ChecksumPipe::finish() {
+  hand_over();
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [this] { return full_.empty() && busy_ == 0; });
+  return crc_;
 }
 
 }  // namespace lvx

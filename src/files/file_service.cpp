@@ -26,6 +26,8 @@ namespace lvx {
 namespace {
 
 constexpr size_t kServiceBuffer = 16384;
+// Files from this size on have their checksum computed beside the receive.
+constexpr uint64_t kPipeMinimum = 4 << 20;
 constexpr int32_t kResultCap = 2147483647;
 constexpr size_t kUploadNameLimit = 20;
 constexpr size_t kUploadSourceLimit = 1024;
@@ -101,12 +103,9 @@ const char *receive_error_text(int code) {
   }
 }
 
-// One receive that waits at most wait_ms: the byte count (> 0), 0 when the peer closed, -1 when
-// the time ran out, or minus (1 + the socket error).
-int receive_within(platform::Socket &s, uint8_t *buf, size_t size, int wait_ms) {
-  int r = s.wait_readable(static_cast<int64_t>(wait_ms) * 1000);
-  if (r == 0) return -1;
-  if (r < 0) return -1 + r;
+// One receive on a service socket, whose receive time-out is the service wait: the byte count
+// (> 0), 0 when the peer closed, -1 when the time ran out, or minus (1 + the socket error).
+int receive_within(platform::Socket &s, uint8_t *buf, size_t size) {
   int n = s.recv(buf, size);
   if (n >= 0) return n;
   if (-n == platform::kSockWouldBlock || -n == platform::kSockTimedOut) return -1;
@@ -145,7 +144,7 @@ int32_t run_get(const GetJob &job) {
   log_printf("Waiting up to %d ms for a response from the host to get file %s.\n", wait_ms,
              job.src.c_str());
   std::vector<uint8_t> buf(kServiceBuffer);
-  int n = receive_within(sock, buf.data(), buf.size() - 1, wait_ms);
+  int n = receive_within(sock, buf.data(), buf.size() - 1);
   if (n <= 0) {
     log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
     return -4;
@@ -183,6 +182,10 @@ int32_t run_get(const GetJob &job) {
   bool cancelled = false;
   uint64_t total = 0;
   uint32_t crc = 0;
+  // A large file's checksum is computed on a thread of its own while the bytes arrive; the
+  // bytes are then received straight into the pipe's buffers.
+  std::unique_ptr<ChecksumPipe> pipe;
+  if (ready->checksum != 0 && size >= kPipeMinimum) pipe = std::make_unique<ChecksumPipe>();
   auto take = [&](const uint8_t *data, size_t count) {
     size_t written = out->write(data, count);
     if (written < count) {
@@ -190,20 +193,31 @@ int32_t run_get(const GetJob &job) {
       alert("Failed to write %d bytes to file.\n", static_cast<int>(count));
       status = ServiceStatus::kSizeMismatch;
     }
-    crc = crc32_update(crc, data, written);
+    if (pipe) {
+      pipe->commit(written);
+    } else {
+      crc = crc32_update(crc, data, written);
+    }
     total += written;
     int answer = progress.update(total);
     if (job.cancellable && (answer & 0xFFFF) == kVideoCancel) cancelled = true;
   };
   if (split.surplus_size > 0) {
-    take(buf.data() + split.surplus_offset, split.surplus_size);
+    const uint8_t *first = buf.data() + split.surplus_offset;
+    if (pipe) {
+      uint8_t *into = pipe->reserve(split.surplus_size);
+      std::memcpy(into, first, split.surplus_size);
+      first = into;
+    }
+    take(first, split.surplus_size);
     log_printf("Added get response data to  qrd at start %llu \n",
                static_cast<unsigned long long>(split.surplus_size));
   }
   while (!cancelled) {
-    n = receive_within(sock, buf.data(), buf.size(), wait_ms);
+    uint8_t *into = pipe ? pipe->reserve(kServiceBuffer) : buf.data();
+    n = receive_within(sock, into, kServiceBuffer);
     if (n > 0) {
-      take(buf.data(), static_cast<size_t>(n));
+      take(into, static_cast<size_t>(n));
       continue;
     }
     if (n == 0) break;
@@ -222,6 +236,7 @@ int32_t run_get(const GetJob &job) {
     break;
   }
   sock.close();
+  if (pipe) crc = pipe->finish();
   if (cancelled) {
     log_printf("vFile transfer cancelled by the user %d\n", kVideoCancel);
     out->discard();
@@ -317,7 +332,7 @@ size_t send_block(platform::Socket &s, const uint8_t *data, size_t size) {
 std::optional<std::vector<uint8_t>> request_reply(platform::Socket &s, const std::string &text) {
   if (!send_text(s, text)) return std::nullopt;
   std::vector<uint8_t> buf(kServiceBuffer);
-  int n = receive_within(s, buf.data(), buf.size(), g_wait_ms.load());
+  int n = receive_within(s, buf.data(), buf.size());
   if (n <= 0) return std::nullopt;
   buf.resize(static_cast<size_t>(n));
   return buf;

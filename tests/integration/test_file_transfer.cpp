@@ -319,8 +319,9 @@ TEST_F(FileTransfer, LinkDownloadSingleAndWindowed) {
   }
 }
 
-TEST_F(FileTransfer, LinkBlocksOf999And1000BytesAreData) {
-  // Those lengths are also the reader's "file information" and "nothing yet" answers.
+TEST_F(FileTransfer, LinkBlocksOf1000BytesAreDataAnd999IsNeverABlock) {
+  // 1000 is also the reader's "nothing yet" answer; 999 marks the file information, so the
+  // tracker never sends a block of that length (it splits it).
   connect(520, "LUMAVEX RX 4.0");
   for (size_t size : {size_t{3 * 1024 + 999}, size_t{2 * 1024 + 1000}, size_t{999}}) {
     std::string bytes = put_recording("odd.qrd", size, static_cast<uint32_t>(size));
