@@ -1,6 +1,7 @@
 #include "sim/file_service.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +26,7 @@ constexpr uint8_t kFileAck = 60;
 constexpr int16_t kInfoLength = 999;
 constexpr size_t kFileData = 28;
 constexpr int kLinkWindow = 16;
+constexpr auto kStaleAck = std::chrono::milliseconds(100);
 // Offset of the 32-bit value of a command packet.
 constexpr size_t kCommandValue = 20;
 
@@ -307,7 +309,16 @@ bool FileService::on_command(const ReceivedPacket &p) {
       std::lock_guard<std::mutex> lock(mu_);
       ++stats_.link_acks;
     }
-    if (link_active_) send_link_window(static_cast<int64_t>(lvx::get_u32(b, kCommandValue)));
+    const auto offset = static_cast<int64_t>(lvx::get_u32(b, kCommandValue));
+    // An acknowledgement for a place already sent is stale while the blocks sent may still be
+    // on their way (the display acknowledges both when a window ends and when it has read
+    // everything); later it asks again for something lost, and is answered.
+    const auto now = std::chrono::steady_clock::now();
+    const bool stale = offset < link_sent_until_ && now - link_sent_at_ < kStaleAck;
+    if (link_active_ && !stale) {
+      link_sent_at_ = now;
+      send_link_window(offset);
+    }
     return true;
   }
   if (type != kCommandTypeCommand) return false;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -105,6 +106,7 @@ class FileService {
   bool link_active_ = false;
   int link_window_ = 1;
   int64_t link_sent_until_ = 0;
+  std::chrono::steady_clock::time_point link_sent_at_{};
 };
 
 }  // namespace lvxsim
