@@ -5,6 +5,8 @@
 //  - the link block transfer, one block per acknowledgement and in windows of 16.
 //
 //   bench_file_download [--megabytes=N] [--link-megabytes=N] [--runs=N]
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,11 +90,6 @@ double plain_tcp_into_file(const std::vector<uint8_t> &bytes, const std::string 
   if (total != bytes.size()) std::fprintf(stderr, "plain transfer short: %zu\n", total);
   return t;
 }
-
-struct Tracker {
-  lvxsim::SimTracker sim;
-  explicit Tracker(const lvxsim::Config &c) : sim(c) {}
-};
 
 // Starts a tracker serving `dir` and connects the library to it.
 bool connect(lvxsim::SimTracker &sim, const lvxsim::IPv4 &ip) {
