@@ -14,13 +14,22 @@
 // and saves PNG snapshots of the camera view and of a calibration target into the output folder.
 // After it, a short experiment: three trials into the tracker's recording file, with a local
 // message file written into the output folder.
+//
+// At the end it downloads the recording from the tracker's file service (on a port the
+// system chose, given to the library with the "fileport" option) with a progress bar of its own,
+// and shows where the file landed, its size and that its checksum matched.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "lumavex_canvas.h"
 #include "lumavex_core.h"
@@ -439,6 +448,87 @@ void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_fol
   display.on_poll = nullptr;
 }
 
+// ---- Getting the recording back ----
+
+// A one-line progress bar: percentage, bytes, rate and time left, redrawn in place on a terminal
+// and printed as plain lines (one per call) when the output goes elsewhere.
+class ProgressBar {
+ public:
+  void start() {
+    start_ = std::chrono::steady_clock::now();
+    terminal_ = isatty(STDOUT_FILENO) != 0;
+  }
+  void show(uint64_t total_bytes, uint64_t received_bytes) {
+    const auto total = static_cast<double>(total_bytes);
+    const auto received = static_cast<double>(received_bytes);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double fraction = total > 0 ? received / total : 1.0;
+    const double rate = seconds > 0 ? received / seconds : 0.0;
+    const double left = rate > 0 ? (total - received) / rate : 0.0;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(fraction * kWidth + 0.5);
+    char line[160];
+    std::snprintf(line, sizeof line, "  [%.*s%.*s] %3.0f%%  %.1f / %.1f MB  %.1f MB/s  %.1f s left",
+                  filled, "==============================", kWidth - filled,
+                  "                              ", fraction * 100.0, received / 1e6, total / 1e6,
+                  rate / 1e6, left);
+    if (terminal_) {
+      std::printf("\r%s", line);
+      if (received >= total) std::printf("\n");
+    } else {
+      std::printf("%s\n", line);
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_;
+  bool terminal_ = false;
+};
+
+ProgressBar g_bar;
+
+int show_progress(const char *, uint64_t total, uint64_t received) {
+  g_bar.show(total, received);
+  return 0;
+}
+
+// The checksum the tracker's file service announces (CRC-32, polynomial 0x04C11DB7, most
+// significant bit first, starting from 0, no final complement), over a local file.
+uint32_t file_checksum(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  uint32_t crc = 0;
+  char c;
+  while (in.get(c)) {
+    crc ^= static_cast<uint32_t>(static_cast<uint8_t>(c)) << 24;
+    for (int i = 0; i < 8; ++i) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  return crc;
+}
+
+void download_recording(const lvxsim::SimTracker &tracker, const std::string &folder) {
+  const std::string local = folder + "/downloads";
+  std::error_code ec;
+  std::filesystem::create_directories(local, ec);
+  std::printf(
+      "\nGetting the recording back (receive_data_file_feedback64 over the tracker's file "
+      "service):\n");
+  g_bar.start();
+  const int32_t got = receive_data_file_feedback64(
+      "demo", local.c_str(), RECEIVE_FILE_TO_DIR | RECEIVE_FILE_REPLACE, show_progress);
+  if (got < 0) {
+    std::printf("  download failed: %d\n", got);
+    return;
+  }
+  const std::string path = local + "/demo.qrd";
+  const std::string original = tracker.config().data_dir + "/demo.qrd";
+  const uint32_t crc = file_checksum(path);
+  std::printf("  saved %s: %d bytes\n", path.c_str(), got);
+  std::printf("  checksum 0x%08x: %s\n", crc,
+              crc == file_checksum(original) ? "matches the tracker's file (OK)" : "DIFFERS");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -456,10 +546,17 @@ int main(int argc, char **argv) {
   config.node_name = "demo-tracker";
   config.udp_port = static_cast<uint16_t>(opt.port);
   config.enable_tcp = opt.tcp;
-  config.tcp_port = LUMAVEX_TRACKER_TCP_PORT;
+  config.tcp_port = 0;  // the system chooses; the library learns it from "tcpport"
   config.clock_offset_us = static_cast<int64_t>(opt.offset_ms * 1000.0);
   config.control.enabled = true;  // a tracker with its mode machine
   config.control.calibration_points = opt.calibration_points;
+  // The tracker's files: its data folder, and its file service on a port the system chooses.
+  const std::string folder = snapshot_folder(opt.output);
+  config.data_dir = folder + "/tracker";
+  config.enable_file_service = true;
+  config.file_service_port = 0;
+  std::error_code made;
+  std::filesystem::create_directories(config.data_dir, made);
   lvxsim::SimTracker tracker(config);
   std::string error;
   if (!tracker.start(&error)) {
@@ -474,8 +571,11 @@ int main(int argc, char **argv) {
   // library's clock from the same origin makes the estimate show that offset.
   lumavex_set_clock_base(QX_CLOCK_BASE_MACHINE_LOCAL);
   if (opt.tcp) set_lumavex_tcp_only(1);
-  // The tracker's UDP port goes in the link's options.
-  const std::string options = "eyeport=" + std::to_string(tracker.udp_endpoint().port);
+  // The tracker's ports go in the link's options.
+  const std::string options =
+      "eyeport=" + std::to_string(tracker.udp_endpoint().port) +
+      " fileport=" + std::to_string(tracker.file_service_port()) +
+      (opt.tcp ? " tcpport=" + std::to_string(tracker.tcp_endpoint().port) : std::string());
   if (open_lumavex_system(0, options.c_str()) == 0) {
     std::fprintf(stderr, "cannot open the link\n");
     return 1;
@@ -523,7 +623,8 @@ int main(int argc, char **argv) {
   run_commands_and_messages(tracker);
   run_camera_setup(tracker, opt.output);
   run_trial(tracker, opt.stream_seconds);
-  run_experiment(tracker, snapshot_folder(opt.output));
+  run_experiment(tracker, folder);
+  download_recording(tracker, folder);
 
   close_lumavex_connection();
   std::printf("\nClosed: link %s; the tracker received %zu packets in all\n",

@@ -14,6 +14,11 @@
 //     short and followed by more, each behind the byte that picks the pending requests;
 //   make_seeds DIR fuzz_key_packet: key, flush and button packets, alone and several in a row,
 //     each behind the byte that picks the button states.
+//   make_seeds DIR fuzz_file_packet: runs of FILE_PKTs as the tracker sends them (the file
+//     information, blocks one at a time and in windows, repeats, gaps, error packets), each
+//     behind the byte that picks the transfer style and the reader's pace.
+//   make_seeds DIR fuzz_service_reply: the file service's replies (with file bytes after them,
+//     cut short, with over-long fields) and video listings.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -228,6 +233,56 @@ void write_key_packets(const std::string &dir) {
   write(dir, "overflow", 0, many);
 }
 
+// A FILE_PKT: header, position word, signed length, two unused bytes, data.
+Bytes file_packet(uint32_t position, int16_t dlen, const Bytes &body) {
+  Bytes p = lvxsim::build::header(7, 0, 0, 1, 1000, 0);
+  p.resize(28 + body.size() + 1, 0);
+  for (int i = 0; i < 4; ++i) p[20 + i] = static_cast<uint8_t>(position >> (24 - 8 * i));
+  p[24] = static_cast<uint8_t>(static_cast<uint16_t>(dlen) >> 8);
+  p[25] = static_cast<uint8_t>(dlen);
+  std::copy(body.begin(), body.end(), p.begin() + 28);
+  return p;
+}
+
+void write_file_packets(const std::string &dir) {
+  const std::string name = "/lvrx/data/trial.qrd";
+  Bytes info = file_packet(2500, 999, Bytes(name.begin(), name.end() + 1));
+  Bytes run = info;
+  for (uint32_t at = 0; at < 2500; at += 992) {
+    int16_t n = static_cast<int16_t>(std::min<uint32_t>(992, 2500 - at));
+    run = cat({run, file_packet(at, n, Bytes(static_cast<size_t>(n), 0x5A))});
+  }
+  write(dir, "single", 0x04, run);
+  Bytes window = file_packet(40000, 999, Bytes(name.begin(), name.end() + 1));
+  for (uint32_t i = 0; i < 16; ++i) {
+    uint32_t flags = i == 0 ? 6 : i == 15 ? 2 : 4;
+    window = cat({window, file_packet(i * 1024 | flags << 28, 1024, Bytes(1024, 0x33))});
+  }
+  write(dir, "window", 0x02 | 0x0C, window);
+  write(dir, "stalled_reader", 0x01, window);
+  write(dir, "repeat", 0x04,
+        cat({info, file_packet(0, 992, Bytes(992, 1)), file_packet(0, 992, Bytes(992, 1)),
+             file_packet(1984, 516, Bytes(516, 2))}));
+  for (int16_t e : {-113, -112, -111, -110})
+    write(dir, "error" + std::to_string(-e), 0x04, cat({info, file_packet(0, e, {})}));
+  write(dir, "long_block", 0x04, cat({info, file_packet(0, 2000, Bytes(2000, 3))}));
+  Bytes cut = file_packet(0, 992, Bytes(992, 4));
+  cut.resize(500);
+  write(dir, "cut", 0x04, cat({info, cut}));
+}
+
+void write_service_replies(const std::string &dir) {
+  auto text = [](const std::string &s) { return Bytes(s.begin(), s.end() + 1); };
+  write(dir, "ready", 'G', text("ET_Ready trial.qrd 2500 2023-11-14-02@22:13:20 2309737967"));
+  Bytes with_data = cat({text("GET_Ready trial.qrd 10 2023-1-2-3@4:5:6 0"), Bytes(10, 7)});
+  write(dir, "with_data", with_data[0], Bytes(with_data.begin() + 1, with_data.end()));
+  write(dir, "not_found", 'G', text("ET_Error no such file"));
+  write(dir, "long_name", 'G', text("ET_Ready " + std::string(200, 'n') + " 1 x 1"));
+  write(dir, "hostile", 'G', text("ET_Ready ../../etc/passwd 1 2023-11-14-02@22:13:20 1"));
+  write(dir, "videos", 'Q', text("XGETVS_Ready trial 3 a.evf;;b.evf"));
+  write(dir, "put", 'P', text("UT_Ready"));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -253,6 +308,14 @@ int main(int argc, char **argv) {
   }
   if (target == "fuzz_key_packet") {
     write_key_packets(dir);
+    return 0;
+  }
+  if (target == "fuzz_file_packet") {
+    write_file_packets(dir);
+    return 0;
+  }
+  if (target == "fuzz_service_reply") {
+    write_service_replies(dir);
     return 0;
   }
   for (size_t i = 0; i < stream.size(); i += 7) {

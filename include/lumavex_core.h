@@ -642,8 +642,9 @@ LVX_API int16_t open_lumavex_connection(int16_t mode) LVX_NOEXCEPT;
 LVX_API void close_lumavex_connection(void) LVX_NOEXCEPT;
 
 /** Opens the link machinery with a data queue of bufsize bytes and an optional options text of
- *  key=value tokens ("eyeport", "remport", "hiprio", "loprio"). Returns -1 on success, 0 on
- *  failure. Called again without options it only resets the link. */
+ *  key=value tokens: "eyeport" (the tracker's UDP port), "remport" (this node's),
+ *  "tcpport" (the tracker's TCP link port), "fileport" (its file service), "hiprio", "loprio".
+ *  Returns -1 on success, 0 on failure. Called again without options it only resets the link. */
 LVX_API int16_t open_lumavex_system(uint16_t bufsize, const char *options) LVX_NOEXCEPT;
 /** Disconnects and closes the link machinery. */
 LVX_API void close_lumavex_system(void) LVX_NOEXCEPT;
@@ -1525,6 +1526,82 @@ LVX_API uint32_t lumavex_msec_offset(void) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_set_log(const char *path) LVX_NOEXCEPT;
 /** Writes one log entry: the local time in ms with three decimals, " - ", then the text. */
 LVX_API void add_to_lumavex_log(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
+
+/* ==== File transfer ========================================================================= */
+
+/** Progress of a download: the requested tracker file name, its size and the bytes received so
+ *  far. A video-file download is cancelled when the low 16 bits of the result are
+ *  LUMAVEX_PROGRESS_CANCEL; other downloads ignore the result. */
+typedef int (*download_progress_fn)(const char *src, uint64_t total, uint64_t received);
+/** Progress of receive_data_file_feedback: total and received bytes (low 32 bits). */
+typedef int (*download_progress32_fn)(uint32_t total, uint32_t received);
+/** Progress of an upload: total and sent bytes. The result is not examined. */
+typedef int (*upload_progress_fn)(uint32_t total, uint32_t sent);
+
+/** A download_progress_fn result that cancels a video-file download. */
+#define LUMAVEX_PROGRESS_CANCEL 10
+/** Option of receive_data_file_feedback64: the recording file only; dest is a file name. */
+#define RECEIVE_FILE_ONLY 0
+/** Option: the recording file only; dest is a directory. */
+#define RECEIVE_FILE_TO_DIR 1
+/** Option: the recording file and its video files; dest is a file name. */
+#define RECEIVE_FILE_AND_VIDEO 2
+/** Option: the recording file and its video files; dest is a directory. */
+#define RECEIVE_FILE_AND_VIDEO_TO_DIR 3
+/** Option: the video files only; dest is a file name. */
+#define RECEIVE_VIDEO_ONLY 4
+/** Option: the video files only; dest is a directory. */
+#define RECEIVE_VIDEO_ONLY_TO_DIR 5
+/** Option: the recording file (and video files where the tracker has them); dest is a full path
+ *  whose last component is the new file name. */
+#define RECEIVE_FILE_TO_PATH 6
+/** Flag added to an option: replace existing local files instead of choosing a new name. */
+#define RECEIVE_FILE_REPLACE 0x4000
+
+/** Copies a file from the tracker: dest_is_path 0 names the local file (null or empty: the
+ *  tracker's name in the current directory), 1 names a directory. Returns the bytes received,
+ *  0 when no tracker is connected, or a negative code: -1 no file-service connection, -2 the
+ *  local file cannot be made or the tracker fell silent for 60 s, -3 receive error or cancelled,
+ *  -4 no reply or a size mismatch, -5 invalid arguments, -6 the tracker has no such file. */
+LVX_API int32_t receive_data_file(const char *src, const char *dest,
+                                  int16_t dest_is_path) LVX_NOEXCEPT;
+/** As receive_data_file, reporting progress through the callback (may be null). */
+LVX_API int32_t receive_data_file_feedback(const char *src, const char *dest, int16_t dest_is_path,
+                                           download_progress32_fn progress) LVX_NOEXCEPT;
+/** The full download: options is one of the RECEIVE_* codes, optionally with
+ *  RECEIVE_FILE_REPLACE. Chooses the tracker's file service or the link by its generation and
+ *  version. Returns the recording file's bytes (at most 2147483647), 1 for a video-only
+ *  download, or a negative code as receive_data_file. Never places a file outside the folder
+ *  asked for and never leaves a partial file under the final name. */
+LVX_API int32_t receive_data_file_feedback64(const char *src, const char *dest, int32_t options,
+                                             download_progress_fn progress) LVX_NOEXCEPT;
+/** Copies the local file src to the tracker under the name dest (at most 20 characters);
+ *  dest_is_path is not used. Returns the bytes sent or -1 no connection to the file service,
+ *  -2 src cannot be opened or no tracker is connected, -3 invalid names, -4 no reply, -5 not
+ *  all bytes were sent (also when the tracker refused the file). */
+LVX_API int32_t send_data_file(const char *src, const char *dest,
+                               int16_t dest_is_path) LVX_NOEXCEPT;
+/** As send_data_file, reporting progress through the callback (may be null). */
+LVX_API int32_t send_data_file_feedback(const char *src, const char *dest, int16_t dest_is_path,
+                                        upload_progress_fn progress) LVX_NOEXCEPT;
+/** Sends size bytes from data to the tracker under the name dest. Returns size, or -1 no
+ *  connection to the file service, -2 no reply, -3 refused, -4 a send failed, -5 incomplete. */
+LVX_API int32_t send_data_file_mem(const void *data, const char *dest, uint32_t size,
+                                   upload_progress_fn progress) LVX_NOEXCEPT;
+
+/** Starts a link transfer of the tracker file name (at most 120 characters), one block per
+ *  acknowledgement. 0 once the tracker announced the file, -100 in quiet or broadcast mode,
+ *  -3 name too long, -110 no announcement, or a command error. */
+LVX_API int16_t lumavex_request_file_read(const char *name) LVX_NOEXCEPT;
+/** Takes the next block of a link transfer into buf (at least 1024 bytes) and its byte offset
+ *  into *offset. Returns 999 once with the file name in buf and the size in *offset, 1..1024 a
+ *  data block, 0 an empty block, 1000 nothing yet, -110 the transfer has ended, -112 nothing
+ *  came for 2 s, -3 buf is null. */
+LVX_API int16_t lumavex_get_file_block(void *buf, int32_t *offset) LVX_NOEXCEPT;
+/** Kept for old programs: does nothing and returns 0. */
+LVX_API int16_t lumavex_request_file_block(int32_t offset) LVX_NOEXCEPT;
+/** Cancels a link transfer and tells the tracker; the tracker's result, or 0 when none ran. */
+LVX_API int16_t lumavex_end_file_transfer(void) LVX_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -163,6 +163,7 @@ bool start_tracker(lvxsim::SimTracker &tracker) {
   const lvxsim::Config &config = tracker.config();
   std::printf("listening udp=%s", tracker.udp_endpoint().to_string().c_str());
   if (config.enable_tcp) std::printf(" tcp=%s", tracker.tcp_endpoint().to_string().c_str());
+  if (config.enable_file_service) std::printf(" files=%u", tracker.file_service_port());
   std::printf(" model=\"%s\" name=\"%s\"\n", config.version_text.c_str(), config.node_name.c_str());
   std::fflush(stdout);
   return true;
@@ -272,6 +273,7 @@ int run(const lvxsim::ProgramOptions &options) {
   // A restarted tracker listens on the ports the first one got.
   config.udp_port = tracker->udp_endpoint().port;
   if (config.enable_tcp) config.tcp_port = tracker->tcp_endpoint().port;
+  if (config.enable_file_service) config.file_service_port = tracker->file_service_port();
   FaultSchedule faults(options);
   OperatorKeys keys;
 

@@ -55,6 +55,7 @@ class Parser {
     // told otherwise (port 589 needs root or CAP_NET_BIND_SERVICE; 0 lets the system choose).
     c.udp_port = 589;
     c.tcp_port = 3875;
+    c.file_service_port = 3873;
     for (i_ = 0; i_ < args_.size() && ok(); ++i_) {
       arg_ = args_[i_];
       if (arg_ == "--help" || arg_ == "-h") {
@@ -69,12 +70,16 @@ class Parser {
       } else if (arg_ == "--tcp-port") {
         c.enable_tcp = true;
         number(0, 65535, &c.tcp_port);
+      } else if (arg_ == "--data-dir") {
+        c.enable_file_service = true;
+        text(&c.data_dir);
+      } else if (arg_ == "--file-port") {
+        c.enable_file_service = true;
+        number(0, 65535, &c.file_service_port);
       } else if (arg_ == "--model") {
         text(&c.version_text);
       } else if (arg_ == "--name") {
         text(&c.node_name);
-      } else if (arg_ == "--data-dir") {
-        text(&c.data_dir);
       } else if (arg_ == "--offset-us") {
         number(-(1LL << 52), 1LL << 52, &c.clock_offset_us);
       } else if (arg_ == "--busy") {
@@ -276,6 +281,8 @@ const char *usage_text() {
          "                        the system chooses, shown in the listening line)\n"
          "  --tcp                 also serve the TCP link port\n"
          "  --tcp-port N          TCP link port (default 3875; 0: a free port; implies --tcp)\n"
+         "  --file-port N         file service port (default 3873; 0: a free port; implies the\n"
+         "                        service, which serves the data folder's files)\n"
          "  --poll-listen 127.x.y.255  also hear polls sent to this address\n"
          "  --keepalive-ms N      status packet to the display every N ms (0, the default: at\n"
          "                        the display's link update interval)\n"
@@ -283,8 +290,11 @@ const char *usage_text() {
          "TRACKER OPTIONS\n"
          "  --model TEXT          model and version (default \"LUMAVEX RX 5.7\")\n"
          "  --name TEXT           tracker node name (default \"tracker\")\n"
-         "  --data-dir DIR        the data folder where open_data_file creates recording files\n"
-         "                        (default: a temporary folder, removed at exit)\n"
+         "  --data-dir DIR        the data folder: open_data_file creates recording files\n"
+         "                        there, and the file service (TCP port 3873) and the link\n"
+         "                        serve its files; uploads land in DIR/recv, a recording's\n"
+         "                        eye-video files are DIR/vfiles/RECORDING/* (default: a\n"
+         "                        temporary folder, removed at exit)\n"
          "  --offset-us N         tracker clock minus the monotonic clock, in microseconds\n"
          "                        (default 0)\n"
          "  --major N             link protocol major version in replies (default 3)\n"

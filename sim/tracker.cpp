@@ -407,7 +407,10 @@ struct SimTracker::Impl {
       if (it != handlers.end()) handler = it->second;
       if (is_command(p)) commands.emplace_back(command_text(lvx::Bytes(p.bytes)));
     }
-    if (handler) handler(owner, p);
+    // File-transfer commands and acknowledgements are the file side's; a start it answered
+    // itself is not answered again.
+    bool taken = p.bytes[0] == kCommandPkt && owner.files_ && owner.files_->on_command(p);
+    if (handler && !taken) handler(owner, p);
     Observer watch;
     {
       std::lock_guard<std::mutex> lock(mu);
@@ -613,6 +616,7 @@ SimTracker::SimTracker(Config config) : config_(std::move(config)), impl_(new Im
   if (config_.control.enabled && config_.keepalive_interval_ms == 0) {
     config_.keepalive_interval_ms = std::max(0, config_.control.link_interval_ms);
   }
+  files_ = std::make_unique<FileService>(*this);
   control_ = std::make_unique<TrackerControl>(*this, config_.control);
 }
 
@@ -671,6 +675,7 @@ bool SimTracker::start(std::string *error) {
     tcp_ep = listener.local_endpoint();
   }
 
+  if (c.enable_file_service && !files_->start(c.ip, c.file_service_port, error)) return false;
   {
     std::lock_guard<std::mutex> send_lock(impl_->send_mu);
     impl_->udp = std::move(udp);
@@ -702,6 +707,7 @@ void SimTracker::stop() {
     impl_->stopping = true;
   }
   impl_->stop_flag.store(true);
+  files_->stop();
   impl_->timer_cv.notify_all();
   for (auto &t : impl_->threads) t.join();
   impl_->threads.clear();
@@ -960,6 +966,18 @@ void SimTracker::set_keepalive_interval_ms(int interval_ms) {
 void SimTracker::set_header_byte18(uint8_t byte18) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->header.byte18 = byte18;
+}
+
+uint16_t SimTracker::file_service_port() const {
+  return files_->port();
+}
+
+void SimTracker::set_file_faults(const FileFaults &faults) {
+  files_->set_faults(faults);
+}
+
+FileStats SimTracker::file_stats() const {
+  return files_->stats();
 }
 
 void SimTracker::add_handler(uint8_t packet_type, Handler handler) {

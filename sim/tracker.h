@@ -28,6 +28,7 @@
 #include "common/byte_io.h"
 #include "platform/net.h"
 #include "sim/command_table.h"
+#include "sim/file_service.h"
 #include "sim/link_codes.h"
 #include "sim/message_store.h"
 #include "sim/mode_machine.h"
@@ -122,10 +123,17 @@ struct Config {
   // the display's own real-time receive thread from pre-empting the tracker mid-answer when both
   // run on one machine. Without the privilege the threads stay at normal priority.
   int receive_priority = 0;
-  // The tracker's data folder, where "open_data_file" creates its recording files (format in
-  // sim/data_file.h). Empty: a temporary folder the tracker makes on first use and removes, with
-  // its files, when it is destroyed.
+  // The tracker's data folder: "open_data_file" creates its recording files here (format in
+  // sim/data_file.h), and the file service and the link serve the files in it (a recording's
+  // eye-video files in "vfiles/<recording>/"; uploads land in "recv/"). Empty: a temporary folder
+  // the tracker makes on first use and removes, with its files, when it is destroyed.
   std::string data_dir;
+  // The TCP file service; port 0 lets the system choose (file_service_port() tells which), the
+  // stand-alone program uses a real tracker's 3873.
+  bool enable_file_service = false;
+  uint16_t file_service_port = 0;
+  // Data bytes per FILE_PKT block of the link transfer (1..1024).
+  int file_block_bytes = 1024;
   ControlConfig control;
 };
 
@@ -264,6 +272,13 @@ class SimTracker {
   // The rule a test set that applies to a command text, if any.
   std::optional<CommandRule> command_rule_for(std::string_view text) const;
 
+  // --- files ---
+  // The file service's bound port (0 when it is not served).
+  uint16_t file_service_port() const;
+  // Faults for later file transfers (service and link), and the counts so far.
+  void set_file_faults(const FileFaults &faults);
+  FileStats file_stats() const;
+
   // --- control ---
   // The mode machine and the rest of the control side. It exists always; with
   // Config::control.enabled it also handles commands, requests, keys and image packets.
@@ -337,6 +352,7 @@ class SimTracker {
   struct Impl;
   Config config_;
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<FileService> files_;
   std::unique_ptr<TrackerControl> control_;  // destroyed first, once stop() has run
 };
 

@@ -100,6 +100,14 @@ int parse_options(const char *text, TransportOptions *options) {
         options->tracker_port = static_cast<uint16_t>(v);
         continue;
       }
+      if (equals_nocase(tok, "tcpport")) {
+        options->tracker_tcp_port = static_cast<uint16_t>(v);
+        continue;
+      }
+      if (equals_nocase(tok, "fileport")) {
+        options->file_service_port = static_cast<uint16_t>(v);
+        continue;
+      }
       if (equals_nocase(tok, "hiprio")) {
         options->high_priority = static_cast<int>(v);
         continue;

@@ -32,9 +32,11 @@ struct TransportOptions {
   uint16_t tracker_port = LUMAVEX_TRACKER_PORT;  // "eyeport"
   int high_priority = 15;                        // "hiprio": receive thread while data flows
   int low_priority = 1;                          // "loprio": receive thread at start and idle
-  // The tracker's TCP link port. Fixed for real trackers (no options key sets it); tests point
-  // it at a simulated tracker listening on a port the system chose.
+  // The tracker's TCP link port ("tcpport"). Fixed on real trackers; the key lets a program
+  // point the library at a simulated tracker listening on a port the system chose.
   uint16_t tracker_tcp_port = LUMAVEX_TRACKER_TCP_PORT;
+  // The tracker's TCP file service for downloads and uploads ("fileport"), likewise.
+  uint16_t file_service_port = 3873;
 };
 
 // Parses key=value tokens separated by blanks, tabs and newlines (at most 511 characters are

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +31,29 @@ std::string current_folder() {
   std::vector<char> buf(4096);
   if (getcwd(buf.data(), buf.size()) == nullptr) return {};
   return std::string(buf.data());
+}
+
+std::optional<int64_t> file_write_time(const std::string &path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<int64_t>(st.st_mtim.tv_sec);
+}
+
+bool set_file_times(const std::string &path, int64_t utc_seconds) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(utc_seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool local_calendar(int64_t utc_seconds, std::tm *out) {
+  time_t t = static_cast<time_t>(utc_seconds);
+  return ::localtime_r(&t, out) != nullptr;
+}
+
+int64_t utc_now_seconds() {
+  return static_cast<int64_t>(::time(nullptr));
 }
 
 }  // namespace lvx::platform

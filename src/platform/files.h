@@ -1,7 +1,11 @@
-// Files and folders as the file-name utilities need them: whether a path exists and may be
-// written, making one folder, and the current working folder.
+// Files and folders as the library needs them beyond the standard library: whether a path exists
+// and may be written, making one folder, the current working folder, a file's last-write time as
+// seconds since 1970 (UTC), setting its access and write times, and the local calendar time.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 
 namespace lvx::platform {
@@ -24,5 +28,14 @@ MakeFolder make_folder(const char *path);
 
 // The current working folder; empty when it cannot be read.
 std::string current_folder();
+
+// Seconds since 1970-01-01 UTC of the file's last write; nothing when it cannot be read.
+std::optional<int64_t> file_write_time(const std::string &path);
+// Sets the last-access and last-write times of a file; false on failure.
+bool set_file_times(const std::string &path, int64_t utc_seconds);
+// The local calendar time of a moment (seconds since 1970 UTC); false when it cannot be formed.
+bool local_calendar(int64_t utc_seconds, std::tm *out);
+// The current time in seconds since 1970 UTC.
+int64_t utc_now_seconds();
 
 }  // namespace lvx::platform

@@ -25,6 +25,8 @@ TEST(SimOptions, NoArgumentsRunTheWholeTrackerOnItsDefaultAddress) {
   EXPECT_EQ(o.tracker.ip, (lvxsim::IPv4{127, 0, 0, 2}));
   EXPECT_EQ(o.tracker.udp_port, 589);
   EXPECT_FALSE(o.tracker.enable_tcp);
+  EXPECT_FALSE(o.tracker.enable_file_service);
+  EXPECT_EQ(o.tracker.file_service_port, 3873);
   EXPECT_TRUE(o.tracker.control.enabled);
   EXPECT_EQ(o.tracker.connect_reply, lvxsim::ConnectReply::kAccept);
   EXPECT_FALSE(o.print_commands);
@@ -128,6 +130,18 @@ TEST(SimOptions, EachOptionSetsItsField) {
   EXPECT_EQ(parse_ok({"--eyes", "both"}).stream.eyes, lvxsim::Eyes::kBoth);
 }
 
+TEST(SimOptions, FileServiceOptions) {
+  lvxsim::ProgramOptions dir = parse_ok({"--data-dir", "/tmp/tracker-files"});
+  EXPECT_TRUE(dir.tracker.enable_file_service);
+  EXPECT_EQ(dir.tracker.data_dir, "/tmp/tracker-files");
+  EXPECT_EQ(dir.tracker.file_service_port, 3873);
+  lvxsim::ProgramOptions port = parse_ok({"--file-port", "0"});
+  EXPECT_TRUE(port.tracker.enable_file_service);
+  EXPECT_EQ(port.tracker.file_service_port, 0);
+  EXPECT_EQ(parse_program_options({"--file-port", "70000"}).outcome,
+            lvxsim::ParsedOptions::Outcome::kError);
+}
+
 TEST(SimOptions, TheFirstErrorStopsWithItsText) {
   struct Case {
     Args args;
@@ -177,6 +191,8 @@ TEST(SimOptions, TheHelpTextListsEveryOptionTheParserTakes) {
       {"--udp-port", "1"},
       {"--tcp"},
       {"--tcp-port", "1"},
+      {"--data-dir", "/tmp/d"},
+      {"--file-port", "1"},
       {"--model", "m"},
       {"--name", "n"},
       {"--offset-us", "1"},

@@ -69,6 +69,9 @@ TEST(TransportOptionsText, ReadsKeysWithoutCaseAndNumbersInAnyBase) {
   EXPECT_EQ(lvx::parse_options("HIPRIO=2\tLoPrio=-1\n", &o), 0);
   EXPECT_EQ(o.high_priority, 2);
   EXPECT_EQ(o.low_priority, -1);
+  EXPECT_EQ(lvx::parse_options("tcpport=40001 FilePort=40002", &o), 0);
+  EXPECT_EQ(o.tracker_tcp_port, 40001);
+  EXPECT_EQ(o.file_service_port, 40002);
 }
 
 TEST(TransportOptionsText, StopsAtTheFirstBadTokenKeepingEarlierKeys) {

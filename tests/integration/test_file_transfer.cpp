@@ -1,0 +1,466 @@
+// Downloads and uploads against the simulated tracker: over its file service and over the link
+// (single blocks and windows), video folders, the transport choice, progress and cancelling, and
+// every fault and hostile name, each checking the result and that nothing partial stays behind.
+// Trackers 127.0.1.244 .. (test numbers 500..599).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+
+#include "files/file_service.h"
+#include "files/link_transfer.h"
+#include "platform/files.h"
+#include "sim_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string random_bytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char &c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+void write_file(const fs::path &path, const std::string &bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string read_file(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every regular file under a folder, as paths relative to it, sorted.
+std::vector<std::string> tree(const fs::path &dir) {
+  std::vector<std::string> out;
+  if (!fs::exists(dir)) return out;
+  for (const auto &e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir).string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Progress calls seen by the callbacks below (one download at a time per process).
+std::vector<std::pair<uint64_t, uint64_t>> g_progress;
+int g_cancel_after = -1;  // the callback answers LUMAVEX_PROGRESS_CANCEL from this call on
+
+int record_progress(const char *, uint64_t total, uint64_t received) {
+  g_progress.emplace_back(total, received);
+  if (g_cancel_after >= 0 && static_cast<int>(g_progress.size()) > g_cancel_after)
+    return LUMAVEX_PROGRESS_CANCEL;
+  return 0;
+}
+
+int record_progress32(uint32_t total, uint32_t received) {
+  g_progress.emplace_back(total, received);
+  return 0;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> g_upload;
+int record_upload(uint32_t total, uint32_t sent) {
+  g_upload.emplace_back(total, sent);
+  return 0;
+}
+
+// The tracker stores an upload once the last byte is in: waits (bounded) for the whole file.
+bool arrives(const fs::path &path, const std::string &bytes) {
+  return simtest::wait_until([&] { return fs::exists(path) && read_file(path) == bytes; }, 3000);
+}
+
+void expect_monotonic_to(uint64_t total) {
+  ASSERT_FALSE(g_progress.empty());
+  for (size_t i = 1; i < g_progress.size(); ++i)
+    EXPECT_LE(g_progress[i - 1].second, g_progress[i].second);
+  EXPECT_EQ(g_progress.back().first, total);
+  EXPECT_EQ(g_progress.back().second, total);
+}
+
+class FileTransfer : public simtest::SimTest {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("lvx_xfer_" + std::to_string(getpid()));
+    fs::remove_all(root_);
+    data_ = root_ / "tracker";
+    local_ = root_ / "local";
+    fs::create_directories(data_);
+    fs::create_directories(local_);
+    g_progress.clear();
+    g_upload.clear();
+    g_cancel_after = -1;
+  }
+  void TearDown() override {
+    SimTest::TearDown();
+    lvx::set_file_service_wait_ms_for_testing(0);
+    lvx::set_file_block_wait_ms_for_testing(0);
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  // Starts tracker n serving data_ with the given version and connects.
+  void connect(int n, const std::string &version = "LUMAVEX RX 5.7", int block = 1024) {
+    lvxsim::Config c;
+    c.version_text = version;
+    c.data_dir = data_.string();
+    c.enable_file_service = true;
+    c.file_block_bytes = block;
+    c.control.enabled = true;
+    start_tracker(n, c);
+    lvx::transport_options().file_service_port = sim().file_service_port();
+    ASSERT_EQ(open_lumavex_connection(0), 0);
+  }
+
+  // Puts a recording into the tracker's data folder; returns its bytes.
+  std::string put_recording(const std::string &name, size_t size, uint32_t seed = 1) {
+    std::string bytes = random_bytes(size, seed);
+    write_file(data_ / name, bytes);
+    lvx::platform::set_file_times((data_ / name).string(), 1700000000);
+    return bytes;
+  }
+
+  std::string local(const std::string &name = "") const { return (local_ / name).string(); }
+
+  fs::path root_, data_, local_;
+};
+
+// ---- over the file service ----
+
+TEST_F(FileTransfer, ServiceDownloadIntoAFolderKeepsBytesTimeAndReportsProgress) {
+  connect(500);
+  std::string bytes = put_recording("trial.qrd", 700000);
+  int32_t r =
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_TO_DIR, record_progress);
+  ASSERT_EQ(r, 700000);
+  EXPECT_EQ(tree(local_), std::vector<std::string>{"trial.qrd"});
+  EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
+  EXPECT_EQ(lvx::platform::file_write_time(local("trial.qrd")), 1700000000);
+  expect_monotonic_to(700000);
+  EXPECT_EQ(sim().file_stats().service_requests, 1u);
+  EXPECT_EQ(sim().file_stats().link_blocks_sent, 0u);
+}
+
+TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAsked) {
+  connect(501);
+  std::string bytes = put_recording("trial.qrd", 5000);
+  write_file(local_ / "trial.qrd", "mine");
+  ASSERT_EQ(receive_data_file("trial.qrd", local("trial.qrd").c_str(), 0), 5000);
+  std::vector<std::string> files = tree(local_);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(read_file(local_ / "trial.qrd"), "mine");
+  EXPECT_TRUE(std::regex_match(files[1], std::regex("trial_[0-9]{8}_[0-9]{6}\\.qrd"))) << files[1];
+  EXPECT_TRUE(read_file(local_ / files[1]) == bytes);
+
+  ASSERT_EQ(receive_data_file_feedback64("trial", local("trial.qrd").c_str(),
+                                         RECEIVE_FILE_ONLY | RECEIVE_FILE_REPLACE, nullptr),
+            5000);
+  EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
+  EXPECT_EQ(tree(local_).size(), 2u);
+}
+
+TEST_F(FileTransfer, ServiceDownloadWithoutDestinationUsesTheTrackersNameHere) {
+  connect(502);
+  std::string bytes = put_recording("here.qrd", 100);
+  fs::path was = fs::current_path();
+  fs::current_path(local_);
+  int32_t r = receive_data_file_feedback("here", nullptr, 0, record_progress32);
+  fs::current_path(was);
+  ASSERT_EQ(r, 100);
+  EXPECT_TRUE(read_file(local_ / "here.qrd") == bytes);
+  expect_monotonic_to(100);
+}
+
+TEST_F(FileTransfer, ServiceDownloadOfAnEmptyFileCallsNoProgress) {
+  connect(503, "LUMAVEX T 1.2");
+  put_recording("empty.qrd", 0);
+  EXPECT_EQ(receive_data_file_feedback64("empty", local().c_str(), 1, record_progress), 0);
+  EXPECT_TRUE(g_progress.empty());
+  EXPECT_EQ(tree(local_), std::vector<std::string>{"empty.qrd"});
+}
+
+// Each fault: the result code, and no file (partial or temporary) left in the folder.
+struct Fault {
+  const char *what;
+  lvxsim::FileFaults faults;
+  int32_t expected;
+};
+
+TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehind) {
+  connect(504, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 200000);
+  lvx::set_file_service_wait_ms_for_testing(400);
+  auto fault = [](auto set) {
+    lvxsim::FileFaults f;
+    set(f);
+    return f;
+  };
+  const Fault faults[] = {
+      {"not found", fault([](auto &f) { f.not_found = true; }), -6},
+      {"dropped after 50000 bytes", fault([](auto &f) { f.drop_after_bytes = 50000; }), -4},
+      {"dropped in the first segment", fault([](auto &f) { f.drop_after_bytes = 10; }), -4},
+      {"wrong checksum", fault([](auto &f) { f.wrong_checksum = true; }), -4},
+      {"size one more", fault([](auto &f) { f.size_delta = 1; }), -4},
+      {"size one less", fault([](auto &f) { f.size_delta = -1; }), -4},
+      {"stalls after 70000 bytes", fault([](auto &f) { f.stall_after_bytes = 70000; }), -2},
+  };
+  for (const Fault &f : faults) {
+    sim().set_file_faults(f.faults);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), f.expected)
+        << f.what;
+    EXPECT_LT(simtest::ms_since(start), 5000) << f.what;
+    EXPECT_TRUE(tree(local_).empty()) << f.what;
+  }
+  sim().set_file_faults({});
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 200000);
+}
+
+TEST_F(FileTransfer, ServiceHostileNamesAreRefused) {
+  connect(505, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 3000);
+  for (std::string name : {"../evil.qrd", "/tmp/evil.qrd", "..\\evil.qrd", "sub/evil.qrd", "..",
+                           "evil\x01.qrd", "C:evil.qrd"}) {
+    lvxsim::FileFaults f;
+    f.reply_name = name;
+    sim().set_file_faults(f);
+    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -6) << name;
+    EXPECT_EQ(receive_data_file("trial", nullptr, 0), -6) << name;
+    EXPECT_TRUE(tree(root_ / "local").empty()) << name;
+  }
+  EXPECT_FALSE(fs::exists(root_ / "evil.qrd"));
+  EXPECT_FALSE(fs::exists("/tmp/evil.qrd"));
+  // With an explicit file name the tracker's name is not used at all.
+  EXPECT_EQ(receive_data_file("trial", local("mine.qrd").c_str(), 0), 3000);
+}
+
+TEST_F(FileTransfer, Uploads) {
+  connect(506);
+  std::string bytes = random_bytes(100000, 9);
+  write_file(local_ / "up.bin", bytes);
+  EXPECT_EQ(send_data_file_feedback(local("up.bin").c_str(), "up.dat", 0, record_upload), 100000);
+  EXPECT_TRUE(arrives(data_ / "recv" / "up.dat", bytes));
+  ASSERT_FALSE(g_upload.empty());
+  EXPECT_EQ(g_upload.back(), std::make_pair(100000u, 100000u));
+
+  EXPECT_EQ(send_data_file_mem(bytes.data(), "mem.dat", 40000, nullptr), 40000);
+  EXPECT_TRUE(arrives(data_ / "recv" / "mem.dat", bytes.substr(0, 40000)));
+  write_file(local_ / "empty", "");
+  EXPECT_EQ(send_data_file(local("empty").c_str(), "empty.dat", 0), 0);
+
+  EXPECT_EQ(send_data_file(local("up.bin").c_str(), std::string(21, 'n').c_str(), 0), -3);
+  EXPECT_EQ(send_data_file(local("up.bin").c_str(), std::string(20, 'n').c_str(), 0), 100000);
+  EXPECT_EQ(send_data_file("", "x", 0), -3);
+  EXPECT_EQ(send_data_file(local("missing").c_str(), "x", 0), -2);
+
+  lvxsim::FileFaults refuse;
+  refuse.refuse_put = true;
+  sim().set_file_faults(refuse);
+  EXPECT_EQ(send_data_file(local("up.bin").c_str(), "no.dat", 0), -5);
+  EXPECT_EQ(send_data_file_mem(bytes.data(), "no.dat", 10, nullptr), -3);
+  EXPECT_FALSE(fs::exists(data_ / "recv" / "no.dat"));
+}
+
+// ---- over the link ----
+
+TEST_F(FileTransfer, LinkBlocksOneAtATime) {
+  // A 2500-byte file in blocks of 992: acknowledged at 0, 992 and 1984, then done.
+  connect(510, "LUMAVEX RX 4.0", 992);
+  std::string bytes = put_recording("small.qrd", 2500);
+  ASSERT_EQ(lumavex_request_file_read("small.qrd"), 0);
+  char buf[1024];
+  int32_t offset = -1;
+  ASSERT_EQ(lumavex_get_file_block(buf, &offset), 999);
+  EXPECT_STREQ(buf, "/lvrx/data/small.qrd");
+  EXPECT_EQ(offset, 2500);
+  std::string got;
+  for (int expect : {992, 992, 516}) {
+    ASSERT_EQ(lumavex_get_file_block(buf, &offset), expect);
+    EXPECT_EQ(offset, static_cast<int32_t>(got.size()));
+    got.append(buf, static_cast<size_t>(expect));
+  }
+  EXPECT_EQ(got, bytes);
+  EXPECT_EQ(lumavex_get_file_block(buf, &offset), -110);
+  EXPECT_EQ(lumavex_get_file_block(nullptr, &offset), -3);
+  std::vector<uint32_t> acks;
+  for (const auto &p : sim().received())
+    if (p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT && p.bytes[25] == 60)
+      acks.push_back(lvx::get_u32(lvx::Bytes(p.bytes), 20));
+  EXPECT_EQ(acks, (std::vector<uint32_t>{0, 992, 1984}));
+  EXPECT_EQ(lumavex_request_file_block(5), 0);
+}
+
+TEST_F(FileTransfer, LinkDownloadSingleAndWindowed) {
+  for (const char *version : {"LUMAVEX RX 4.0", "LUMAVEX RX 4.50"}) {
+    SCOPED_TRACE(version);
+    connect(std::string(version).size() == 14 ? 511 : 512, version);
+    std::string bytes = put_recording("trial.qrd", 300000, 3);
+    int32_t r = receive_data_file_feedback64("trial.qrd", local().c_str(), RECEIVE_FILE_TO_DIR,
+                                             record_progress);
+    ASSERT_EQ(r, 300000);
+    EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
+    expect_monotonic_to(300000);
+    lvxsim::FileStats s = sim().file_stats();
+    EXPECT_EQ(s.service_requests, 0u);
+    EXPECT_GE(s.link_blocks_sent, 293u);
+    if (std::string(version) == "LUMAVEX RX 4.50") {
+      EXPECT_LT(s.link_windows * 4, s.link_blocks_sent);  // whole windows per acknowledgement
+    } else {
+      EXPECT_GE(s.link_windows, 293u);
+    }
+    SimTest::TearDown();
+    sim_.reset();
+    fs::remove_all(local_);
+    fs::create_directories(local_);
+    g_progress.clear();
+  }
+}
+
+TEST_F(FileTransfer, LinkBlocksOf1000BytesAreDataAnd999IsNeverABlock) {
+  // 1000 is also the reader's "nothing yet" answer; 999 marks the file information, so the
+  // tracker never sends a block of that length (it splits it).
+  connect(520, "LUMAVEX RX 4.0");
+  for (size_t size : {size_t{3 * 1024 + 999}, size_t{2 * 1024 + 1000}, size_t{999}}) {
+    std::string bytes = put_recording("odd.qrd", size, static_cast<uint32_t>(size));
+    ASSERT_EQ(receive_data_file_feedback64("odd.qrd", local().c_str(),
+                                           RECEIVE_FILE_TO_DIR | RECEIVE_FILE_REPLACE, nullptr),
+              static_cast<int32_t>(size));
+    EXPECT_TRUE(read_file(local_ / "odd.qrd") == bytes) << size;
+  }
+}
+
+TEST_F(FileTransfer, LinkFaultsLeaveNothingBehind) {
+  connect(513, "LUMAVEX RX 4.50");
+  put_recording("trial.qrd", 60000);
+  lvx::set_file_block_wait_ms_for_testing(150);
+  lvxsim::FileFaults missing;
+  missing.not_found = true;
+  sim().set_file_faults(missing);
+  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -1);
+  lvxsim::FileFaults error;
+  error.link_error = -113;
+  error.link_error_after = 20000;
+  sim().set_file_faults(error);
+  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
+  EXPECT_TRUE(tree(local_).empty());
+  lvxsim::FileFaults stall;
+  stall.stall_after_bytes = 30000;
+  sim().set_file_faults(stall);
+  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
+  EXPECT_TRUE(tree(local_).empty());
+  lvxsim::FileFaults longer;
+  longer.size_delta = 5000;
+  sim().set_file_faults(longer);
+  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
+  EXPECT_TRUE(tree(local_).empty());
+}
+
+TEST_F(FileTransfer, LinkHostileNamesAreRefusedOrReducedToTheirLastPart) {
+  connect(514, "LUMAVEX RX 4.0");
+  std::string bytes = put_recording("trial.qrd", 4000);
+  for (const char *name : {"/lvrx/data/..", "evil\x02.qrd"}) {
+    lvxsim::FileFaults f;
+    f.reply_name = name;
+    sim().set_file_faults(f);
+    EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -1);
+    EXPECT_TRUE(tree(root_).empty() ||
+                tree(root_) == std::vector<std::string>{"tracker/trial.qrd"});
+  }
+  lvxsim::FileFaults f;
+  f.reply_name = "../../escape.qrd";
+  sim().set_file_faults(f);
+  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), 4000);
+  EXPECT_EQ(tree(local_), std::vector<std::string>{"escape.qrd"});
+  EXPECT_FALSE(fs::exists(root_ / "escape.qrd"));
+}
+
+// ---- choice of transport, video folders ----
+
+TEST_F(FileTransfer, Version515UsesTheLinkAndOlderTrackersFallBack) {
+  connect(515, "LUMAVEX RX 5.15");
+  std::string bytes = put_recording("trial.qrd", 20000);
+  ASSERT_EQ(receive_data_file("trial.qrd", local("a.qrd").c_str(), 0), 20000);
+  EXPECT_EQ(sim().file_stats().service_requests, 0u);
+  EXPECT_GT(sim().file_stats().link_blocks_sent, 0u);
+  EXPECT_TRUE(read_file(local_ / "a.qrd") == bytes);
+}
+
+TEST_F(FileTransfer, ThirdGenerationFallsBackToTheLinkWhenTheServiceFails) {
+  connect(516);
+  std::string bytes = put_recording("trial.qrd", 20000);
+  lvx::transport_options().file_service_port = 1;  // nothing listens there
+  ASSERT_EQ(receive_data_file("trial.qrd", local("b.qrd").c_str(), 0), 20000);
+  EXPECT_TRUE(read_file(local_ / "b.qrd") == bytes);
+  EXPECT_GT(sim().file_stats().link_blocks_sent, 0u);
+}
+
+TEST_F(FileTransfer, VideoFoldersMoveIntoPlaceWithoutOverwriting) {
+  connect(517, "LUMAVEX T 1.2");
+  std::string qrd = put_recording("trial.qrd", 9000);
+  std::string a = random_bytes(30000, 5), b = random_bytes(100, 6);
+  write_file(data_ / "vfiles" / "trial" / "a.evf", a);
+  write_file(data_ / "vfiles" / "trial" / "b.evf", b);
+  ASSERT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
+                                         record_progress),
+            9000);
+  EXPECT_EQ(tree(local_), (std::vector<std::string>{"trial.qrd", "trial/a.evf", "trial/b.evf"}));
+  EXPECT_TRUE(read_file(local_ / "trial" / "a.evf") == a);
+  EXPECT_TRUE(read_file(local_ / "trial.qrd") == qrd);
+
+  // Again: the targets are in use, so everything lands in a time-stamped folder beside them.
+  ASSERT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
+                                         nullptr),
+            9000);
+  std::vector<std::string> files = tree(local_);
+  ASSERT_EQ(files.size(), 6u);
+  EXPECT_TRUE(std::regex_match(files[3], std::regex("trial_[0-9]{8}_[0-9]{6}/trial.qrd")))
+      << files[3];
+  EXPECT_TRUE(read_file(local_ / "trial.qrd") == qrd);
+
+  // Video only, replacing.
+  ASSERT_EQ(receive_data_file_feedback64("trial", local().c_str(),
+                                         RECEIVE_VIDEO_ONLY_TO_DIR | RECEIVE_FILE_REPLACE, nullptr),
+            1);
+  EXPECT_TRUE(read_file(local_ / "trial" / "b.evf") == b);
+}
+
+TEST_F(FileTransfer, VideoFaultsAndCancel) {
+  connect(518, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 9000);
+  write_file(data_ / "vfiles" / "trial" / "a.evf", random_bytes(300000, 5));
+  write_file(data_ / "vfiles" / "trial" / "b.evf", random_bytes(300000, 6));
+  g_cancel_after = 0;
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR,
+                                         record_progress),
+            -3);
+  EXPECT_TRUE(tree(local_).empty());
+  g_cancel_after = -1;
+  lvxsim::FileFaults hostile;
+  hostile.reply_name = "..";
+  sim().set_file_faults(hostile);
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -6);
+  EXPECT_TRUE(tree(local_).empty());
+  sim().set_file_faults({});
+  EXPECT_EQ(
+      receive_data_file_feedback64("none", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -6);
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 7, nullptr), -5);
+  EXPECT_EQ(receive_data_file_feedback64(nullptr, local().c_str(), 0, nullptr), -5);
+  EXPECT_TRUE(tree(local_).empty());
+}
+
+TEST_F(FileTransfer, VideoOptionsNeedATrackerThatRecordsVideo) {
+  connect(519);
+  put_recording("trial.qrd", 100);
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -5);
+  EXPECT_EQ(sim().file_stats().service_requests, 0u);
+}
+
+}  // namespace
