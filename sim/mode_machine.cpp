@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/text.h"
 #include "sim/command_table.h"
 
 namespace lvxsim {
@@ -13,17 +14,6 @@ namespace {
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool equals_no_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -131,7 +121,7 @@ CommandEffect ModeMachine::on_command(std::string_view text, int64_t now_us) {
   } else if (name == "lock_record_exit") {
     std::string_view v = value;
     while (!v.empty() && is_blank(v.back())) v.remove_suffix(1);
-    lock_record_exit_ = equals_no_case(v, "yes") || v == "1";
+    lock_record_exit_ = lvx::equals_nocase(v, "yes") || v == "1";
   } else if (name == "link_update_interval") {
     int ms = std::atoi(std::string(value).c_str());
     if (ms > 0) link_interval_ms_ = ms;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "platform/files.h"
 
 namespace lvx {
@@ -21,17 +22,6 @@ std::string forward_slashes(std::string_view text) {
   for (char &c : out)
     if (c == '\\') c = '/';
   return out;
-}
-
-bool equals_nocase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string cut_path(std::string text) {
