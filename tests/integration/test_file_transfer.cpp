@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include "files/file_service.h"
 #include "files/link_transfer.h"
@@ -34,7 +35,9 @@ void write_file(const fs::path &path, const std::string &bytes) {
 
 std::string read_file(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream out;
+  if (in) out << in.rdbuf();
+  return out.str();
 }
 
 // Every regular file under a folder, as paths relative to it, sorted.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "sim/file_service.h"
 #include "sim/tracker.h"
@@ -68,7 +69,7 @@ TEST(SimFileService, ServesRefusesAndReceives) {
   EXPECT_EQ(got.substr(0, 20), "GET_Ready t.qrd 10 2");
   EXPECT_EQ(got.substr(nul + 1), "0123456789");
   const uint8_t *digits = reinterpret_cast<const uint8_t *>("0123456789");
-  EXPECT_NE(got.find(" " + std::to_string(lvxsim::service_checksum(digits, 10))),
+  EXPECT_NE(got.find(std::string(" ").append(std::to_string(lvxsim::service_checksum(digits, 10)))),
             std::string::npos);
 
   EXPECT_EQ(exchange(sim.file_service_port(), "GET ../t.qrd").substr(0, 9), "GET_Error");
@@ -83,8 +84,9 @@ TEST(SimFileService, ServesRefusesAndReceives) {
   bool stored = false;
   for (int i = 0; i < 300 && !stored; ++i) {
     std::ifstream in(dir / "recv" / "up.dat");
-    std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    stored = s == "abc";
+    std::ostringstream s;
+    if (in) s << in.rdbuf();
+    stored = s.str() == "abc";
     if (!stored) usleep(10000);
   }
   EXPECT_TRUE(stored);

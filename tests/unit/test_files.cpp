@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <sstream>
 
 #include "files/checksum.h"
 #include "files/host_time.h"
@@ -52,7 +53,9 @@ void write_file(const std::string &path, const std::string &text) {
 
 std::string read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream out;
+  if (in) out << in.rdbuf();
+  return out.str();
 }
 
 }  // namespace

@@ -295,7 +295,8 @@ TEST_F(MessageFileQueue, LinesAreWrittenAtOnceOutsideRealtimeMode) {
 TEST_F(MessageFileQueue, RealtimeLinesWaitAndKeepTheirOrder) {
   ASSERT_EQ(file_->open(path_.c_str()), 0);
   realtime_ = true;
-  for (uint32_t i = 1; i <= 3; ++i) EXPECT_EQ(file_->line(100 + i, "q" + std::to_string(i)), 0);
+  for (uint32_t i = 1; i <= 3; ++i)
+    EXPECT_EQ(file_->line(100 + i, std::string("q").append(std::to_string(i))), 0);
   EXPECT_EQ(file_->queued(), 3u);
   EXPECT_EQ(contents(), "");  // the file is not touched
   realtime_ = false;
@@ -314,7 +315,8 @@ TEST_F(MessageFileQueue, AFullQueueIsWrittenOutNotDropped) {
   testlog::Mark mark;
   ASSERT_EQ(file_->open(path_.c_str()), 0);
   realtime_ = true;
-  for (uint32_t i = 1; i <= 5; ++i) EXPECT_EQ(file_->line(i, "l" + std::to_string(i)), 0);
+  for (uint32_t i = 1; i <= 5; ++i)
+    EXPECT_EQ(file_->line(i, std::string("l").append(std::to_string(i))), 0);
   // The fourth line found the queue full: the three went out, then the fourth itself; the fifth
   // waits again.
   EXPECT_EQ(contents(), "1\tl1\n2\tl2\n3\tl3\n4\tl4\n");
