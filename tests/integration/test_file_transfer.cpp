@@ -320,6 +320,11 @@ TEST_F(FileTransfer, LinkDownloadSingleAndWindowed) {
     ASSERT_EQ(r, 300000);
     EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
     expect_monotonic_to(300000);
+    // The tracker counts a block once its send returns, which may be after the display has it.
+    EXPECT_TRUE(simtest::wait_until([&] {
+      lvxsim::FileStats now = sim().file_stats();
+      return now.link_blocks_sent >= 293u && now.link_windows >= 1u;
+    }));
     lvxsim::FileStats s = sim().file_stats();
     EXPECT_EQ(s.service_requests, 0u);
     EXPECT_GE(s.link_blocks_sent, 293u);
