@@ -238,6 +238,16 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
   return used;
 }
 
+// Empties the ring and the transfer's position and name, for a new transfer. Link lock held.
+static void clear_ring_locked(FileTransfer &t) {
+  if (!t.ring) t.ring.reset(new Entry[kRingEntries]);
+  for (int i = 0; i < kRingEntries; ++i) t.ring[static_cast<size_t>(i)].empty();
+  t.w = 0;
+  t.r = 0;
+  t.next_expected = -1;
+  t.name.clear();
+}
+
 int16_t request_file_read(const char *name, bool windowed, bool first_call_info) {
   FileTransfer &t = transfer();
   if (first_call_info) t.first_call = true;
@@ -248,12 +258,7 @@ int16_t request_file_read(const char *name, bool windowed, bool first_call_info)
   }
   {
     LinkLockGuard lock;
-    if (!t.ring) t.ring.reset(new Entry[kRingEntries]);
-    for (int i = 0; i < kRingEntries; ++i) t.ring[static_cast<size_t>(i)].empty();
-    t.w = 0;
-    t.r = 0;
-    t.next_expected = -1;
-    t.name.clear();
+    clear_ring_locked(t);
   }
   if (quiet_or_broadcast()) return -100;
   t.size = 0;
@@ -398,13 +403,8 @@ void set_file_reack_ms_for_testing(int ms) {
 void begin_file_transfer_for_testing(int style) {
   FileTransfer &t = transfer();
   LinkLockGuard lock;
-  if (!t.ring) t.ring.reset(new Entry[kRingEntries]);
-  for (int i = 0; i < kRingEntries; ++i) t.ring[static_cast<size_t>(i)].empty();
-  t.w = 0;
-  t.r = 0;
-  t.next_expected = -1;
+  clear_ring_locked(t);
   t.size = 0;
-  t.name.clear();
   t.first_call = false;
   t.window_count = 0;
   t.style = style;

@@ -104,6 +104,18 @@ class SimTest : public testing::Test {
   // already started the network, which makes the choice permanent.
   bool use_tcp() { return set_lumavex_tcp_only(1) == 0; }
 
+  // Connects over TCP to tracker n and waits for the result of the update-interval command the
+  // connect sends unwaited, so that nothing else the tracker sends lands in the middle of what a
+  // test does next (such as a frame it splits by hand). False when TCP-only can no longer be
+  // chosen in this process, or the connect fails.
+  bool connect_tcp(int n, lvxsim::Config c = {}) {
+    if (!use_tcp()) return false;
+    c.enable_tcp = true;
+    start_tracker(n, c);
+    if (open_lumavex_connection(0) != 0) return false;
+    return wait_until([] { return lvx::last_status_serial() != -1; });
+  }
+
   void TearDown() override {
     close_lumavex_connection();
     close_lumavex_system();

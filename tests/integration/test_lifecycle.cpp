@@ -224,20 +224,7 @@ TEST_F(Silence, SilentLinkIsMarkedDisconnectedAndRecoversWithoutHandshake) {
   EXPECT_FALSE(sim().wait_for([](const auto &p) { return is_connect(p, 2); }, 10));
 }
 
-class TcpStream : public simtest::SimTest {
- protected:
-  // Connects over TCP to tracker n; false when TCP-only can no longer be chosen in-process.
-  bool connect_tcp(uint8_t n) {
-    if (!use_tcp()) return false;
-    lvxsim::Config c;
-    c.enable_tcp = true;
-    start_tracker(n, c);
-    if (open_lumavex_connection(0) != 0) return false;
-    // The update-interval command is not waited for; let its result arrive first so that nothing
-    // else the tracker sends can land between the halves of a frame a test splits by hand.
-    return wait_until([] { return lvx::last_status_serial() != -1; });
-  }
-};
+using TcpStream = simtest::SimTest;
 
 TEST_F(TcpStream, FrameSplitAcrossTwoReceivesIsDispatchedOnceAndWhole) {
   if (!connect_tcp(45)) GTEST_SKIP() << "TCP-only not available in this process";

@@ -19,15 +19,10 @@ using simtest::wait_until;
 
 class TcpFaults : public simtest::SimTest {
  protected:
-  // Connects over TCP to tracker n, waits for the answer to the update-interval command and
-  // empties the tracker's records. False when TCP-only can no longer be chosen in this process.
-  bool connect_tcp(uint8_t n) {
-    if (!use_tcp()) return false;
-    lvxsim::Config c;
-    c.enable_tcp = true;
-    start_tracker(n, c);
-    if (open_lumavex_connection(0) != 0) return false;
-    if (!wait_until([] { return lvx::last_status_serial() != -1; })) return false;
+  // Connects over TCP to tracker n, empties the tracker's records and has it answer "echo" with
+  // -5. False when TCP-only can no longer be chosen in this process.
+  bool connect_tcp_clean(int n) {
+    if (!connect_tcp(n)) return false;
     sim().clear_received();
     sim().set_command_rule("echo", {-5, 0, true, {}});
     return true;
@@ -68,7 +63,7 @@ class TcpFaults : public simtest::SimTest {
 };
 
 #define REQUIRE_TCP(n) \
-  if (!connect_tcp(n)) GTEST_SKIP() << "TCP-only not available in this process"
+  if (!connect_tcp_clean(n)) GTEST_SKIP() << "TCP-only not available in this process"
 
 TEST_F(TcpFaults, BadPrefix) {
   REQUIRE_TCP(168);
