@@ -62,7 +62,7 @@ std::string make_temp_folder() {
     log_printf("makenamebuffers: failed to find unused name for temporary directory\n");
     return {};
   }
-  if (!create_path(dir)) {
+  if (!make_folders(dir)) {
     log_printf("makenamebuffers: failed to create %s\n", dir.c_str());
     return {};
   }
@@ -137,7 +137,7 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   std::string local = join_path(dest, list->folder);
   if (local.size() >= kPathLimit) return -2;
   delete_path(local);
-  create_path(local);
+  make_folders(local);
   int taken = 0;
   for (const std::string &name : list->names) {
     if (taken++ >= list->count) break;
@@ -178,7 +178,7 @@ int resolve_names(const std::string &dest, int option, bool tq, bool replace,
   }
   if (!target_dir.empty() && !ends_in_separator(target_dir)) target_dir += "/";
   if (target_dir.size() + std::max(qrd.size(), vdir.size()) >= kPathLimit) return -2;
-  if (!target_dir.empty()) create_path(target_dir);
+  if (!target_dir.empty()) make_folders(target_dir);
   int code = option;
   if (tq && !qrd.empty() && !vdir.empty()) {
     if (!move_path(tmp + qrd, tmp + vdir + "/" + qrd)) return -5;

@@ -478,7 +478,7 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
     if (d.empty()) {
       local = base;
     } else {
-      create_path(d);
+      make_folders(d);
       local = join_path(d, base);
     }
   } else {

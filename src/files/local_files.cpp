@@ -145,7 +145,7 @@ bool delete_path(const std::string &path) {
   return !path_exists(path);
 }
 
-bool create_path(const std::string &path) {
+bool make_folders(const std::string &path) {
   std::error_code ec;
   fs::create_directories(path, ec);
   return fs::is_directory(path, ec);

@@ -45,8 +45,9 @@ std::string stamped_name(std::string_view path, std::string_view stamp);
 int filename_search(std::string &path, int wait_ms = 1000);
 // Removes a file or a folder with everything in it; true when nothing is left at path.
 bool delete_path(const std::string &path);
-// Creates a folder and its parents; true when it exists afterwards.
-bool create_path(const std::string &path);
+// Creates a folder and its parents; true when it exists afterwards. (The exported create_path,
+// with its own result codes and file-or-folder argument, lives with the recording file rules.)
+bool make_folders(const std::string &path);
 bool path_exists(const std::string &path);
 
 // A download's output: a temporary file beside the final name, renamed into place by commit().
