@@ -1,16 +1,25 @@
-# The package is pure Python; a wheel that bundles liblumavex_core (the CMake target
-# lumavex_python_wheel) holds machine code, so it is tagged for this platform.
+# The package is pure Python. A wheel that bundles liblumavex_core and the simulated tracker (the
+# CMake target lumavex_python_wheel) holds machine code for one platform, and is tagged so.
 import os
 
 from setuptools import setup
-from setuptools.dist import Distribution
 
-BUNDLED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lumavex", "lib")
+BUNDLED = os.path.isdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), "lumavex", "lib"))
+commands = {}
+try:
+    from wheel.bdist_wheel import bdist_wheel
 
+    class PlatformWheel(bdist_wheel):
+        def finalize_options(self):
+            super().finalize_options()
+            self.root_is_pure = not BUNDLED
 
-class _Distribution(Distribution):
-    def has_ext_modules(self):
-        return os.path.isdir(BUNDLED)
+        def get_tag(self):
+            python, abi, platform = super().get_tag()
+            return ("py3", "none", platform) if BUNDLED else (python, abi, platform)
 
+    commands["bdist_wheel"] = PlatformWheel
+except ImportError:
+    pass
 
-setup(distclass=_Distribution)
+setup(cmdclass=commands)
