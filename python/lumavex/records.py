@@ -213,7 +213,10 @@ class Batch:
         return len(self.records)
 
     def _of(self, mask, dtype):
-        return _np.frombuffer(self._data, dtype=dtype)[mask] if self._data else _np.zeros(0, dtype)
+        if not self._data:
+            return _np.zeros(0, dtype)
+        # Selected as plain bytes (a copy of whole slots), then seen with the record's fields.
+        return _np.frombuffer(self._data, dtype=_SLOT_BYTES)[mask].view(dtype)
 
     @property
     def samples(self):
@@ -238,5 +241,6 @@ if _np is not None:
     _HEAD_DTYPE = _np.dtype(
         {"names": ["time", "type"], "formats": ["<u4", "<i2"], "offsets": [0, 4], "itemsize": SLOT_SIZE}
     )
+    _SLOT_BYTES = _np.dtype("V%d" % SLOT_SIZE)
     SAMPLE_DTYPE = slot_dtype(_b.float_sample)
     EVENT_DTYPE = slot_dtype(_b.float_event)

@@ -108,7 +108,7 @@ class _Intake:
     """
 
     HOLD_LIMIT = 65536
-    READ_SLOTS = 512
+    READ_SLOTS = 256
 
     def __init__(self):
         self._buffer = (raw.float_data * self.READ_SLOTS)()
@@ -431,21 +431,43 @@ class Tracker:
         return _rec.Batch(self._take(max_records, timeout))
 
     def _take(self, max_records, timeout):
-        """Up to max_records slots of held and queued records, in order, as one bytes object."""
+        """Up to max_records slots, the held ones first, then straight from the library's queue
+        into one buffer, in order; waits up to timeout seconds when there is nothing at all."""
         intake = self._intake
-        kinds = (_SAMPLES, _EVENTS)
-        if not intake.held(kinds):
-            self._wait_for(kinds, timeout)
         parts = []
         while len(parts) < max_records:
-            item = intake.pop(kinds)
+            item = intake.pop((_SAMPLES, _EVENTS))
             if item is None:
-                if not intake.read(0):
-                    break
-                continue
+                break
             data, off = item
             parts.append(data[off : off + _rec.SLOT_SIZE])
-        return b"".join(parts)
+        left = max_records - len(parts)
+        if left <= 0:
+            return b"".join(parts)
+        wait = not parts and timeout
+        if not wait:  # room for what is queued now, and a little more that may come meanwhile
+            left = min(left, raw.lumavex_data_count(1, 1) + 64)
+        buffer = bytearray(left * _rec.SLOT_SIZE)
+        deadline = time.monotonic() + (timeout or 0)
+        taken = 0
+        while taken < left:
+            view = (ctypes.c_char * ((left - taken) * _rec.SLOT_SIZE)).from_buffer(
+                buffer, taken * _rec.SLOT_SIZE
+            )
+            count = min(left - taken, 32767)
+            remaining = deadline - time.monotonic()
+            if wait and taken == 0 and remaining > 0:
+                n = raw.lumavex_wait_for_next_data(view, count, _wait_rounds(remaining))
+                if n <= 0:
+                    continue
+            else:
+                n = raw.lumavex_get_all_float_data(view, count)
+                if n <= 0:
+                    break
+            taken += n
+        view = None
+        del buffer[taken * _rec.SLOT_SIZE :]
+        return b"".join(parts) + buffer if parts else buffer
 
     def newest_sample(self):
         """The newest sample without taking anything from the queue, or None before the first."""
