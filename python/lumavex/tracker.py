@@ -479,13 +479,14 @@ class Tracker:
         """Calls callback(records) with each run of records that arrived (a list, in arrival
         order) on a thread of the package, until on_data(None) or close().
 
-        The callback never runs on the library's receive thread: that thread takes in every
-        datagram, the tracker's answers as well as the data, and a Python callback there would
-        have to wait for the GIL (held by any Python thread for up to its switch interval, or for
-        as long as C code it calls keeps it), which stalls the stream and every reply behind it.
-        Here the receive thread only queues; the package's thread takes what has arrived and
-        hands it over at once, so a callback slower than the sample interval receives longer
-        lists instead of falling behind. While a callback is installed it is the only reader.
+        The callback never runs on the library's receive thread. That thread takes in every
+        datagram, the tracker's answers as well as the data, and calls the library's data-ready
+        callback once per record: a Python function there would hold it for the whole call, and
+        for as long as another Python thread keeps the interpreter lock, with the stream and
+        every answer waiting behind. Here the receive thread only queues; the package's thread
+        takes what has arrived and hands it over at once, so a callback slower than the sample
+        interval receives longer lists instead of falling behind. While a callback is installed
+        it is the only reader: the iterators and read_batch raise.
         """
         old = self._dispatcher
         if old is not None:
