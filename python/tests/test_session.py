@@ -3,6 +3,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -61,12 +62,17 @@ def test_session_commands_messages_recording_and_samples(simulated, tmp_path):
     assert "disconnect from" in sim.output()
 
 
-def test_lost_data_surfaces_in_both_readers(simulated):
-    sim = simulated(811, drop_rate=0.05, duplicate_rate=0.05, seed=7)
+def test_lost_data_surfaces_in_both_readers_and_times_convert(simulated):
+    sim = simulated(811, drop_rate=0.05, duplicate_rate=0.05, seed=7, offset_us=86_400_000_000)
     with sim.connect() as tracker:
         with tracker.recording():
             samples = take(tracker.samples(timeout=1.0), seconds=0.6)
+            newest = tracker.newest_sample()
+            now = time.monotonic()
         events = take(tracker.events(timeout=0.2), seconds=2.0)
+        # The tracker's clock runs a day ahead of the monotonic clock.
+        assert abs(tracker.to_monotonic(newest.time) - now) < 0.1
+        assert abs(tracker.from_monotonic(now) - newest.time) < 100
     lost = [r for r in samples if isinstance(r, lumavex.LostData)]
     assert lost and any(isinstance(r, lumavex.LostData) for r in events)
     # Every gap in the samples is announced by a lost-data record just before it, and a repeated
@@ -81,6 +87,18 @@ def test_lost_data_surfaces_in_both_readers(simulated):
                 assert r.time > previous
                 assert r.time == previous + 1 or announced, "gap before %d not announced" % r.time
             previous, announced = r.time, False
+
+
+def test_records_no_reader_takes_give_way_to_a_lost_data_record(simulated):
+    sim = simulated(817, rate=1000)
+    with sim.connect() as tracker:
+        tracker._intake.HOLD_LIMIT = 100
+        take(tracker.events(timeout=1.0), seconds=0.5)  # the samples meanwhile are held
+        held = take(tracker.samples(timeout=0), seconds=1.0)
+    assert isinstance(held[0], lumavex.LostData)
+    samples = [r for r in held if isinstance(r, lumavex.Sample)]
+    assert len(samples) >= 100 and held[0].time < samples[0].time
+    assert gaps(samples, 1.0) == []
 
 
 def test_errors_and_closing_on_an_exception(simulated):
