@@ -427,6 +427,8 @@ class Tracker:
         timeout seconds for the first. Records held back by the iterators come first."""
         if self._dispatcher is not None:
             raise RuntimeError("lumavex: a data callback reads the records (on_data)")
+        if _rec._np is None:
+            raise RuntimeError("lumavex: read_batch needs NumPy (python3-numpy); the iterators do not")
         self._accept(True, True)
         return _rec.Batch(self._take(max_records, timeout))
 

@@ -16,6 +16,16 @@ def tracker_ip(n):
     return "127.0.%d.%d" % (n >> 8, n & 0xFF)
 
 
+def printed(sim, text, seconds=3.0):
+    """Whether the simulated tracker prints text within seconds."""
+    end = time.monotonic() + seconds
+    while text not in sim.output():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.02)
+    return True
+
+
 def take(records, seconds, count=None):
     """The records an iterator yields within seconds (and at most count of them)."""
     out = []
