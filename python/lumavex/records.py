@@ -147,7 +147,8 @@ BlockMarker = _record_class(
 LostData = _record_class(
     "LostData",
     _b.io_event,
-    "Data was lost before the next record: its time is that of the record read before.",
+    "Data was lost before the next record. Its time is that of the record read before (for a gap\n"
+    "on the link), or of the first record given up (records no reader took in time).",
     IoRecord,
 )
 

@@ -115,15 +115,14 @@ class _Intake:
         self._held = (collections.deque(), collections.deque())
         self._seq = 0
 
-    def clear(self):
-        for q in self._held:
-            q.clear()
-
     def read(self, wait_rounds):
         """Takes what the library has queued (waiting up to wait_rounds of 10 ms for the first).
         Returns the number of records taken."""
         if wait_rounds > 0:
+            start = time.monotonic()
             n = raw.lumavex_wait_for_next_data(self._buffer, self.READ_SLOTS, wait_rounds)
+            if n <= 0 and time.monotonic() - start < 0.001:
+                time.sleep(0.01)  # not waited: no link system; a loop around this must not spin
         else:
             n = raw.lumavex_get_all_float_data(self._buffer, self.READ_SLOTS)
         if n <= 0:
@@ -155,7 +154,7 @@ class _Intake:
             seq, data, off = q.popleft()
             first = (seq, data, off) if first is None else first
         seq, data, off = first
-        # The gap's time is that of the first record given up, as for the library's own gaps.
+        # The gap carries the time of the first record given up.
         q.appendleft((seq, _rec.lost_slot(_rec._TIME(data, off)[0]), 0))
 
     def pop(self, kinds):
