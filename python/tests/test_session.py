@@ -1,5 +1,4 @@
 """A lab's session against the stand-alone simulated tracker, through the package."""
-import os
 import subprocess
 import sys
 import textwrap

@@ -276,22 +276,24 @@ class Parser:
             n += self.take() == "*"
         return n
 
-    def ctype(self, base, stars, param=False, const=False):
-        if base.startswith("struct ") or base.startswith("union "):
-            base = base.split()[1]
+    def ctype(self, base, stars, const=False):
+        """The ctypes expression for base with stars levels of pointer. A pointer to a type the
+        header never defines (an opaque handle) is a void pointer."""
         if stars == 0:
             if base in SCALARS:
                 return SCALARS[base]
             if base in self.record_names or base in self.callback_names:
                 return base
             raise HeaderError("unknown type %s" % base)
-        if base == "char" and stars == 1:
-            return "_c.c_char_p" if const else "_c.POINTER(_c.c_char)"
-        if base == "void" and stars == 1:
-            return "_c.c_void_p"
-        inner = self.ctype(base, 0) if base != "void" else "_c.c_void_p"
-        if base == "void":
+        known = base in SCALARS or base in self.record_names or base in self.callback_names
+        if base == "char":
+            inner = "_c.c_char_p" if const else "_c.POINTER(_c.c_char)"
             stars -= 1
+        elif base == "void" or not known:
+            inner = "_c.c_void_p"
+            stars -= 1
+        else:
+            inner = self.ctype(base, 0)
         for _ in range(stars):
             inner = "_c.POINTER(%s)" % inner
         return inner
@@ -317,7 +319,7 @@ class Parser:
                 if self.peek() != ")":
                     self.take()
                 self.take(")")
-                cb_args, cb_var = self.parameters()
+                cb_args, _ = self.parameters()
                 args.append(self.cfunctype(self.ctype(base, stars, const=const), cb_args))
             else:
                 if self.peek() not in (",", ")", "["):
@@ -327,7 +329,7 @@ class Parser:
                     while self.take() != "]":
                         pass
                     dims += 1
-                args.append(self.ctype(base, stars + dims, param=True, const=const))
+                args.append(self.ctype(base, stars + dims, const=const))
             if self.peek() == ",":
                 self.i += 1
         self.take(")")
@@ -340,22 +342,19 @@ class Parser:
         self.take("typedef")
         if self.peek() in ("struct", "union") and (self.peek(1) == "{" or self.peek(2) == "{"):
             kind = self.take()
-            tag = None if self.peek() == "{" else self.take()
+            if self.peek() != "{":
+                self.take()  # a tag; the record goes by its typedef name
             name = self.record_body_name()
             self.record(name, kind)
-            alias = self.take()
-            if alias != name:
-                raise HeaderError("record %s named %s" % (tag, alias))
+            self.take(name)
             self.take(";")
             return
         if self.peek() in ("struct", "union") and self.peek(2) == self.peek(1):
             # typedef struct X X; the body follows as struct X { ... };
             self.i += 1
-            name = self.take()
             self.take()
-            self.take(";")
-            if name not in self.record_names:
-                self.record_names.add(name)
+            self.take()
+            self.take(";")  # a record defined later, or an opaque handle when it never is
             return
         const = self.peek() == "const"
         base = self.base_type()
@@ -436,7 +435,6 @@ class Parser:
         self.records.append((name, kind, fields))
 
     def function(self):
-        const = False
         while self.peek() in IGNORED:
             self.i += 1
         const = self.peek() == "const"
