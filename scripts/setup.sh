@@ -15,6 +15,13 @@ command -v file >/dev/null || need+=(file)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/png.h ] || need+=(libpng-dev)
+# The Python package and its tests: Debian's interpreter with venv, pip, setuptools, wheel,
+# pytest, NumPy and matplotlib.
+[ -x /usr/bin/python3 ] || need+=(python3)
+for module_package in ensurepip:python3-venv pip:python3-pip setuptools:python3-setuptools \
+  wheel:python3-wheel pytest:python3-pytest numpy:python3-numpy matplotlib:python3-matplotlib; do
+  /usr/bin/python3 -c "import ${module_package%%:*}" 2>/dev/null || need+=("${module_package#*:}")
+done
 if command -v clang++ >/dev/null; then
   # libFuzzer and the sanitizer runtimes for clang.
   rt=$(clang++ -print-runtime-dir 2>/dev/null || true)
