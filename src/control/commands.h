@@ -1,10 +1,13 @@
 // The command channel: command packets with serial numbers, and the ring of their results.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
+#include "link/user_calls.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -60,6 +63,21 @@ class ResultRing {
   Slot slots_[kResultRingSize];
   int index_ = -1;
 };
+
+// The command channel's process-wide record. The ring and the last result text are guarded by
+// the link lock (the receive thread files results while holding it); the serial counter is
+// advanced only under the same lock. `send_lock` is held by a sender from drawing its serial to
+// the end of its send, so that serials leave in the order they were drawn; the receive thread
+// never takes it. Order: send_lock, then the link lock.
+struct CommandChannel {
+  LibraryMutex<std::mutex> send_lock;
+  uint32_t serial = 1;
+  ResultRing ring;
+  char last_text[200] = {};
+  // Count of results filed, so that a waiter can watch for news without taking the lock.
+  std::atomic<uint32_t> filed{0};
+};
+CommandChannel &command_channel();
 
 // The bytes of one command packet (see cmd_pkt). An image acknowledgement with no text carries
 // one data byte.

@@ -23,34 +23,13 @@ constexpr int kReserveHigh = 49;
 // The settling pumps of begin_realtime on systems of the NT family.
 constexpr uint32_t kSettlePumpMs = 20;
 
-// The process-wide state of real-time mode. Written by the application threads that call the
-// priority functions; the flags are atomics (the message file reads the real-time flag), the rest
-// is guarded by `lock`, which is never held while input is pumped (pumping calls the
-// application's hooks).
-struct RealtimeState {
-  std::mutex lock;
-  std::atomic<int32_t> flag{0};
-  std::atomic<int32_t> extended{0};
-  std::atomic<int> usable{-1};  // -1 not decided yet, 0 no, 1 yes
-  RegistrationTable table;
-  // Each thread's scheduling from before the library first changed it, for the normal class.
-  std::map<uint64_t, platform::ThreadSchedule> baselines;
-  bool memory_locked = false;
-  std::optional<int> reserve_override;
-};
-
-RealtimeState &state() {
-  static auto *s = new RealtimeState;
-  return *s;
-}
-
 bool command_line_has(const char *text) {
   return platform::command_line().find(text) != std::string::npos;
 }
 
 // The reserve as the decision reads it: the test override, or the kernel's real-time bandwidth.
 int read_reserve() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   {
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.reserve_override) return *s.reserve_override;
@@ -66,12 +45,12 @@ int read_reserve() {
 
 bool decide_usable() {
   bool usable = registration_usable(kThisSystem, read_reserve());
-  state().usable = usable ? 1 : 0;
+  realtime_state().usable = usable ? 1 : 0;
   return usable;
 }
 
 bool usable() {
-  int cached = state().usable.load();
+  int cached = realtime_state().usable.load();
   if (cached >= 0) return cached == 1;
   return decide_usable();
 }
@@ -287,7 +266,7 @@ std::optional<platform::ThreadSchedule> RegistrationTable::release(uint64_t thre
 // ---- The exported behaviour ----
 
 int16_t check_registration() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   s.usable = -1;
   if (!decide_usable()) {
     log_printf("Not using MMCSS \n");
@@ -308,7 +287,7 @@ void realtime_setup_at_load() {
 }
 
 void begin_realtime(uint32_t delay) {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   const RealtimePlan plan = plan_realtime_mode(kThisSystem, usable());
   {
     std::lock_guard<std::mutex> guard(s.lock);
@@ -325,7 +304,7 @@ void begin_realtime(uint32_t delay) {
 }
 
 void end_realtime() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   const bool registration = usable();
   std::lock_guard<std::mutex> guard(s.lock);
   if (registration) {
@@ -340,7 +319,7 @@ void end_realtime() {
 }
 
 int16_t raise_to_high_priority() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   std::lock_guard<std::mutex> guard(s.lock);
   bool ok = apply_high_class(s);
   unlock_memory(s);
@@ -349,7 +328,7 @@ int16_t raise_to_high_priority() {
 }
 
 int16_t drop_to_normal_priority() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   std::lock_guard<std::mutex> guard(s.lock);
   bool ok =
       s.table.registered(platform::current_thread_id()) ? revert_thread(s) : apply_normal_class(s);
@@ -359,16 +338,16 @@ int16_t drop_to_normal_priority() {
 }
 
 void enable_extended_realtime() {
-  state().extended = 1;
+  realtime_state().extended = 1;
   end_realtime();
 }
 
 int32_t realtime_flag() {
-  return state().flag.load();
+  return realtime_state().flag.load();
 }
 
 void set_reserve_for_testing(std::optional<int> percent) {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   {
     std::lock_guard<std::mutex> guard(s.lock);
     s.reserve_override = percent;

@@ -193,11 +193,6 @@ bool take_data_sequence(DataStream &d, uint32_t sequence) {
 
 }  // namespace
 
-DataStream &data_stream() {
-  static auto *d = new DataStream;  // never destroyed: the receive thread may outlive statics
-  return *d;
-}
-
 bool data_link_ready() {
   return system_open() && !dummy_mode();
 }

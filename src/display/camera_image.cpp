@@ -21,20 +21,6 @@ constexpr int kMaxImageKind = 9;
 // a later segment, less one).
 constexpr int kLogFixed = 33;
 
-// The camera-image record. The receiver is written by the receive thread (IMAGE_PKT) and by the
-// application thread (requests, aborts, line decoding), always under the link lock; the count of
-// acknowledgements is an atomic. Built on first use and never destroyed: the receive thread may
-// still dispatch while the process exits.
-struct CameraRecord {
-  ImageReceiver receiver;
-  std::atomic<uint32_t> acks{0};
-};
-
-CameraRecord &camera_record() {
-  static auto *r = new CameraRecord;
-  return *r;
-}
-
 // Acknowledges taken segments to the connected tracker; nothing through the relay, while
 // listening by broadcast, in dummy or in quiet mode.
 void send_image_acks(int count) {

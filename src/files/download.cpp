@@ -28,12 +28,8 @@ constexpr int32_t kReplaceFlag = RECEIVE_FILE_REPLACE;
 constexpr size_t kVideoBaseLimit = 256;
 constexpr int kVideoListWaitMs = 120000;
 
-// The 32-bit callback of receive_data_file_feedback, written by the application thread that
-// calls it (one download at a time) and read by the adapter on the same thread.
-std::atomic<download_progress32_fn> g_progress32{nullptr};
-
 int adapter(const char *, uint64_t total, uint64_t received) {
-  download_progress32_fn fn = g_progress32.load();
+  download_progress32_fn fn = download_record().progress32.load();
   if (fn == nullptr) return 65535;
   return fn(static_cast<uint32_t>(total), static_cast<uint32_t>(received));
 }
@@ -343,7 +339,7 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
 
 int32_t receive_file_32(const char *src, const char *dest, int16_t dest_is_path,
                         download_progress32_fn progress) {
-  g_progress32 = progress;
+  download_record().progress32 = progress;
   return receive_file(src, dest, dest_is_path != 0 ? 1 : 0, adapter);
 }
 

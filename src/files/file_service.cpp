@@ -40,9 +40,6 @@ constexpr int kVideoCancel = LUMAVEX_PROGRESS_CANCEL;
 // Numbers naming the failing places in the "line %d" logs.
 enum Place { kAtConnect = 101, kAtReply = 102, kAtOpen = 103, kAtWrite = 104, kAtSend = 105 };
 
-// Written by the application thread of a test before any transfer; read by transfers.
-std::atomic<int> g_wait_ms{60000};
-
 int percent_of(uint64_t part, uint64_t total) {
   return total == 0 ? 100
                     : static_cast<int>(
@@ -129,7 +126,7 @@ struct GetJob {
 };
 
 int32_t run_get(const GetJob &job) {
-  const int wait_ms = g_wait_ms.load();
+  const int wait_ms = file_service_wait_ms();
   abort_to_idle();
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock);
@@ -341,11 +338,11 @@ std::optional<std::vector<uint8_t>> request_reply(platform::Socket &s, const std
 }  // namespace
 
 int file_service_wait_ms() {
-  return g_wait_ms.load();
+  return file_service_record().wait_ms.load();
 }
 
 void set_file_service_wait_ms_for_testing(int ms) {
-  g_wait_ms = ms > 0 ? ms : 60000;
+  file_service_record().wait_ms = ms > 0 ? ms : 60000;
 }
 
 int open_ftpd_socket(const char *host, platform::Socket *out) {
@@ -375,10 +372,10 @@ int open_ftpd_socket(const char *host, platform::Socket *out) {
   platform::Socket s = platform::Socket::tcp(&err);
   if (!s.valid()) return -7;
   if (s.set_blocking(true) != 0) return -8;
-  if ((err = s.set_receive_timeout_ms(g_wait_ms.load())) != 0) return -err;
+  if ((err = s.set_receive_timeout_ms(file_service_wait_ms())) != 0) return -err;
   err = s.connect_start(platform::Endpoint{ip, transport_options().file_service_port});
   if (err == platform::kSockWouldBlock || err == platform::kSockInProgress) {
-    int w = s.wait_writable(static_cast<int64_t>(g_wait_ms.load()) * 1000);
+    int w = s.wait_writable(static_cast<int64_t>(file_service_wait_ms()) * 1000);
     err = w > 0 ? 0 : (w == 0 ? platform::kSockTimedOut : -w);
   }
   if (err != 0) {

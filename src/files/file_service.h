@@ -4,6 +4,7 @@
 // file or a block of memory. All of it runs on the caller's thread, one transfer at a time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,13 @@ namespace lvx {
 
 // Transfer status inside a download, turned into its result.
 enum class ServiceStatus { kOk = 0, kDropped = 2, kReceiveFailed = 3, kSizeMismatch = 4 };
+
+// The file service's process-wide record: how long the service may stay silent before a
+// transfer gives up (60000 ms), which a test's application thread shortens before any transfer.
+struct FileServiceRecord {
+  std::atomic<int> wait_ms{60000};
+};
+FileServiceRecord &file_service_record();
 
 // How long the service may stay silent before a transfer gives up (60000 ms; tests shorten it).
 int file_service_wait_ms();

@@ -37,45 +37,8 @@ constexpr int kPumpMs = 100;
 constexpr size_t kNameLimit = 255;
 constexpr int kEscKey = 27;
 
-enum Style : int { kSingle = 0, kWindowed = 1, kWindowAsked = 2 };
-
-struct Entry {
-  uint8_t data[file_pkt::kMaxBlock];
-  int32_t offset;
-  int16_t dlen;
-  void empty() {
-    std::memset(data, 0, sizeof data);
-    offset = -1;
-    dlen = -1;
-  }
-};
-
-// The transfer's state. The ring and the name are read and written under the link lock (the
-// receive thread's handler and the reader's look); the single words are atomics so that the
-// application thread can poll them without it. Built on first use and never destroyed.
-struct FileTransfer {
-  std::unique_ptr<Entry[]> ring;  // allocated by the first request, kept
-  std::atomic<int> w{0};
-  std::atomic<int> r{0};
-  std::atomic<bool> active{false};
-  std::atomic<int> style{kSingle};
-  std::atomic<bool> first_call{false};
-  std::string name;
-  std::atomic<uint32_t> size{0};
-  std::atomic<int64_t> next_expected{-1};
-  std::atomic<int64_t> last_acked{0};
-  std::atomic<uint32_t> last_ack_ms{0};
-  int window_count = 0;  // receive thread
-  std::atomic<uint64_t> acks{0};
-  std::atomic<int> reack_ms{200};
-  std::atomic<int> block_wait_ms{2000};   // how long a block call waits for data
-  std::atomic<bool> acks_stubbed{false};  // tests and fuzzing: acknowledgements "sent" unsent
-};
-
-FileTransfer &transfer() {
-  static auto *t = new FileTransfer;
-  return *t;
-}
+using Entry = FileTransfer::Entry;
+using enum FileTransfer::Style;
 
 bool quiet_or_broadcast() {
   return quiet_level() != 0 || link_system().broadcast_open || connection_state() == 2;
@@ -83,8 +46,8 @@ bool quiet_or_broadcast() {
 
 // Sends the acknowledgement for `offset`: 0, -100 when not connected, or the send's error.
 int send_filebuf_ack(int32_t offset) {
-  if (transfer().acks_stubbed) {
-    transfer().acks.fetch_add(1);
+  if (file_transfer().acks_stubbed) {
+    file_transfer().acks.fetch_add(1);
     return 0;
   }
   if (link_system().relay_master < 0 || dummy_mode() || quiet_or_broadcast()) return 0;
@@ -96,14 +59,14 @@ int send_filebuf_ack(int32_t offset) {
   }
   int64_t sent = send_cmd_pkt(kFileAckCommand, nullptr, static_cast<uint32_t>(offset), to);
   if (sent <= 0) return sent == 0 ? 0 : -100;
-  transfer().acks.fetch_add(1);
+  file_transfer().acks.fetch_add(1);
   return 0;
 }
 
 // An acknowledgement that failed ends the transfer.
 bool ack_or_end(int32_t offset, const char *failure_log) {
   if (send_filebuf_ack(offset) == 0) return true;
-  transfer().active = false;
+  file_transfer().active = false;
   log_printf("%s", failure_log);
   return false;
 }
@@ -139,7 +102,7 @@ const char *file_error_text(int dlen) {
 }
 
 int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   WireReader in(packet);
   uint32_t position = in.u32_at(file_pkt::kPosition);
   auto dlen = static_cast<int16_t>(in.u16_at(file_pkt::kLength));
@@ -249,7 +212,7 @@ static void clear_ring_locked(FileTransfer &t) {
 }
 
 int16_t request_file_read(const char *name, bool windowed, bool first_call_info) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   if (first_call_info) t.first_call = true;
   log_printf("lumavex_request_file_read start\n");
   if (t.active) {
@@ -312,7 +275,7 @@ int16_t get_file_block(void *buf, int32_t *offset) {
 }
 
 int16_t take_file_block(void *buf, int32_t *offset, bool *from_ring) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   if (from_ring) *from_ring = false;
   if (t.first_call) {
     if (t.size == 0) return 1000;
@@ -370,7 +333,7 @@ int16_t take_file_block(void *buf, int32_t *offset, bool *from_ring) {
 }
 
 int16_t end_file_transfer() {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   if (t.active) {
     log_printf("lumavex_end_file_transfer cancelling   file transfer\n");
     t.active = false;
@@ -380,28 +343,28 @@ int16_t end_file_transfer() {
 }
 
 void end_link_file_transfer() {
-  transfer().active = false;
+  file_transfer().active = false;
 }
 
 uint32_t announced_file_size() {
-  return transfer().size;
+  return file_transfer().size;
 }
 
 std::string announced_file_name() {
   LinkLockGuard lock;
-  return transfer().name;
+  return file_transfer().name;
 }
 
 uint64_t file_acks_sent() {
-  return transfer().acks;
+  return file_transfer().acks;
 }
 
 void set_file_reack_ms_for_testing(int ms) {
-  transfer().reack_ms = ms > 0 ? ms : 200;
+  file_transfer().reack_ms = ms > 0 ? ms : 200;
 }
 
 void begin_file_transfer_for_testing(int style) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   LinkLockGuard lock;
   clear_ring_locked(t);
   t.size = 0;
@@ -413,11 +376,11 @@ void begin_file_transfer_for_testing(int style) {
 }
 
 bool file_transfer_active() {
-  return transfer().active;
+  return file_transfer().active;
 }
 
 void set_file_block_wait_ms_for_testing(int ms) {
-  transfer().block_wait_ms = ms > 0 ? ms : 2000;
+  file_transfer().block_wait_ms = ms > 0 ? ms : 2000;
 }
 
 namespace {
@@ -440,7 +403,7 @@ int16_t receive_file_block(int64_t expected, uint8_t *buf) {
 int32_t start_file_receive(const char *src) {
   int16_t r = request_file_read(src, true, false);
   if (r != 0) return r;
-  return static_cast<int32_t>(transfer().size.load());
+  return static_cast<int32_t>(file_transfer().size.load());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "control/tracker_mode.h"
 #include "data/data_stream.h"
 #include "files/link_transfer.h"
+#include "library/library.h"
 #include "link/alert.h"
 #include "link/clock.h"
 #include "link/connection.h"
@@ -68,6 +69,7 @@ void reset_link() {
 }
 
 int16_t open_system(uint16_t bufsize, const char *options) {
+  install_exit_step();
   LinkSystem &sys = link_system();
   sys.dummy = false;
   uint32_t queue = adjusted_queue_size(bufsize);

@@ -27,20 +27,6 @@ constexpr size_t kNodeLength = 2;
 constexpr size_t kNodePayload = 4;
 constexpr int kNodeTrailer = 1;
 
-// The routes subsystems registered. Entries are atomics so that a route changed while the
-// receive thread runs (tests do this) is never read half-written.
-struct DispatchTable {
-  std::atomic<PacketHandler> handlers[256]{};
-  std::atomic<bool> anyone[256]{};
-  std::atomic<ModeObserver> mode_observer{nullptr};
-  std::atomic<BufferWalker> relay_walker{nullptr};
-};
-
-DispatchTable &table() {
-  static auto *t = new DispatchTable;  // lives for the whole process, like the receive thread
-  return *t;
-}
-
 // Takes the header echo of a status or accepted tracker packet: the extra header fields, the
 // mode word, the state flag with its mode-ready latch, and the tracker time.
 void take_header_echo(const PacketHeader &h) {
@@ -51,7 +37,8 @@ void take_header_echo(const PacketHeader &h) {
   r.mode_code = h.byte18;
   r.state.header_byte19 = h.byte19;
   if (h.mode != r.mode_word) {
-    if (ModeObserver observer = table().mode_observer.load()) observer(r.mode_word, h.mode);
+    if (ModeObserver observer = dispatch_table().mode_observer.load())
+      observer(r.mode_word, h.mode);
   }
   uint8_t old_state = r.state_flag;
   if (old_state != 0 && h.state == 0) r.mode_ready = 1;
@@ -219,23 +206,30 @@ int walk_packets(const LVXADDR &sender, Bytes buffer) {
   return off;
 }
 
-void register_packet_route(uint8_t type, PacketRoute route) {
-  table().anyone[type] = !route.tracker_only;
-  table().handlers[type] = route.handler;
+bool register_packet_route(uint8_t type, PacketRoute route) {
+  DispatchTable &t = dispatch_table();
+  if (route.handler == nullptr || type == CONNECT_PKT || type == NODE_PKT) return false;
+  if (t.handlers[type].load() != nullptr) return false;
+  t.anyone[type] = !route.tracker_only;
+  t.handlers[type] = route.handler;
+  return true;
 }
 
-void register_mode_observer(ModeObserver observer) {
-  table().mode_observer = observer;
+bool register_mode_observer(ModeObserver observer) {
+  ModeObserver none = nullptr;
+  return observer != nullptr &&
+         dispatch_table().mode_observer.compare_exchange_strong(none, observer);
 }
 
-void register_relay_walker(BufferWalker walker) {
-  table().relay_walker = walker;
+bool register_relay_walker(BufferWalker walker) {
+  BufferWalker none = nullptr;
+  return walker != nullptr && dispatch_table().relay_walker.compare_exchange_strong(none, walker);
 }
 
 int rx_buffer(const LVXADDR &sender, Bytes buffer) {
   if (buffer.empty()) return 0;
   if (link_record().is_connected < 0) {
-    BufferWalker walker = table().relay_walker.load();
+    BufferWalker walker = dispatch_table().relay_walker.load();
     return walker != nullptr ? walker(sender, buffer) : static_cast<int>(buffer.size());
   }
   return walk_packets(sender, buffer);
@@ -262,7 +256,7 @@ int xlink_rx_process(const LVXADDR &sender, Bytes p) {
     default:
       break;
   }
-  DispatchTable &t = table();
+  DispatchTable &t = dispatch_table();
   PacketHandler handler = t.handlers[h.type].load();
   const bool from_anyone = handler != nullptr && t.anyone[h.type].load() && !link_has_tracker();
   if (!from_anyone && !from_tracker(sender)) {

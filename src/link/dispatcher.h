@@ -7,6 +7,7 @@
 // through the route registered here, so the link knows nothing above it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/byte_io.h"
@@ -31,19 +32,32 @@ struct PacketRoute {
   bool tracker_only = true;
 };
 
-// Registers (or with a null handler removes) the route for a packet type. The owner registers
-// every route before the receive thread starts; later changes are safe but take effect for the
-// next packet.
-void register_packet_route(uint8_t type, PacketRoute route);
+// Registers the route for a packet type. The owner registers every route at start-up, before a
+// receive thread can run, and a route stays for the life of the process. A route without a
+// handler, one for a type that has a route already, and one for the link's own connect and node
+// packets are refused: false, with the table as it was.
+[[nodiscard]] bool register_packet_route(uint8_t type, PacketRoute route);
 
 // Called under the link lock whenever a tracker packet's header echo changes the mode word.
 using ModeObserver = void (*)(unsigned old_mode, unsigned new_mode);
-void register_mode_observer(ModeObserver observer);
+// Registered once; null, or a second observer, is refused (false).
+[[nodiscard]] bool register_mode_observer(ModeObserver observer);
 
 // Walks buffers while the link is connected through the local relay (is_connected < 0), whose
 // buffers hold text-framed records around packets. Returns the bytes used.
 using BufferWalker = int (*)(const LVXADDR &sender, Bytes buffer);
-void register_relay_walker(BufferWalker walker);
+// Registered once; null, or a second walker, is refused (false).
+[[nodiscard]] bool register_relay_walker(BufferWalker walker);
+
+// What the owner registered: the dispatcher's process-wide record. Filled at start-up and read
+// by the receive thread; the entries are atomics, so a walk never reads one half-written.
+struct DispatchTable {
+  std::atomic<PacketHandler> handlers[256]{};
+  std::atomic<bool> anyone[256]{};
+  std::atomic<ModeObserver> mode_observer{nullptr};
+  std::atomic<BufferWalker> relay_walker{nullptr};
+};
+DispatchTable &dispatch_table();
 
 // Handles one buffer from the transport; returns the bytes used (the rest, at most
 // kMaxCarryBytes, is carried over and put in front of the next datagram from the same sender).

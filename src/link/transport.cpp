@@ -102,11 +102,6 @@ int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int s
 
 }  // namespace
 
-Transport &transport() {
-  static auto *t = new Transport;  // lives for the whole process (see transport_record.h)
-  return *t;
-}
-
 // Hands one buffer to the dispatcher under the link lock; returns the bytes it used.
 int dispatch(Transport &t, const LVXADDR &sender, const uint8_t *buf, int len) {
   LinkLockGuard lock;

@@ -1,6 +1,6 @@
 // The transport's process-wide record, shared by the three files of the transport: transport.cpp
-// (start, stop, send, waits), udp_receive.cpp and tcp_receive.cpp (the two receive paths). Not
-// for use outside the link.
+// (start, stop, send, waits), udp_receive.cpp and tcp_receive.cpp (the two receive paths), and
+// held by the owner. Not for use elsewhere outside the link.
 #pragma once
 
 #include <atomic>

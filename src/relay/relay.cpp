@@ -11,17 +11,6 @@ namespace lvx {
 
 namespace {
 
-// The relay's process-wide record. Only the serial exists so far: written by the receive thread
-// (relay records), read by the command channel.
-struct RelayState {
-  std::atomic<uint32_t> serial{0};
-};
-
-RelayState &relay_state() {
-  static auto *s = new RelayState;
-  return *s;
-}
-
 // Reads n hex digits; false when any is not a hex digit.
 bool read_hex(const uint8_t *p, int n, uint32_t *out) {
   uint32_t v = 0;

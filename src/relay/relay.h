@@ -2,12 +2,20 @@
 // the entry points the connection code calls exist so far; each reports that no relay runs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/byte_io.h"
 #include "lumavex_core.h"
 
 namespace lvx {
+
+// The relay's process-wide record. Only the serial exists so far: written by the receive thread
+// (relay records), read by the command channel.
+struct RelayState {
+  std::atomic<uint32_t> serial{0};
+};
+RelayState &relay_state();
 
 int relay_start_master();
 int relay_open_slave();

@@ -146,6 +146,29 @@ TEST_F(Dispatcher, UnknownTypeFromTheTrackerCountsTwentyOneBytes) {
   EXPECT_NE(mark.since().find("API-2516 UNKNOWN  1 type = 9"), std::string::npos);
 }
 
+// The owner's start-up registers each route once; the table refuses a route without a handler,
+// a second route for a type and one for the link's own packets, and the owner counts each refusal.
+TEST_F(Dispatcher, RegistrationRefusesMissingAndRepeatedRoutes) {
+  EXPECT_EQ(lvx::library_start_faults(), 0);
+  static int calls = 0;
+  const lvx::PacketHandler count = [](const LVXADDR &, lvx::Bytes) {
+    ++calls;
+    return 20;
+  };
+  const lvx::PacketRouteEntry routes[] = {
+      {0x55, {count, true}},   {0x55, {count, true}},         {STATUS_PKT, {count, false}},
+      {0x56, {nullptr, true}}, {CONNECT_PKT, {count, false}},
+  };
+  EXPECT_EQ(lvx::register_packet_routes(routes), 4);
+  EXPECT_EQ(lvx::library_start_faults(), 4);
+  EXPECT_FALSE(lvx::register_mode_observer([](unsigned, unsigned) {}));
+  EXPECT_FALSE(lvx::register_relay_walker(nullptr));
+  // The status handler kept its route; the new type reached its handler once.
+  feed(kTracker, cat({status(41), lvxsim::build::header(0x55, 0, 0, 0, 0, 0)}));
+  EXPECT_EQ(lvx::last_status_serial(), 41);
+  EXPECT_EQ(calls, 1);
+}
+
 TEST_F(Dispatcher, ConnectAckTeachesTrackerAddressNameAndVersion) {
   lvx::LinkRecord &r = lvx::link_record();
   r.accepted = false;
