@@ -1,6 +1,4 @@
-// The framebuffer: pixels, lines, shapes, scaled pictures, the 5x7 font and PNG files.
-#include <png.h>
-
+// The framebuffer: pixels, lines, shapes, scaled pictures and the 5x7 font.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -122,6 +120,15 @@ void Framebuffer::set(int x, int y, Rgba c) {
   pixels_[static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)] = pack(c);
 }
 
+void Framebuffer::blend(int x, int y, Rgba c, uint8_t coverage) {
+  if (coverage == 0) return;
+  const Rgba under = get(x, y);
+  auto mix = [coverage](uint8_t a, uint8_t b) {
+    return static_cast<uint8_t>((a * (255 - coverage) + b * coverage + 127) / 255);
+  };
+  set(x, y, Rgba{mix(under.r, c.r), mix(under.g, c.g), mix(under.b, c.b), under.a});
+}
+
 Rgba Framebuffer::get(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return Rgba{0, 0, 0, 0};
   return unpack(
@@ -206,24 +213,6 @@ int Framebuffer::text(int x, int y, const std::string &s, Rgba c, int scale) {
 
 int Framebuffer::text_width(const std::string &s, int scale) {
   return static_cast<int>(s.size()) * kGlyphAdvance * std::max(1, scale);
-}
-
-bool Framebuffer::save_png(const std::string &path, std::string *error) const {
-  auto fail = [&](const char *why) {
-    if (error != nullptr) *error = why;
-    return false;
-  };
-  if (width_ <= 0 || height_ <= 0) return fail("empty picture");
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width_);
-  image.height = static_cast<png_uint_32>(height_);
-  image.format = PNG_FORMAT_RGBA;
-  const int ok = png_image_write_to_file(&image, path.c_str(), 0, pixels_.data(),
-                                         static_cast<png_int_32>(width_ * 4), nullptr);
-  if (ok == 0) return fail(image.message[0] != '\0' ? image.message : "cannot write the file");
-  return true;
 }
 
 }  // namespace lvxcanvas
