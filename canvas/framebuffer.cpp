@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "lumavex_canvas.h"
 
@@ -179,6 +180,24 @@ void Framebuffer::disc(int cx, int cy, int radius, Rgba c) {
   for (int dy = -radius; dy <= radius; ++dy)
     for (int dx = -radius; dx <= radius; ++dx)
       if (dx * dx + dy * dy <= radius * radius) set(cx + dx, cy + dy, c);
+}
+
+void Framebuffer::circle(int cx, int cy, int radius, Rgba c) {
+  // Midpoint circle: one octant computed, eight drawn.
+  int x = radius, y = 0, err = 1 - radius;
+  while (x >= y) {
+    for (const auto &[dx, dy] :
+         {std::pair{x, y}, {y, x}, {-y, x}, {-x, y}, {-x, -y}, {-y, -x}, {y, -x}, {x, -y}}) {
+      set(cx + dx, cy + dy, c);
+    }
+    ++y;
+    if (err < 0) {
+      err += 2 * y + 1;
+    } else {
+      --x;
+      err += 2 * (y - x) + 1;
+    }
+  }
 }
 
 void Framebuffer::blit_scaled(const uint32_t *src, int src_w, int src_h, int x, int y, int w,

@@ -78,7 +78,7 @@ void ReferenceDisplay::press_key(uint16_t key, uint16_t modifiers) {
   e.state = 1;
   e.key = key;
   e.modifiers = modifiers;
-  input_.push_back(e);
+  push_input(e);
 }
 
 void ReferenceDisplay::set_mouse(int x, int y, bool pressed) {

@@ -46,6 +46,7 @@ class Framebuffer {
   void rect(int x, int y, int w, int h, Rgba c);  // outline
   void fill_rect(int x, int y, int w, int h, Rgba c);
   void disc(int cx, int cy, int radius, Rgba c);
+  void circle(int cx, int cy, int radius, Rgba c);  // outline
   // Draws `src` (32-bit RGBA pixels, src_w x src_h) scaled by nearest neighbour into the
   // rectangle (x, y, w, h).
   void blit_scaled(const uint32_t *src, int src_w, int src_h, int x, int y, int w, int h);
@@ -130,6 +131,8 @@ class ReferenceDisplay {
 
   // --- input: what the application's input hook reports next ---
   void press_key(uint16_t key, uint16_t modifiers = 0);
+  // Any input event (a key, or a mouse event: type with bit 4).
+  void push_input(const InputEvent &event) { input_.push_back(event); }
   // The mouse over the camera area, in that area's pixels; `pressed` holds the button down.
   void set_mouse(int x, int y, bool pressed);
   // Called at every input poll before the queue is drained (on the thread that runs the
