@@ -203,14 +203,20 @@ void Framebuffer::circle(int cx, int cy, int radius, Rgba c) {
 void Framebuffer::blit_scaled(const uint32_t *src, int src_w, int src_h, int x, int y, int w,
                               int h) {
   if (src == nullptr || src_w <= 0 || src_h <= 0 || w <= 0 || h <= 0) return;
-  for (int yy = 0; yy < h; ++yy) {
-    const int sy = static_cast<int>(int64_t{yy} * src_h / h);
-    for (int xx = 0; xx < w; ++xx) {
-      const int sx = static_cast<int>(int64_t{xx} * src_w / w);
-      set(x + xx, y + yy,
-          unpack(
-              src[static_cast<size_t>(sy) * static_cast<size_t>(src_w) + static_cast<size_t>(sx)]));
-    }
+  // Clipped once, then whole rows of pixels copied (a camera image is drawn 30 times a second).
+  const int x0 = std::max(0, -x), x1 = std::min(w, width_ - x);
+  const int y0 = std::max(0, -y), y1 = std::min(h, height_ - y);
+  if (x0 >= x1 || y0 >= y1) return;
+  std::vector<size_t> column(static_cast<size_t>(x1 - x0));
+  for (int xx = x0; xx < x1; ++xx) {
+    column[static_cast<size_t>(xx - x0)] = static_cast<size_t>(int64_t{xx} * src_w / w);
+  }
+  for (int yy = y0; yy < y1; ++yy) {
+    const auto sy = static_cast<size_t>(int64_t{yy} * src_h / h);
+    const uint32_t *from = src + sy * static_cast<size_t>(src_w);
+    uint32_t *to = pixels_.data() + static_cast<size_t>(y + yy) * static_cast<size_t>(width_) +
+                   static_cast<size_t>(x + x0);
+    for (size_t i = 0; i < column.size(); ++i) to[i] = from[column[i]];
   }
 }
 

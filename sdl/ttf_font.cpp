@@ -28,26 +28,43 @@ int TtfFont::width(const std::string &text) const {
   return w;
 }
 
-int TtfFont::draw(lvxcanvas::Framebuffer &fb, int x, int y, const std::string &text,
-                  lvxcanvas::Rgba c) const {
-  if (text.empty()) return 0;
-  SDL_Surface *s = TTF_RenderText_Blended(font_, text.c_str(), SDL_Color{c.r, c.g, c.b, 255});
-  if (s == nullptr) return 0;
+const TtfFont::Rendered &TtfFont::render(const std::string &text) const {
+  if (text == last_.text && !last_.coverage.empty()) return last_;
+  last_ = Rendered{text, 0, 0, {}};
+  SDL_Surface *s = TTF_RenderText_Blended(font_, text.c_str(), SDL_Color{255, 255, 255, 255});
+  if (s == nullptr) return last_;
   if (SDL_LockSurface(s) == 0) {
+    last_.w = s->w;
+    last_.h = s->h;
+    last_.coverage.resize(static_cast<size_t>(s->w) * static_cast<size_t>(s->h));
     const auto *bytes = static_cast<const uint8_t *>(s->pixels);
     for (int row = 0; row < s->h; ++row) {
       const auto *line = reinterpret_cast<const uint32_t *>(bytes + row * s->pitch);
       for (int col = 0; col < s->w; ++col) {
         uint8_t r = 0, g = 0, b = 0, a = 0;
         SDL_GetRGBA(line[col], s->format, &r, &g, &b, &a);
-        fb.blend(x + col, y + row, c, a);
+        last_.coverage[static_cast<size_t>(row) * static_cast<size_t>(s->w) +
+                       static_cast<size_t>(col)] = a;
       }
     }
     SDL_UnlockSurface(s);
   }
-  const int w = s->w;
   SDL_FreeSurface(s);
-  return w;
+  return last_;
+}
+
+int TtfFont::draw(lvxcanvas::Framebuffer &fb, int x, int y, const std::string &text,
+                  lvxcanvas::Rgba c) const {
+  if (text.empty()) return 0;
+  const Rendered &r = render(text);
+  for (int row = 0; row < r.h; ++row) {
+    for (int col = 0; col < r.w; ++col) {
+      fb.blend(x + col, y + row, c,
+               r.coverage[static_cast<size_t>(row) * static_cast<size_t>(r.w) +
+                          static_cast<size_t>(col)]);
+    }
+  }
+  return r.w;
 }
 
 }  // namespace lvxsdl

@@ -1,8 +1,10 @@
 // A TrueType font for the reference display's texts, through SDL_ttf.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lumavex_canvas.h"
 
@@ -27,7 +29,17 @@ class TtfFont : public lvxcanvas::Font {
 
  private:
   explicit TtfFont(TTF_Font *font) : font_(font) {}
+  // The coverage (0..255 per pixel) of the last text rendered: the camera view redraws the same
+  // title with every image.
+  struct Rendered {
+    std::string text;
+    int w = 0, h = 0;
+    std::vector<uint8_t> coverage;
+  };
+  const Rendered &render(const std::string &text) const;
+
   TTF_Font *font_;
+  mutable Rendered last_;
 };
 
 }  // namespace lvxsdl

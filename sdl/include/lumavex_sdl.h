@@ -148,6 +148,8 @@ class Window {
   lvxcanvas::ReferenceDisplay &canvas() { return canvas_; }
   const lvxcanvas::Font &font() const { return canvas_.font(); }
   const WindowOptions &options() const { return options_; }
+  // The SDL window, for what this class does not do (null before open()).
+  SDL_Window *sdl_window() const { return window_; }
 
   // Shows the framebuffer now; returns when the window system has it.
   void present();
