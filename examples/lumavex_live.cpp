@@ -244,6 +244,7 @@ int main(int argc, char **argv) {
   wo.fullscreen = o.fullscreen;
   wo.title = "lumavex_live";
   wo.sound = o.sound;
+  wo.show_cursor = !o.fullscreen || o.mouse_gaze;  // the participant's screen shows no pointer
   lvxsdl::Window window(wo);
   if (!window.open(&error)) {
     std::fprintf(stderr, "no window: %s\n", error.c_str());

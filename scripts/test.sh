@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the formatting check; the release build of the whole tree with the
-# default options and warnings as errors, and its tests; the same tests in a debug build under
+# default options and warnings as errors, and its tests (the live window's among them, label
+# window, each under a virtual X server it starts itself); the same tests in a debug build under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the threaded and hostile-network tests under
 # ThreadSanitizer; the fuzz targets for a short fixed time; then the release build's API
 # reference, its installation (with a small consumer built against the installed package and

@@ -66,12 +66,16 @@ Window::~Window() {
   if (installed != nullptr && installed->user_data == this) setup_graphic_hook_functions(nullptr);
   canvas_.set_font(nullptr);
   ttf_.reset();
-  if (TTF_WasInit() > 0) TTF_Quit();
-  if (audio_ != 0) SDL_CloseAudioDevice(audio_);
+  if (ttf_started_) TTF_Quit();
+  if (audio_ != 0) {
+    SDL_CloseAudioDevice(audio_);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
   if (texture_ != nullptr) SDL_DestroyTexture(texture_);
   if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
   if (window_ != nullptr) SDL_DestroyWindow(window_);
-  if (video_) SDL_Quit();
+  if (video_) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+  if (SDL_WasInit(0) == 0) SDL_Quit();
 }
 
 bool Window::open(std::string *error) {
@@ -94,6 +98,7 @@ bool Window::open(std::string *error) {
   if (texture_ == nullptr) return fail("no texture");
 
   if (TTF_Init() == 0) {
+    ttf_started_ = true;
     const int size =
         options_.font_size > 0 ? options_.font_size : std::clamp(options_.height / 40, 12, 48);
     std::vector<std::string> paths;
@@ -107,6 +112,7 @@ bool Window::open(std::string *error) {
     if (ttf_) canvas_.set_font(ttf_.get());
   }
 
+  if (!options_.show_cursor) SDL_ShowCursor(SDL_DISABLE);
   if (options_.sound && SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
     SDL_AudioSpec want{};
     want.freq = 44100;
@@ -118,6 +124,8 @@ bool Window::open(std::string *error) {
     if (audio_ != 0) {
       audio_rate_ = have.freq;
       SDL_PauseAudioDevice(audio_, 0);
+    } else {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
   }
   canvas_.screen().fill(options_.target.background);

@@ -111,6 +111,8 @@ struct WindowOptions {
   std::string font_path;
   int font_size = 0;
   bool sound = true;
+  // The mouse pointer over the window (a participant in full screen need not see it).
+  bool show_cursor = true;
   // Wait for the screen's refresh when showing a frame (where the renderer can).
   bool vsync = true;
   // Closing the window (or SIGINT) calls terminal_break(1), which ends the library's loops.
@@ -203,6 +205,7 @@ class Window {
   uint32_t audio_ = 0;  // SDL audio device, 0 none
   int audio_rate_ = 0;
   bool video_ = false;
+  bool ttf_started_ = false;
   bool closed_ = false;
   std::optional<std::pair<int, int>> pointer_;
   bool button_ = false;
