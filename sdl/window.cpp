@@ -276,11 +276,16 @@ void Window::run_script() {
         done = now - step_started_us_ >= s.ms * 1000.0;
         break;
       case ScriptStep::Kind::kPointer: {
-        // Warped through the window system, so the motion arrives as a real one would.
+        // Warped through the window system, so the motion arrives as a real one would: display
+        // pixels to renderer pixels to window points.
         const Rect r = picture_rect();
-        SDL_WarpMouseInWindow(
-            window_, r.x + static_cast<int>(int64_t{s.x} * r.w / std::max(1, options_.width)),
-            r.y + static_cast<int>(int64_t{s.y} * r.h / std::max(1, options_.height)));
+        int ww = 0, wh = 0, ow = 0, oh = 0;
+        SDL_GetWindowSize(window_, &ww, &wh);
+        SDL_GetRendererOutputSize(renderer_, &ow, &oh);
+        const int64_t px = r.x + int64_t{s.x} * r.w / std::max(1, options_.width);
+        const int64_t py = r.y + int64_t{s.y} * r.h / std::max(1, options_.height);
+        SDL_WarpMouseInWindow(window_, static_cast<int>(px * ww / std::max(1, ow)),
+                              static_cast<int>(py * wh / std::max(1, oh)));
         break;
       }
       case ScriptStep::Kind::kWaitCamera:
