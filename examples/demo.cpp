@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "lumavex_canvas.h"
+#include "lumavex_canvas_png.h"
 #include "lumavex_core.h"
 #include "sim/tracker.h"
 #include "sim/tracker_control.h"
@@ -346,7 +347,7 @@ std::string snapshot_folder(const std::string &chosen) {
 void save_snapshot(const lvxcanvas::ReferenceDisplay &d, const std::string &path,
                    const char *what) {
   std::string error;
-  if (d.save_png(path, &error)) {
+  if (lvxcanvas::save_png(d.screen(), path, &error)) {
     std::printf("  snapshot of %s: %s\n", what, path.c_str());
   } else {
     std::printf("  snapshot of %s not written: %s\n", what, error.c_str());

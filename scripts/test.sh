@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the formatting check; the release build of the whole tree with the
-# default options and warnings as errors, and its tests; the Python package installed into a fresh
-# environment and its tests against that build; the same tests in a debug build under
+# default options and warnings as errors, and its tests (the live window's among them, label
+# window, each under a virtual X server it starts itself); the Python package installed into a
+# fresh environment and its tests against that build; the same tests in a debug build under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the threaded and hostile-network tests under
 # ThreadSanitizer; the fuzz targets for a short fixed time; then the release build's API
 # reference, its installation (with a small consumer built against the installed package and

@@ -15,6 +15,10 @@ constexpr double kMargin = 40.0;          // saccade targets stay this far insid
 constexpr double kFixationNoiseDeg = 0.025;
 constexpr double kSaccadeNoiseDeg = 0.05;
 constexpr double kDriftDegPerS = 0.3;
+// Following a pointer: a fixation lasts at least this long, and ends once the pointer is further
+// away than this.
+constexpr double kFollowMinFixationMs = 100.0;
+constexpr double kFollowDistanceDeg = 1.0;
 
 double radians(double deg) {
   return deg * std::numbers::pi / 180.0;
@@ -92,10 +96,11 @@ void EyeModel::begin_saccade() {
   from_y_ = fix_y_ + drift_y_ * static_cast<double>(phase_length_);
   // Mostly short saccades, some long: amplitude 1.5..15 degrees, skewed low. A target off the
   // screen is drawn again a few times, then replaced by a point on the screen.
-  bool found = target_.has_value();
+  const auto aim_point = aim();
+  bool found = aim_point.has_value();
   if (found) {
-    to_x_ = target_->first;
-    to_y_ = target_->second;
+    to_x_ = aim_point->first;
+    to_y_ = aim_point->second;
   }
   for (int attempt = 0; attempt < 8 && !found; ++attempt) {
     double u = uniform();
@@ -188,6 +193,12 @@ ModelStep EyeModel::next() {
       true_x = fix_x_ + drift_x_ * static_cast<double>(j);
       true_y = fix_y_ + drift_y_ * static_cast<double>(j);
       s.velocity = kDriftDegPerS;
+      // A pointer that moved away ends the fixation with this sample.
+      if (!target_ && pointer_ && j + 1 >= samples_for_ms(kFollowMinFixationMs) &&
+          std::hypot(pointer_->first - true_x, pointer_->second - true_y) >
+              kFollowDistanceDeg * ppd) {
+        phase_length_ = j + 1;
+      }
       break;
     case Phase::kSaccade: {
       double tau = static_cast<double>(j + 1) / static_cast<double>(phase_length_);
@@ -272,6 +283,9 @@ ModelStep EyeModel::next() {
       } else if (target_ &&
                  std::hypot(fix_x_ - target_->first, fix_y_ - target_->second) < 0.5 * ppd) {
         begin_fixation(target_->first, target_->second);  // already there: stay
+      } else if (!target_ && pointer_ &&
+                 std::hypot(true_x - pointer_->first, true_y - pointer_->second) < 0.5 * ppd) {
+        begin_fixation(true_x, true_y);  // at the pointer already: the eye stays where it is
       } else {
         begin_saccade();
       }

@@ -99,6 +99,10 @@ class EyeModel {
   // goes there and the fixations after it stay there (blinks still come); nullopt lets the eye
   // wander again.
   void look_at(std::optional<std::pair<double, double>> target) { target_ = target; }
+  // A pointer the eye follows, as it follows a hand or a mouse cursor (screen pixels): saccades
+  // go to it, and a fixation ends early, once it has lasted 100 ms, when the pointer is more than
+  // a degree away. A look_at target comes first; nullopt stops following.
+  void follow(std::optional<std::pair<double, double>> pointer) { pointer_ = pointer; }
 
  private:
   struct Summary {  // running values of one eye over the current phase
@@ -113,6 +117,8 @@ class EyeModel {
   double uniform();  // [0, 1)
   double normal();   // mean 0, deviation 1
   uint64_t samples_for_ms(double ms) const;
+  // Where the next saccade goes: the target, else the pointer, else nowhere in particular.
+  std::optional<std::pair<double, double>> aim() const { return target_ ? target_ : pointer_; }
   void begin_fixation(double x, double y);
   void begin_saccade();
   void begin_blink();
@@ -138,6 +144,7 @@ class EyeModel {
   double vergence_x_ = 0, vergence_y_ = 0;
   Summary summary_[2];
   std::optional<std::pair<double, double>> target_;
+  std::optional<std::pair<double, double>> pointer_;
 };
 
 }  // namespace lvxsim

@@ -97,6 +97,8 @@ class Parser {
         number(0, 60000, &c.control.settle_ms);
       } else if (arg_ == "--no-modes") {
         c.control.enabled = false;
+      } else if (arg_ == "--follow-pointer") {
+        c.control.follow_pointer = true;
       } else if (arg_ == "--poll-listen") {
         IPv4 ip{};
         if (loopback(&ip)) c.poll_listen_ip = ip;
@@ -315,6 +317,10 @@ const char *usage_text() {
          "                        sample_rate (1000 Hz until a command changes it).\n"
          "  --eyes left|right|both  eyes in the stream (default both)\n"
          "  --seed N              seed of the synthetic eye and of the fault draws (default 1)\n"
+         "  --follow-pointer      let the display steer the eye: node messages\n"
+         "                        \"gaze_pointer X Y\" (screen pixels) make it follow that\n"
+         "                        point with saccades and fixations, as a participant's\n"
+         "                        eye follows a cursor; \"gaze_pointer off\" lets it wander\n"
          "\n"
          "FAULT OPTIONS\n"
          "  The rates apply to each data packet of samples, whether a recording or the option\n"

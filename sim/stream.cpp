@@ -589,6 +589,7 @@ bool Streamer::start(const StreamConfig &config) {
     config_ = config;
     engine_.emplace(config, start_us, next_sequence_);
     engine_->look_at(gaze_target_);
+    engine_->follow(pointer_);
     faults_.emplace(config);
     stats_ = StreamStats{};
     stats_.first_sequence = next_sequence_;
@@ -698,6 +699,12 @@ void Streamer::steer(std::optional<std::pair<double, double>> target) {
   std::lock_guard<std::mutex> lock(mu_);
   gaze_target_ = target;
   if (engine_) engine_->look_at(target);
+}
+
+void Streamer::follow(std::optional<std::pair<double, double>> pointer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pointer_ = pointer;
+  if (engine_) engine_->follow(pointer);
 }
 
 bool Streamer::inject_input(uint16_t input) {

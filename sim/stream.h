@@ -172,6 +172,8 @@ class StreamEngine {
   uint32_t next_sequence() const { return next_sequence_; }
   // Steers the eye (EyeModel::look_at).
   void look_at(std::optional<std::pair<double, double>> target) { model_.look_at(target); }
+  // Gives the eye a pointer to follow (EyeModel::follow).
+  void follow(std::optional<std::pair<double, double>> pointer) { model_.follow(pointer); }
   uint64_t next_sample_index() const;
   int64_t next_sample_time_us() const;
   // Tracker time of the last sample the next packet will hold (if it is not cut short): when
@@ -273,6 +275,8 @@ class Streamer {
   bool inject_message(uint32_t time_ms, std::string text);
   // Where the eye is to look (EyeModel::look_at), for this stream and the next.
   void steer(std::optional<std::pair<double, double>> target);
+  // The pointer the eye follows (EyeModel::follow), for this stream and the next.
+  void follow(std::optional<std::pair<double, double>> pointer);
 
   void set_data_observer(std::function<void(const SentDataPacket &)> observer);
   void set_sample_observer(std::function<void(const SentSample &)> observer);
@@ -297,6 +301,7 @@ class Streamer {
   StreamConfig config_;
   std::optional<StreamEngine> engine_;  // used by the thread alone while it runs
   std::optional<std::pair<double, double>> gaze_target_;
+  std::optional<std::pair<double, double>> pointer_;
   std::optional<FaultInjector> faults_;
   StreamStats stats_;
   uint32_t next_sequence_ = 1;

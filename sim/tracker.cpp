@@ -1057,6 +1057,10 @@ void SimTracker::steer_gaze(std::optional<std::pair<double, double>> target) {
   impl_->streamer.steer(target);
 }
 
+void SimTracker::follow_pointer(std::optional<std::pair<double, double>> pointer) {
+  impl_->streamer.follow(pointer);
+}
+
 bool SimTracker::inject_input(uint16_t input_word) {
   return impl_->streamer.inject_input(input_word);
 }

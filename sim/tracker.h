@@ -72,6 +72,10 @@ struct ControlConfig {
   // The stream a recording sends (the eyes, rate and content); the link digits of
   // "start_recording" and the "sample_rate" variable override its events and rate.
   StreamConfig stream;
+  // A display may steer the eye with node messages "gaze_pointer X Y" (screen pixels) and
+  // "gaze_pointer off": the streamed eye follows the pointer (EyeModel::follow), and so does the
+  // camera's eye while no target is shown. These messages are not kept with node_messages().
+  bool follow_pointer = false;
 };
 
 // How the tracker answers a connect request (CONNECT_REQUEST, CONNECT_BUSYTEST, CONNECT_BROADCAST).
@@ -331,6 +335,9 @@ class SimTracker {
   // Makes the streamed eye look at a point (screen pixels), as at a calibration target; nullopt
   // lets it wander again. Applies to the running stream and to later ones.
   void steer_gaze(std::optional<std::pair<double, double>> target);
+  // Gives the streamed eye a pointer to follow (EyeModel::follow), as a hand or mouse cursor;
+  // nullopt stops it. Applies to the running stream and to later ones.
+  void follow_pointer(std::optional<std::pair<double, double>> pointer);
   bool inject_input(uint16_t input_word);
   // Observers (replacing any earlier one; an empty function removes it). The sample and event
   // observers see each sample and event just before its packet is sent; the data observer sees

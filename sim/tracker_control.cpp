@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "sim/command_table.h"
 
@@ -70,12 +72,44 @@ TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
                   pic.search_right, pic.search_bottom);
     variables_["search_limits_drawbox"] = limits;
   }
+  if (cfg_.follow_pointer) {
+    t_.add_handler(kNodePkt, [this](SimTracker &t, const ReceivedPacket &p) {
+      lvx::Bytes b(p.bytes);
+      const size_t n = b.size() >= 4 ? lvx::get_u16(b, 2) : 0;
+      std::optional<PointerMessage> m;
+      if (n + kNodeOverhead <= b.size()) {
+        m = parse_pointer_message(
+            std::vector<uint8_t>(b.begin() + 4, b.begin() + 4 + static_cast<std::ptrdiff_t>(n)));
+      }
+      if (m) {
+        set_pointer(m->pointer);
+      } else {
+        t.run_builtin_handler(p);
+      }
+    });
+  }
   if (!cfg_.enabled) return;
   t_.set_mode(machine_.mode(), machine_.state_flag());
   t_.add_handler(kCommandPkt,
                  [this](SimTracker &, const ReceivedPacket &p) { handle_command_packet(p); });
   t_.add_handler(kKeyPkt, [this](SimTracker &, const ReceivedPacket &p) { handle_key(p); });
   t_.add_handler(kImagePkt, [this](SimTracker &, const ReceivedPacket &p) { handle_image(p); });
+}
+
+std::optional<PointerMessage> parse_pointer_message(const std::vector<uint8_t> &payload) {
+  const std::string text(payload.begin(), payload.end());
+  constexpr std::string_view kWord = "gaze_pointer ";
+  if (text.compare(0, kWord.size(), kWord) != 0) return std::nullopt;
+  const std::string rest = text.substr(kWord.size());
+  if (rest == "off") return PointerMessage{};
+  double x = 0;
+  double y = 0;
+  char extra = 0;
+  if (std::sscanf(rest.c_str(), "%lf %lf %c", &x, &y, &extra) != 2 || !std::isfinite(x) ||
+      !std::isfinite(y)) {
+    return std::nullopt;
+  }
+  return PointerMessage{std::make_pair(x, y)};
 }
 
 TrackerControl::~TrackerControl() {
@@ -906,6 +940,9 @@ CameraScene TrackerControl::scene_locked(int64_t now_us) const {
   if (gaze_target_) {
     scene.gaze_x = as_double(gaze_target_->x + (drift_corrected_ ? 0.0f : cfg_.drift_x));
     scene.gaze_y = as_double(gaze_target_->y + (drift_corrected_ ? 0.0f : cfg_.drift_y));
+  } else if (pointer_) {
+    scene.gaze_x = pointer_->first;
+    scene.gaze_y = pointer_->second;
   } else {
     scene.gaze_x = scene.screen_width / 2.0 + 0.15 * scene.screen_width * std::sin(0.7 * t);
     scene.gaze_y = scene.screen_height / 2.0 + 0.12 * scene.screen_height * std::sin(1.1 * t);
@@ -1128,6 +1165,17 @@ std::pair<double, double> TrackerControl::gaze() const {
   std::lock_guard<std::mutex> lock(mu_);
   CameraScene s = scene_locked(t_.now_us());
   return {s.gaze_x, s.gaze_y};
+}
+
+void TrackerControl::set_pointer(std::optional<std::pair<double, double>> pointer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pointer_ = pointer;
+  t_.follow_pointer(pointer);  // the streamer's lock comes after this one
+}
+
+std::optional<std::pair<double, double>> TrackerControl::pointer() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pointer_;
 }
 
 std::pair<double, double> TrackerControl::search_area() const {

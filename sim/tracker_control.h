@@ -57,6 +57,14 @@ inline constexpr uint8_t kCommandTypePlayback = 61;
 // Bitmap acknowledgement values besides counts: the transfer is complete.
 inline constexpr int16_t kBitmapComplete = -32002;
 
+// A node message that steers the eye (ControlConfig::follow_pointer): the pointer, or nullopt
+// for "gaze_pointer off".
+struct PointerMessage {
+  std::optional<std::pair<double, double>> pointer;
+};
+// Reads "gaze_pointer X Y" or "gaze_pointer off"; nullopt for any other payload.
+std::optional<PointerMessage> parse_pointer_message(const std::vector<uint8_t> &payload);
+
 // One key packet the display sent.
 struct ReceivedKey {
   uint16_t code = 0;
@@ -162,6 +170,10 @@ class TrackerControl {
   // Where the eye looks now (screen pixels): at the shown target (plus the drift until a drift
   // correction), or wandering around the centre.
   std::pair<double, double> gaze() const;
+  // The pointer the eye follows (SimTracker::follow_pointer), also while the camera is shown;
+  // set by the display's "gaze_pointer" node messages, or here.
+  void set_pointer(std::optional<std::pair<double, double>> pointer);
+  std::optional<std::pair<double, double>> pointer() const;
   // The search area centre (fractions of the image), moved by "setup_mode_global_click".
   std::pair<double, double> search_area() const;
   int pupil_threshold() const;
@@ -283,7 +295,8 @@ class TrackerControl {
   std::vector<std::vector<uint8_t>> image_segments_;
   size_t next_segment_ = 0;
   CameraStats camera_stats_;
-  std::optional<TargetPoint> gaze_target_;  // the target the eye looks at
+  std::optional<TargetPoint> gaze_target_;            // the target the eye looks at
+  std::optional<std::pair<double, double>> pointer_;  // the pointer it follows otherwise
   bool drift_corrected_ = false;
   int calibration_points_ = 9;
   std::vector<TargetPoint> targets_;
