@@ -18,6 +18,8 @@
 #include "files/file_service.h"
 #include "files/link_transfer.h"
 #include "platform/files.h"
+#include "platform/net.h"
+#include "sim/tracker_control.h"
 #include "sim_fixture.h"
 
 namespace fs = std::filesystem;
@@ -490,14 +492,31 @@ TEST_F(FileTransfer, VideoOptionsNeedATrackerThatRecordsVideo) {
 
 // ---- bounded waits, and no download that lost data reports success (trackers 600..607) ----
 
-TEST_F(FileTransfer, AServiceThatTricklesOrStopsReadingIsGivenUpOnWithinTheWait) {
+TEST_F(FileTransfer, AServiceThatDoesNotAnswerTricklesOrStopsReadingIsGivenUpOnWithinTheWait) {
   connect(600, "LUMAVEX T 1.2");
   put_recording("trial.qrd", 1000);
   lvx::set_file_service_wait_ms_for_testing(300);
+  // A service whose queue of connections is full: the system leaves a connect unanswered.
+  int err = 0;
+  lvx::platform::Socket full = lvx::platform::Socket::tcp(&err);
+  ASSERT_EQ(full.bind({simtest::tracker_ip(600), 0}), 0);
+  ASSERT_EQ(full.listen(0), 0);
+  std::vector<lvx::platform::Socket> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.push_back(lvx::platform::Socket::tcp(&err));
+    queued.back().set_blocking(false);
+    queued.back().connect_start(full.local_endpoint());
+  }
+  const uint16_t service_port = lvx::transport_options().file_service_port;
+  lvx::transport_options().file_service_port = full.local_endpoint().port;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -1);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+  lvx::transport_options().file_service_port = service_port;
   lvxsim::FileFaults trickle;
   trickle.trickle_ms = 10;  // a byte every 10 ms: the file would take 10 s
   sim().set_file_faults(trickle);
-  auto start = std::chrono::steady_clock::now();
+  start = std::chrono::steady_clock::now();
   EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -2);
   EXPECT_LT(simtest::ms_since(start), 3000);
   EXPECT_TRUE(tree(local_).empty());
@@ -618,17 +637,26 @@ TEST_F(FileTransfer, LinkDownloadsThatLoseDataEndNegative) {
   EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
 }
 
-TEST_F(FileTransfer, LinkDownloadClosesTheTrackersFileAndWaitsForItsAnswerFirst) {
+TEST_F(FileTransfer, LinkDownloadClosesTheTrackersFileWaitsForItsAnswerAndStartsFromIdle) {
   connect(606, "LUMAVEX RX 4.0");
   put_recording("trial.qrd", 3000);
   sim().set_command_rule("close_data_file", {0, 400, true, {}});
+  // The operator opens the setup menu as the file is closed: the transfer starts outside idle
+  // mode, and is started again once the tracker is offline.
+  sim().set_observer([this](const lvxsim::ReceivedPacket &p) {
+    if (simtest::is_command(p, "close_data_file"))
+      sim().control().enter_mode(lvxsim::kModeSetupMenu);
+  });
   sim().clear_received();
   ASSERT_EQ(receive_data_file("trial.qrd", local("t.qrd").c_str(), 0), 3000);
+  const std::vector<std::string> commands = sim().command_log();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "start_file_transfer trial.qrd"), 2);
   int64_t closed = -1;
   int64_t started = -1;
   for (const auto &p : sim().received()) {
     if (simtest::is_command(p, "close_data_file")) closed = p.tracker_time_us;
-    if (simtest::is_command(p, "start_file_transfer trial.qrd")) started = p.tracker_time_us;
+    if (started < 0 && simtest::is_command(p, "start_file_transfer trial.qrd"))
+      started = p.tracker_time_us;
   }
   ASSERT_GE(closed, 0);
   ASSERT_GE(started, 0);
