@@ -171,6 +171,7 @@ size_t send_block(platform::Socket &s, const uint8_t *data, size_t size, Service
       done += static_cast<size_t>(n);
       continue;
     }
+    if (n == -platform::kSockIntr) continue;
     if (n != -platform::kSockWouldBlock) break;
     const int64_t left = wait.left_us();
     if (left == 0 || s.wait_writable(left) < 0) break;
@@ -189,13 +190,13 @@ int64_t now_ns() {
 // Receives a reply of the service: bytes until its terminating zero has arrived (with whatever
 // came after it in the same receive), the buffer is full or the service closed; a reply that
 // comes in several segments is read whole. The byte count, 0 when the service closed without a
-// byte, -1 when the wait was spent first, or minus (1 + the socket error).
+// byte, -1 when the wait was spent before the reply was whole, or minus (1 + the socket error).
 int receive_service_reply(platform::Socket &s, uint8_t *buf, size_t size, ServiceWait &wait) {
   Received r = receive_whole(s, buf, size, wait, true);
-  if (r.got > 0) return static_cast<int>(r.got);
+  // A reply cut off by the wait or an error is no reply; one the service closed after is whole.
   if (r.how == Moved::kTimedOut) return -1;
   if (r.how == Moved::kFailed) return -1 - r.error;
-  return 0;
+  return static_cast<int>(r.got);
 }
 
 // The receive loop's view of one download.
