@@ -635,7 +635,13 @@ typedef struct {
 
 /** Opens the link system and, by mode, connects: 0 connect to the tracker; positive (other than
  *  2 and 3) dummy mode with no tracker; negative open the link system only. Returns 0 on success
- *  and -1 on failure, after alerting the user. */
+ *  and -1 on every failure, after an alert that names the cause: no free local UDP port
+ *  (EADDRINUSE) or another reason the transport could not start, no answer from the tracker
+ *  within 2 s, the tracker busy with another display, a tracker speaking another link protocol,
+ *  or the socket error of the connect request. A program that needs the distinct code calls
+ *  open_lumavex_system(0, NULL) (0: the transport could not start) and then lumavex_open(),
+ *  which returns CONNECT_TIMEOUT_RESULT, CONNECT_VERSION_MISMATCH_RESULT, CONNECT_BUSY_RESULT,
+ *  LINK_NOT_OPEN_RESULT or a socket error number, and after a 0 lumavex_reset_data(1). */
 LVX_API int16_t open_lumavex_connection(int16_t mode) LVX_NOEXCEPT;
 /** Puts a connected tracker into idle mode, closes its data file, disconnects and closes the link
  *  system. */
@@ -930,13 +936,16 @@ LVX_API int lumavex_get_next_data(void *buf) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_get_float_data(void *buf) LVX_NOEXCEPT;
 /** The record last read, in double form (a double_data slot). Returns its type (0 none). */
 LVX_API int16_t lumavex_get_double_data(void *buf) LVX_NOEXCEPT;
-/** Takes up to max items without waiting into consecutive float_data slots; returns the count. */
+/** Takes up to max items without waiting into consecutive float_data slots; returns the count.
+ *  One call takes at most 32767 items (the most its result can count); call again for more.
+ *  Afterwards link_state::gap_types names every kind discarded before any of the items taken. */
 LVX_API int16_t lumavex_get_all_float_data(void *buf, int max) LVX_NOEXCEPT;
-/** As lumavex_get_all_float_data, but while the queue is empty waits up to wait rounds of at most
- *  10 ms each (0 means 20). With a null buf takes one item and returns its type. */
+/** As lumavex_get_all_float_data (at most 32767 items), but while the queue is empty waits up to
+ *  wait rounds of at most 10 ms each (0 means 20). With a null buf takes one item and returns
+ *  its type. */
 LVX_API int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) LVX_NOEXCEPT;
-/** As lumavex_wait_for_next_data into consecutive double_data slots. With a null buf takes one
- *  item (waiting wait rounds, 0 none) and returns its type. */
+/** As lumavex_wait_for_next_data into consecutive double_data slots (at most 32767). With a null
+ *  buf takes one item (waiting wait rounds, 0 none) and returns its type. */
 LVX_API int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) LVX_NOEXCEPT;
 
 /** The newest sample, without touching the queue: 1 a new sample, 0 the same one as the previous
@@ -1560,9 +1569,11 @@ typedef int (*upload_progress_fn)(uint32_t total, uint32_t sent);
 
 /** Copies a file from the tracker: dest_is_path 0 names the local file (null or empty: the
  *  tracker's name in the current directory), 1 names a directory. Returns the bytes received,
- *  0 when no tracker is connected, or a negative code: -1 no file-service connection, -2 the
- *  local file cannot be made or the tracker fell silent for 60 s, -3 receive error or cancelled,
- *  -4 no reply or a size mismatch, -5 invalid arguments, -6 the tracker has no such file. */
+ *  0 when no tracker is connected, or a negative code: -1 no file-service connection (or the
+ *  tracker refused a link transfer), -2 the local file cannot be made or the tracker took more
+ *  than 60 s for a buffer of 16384 bytes (or the rest of the file), -3 receive error or
+ *  cancelled, -4 no reply, a size or checksum mismatch, or link blocks out of order, -5 invalid
+ *  arguments (src with a control character included), -6 the tracker has no such file. */
 LVX_API int32_t receive_data_file(const char *src, const char *dest,
                                   int16_t dest_is_path) LVX_NOEXCEPT;
 /** As receive_data_file, reporting progress through the callback (may be null). */
@@ -1572,26 +1583,34 @@ LVX_API int32_t receive_data_file_feedback(const char *src, const char *dest, in
  *  RECEIVE_FILE_REPLACE. Chooses the tracker's file service or the link by its generation and
  *  version. Returns the recording file's bytes (at most 2147483647), 1 for a video-only
  *  download, or a negative code as receive_data_file. Never places a file outside the folder
- *  asked for and never leaves a partial file under the final name. */
+ *  asked for and never leaves a partial file under the final name. When a video file does not
+ *  arrive whole (missing, cut short, a wrong checksum), the listing is refused or the folder's
+ *  one 60 s wait runs out, the result is that negative code, and everything that arrived whole
+ *  (the recording, the other video files) is still moved into place; the log names what did
+ *  not arrive. */
 LVX_API int32_t receive_data_file_feedback64(const char *src, const char *dest, int32_t options,
                                              download_progress_fn progress) LVX_NOEXCEPT;
-/** Copies the local file src to the tracker under the name dest (at most 20 characters);
- *  dest_is_path is not used. Returns the bytes sent or -1 no connection to the file service,
- *  -2 src cannot be opened or no tracker is connected, -3 invalid names, -4 no reply, -5 not
- *  all bytes were sent (also when the tracker refused the file). */
+/** Copies the local file src to the tracker under the name dest (at most 20 characters, no
+ *  control characters); dest_is_path is not used. Returns the bytes sent or -1 no connection to
+ *  the file service, -2 src cannot be opened or no tracker is connected, -3 invalid names or a
+ *  file of 2 GiB or more, -4 no reply, -5 not all bytes were sent (also when the tracker refused
+ *  the file, or took no block of 16384 bytes within 60 s). */
 LVX_API int32_t send_data_file(const char *src, const char *dest,
                                int16_t dest_is_path) LVX_NOEXCEPT;
 /** As send_data_file, reporting progress through the callback (may be null). */
 LVX_API int32_t send_data_file_feedback(const char *src, const char *dest, int16_t dest_is_path,
                                         upload_progress_fn progress) LVX_NOEXCEPT;
 /** Sends size bytes from data to the tracker under the name dest. Returns size, or -1 no
- *  connection to the file service, -2 no reply, -3 refused, -4 a send failed, -5 incomplete. */
+ *  connection to the file service, -2 no reply, -3 refused (or dest holds a control character),
+ *  -4 a send failed or a block of 16384 bytes was not taken within 60 s, -5 incomplete (also
+ *  2 GiB or more, which is refused before anything is sent). */
 LVX_API int32_t send_data_file_mem(const void *data, const char *dest, uint32_t size,
                                    upload_progress_fn progress) LVX_NOEXCEPT;
 
 /** Starts a link transfer of the tracker file name (at most 120 characters), one block per
  *  acknowledgement. 0 once the tracker announced the file, -100 in quiet or broadcast mode,
- *  -3 name too long, -110 no announcement, or a command error. */
+ *  -3 name too long or holding a control character (nothing is sent), -110 no announcement, or a
+ * command error. */
 LVX_API int16_t lumavex_request_file_read(const char *name) LVX_NOEXCEPT;
 /** Takes the next block of a link transfer into buf (at least 1024 bytes) and its byte offset
  *  into *offset. Returns 999 once with the file name in buf and the size in *offset, 1..1024 a

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
 #include "common/byte_io.h"
 #include "sim/link_codes.h"
@@ -62,10 +63,6 @@ std::vector<std::string> words(const std::string &text) {
     i = e == std::string::npos ? text.size() : e;
   }
   return out;
-}
-
-bool send_reply(Socket &s, const std::string &text) {
-  return s.send_all(text.c_str(), text.size() + 1) == 0;
 }
 
 }  // namespace
@@ -126,6 +123,24 @@ FileFaults FileService::faults() const {
 FileStats FileService::stats() const {
   std::lock_guard<std::mutex> lock(mu_);
   return stats_;
+}
+
+bool FileService::send_reply(Socket &s, const std::string &text,
+                             const std::vector<uint8_t> &after) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  bytes.insert(bytes.end(), after.begin(), after.end());
+  const int split_ms = faults().split_reply_ms;
+  size_t first = split_ms > 0 ? std::min<size_t>(5, text.size()) : bytes.size();
+  if (s.send_all(bytes.data(), first) != 0) return false;
+  if (first == bytes.size()) return true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(split_ms));
+  return s.send_all(bytes.data() + first, bytes.size() - first) == 0;
+}
+
+void FileService::hold(Socket &s) {
+  (void)s;
+  while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 void FileService::serve_loop() {
@@ -211,6 +226,14 @@ std::shared_ptr<const FileService::Loaded> FileService::load(const std::string &
 
 void FileService::send_file(Socket &s, const std::string &path, const std::string &name) {
   FileFaults f = faults();
+  if (f.only_file && *f.only_file != name) {
+    // The faults are for another file: this one goes out whole, with the reply as it is.
+    const std::optional<std::string> reply_name = f.reply_name;
+    const int split = f.split_reply_ms;
+    f = FileFaults{};
+    f.reply_name = reply_name;
+    f.split_reply_ms = split;
+  }
   std::shared_ptr<const Loaded> file = f.not_found ? nullptr : load(path);
   if (!file) {
     send_reply(s, "GET_Error no such file " + name);
@@ -223,16 +246,23 @@ void FileService::send_file(Socket &s, const std::string &path, const std::strin
                 static_cast<long long>(size + f.size_delta),
                 file->time.empty() ? "-" : file->time.c_str(),
                 file->checksum + (f.wrong_checksum ? 1u : 0u));
-  // The reply and the first bytes of the file go out together, as a real service's first
-  // segment often carries both.
-  std::vector<uint8_t> first(head, head + std::strlen(head) + 1);
   int64_t limit = size;
   if (f.drop_after_bytes >= 0) limit = std::min(limit, f.drop_after_bytes);
   if (f.stall_after_bytes >= 0) limit = std::min(limit, f.stall_after_bytes);
-  int64_t pos = std::min<int64_t>(limit, 16384 - static_cast<int64_t>(first.size()));
-  first.insert(first.end(), file->bytes.begin(), file->bytes.begin() + pos);
-  if (s.send_all(first.data(), first.size()) != 0) return;
+  // The reply and the first bytes of the file go out together, as a real service's first
+  // segment often carries both (unless the bytes trickle).
+  int64_t pos = f.trickle_ms > 0
+                    ? 0
+                    : std::min<int64_t>(limit, 16384 - static_cast<int64_t>(std::strlen(head) + 1));
+  if (!send_reply(s, head, std::vector<uint8_t>(file->bytes.begin(), file->bytes.begin() + pos)))
+    return;
   while (pos < limit && !stop_) {
+    if (f.trickle_ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(f.trickle_ms));
+      if (s.send_all(file->bytes.data() + pos, 1) != 0) return;
+      ++pos;
+      continue;
+    }
     size_t n = static_cast<size_t>(std::min<int64_t>(kSendChunk, limit - pos));
     if (s.send_all(file->bytes.data() + pos, n) != 0) return;
     pos += static_cast<int64_t>(n);
@@ -250,7 +280,8 @@ void FileService::list_videos(Socket &s, const std::string &base) {
   const std::string dir = owner_.data_dir();
   fs::path folder = fs::path(dir) / "vfiles" / base;
   std::error_code ec;
-  if (f.not_found || dir.empty() || !plain_name(base) || !fs::is_directory(folder, ec)) {
+  if ((f.not_found && !f.only_file) || dir.empty() || !plain_name(base) ||
+      !fs::is_directory(folder, ec)) {
     send_reply(s, "QXGETVS_Error no video files");
     return;
   }
@@ -260,8 +291,13 @@ void FileService::list_videos(Socket &s, const std::string &base) {
   std::sort(names.begin(), names.end());
   std::string list;
   for (const std::string &n : names) list += (list.empty() ? "" : ";") + n;
+  size_t count = names.size();
+  if (f.video_names) {
+    list = *f.video_names;
+    count = static_cast<size_t>(std::count(list.begin(), list.end(), ';')) + 1;
+  }
   send_reply(s, "QXGETVS_Ready " + (f.reply_name ? *f.reply_name : base) + " " +
-                    std::to_string(names.size()) + " " + list);
+                    std::to_string(count) + " " + list);
 }
 
 void FileService::receive_upload(Socket &s, const std::string &request) {
@@ -276,6 +312,10 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     return;
   }
   if (!send_reply(s, "PUT_Ready")) return;
+  if (f.stop_reading_upload) {
+    hold(s);
+    return;
+  }
   fs::path recv = fs::path(dir) / "recv";
   std::error_code ec;
   fs::create_directories(recv, ec);
@@ -365,6 +405,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
   lvx::put_u32(info, 20,
                static_cast<uint32_t>(static_cast<int64_t>(link_bytes_.size()) + f.size_delta));
   lvx::put_u16(info, 24, static_cast<uint16_t>(kInfoLength));
+  link_info_ = info;
   owner_.send_to_client(info);
   return true;
 }
@@ -407,6 +448,7 @@ void FileService::send_link_window(int64_t offset) {
       ++stats_.link_blocks_sent;
     }
     offset += n;
+    if (f.reannounce_each_block) owner_.send_to_client(link_info_);
   }
   link_sent_until_ = offset;
   if (offset >= size) link_active_ = false;

@@ -40,6 +40,20 @@ struct FileFaults {
   // gone (0: no error).
   int16_t link_error = 0;
   int64_t link_error_after = 0;
+  // File service: after the reply, send the file one byte every this many ms (0: at once).
+  int trickle_ms = 0;
+  // File service: send each reply in two segments, this many ms apart (0: whole).
+  int split_reply_ms = 0;
+  // File service: accept an upload, then read nothing more, keeping the connection, until the
+  // tracker stops.
+  bool stop_reading_upload = false;
+  // The faults of a file download (not_found, wrong_checksum, drop_after_bytes,
+  // stall_after_bytes, trickle_ms) apply only to the file of this name, when set.
+  std::optional<std::string> only_file;
+  // The video listing names these files (';'-separated) instead of the folder's own.
+  std::optional<std::string> video_names;
+  // Link: announce the file again after every block it sends.
+  bool reannounce_each_block = false;
 };
 
 // Counts for tests.
@@ -83,6 +97,11 @@ class FileService {
   void serve_loop();
   void serve_one(lvx::platform::Socket &s);
   void send_file(lvx::platform::Socket &s, const std::string &path, const std::string &name);
+  // Sends a reply with its zero byte (and any bytes that follow it), split as the faults say.
+  bool send_reply(lvx::platform::Socket &s, const std::string &text,
+                  const std::vector<uint8_t> &after = {});
+  // Holds a connection without reading until the tracker stops.
+  void hold(lvx::platform::Socket &s);
   void receive_upload(lvx::platform::Socket &s, const std::string &request);
   void list_videos(lvx::platform::Socket &s, const std::string &base);
   // The file's bytes, time and checksum; nothing when missing. The last file served is kept
@@ -106,6 +125,7 @@ class FileService {
   bool link_active_ = false;
   int link_window_ = 1;
   int64_t link_sent_until_ = 0;
+  std::vector<uint8_t> link_info_;  // the file-information packet of the transfer
   std::chrono::steady_clock::time_point link_sent_at_{};
 };
 

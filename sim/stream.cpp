@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 
+#include "common/byte_io.h"
 #include "platform/clock.h"
 
 namespace lvxsim {
@@ -749,6 +750,15 @@ std::vector<SentEvent> Streamer::recent_events(size_t count) const {
 }
 
 void Streamer::route_and_send(StreamPacket p) {
+  // Stamped with the tracker's time now, before the faults repeat a packet or hold it back, so
+  // that it keeps the time it was first sent, as a network would deliver it.
+  if (p.bytes.size() >= 14) {
+    const int64_t us = clock_us_();
+    const int64_t ms = us >= 0 ? us / 1000 : (us - 999) / 1000;
+    lvx::MutableBytes b(p.bytes);
+    lvx::put_u32(b, 8, static_cast<uint32_t>(static_cast<uint64_t>(ms)));
+    lvx::put_u16(b, 12, static_cast<uint16_t>(us - ms * 1000));
+  }
   std::vector<FaultInjector::Out> outs;
   {
     std::lock_guard<std::mutex> lock(mu_);

@@ -32,7 +32,8 @@ int64_t monotonic_us() {
 
 std::string socket_failure(const char *what, const Endpoint &where, int code) {
   return std::string(what) + " " + where.to_string() + ": " +
-         lvx::platform::socket_error_text(code) + " (" + std::to_string(code) + ")";
+         lvx::platform::socket_error_text(code) + " (" + lvx::platform::socket_error_name(code) +
+         ")";
 }
 
 bool is_loopback(const IPv4 &ip) {
@@ -162,15 +163,20 @@ struct SimTracker::Impl {
     // A status packet carries its serial there and a data packet its data sequence number.
     bool took_seq = p[0] != kStatusPkt && p[0] != kDataPkt;
     if (took_seq) lvx::put_u32(b, 4, seq);
-    int64_t us = owner.now_us();
-    int64_t ms = us / 1000;
-    int64_t frac = us % 1000;
-    if (frac < 0) {
-      frac += 1000;
-      ms -= 1;
+    // A data packet the stream stamped when it was first sent keeps that time (a repeat or a
+    // packet held back by a fault carries its original time, as over a network).
+    const bool stamped = p[0] == kDataPkt && (lvx::get_u32(b, 8) != 0 || lvx::get_u16(b, 12) != 0);
+    if (!stamped) {
+      int64_t us = owner.now_us();
+      int64_t ms = us / 1000;
+      int64_t frac = us % 1000;
+      if (frac < 0) {
+        frac += 1000;
+        ms -= 1;
+      }
+      lvx::put_u32(b, 8, static_cast<uint32_t>(static_cast<uint64_t>(ms)));
+      lvx::put_u16(b, 12, static_cast<uint16_t>(frac));
     }
-    lvx::put_u32(b, 8, static_cast<uint32_t>(static_cast<uint64_t>(ms)));
-    lvx::put_u16(b, 12, static_cast<uint16_t>(frac));
     lvx::put_u16(b, 14, h.word14);
     lvx::put_u16(b, 16, h.word16);
     lvx::put_u8(b, 18, h.byte18);

@@ -180,14 +180,23 @@ constexpr uint32_t kBehindRunLimit = 8;
 // the check goes on from its number. Were a far jump instead kept as the last number, as a plain
 // "newer than the last" rule does, every later packet would look old and be dropped unreported
 // until the next data reset.
-bool take_data_sequence(DataStream &d, uint32_t sequence) {
+//
+// A packet a little behind that was sent later than the last one taken (its time, the tracker's
+// send time, is later) is neither a repeat nor a late packet, which were both sent before it: the
+// tracker restarted its numbering, perhaps only a few packets after it began, and the packet is
+// taken at once as a restart. (A tracker whose clock restarted with its numbering is recognised
+// by the run of packets behind, as before.)
+bool take_data_sequence(DataStream &d, uint32_t sequence, uint32_t send_time) {
   if (d.last_data_sequence != -1) {
     const auto ahead = static_cast<int32_t>(sequence - static_cast<uint32_t>(d.last_data_sequence));
-    if (ahead <= 0 && ahead > -kLateWindow && ++d.behind_run < kBehindRunLimit) return false;
+    const bool sent_later = static_cast<int32_t>(send_time - d.last_data_time) > 0;
+    if (ahead <= 0 && ahead > -kLateWindow && !sent_later && ++d.behind_run < kBehindRunLimit)
+      return false;
     if (ahead != 1) queue_item(d, kLostDataItem, ITEM_EVENT);
   }
   d.behind_run = 0;
   d.last_data_sequence = sequence;
+  d.last_data_time = send_time;
   return true;
 }
 
@@ -233,7 +242,7 @@ void data_status_refresh() {
   s.queue_free = static_cast<uint32_t>(d.queue.free_space());
   s.queued_samples = static_cast<uint16_t>(d.samples_on ? d.queue.samples() : 0);
   s.queued_events = static_cast<uint16_t>(d.events_on ? d.queue.events() + d.queue.markers() : 0);
-  s.gap_types = d.queue.gap_types();
+  // gap_types is the readers' to set: a batch names every kind its loss took.
 }
 
 void data_reset(int clear) {
@@ -294,7 +303,7 @@ int handle_data_packet(const LVXADDR & /*sender*/, Bytes packet) {
   const int total = static_cast<int>(p.total);
 
   std::lock_guard lock(d.data_lock);
-  if (!take_data_sequence(d, p.sequence)) return total;
+  if (!take_data_sequence(d, p.sequence, p.send_time)) return total;
 
   link_state &s = d.status;
   s.last_receive_time = p.send_time;

@@ -12,6 +12,7 @@
 #include "control/error_table.h"
 #include "control/input.h"
 #include "control/keys.h"
+#include "control/realtime.h"
 #include "control/tracker_mode.h"
 #include "files/file_service.h"
 #include "files/local_files.h"
@@ -22,6 +23,7 @@
 #include "link/log.h"
 #include "link/transport.h"
 #include "link/user_calls.h"
+#include "recording/recording.h"
 
 namespace lvx {
 
@@ -36,6 +38,7 @@ constexpr int kShortBlock = 512;
 constexpr int kPumpMs = 100;
 constexpr size_t kNameLimit = 255;
 constexpr int kEscKey = 27;
+constexpr uint16_t kIdleModeBit = 0x01;
 
 using Entry = FileTransfer::Entry;
 using enum FileTransfer::Style;
@@ -224,6 +227,10 @@ int16_t request_file_read(const char *name, bool windowed, bool first_call_info)
     clear_ring_locked(t);
   }
   if (quiet_or_broadcast()) return -100;
+  // The name goes into a command line: one that cannot go whole is refused before any command
+  // is sent (a newline in it would end the tracker's command early).
+  if (name == nullptr || std::strlen(name) > kMaxRequestName || has_control_character(name))
+    return -3;
   t.size = 0;
   int style = kSingle;
   const TrackerVersion v = [] {
@@ -241,7 +248,6 @@ int16_t request_file_read(const char *name, bool windowed, bool first_call_info)
     style = r == 0 && windowed ? kWindowAsked : kSingle;
   }
   t.style = style;
-  if (name == nullptr || std::strlen(name) > kMaxRequestName) return -3;
   std::string command = std::string("start_file_transfer ") + name;
   t.active = true;
   log_printf("lumavex_send_command %s\n", command.c_str());
@@ -387,8 +393,9 @@ namespace {
 
 // receive_file_block: the block for `expected`, with "nothing yet" turned into -112. A block of
 // 999 or 1000 bytes is a block: only the reader's own answers mean information or nothing.
-int16_t receive_file_block(int64_t expected, uint8_t *buf) {
-  int32_t offset = 0;
+int16_t receive_file_block(int64_t expected, uint8_t *buf, int32_t *at) {
+  int32_t &offset = *at;
+  offset = 0;
   bool block = false;
   int16_t r = take_file_block(buf, &offset, &block);
   if (!block && r == 1000) return -112;
@@ -413,21 +420,27 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
   clear_terminal_break();
   if (dummy_mode()) return 0;
   if (link_record().is_connected == 0 || break_key_pressed()) return -6;
+  // The tracker's data file must be closed before it can be sent: its answer is waited for.
   set_offline();
-  send_command("close_data_file");
+  close_tracker_file();
   pump_for(kPumpMs);
+  drop_to_normal_priority();
   const char *source = src ? src : "";
-  int32_t size = start_file_receive(source);
-  log_printf("receive_data_file_feedback = %d\n", size);
-  if (size <= 0) {
-    const char *why = size < 0 ? find_error_text(size, "start_file_receive") : nullptr;
-    char text[1200];
-    std::snprintf(text, sizeof text, "Failed to transfer file %s.  %s", source,
-                  why ? why : "Unknown Error");
-    end_file_transfer();
-    alert("%s %s.", text, "");
-    return -1;
-  }
+  auto start = [&] {
+    int32_t size = start_file_receive(source);
+    log_printf("receive_data_file_feedback = %d\n", size);
+    if (size <= 0) {
+      const char *why = size < 0 ? find_error_text(size, "start_file_receive") : nullptr;
+      char text[1200];
+      std::snprintf(text, sizeof text, "Failed to transfer file %s.  %s", source,
+                    why ? why : "Unknown Error");
+      end_file_transfer();
+      alert("%s %s.", text, "");
+    }
+    return size;
+  };
+  int32_t size = start();
+  if (size <= 0) return -1;
   // The tracker's name for the file decides the local name only when no file name was given;
   // it must then be a plain name, not a path.
   std::string base(base_of_host_path(announced_file_name()));
@@ -451,10 +464,18 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
   log_printf(" qrd file name %s and to save name %s isPath %d \n", source, local.c_str(),
              dest_is_path ? 1 : 0);
   if (!out) {
+    // Not 0, which would read as "not connected": the file could not be made.
     log_printf("lumavex_end_file_transfer file_ref == 0 \n");
     end_file_transfer();
+    alert("open_file %s failed.\n", local.c_str());
     pump_for(kPumpMs);
-    return 0;
+    return -2;
+  }
+  if ((current_mode_bits() & kIdleModeBit) == 0) {
+    log_printf("receive_data_file_feedback_udp: tracker not idle: offline, transfer again\n");
+    set_offline();
+    size = start();
+    if (size <= 0) return -1;
   }
   console_printf("file size = %d\n", size);
   while (read_key() != 0) {
@@ -469,14 +490,26 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
   while (!finished) {
     uint32_t key = pump_and_read_key(nullptr);
     int16_t r;
+    int32_t offset = 0;
     if (key == TERMINATE_KEY) {
       terminated = true;
       r = -110;
     } else if (key == kEscKey) {
       r = -110;
     } else {
-      r = receive_file_block(total, buffer.data());
+      r = receive_file_block(total, buffer.data(), &offset);
       log_printf("receive_file_block rec =%d \n", r);
+    }
+    if (r > 0 && offset != total) {
+      // Blocks are written one after the other: a block for another place (a tracker that
+      // announced the file again and started over) would put bytes where they do not belong.
+      log_printf("receive_data_file_feedback_udp: block for offset %d where %lld was due\n", offset,
+                 static_cast<long long>(total));
+      end_file_transfer();
+      alert("Error: the tracker sent the file out of order. So far transferred %d of %d",
+            static_cast<int>(total), size);
+      result = -4;
+      break;
     }
     if (r >= 0) {
       size_t n = static_cast<size_t>(r);

@@ -167,6 +167,10 @@ bool is_whole_short_node_packet(Bytes rest) {
 
 }  // namespace
 
+bool begins_with_packet(Bytes datagram) {
+  return datagram.size() >= 2 && datagram[1] == kHeaderSize;
+}
+
 int walk_packets(const LVXADDR &sender, Bytes buffer) {
   const uint8_t *buf = buffer.data();
   const int len = static_cast<int>(buffer.size());

@@ -63,6 +63,11 @@ DispatchTable &dispatch_table();
 // kMaxCarryBytes, is carried over and put in front of the next datagram from the same sender).
 int rx_buffer(const LVXADDR &sender, Bytes buffer);
 
+// True when a datagram opens with a packet header of its own (its second byte is the header
+// length, 20, which every packet carries), so that it is not the continuation of bytes carried
+// from the one before.
+bool begins_with_packet(Bytes datagram);
+
 // Walks the packets of a buffer from its start; returns the bytes used. The buffer is whole (the
 // return value is its size) unless a tail of 1..kMaxCarryBytes bytes is left.
 int walk_packets(const LVXADDR &sender, Bytes buffer);

@@ -332,8 +332,7 @@ TEST_F(HostileLink, ShortDatagramsCostNoOtherDatagram) {
   Packet nineteen(19, 0xA5);
   nineteen[0] = DATA_PKT;
   nineteen[1] = 20;
-  // (A sender's own short datagram still spoils its own next one, so the stranger sends its node
-  // messages first.)
+  // (The stranger sends its node messages first, then only short datagrams.)
   stranger_.flood([nineteen](uint32_t i) {
     if (i < 20)
       return std::vector<Packet>{lvxsim::build::node_packet({'s', 't', static_cast<uint8_t>(i)})};

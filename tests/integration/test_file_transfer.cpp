@@ -1,11 +1,14 @@
 // Downloads and uploads against the simulated tracker: over its file service and over the link
 // (single blocks and windows), video folders, the transport choice, progress and cancelling, and
 // every fault and hostile name, each checking the result and that nothing partial stays behind.
-// Trackers 127.0.1.244 .. (test numbers 500..599).
+// Trackers 127.0.1.244 .. (test numbers 500..599) and 127.0.2.88 .. (600..607).
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,6 +18,8 @@
 #include "files/file_service.h"
 #include "files/link_transfer.h"
 #include "platform/files.h"
+#include "platform/net.h"
+#include "sim/tracker_control.h"
 #include "sim_fixture.h"
 
 namespace fs = std::filesystem;
@@ -483,6 +488,196 @@ TEST_F(FileTransfer, VideoOptionsNeedATrackerThatRecordsVideo) {
       receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
       -5);
   EXPECT_EQ(sim().file_stats().service_requests, 0u);
+}
+
+// ---- bounded waits, and no download that lost data reports success (trackers 600..607) ----
+
+TEST_F(FileTransfer, AServiceThatDoesNotAnswerTricklesOrStopsReadingIsGivenUpOnWithinTheWait) {
+  connect(600, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 1000);
+  lvx::set_file_service_wait_ms_for_testing(300);
+  // A service whose queue of connections is full: the system leaves a connect unanswered.
+  int err = 0;
+  lvx::platform::Socket full = lvx::platform::Socket::tcp(&err);
+  ASSERT_EQ(full.bind({simtest::tracker_ip(600), 0}), 0);
+  ASSERT_EQ(full.listen(0), 0);
+  std::vector<lvx::platform::Socket> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.push_back(lvx::platform::Socket::tcp(&err));
+    queued.back().set_blocking(false);
+    queued.back().connect_start(full.local_endpoint());
+  }
+  const uint16_t service_port = lvx::transport_options().file_service_port;
+  lvx::transport_options().file_service_port = full.local_endpoint().port;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -1);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+  lvx::transport_options().file_service_port = service_port;
+  lvxsim::FileFaults trickle;
+  trickle.trickle_ms = 10;  // a byte every 10 ms: the file would take 10 s
+  sim().set_file_faults(trickle);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -2);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+  EXPECT_TRUE(tree(local_).empty());
+  // An upload to a service that takes the request and then reads nothing.
+  lvxsim::FileFaults deaf;
+  deaf.stop_reading_upload = true;
+  sim().set_file_faults(deaf);
+  std::string big(32 << 20, 'b');
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(send_data_file_mem(big.data(), "big.dat", static_cast<uint32_t>(big.size()), nullptr),
+            -4);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+}
+
+TEST_F(FileTransfer, RepliesThatComeInSeveralSegmentsAreReadWhole) {
+  connect(601, "LUMAVEX T 1.2");
+  std::string bytes = put_recording("trial.qrd", 30000);
+  lvx::set_file_service_wait_ms_for_testing(2000);
+  lvxsim::FileFaults split;
+  split.split_reply_ms = 50;
+  sim().set_file_faults(split);
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 30000);
+  EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
+  EXPECT_EQ(send_data_file(local("trial.qrd").c_str(), "up.dat", 0), 30000);
+  EXPECT_TRUE(arrives(data_ / "recv" / "up.dat", bytes));
+}
+
+TEST_F(FileTransfer, NamesThatCannotGoWholeAndFilesOf2GiBAreRefusedBeforeAnythingIsSent) {
+  connect(602, "LUMAVEX RX 4.0");
+  put_recording("trial.qrd", 100);
+  ASSERT_TRUE(sim().wait_for_commands(1, 2000));  // the connection's own
+  sim().clear_received();
+  EXPECT_EQ(receive_data_file_feedback64("tri\nal", local().c_str(), 1, nullptr), -5);
+  EXPECT_EQ(lumavex_request_file_read("tri\nal"), -3);
+  EXPECT_EQ(send_data_file(local("x").c_str(), "up\n.dat", 0), -3);
+  // Sparse: 2 GiB on the file system's books, nothing on its disk.
+  write_file(local_ / "huge.bin", "");
+  fs::resize_file(local_ / "huge.bin", uint64_t{1} << 31);
+  EXPECT_EQ(send_data_file(local("huge.bin").c_str(), "huge.dat", 0), -3);
+  EXPECT_EQ(sim().file_stats().service_requests, 0u);
+  EXPECT_TRUE(sim().command_log().empty());
+}
+
+TEST_F(FileTransfer, AVideoFileThatDoesNotArriveWholeFailsTheDownloadAndTheRestIsKept) {
+  connect(603, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 9000);
+  write_file(data_ / "vfiles" / "trial" / "a.evf", random_bytes(30000, 5));
+  write_file(data_ / "vfiles" / "trial" / "b.evf", random_bytes(30000, 6));
+  auto fault = [](auto set) {
+    lvxsim::FileFaults f;
+    f.only_file = "b.evf";
+    set(f);
+    return f;
+  };
+  const Fault faults[] = {
+      {"wrong checksum", fault([](auto &f) { f.wrong_checksum = true; }), -4},
+      {"cut short", fault([](auto &f) { f.drop_after_bytes = 10000; }), -4},
+      {"missing", fault([](auto &f) { f.not_found = true; }), -6},
+  };
+  for (const Fault &f : faults) {
+    sim().set_file_faults(f.faults);
+    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
+                                           nullptr),
+              f.expected)
+        << f.what;
+    EXPECT_EQ(tree(local_), (std::vector<std::string>{"trial.qrd", "trial/a.evf"})) << f.what;
+    fs::remove_all(local_);
+    fs::create_directories(local_);
+  }
+}
+
+TEST_F(FileTransfer, AVideoListingIsRefusedWithRepeatsAndTheFolderHasOneWait) {
+  connect(604, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 100);
+  for (char c = 'a'; c <= 'h'; ++c)
+    write_file(data_ / "vfiles" / "trial" / (std::string(1, c) + ".evf"), random_bytes(3000, 5));
+  lvx::set_file_service_wait_ms_for_testing(300);
+  lvxsim::FileFaults repeats;
+  repeats.video_names = "a.evf";
+  for (int i = 1; i < 60; ++i) *repeats.video_names += ";a.evf";
+  sim().set_file_faults(repeats);
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -6);
+  EXPECT_EQ(sim().file_stats().service_requests, 1u);  // the listing alone
+  EXPECT_TRUE(tree(local_).empty());
+  // Eight names whose files each stall: the folder's one wait is spent on the first.
+  lvxsim::FileFaults stalls;
+  stalls.stall_after_bytes = 0;
+  sim().set_file_faults(stalls);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -2);
+  EXPECT_LT(simtest::ms_since(start), 1500);
+  EXPECT_EQ(sim().file_stats().service_requests, 3u);  // and the listing and the first file
+  EXPECT_TRUE(tree(local_).empty());
+}
+
+TEST_F(FileTransfer, LinkDownloadsThatLoseDataEndNegative) {
+  connect(605, "LUMAVEX RX 4.0");
+  std::string bytes = put_recording("trial.qrd", 5000);
+  lvx::set_file_block_wait_ms_for_testing(150);
+  // The longest name the file system takes works; one longer cannot be made.
+  const std::string longest(255, 'n');
+  EXPECT_EQ(receive_data_file("trial.qrd", local(longest).c_str(), 0), 5000);
+  EXPECT_TRUE(read_file(local_ / longest) == bytes);
+  EXPECT_EQ(receive_data_file("trial.qrd", local(longest + "n").c_str(), 0), -2);
+  EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
+  // A tracker that announces the file again after every block starts over each time.
+  lvxsim::FileFaults again;
+  again.reannounce_each_block = true;
+  sim().set_file_faults(again);
+  EXPECT_EQ(receive_data_file("trial.qrd", local("again.qrd").c_str(), 0), -4);
+  EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
+}
+
+TEST_F(FileTransfer, LinkDownloadClosesTheTrackersFileWaitsForItsAnswerAndStartsFromIdle) {
+  connect(606, "LUMAVEX RX 4.0");
+  put_recording("trial.qrd", 3000);
+  sim().set_command_rule("close_data_file", {0, 400, true, {}});
+  // The operator opens the setup menu as the file is closed: the transfer starts outside idle
+  // mode, and is started again once the tracker is offline.
+  sim().set_observer([this](const lvxsim::ReceivedPacket &p) {
+    if (simtest::is_command(p, "close_data_file"))
+      sim().control().enter_mode(lvxsim::kModeSetupMenu);
+  });
+  sim().clear_received();
+  ASSERT_EQ(receive_data_file("trial.qrd", local("t.qrd").c_str(), 0), 3000);
+  const std::vector<std::string> commands = sim().command_log();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "start_file_transfer trial.qrd"), 2);
+  int64_t closed = -1;
+  int64_t started = -1;
+  for (const auto &p : sim().received()) {
+    if (simtest::is_command(p, "close_data_file")) closed = p.tracker_time_us;
+    if (started < 0 && simtest::is_command(p, "start_file_transfer trial.qrd"))
+      started = p.tracker_time_us;
+  }
+  ASSERT_GE(closed, 0);
+  ASSERT_GE(started, 0);
+  EXPECT_GE(started - closed, 390000);
+}
+
+TEST_F(FileTransfer, DownloadsIntoAFolderOnAnotherFileSystem) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs for the destination needs root";
+  const fs::path mnt = root_ / "mnt";
+  fs::create_directories(mnt);
+  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mnt};
+  connect(607, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 9000);
+  write_file(data_ / "vfiles" / "trial" / "a.evf", random_bytes(30000, 5));
+  ASSERT_EQ(
+      receive_data_file_feedback64("trial", mnt.c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR, nullptr),
+      9000);
+  EXPECT_EQ(tree(mnt), (std::vector<std::string>{"trial.qrd", "trial/a.evf"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(mnt), fs::directory_iterator()), 2);
 }
 
 }  // namespace

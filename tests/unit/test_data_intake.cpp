@@ -142,4 +142,25 @@ TEST_F(DataIntake, AStreamRestartedJustBehindTheLastNumberIsReportedAfterEightPa
   EXPECT_EQ(d.queue.events(), 1u);
 }
 
+TEST_F(DataIntake, ATrackerThatRestartsItsNumberingAfterAFewPacketsIsReported) {
+  // Numbers behind the last with a later send time are a new stream, not repeats (which carry
+  // the time they were first sent with).
+  auto send = [&](uint32_t sequence, uint32_t time) {
+    std::vector<uint8_t> p = buttons_packet(sequence, 0);
+    lvx::put_u32(lvx::MutableBytes(p), 8, time);
+    take(p, p.size());
+  };
+  for (uint32_t sequence = 1; sequence <= 3; ++sequence) send(sequence, 100 + sequence);
+  send(3, 103);  // a repeat
+  send(2, 102);  // late
+  EXPECT_EQ(d.queue.events(), 0u);
+  send(1, 500);  // the tracker started again three packets in
+  EXPECT_EQ(d.queue.events(), 1u);
+  EXPECT_EQ(d.last_data_sequence, 1);
+  send(2, 501);
+  send(3, 502);
+  EXPECT_EQ(d.queue.events(), 1u);
+  EXPECT_EQ(d.last_data_sequence, 3);
+}
+
 }  // namespace
