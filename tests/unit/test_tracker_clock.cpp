@@ -95,6 +95,9 @@ TEST(TrackerClockEstimator, StrayHeadersFarOffNeverMoveTheEstimateOrTheReports) 
   EXPECT_FALSE(clock.update(now + 2000.0 + kOffset + 1e12, now + 2000.0));
   EXPECT_TRUE(clock.update(now + 3000.0 + kOffset, now + 3000.0));
   EXPECT_FALSE(clock.update(now + 4000.0 + kOffset + 1e12, now + 4000.0));
+  // Three jumps in a row that disagree with each other: none is taken.
+  EXPECT_FALSE(clock.update(now + 5000.0 + kOffset + 5e9, now + 5000.0));
+  EXPECT_FALSE(clock.update(now + 6000.0 + kOffset - 5e9, now + 6000.0));
   EXPECT_DOUBLE_EQ(clock.offset_usec(), kOffset);
 }
 
