@@ -96,7 +96,7 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d \n", 201, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
     return -1;
   }
   std::string request = "QXGETVS " + base;
@@ -108,7 +108,7 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
     int w = sock.wait_readable(static_cast<int64_t>(wait) * 1000);
     int n = w > 0 ? sock.recv(buf.data(), buf.size() - 1) : -1;
     if (n <= 0) {
-      log_printf("Failed to receive reply from tracker ftpd. line %d\n", 202);
+      log_printf("Failed to receive reply from tracker ftpd.\n");
       return -4;
     }
     buf[static_cast<size_t>(n)] = 0;
@@ -117,8 +117,8 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   sock.close();
   std::optional<VideoList> list = parse_video_list(reply);
   if (!list) {
-    log_printf("Failed to retrive QXGETVS message path=[%s].buf=[%s] line %d\n", base.c_str(),
-               reply.c_str(), 203);
+    log_printf("Failed to retrive QXGETVS message path=[%s].buf=[%s]\n", base.c_str(),
+               reply.c_str());
     alert_no_video(base);
     console_printf("receive_data_vfiles_feedback_ftp failed\n");
     return -6;
@@ -126,8 +126,8 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   log_printf("@receive_data_vfiles_feedback_ftpd: path=[%s] buf=[%s]\n", base.c_str(),
              reply.c_str());
   if (list->count <= 0 || list->folder.empty() || list->names.empty()) {
-    log_printf("Failed to retrive QXGETVS message.dfname=[%s] response=[%s] line %d\n",
-               list->folder.c_str(), reply.c_str(), 204);
+    log_printf("Failed to retrive QXGETVS message.dfname=[%s] response=[%s]\n",
+               list->folder.c_str(), reply.c_str());
     alert_no_video(list->folder);
     return -6;
   }

@@ -37,9 +37,6 @@ constexpr int kUploadThrottleMs = 500;
 constexpr int kUploadThrottlePercent = 5;
 constexpr int kVideoCancel = LUMAVEX_PROGRESS_CANCEL;
 
-// Numbers naming the failing places in the "line %d" logs.
-enum Place { kAtConnect = 101, kAtReply = 102, kAtOpen = 103, kAtWrite = 104, kAtSend = 105 };
-
 // Written by the application thread of a test before any transfer; read by transfers.
 std::atomic<int> g_wait_ms{60000};
 
@@ -47,60 +44,6 @@ int percent_of(uint64_t part, uint64_t total) {
   return total == 0 ? 100
                     : static_cast<int>(
                           static_cast<double>(part) / static_cast<double>(total) * 100.0 + 0.5);
-}
-
-// Texts printed (when console output is on) after a failed receive.
-const char *receive_error_text(int code) {
-  switch (code) {
-    case 10004:
-      return "The (blocking) call was canceled through WSACancelBlockingCall.\n";
-    case 10014:
-      return "The buf parameter is not completely contained in a valid part of the user address "
-             "space.\n";
-    case 10022:
-      return "The socket has not been bound with bind, or an unknown flag was specified, or "
-             "MSG_OOB was specified for a socket with SO_OOBINLINE enabled or (for byte stream "
-             "sockets only) len was zero or negative.\n";
-    case 10035:
-      return "The socket is marked as nonblocking and the receive operation would block.\n";
-    case 10036:
-      return "A blocking Windows Sockets 1.1 call is in progress, or the service provider is "
-             "still processing a callback function.\n";
-    case 10038:
-      return "The descriptor is not a socket.\n";
-    case 10040:
-      return "The message was too large to fit into the specified buffer and was truncated.\n";
-    case 10045:
-      return "MSG_OOB was specified, but the socket is not stream-style such as type "
-             "SOCK_STREAM, OOB data is not supported in the communication domain associated "
-             "with this socket, or the socket is unidirectional and supports only send "
-             "operations.\n";
-    case 10050:
-      return "The network subsystem has failed.\n";
-    case 10052:
-      return "For a connection-oriented socket, this error indicates that the connection has "
-             "been broken due to keep-alive activity that detected a failure while the "
-             "operation was in progress. For a datagram socket, this error indicates that the "
-             "time to live has expired.\n";
-    case 10053:
-      return "The virtual circuit was terminated due to a time-out or other failure. The "
-             "application should close the socket as it is no longer usable.\n";
-    case 10054:
-      return "The virtual circuit was reset by the remote side executing a hard or abortive "
-             "close. \n";
-    case 10057:
-      return "The socket is not connected.\n";
-    case 10058:
-      return "The socket has been shut down; it is not possible to receive on a socket after "
-             "shutdown has been invoked with how set to SD_RECEIVE or SD_BOTH.\n";
-    case 10060:
-      return "The connection has been dropped because of a network failure or because the peer "
-             "system failed to respond.\n";
-    case 10093:
-      return "A successful WSAStartup call must occur before using this function.\n";
-    default:
-      return nullptr;
-  }
 }
 
 // One receive on a service socket, whose receive time-out is the service wait: the byte count
@@ -134,11 +77,11 @@ int32_t run_get(const GetJob &job) {
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d \n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
     return -1;
   }
   if (!send_text(sock, job.request)) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
   log_printf("Waiting up to %d ms for a response from the host to get file %s.\n", wait_ms,
@@ -146,7 +89,7 @@ int32_t run_get(const GetJob &job) {
   std::vector<uint8_t> buf(kServiceBuffer);
   int n = receive_within(sock, buf.data(), buf.size() - 1);
   if (n <= 0) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
   buf[static_cast<size_t>(n)] = 0;
@@ -169,7 +112,7 @@ int32_t run_get(const GetJob &job) {
   }
   std::unique_ptr<PendingFile> out = PendingFile::open(path, job.replace);
   if (!out) {
-    log_printf("open_file line %d\n", kAtOpen);
+    log_printf("open_file %s failed\n", path.c_str());
     alert("open_file %s failed.\n", path.c_str());
     return -2;
   }
@@ -189,7 +132,7 @@ int32_t run_get(const GetJob &job) {
   auto take = [&](const uint8_t *data, size_t count) {
     size_t written = out->write(data, count);
     if (written < count) {
-      log_printf("Failed to write %d bytes to file. line %d\n", static_cast<int>(count), kAtWrite);
+      log_printf("Failed to write %d bytes to file.\n", static_cast<int>(count));
       alert("Failed to write %d bytes to file.\n", static_cast<int>(count));
       status = ServiceStatus::kSizeMismatch;
     }
@@ -222,16 +165,14 @@ int32_t run_get(const GetJob &job) {
     }
     if (n == 0) break;
     if (n == -1) {
-      log_printf(
-          "The connection has been dropped because of a network failure or because the peer "
-          "system failed to respond.\n");
+      log_printf("receive_data_file_feedback_ftpd: nothing received for %d ms\n", g_wait_ms.load());
       alert("Connection disconnected.\n");
       status = ServiceStatus::kDropped;
       break;
     }
     int code = -(n + 1);
     log_printf("receive_data_file_feedback_ftpd: recv failed #%d:\n", code);
-    if (const char *text = receive_error_text(code)) console_printf("%s", text);
+    console_printf("receive_data_file_feedback_ftpd: %s\n", platform::socket_error_text(code));
     status = ServiceStatus::kReceiveFailed;
     break;
   }
@@ -483,7 +424,7 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
     file = std::fopen(src, "rb");
   }
   if (file == nullptr) {
-    log_printf("open_file line %d\n", kAtOpen);
+    log_printf("open_file %s failed\n", src);
     alert("open_file %s failed.\n", src);
     return -2;
   }
@@ -495,14 +436,13 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d\n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d\n", r);
     return -1;
   }
   char request[128];
   std::snprintf(request, sizeof request, "PUT %s %ld %s", dest, length, time.c_str());
   std::optional<std::vector<uint8_t>> reply = request_reply(sock, request);
   if (!reply) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
     log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
@@ -514,8 +454,7 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
     while ((n = std::fread(block.data(), 1, block.size(), file)) > 0) {
       size_t left = send_block(sock, block.data(), n);
       if (left > 0)
-        log_printf("Failed to send %d bytes to tracker ftpd. line %d\n", static_cast<int>(left),
-                   kAtSend);
+        log_printf("Failed to send %d bytes to tracker ftpd.\n", static_cast<int>(left));
       sent += static_cast<uint32_t>(n - left);
       prog.update(sent);
     }
@@ -530,7 +469,7 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd line %d ret val %d \n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd ret val %d \n", r);
     console_printf("send_data_file_mem: failed to connect tracker ftpd\n");
     return -1;
   }
@@ -538,7 +477,7 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
   std::snprintf(request, sizeof request, "PUT %s %u ", dest ? dest : "", size);
   std::optional<std::vector<uint8_t>> reply = request_reply(sock, request);
   if (!reply) {
-    log_printf("Failed to receive reply from tracker ftpd line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd\n");
     console_printf("send_data_file_mem: failed to get reply from tracker ftpd\n");
     return -2;
   }
@@ -553,8 +492,7 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
     size_t block = std::min<size_t>(kServiceBuffer, size - sent);
     size_t left = send_block(sock, bytes + sent, block);
     if (left > 0) {
-      log_printf("Failed to send %d bytes to tracker ftpd line %d\n", static_cast<int>(left),
-                 kAtSend);
+      log_printf("Failed to send %d bytes to tracker ftpd\n", static_cast<int>(left));
       console_printf("send_data_file_mem: failed to send to ftpd rbytes %u\n", sent);
       return -4;
     }

@@ -101,12 +101,12 @@ int tcp_connect(Transport &t) {
   int err = 0;
   platform::Socket s = platform::Socket::tcp(&err);
   if (!s.valid()) {
-    log_printf("tcp_connect INVALID_SOCKET line %d\n", __LINE__);
+    log_printf("tcp_connect INVALID_SOCKET\n");
     alert("tcp_connect: INVALID_SOCKET\n");
     return -7;
   }
   if (s.set_blocking(false) != 0) {
-    log_printf("tcp_connect failed setting block line %d\n", __LINE__);
+    log_printf("tcp_connect failed setting block\n");
     alert("tcp_connect: ioctlsocket failed\n");
     return -8;
   }
@@ -114,7 +114,7 @@ int tcp_connect(Transport &t) {
   // acknowledgement of the one before.
   s.set_no_delay(true);
   if (s.set_receive_timeout_ms(kReceiveTimeoutMs) != 0) {
-    log_printf("tcp_connect setsockopt failed line %d\n", __LINE__);
+    log_printf("tcp_connect setsockopt failed\n");
     alert("tcp_connect: setsockopt timeout failed\n");
     return -1;
   }
@@ -132,14 +132,14 @@ int tcp_connect(Transport &t) {
     err = s.wait_writable(2000000 + 200000) == 1 ? 0 : platform::kSockTimedOut;
   }
   if (err != 0) {
-    log_printf("tcp_connect connect timeout line %d\n", __LINE__);
+    log_printf("tcp_connect connect timeout\n");
     alert("tcp_connect: connect timeout\n");
     return -10;
   }
   static const char kGreeting[6] = {'H', 'E', 'L', 'O', ' ', '\0'};
   if ((err = s.send_all(kGreeting, sizeof kGreeting)) != 0) {
     console_printf("displayAPI: tcp_connect() HELO failed %d\n", err);
-    log_printf("tcp_connect connect failed line %d\n", __LINE__);
+    log_printf("tcp_connect connect failed\n");
     alert("tcp_connect: connect failed\n");
     return -11;
   }

@@ -141,8 +141,8 @@ int open_udp_socket(Transport &t) {
     return -1;
   }
   if ((err = s.set_blocking(true)) != 0) {
-    console_printf("displayApi: IOCTL failed setting blocking state: %d : %s %d ", err,
-                   platform::socket_error_text(err), __LINE__);
+    console_printf("displayApi: IOCTL failed setting blocking state: %d : %s\n", err,
+                   platform::socket_error_text(err));
     return -1;
   }
   uint16_t port = t.options.remote_port;
@@ -152,8 +152,8 @@ int open_udp_socket(Transport &t) {
     ++port;
   }
   if (err != 0) {
-    console_printf("displayApi: Socket BIND failed: %d %s :%d port %d\n", err,
-                   platform::socket_error_text(err), __LINE__, port);
+    console_printf("displayApi: Socket BIND failed: %d %s port %d\n", err,
+                   platform::socket_error_text(err), port);
     return -1;
   }
   if ((err = s.set_broadcast(true)) != 0) {
