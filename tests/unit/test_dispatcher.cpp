@@ -142,15 +142,6 @@ TEST_F(Dispatcher, ConnectAckTeachesTrackerAddressNameAndVersion) {
   EXPECT_EQ(lvx::max_send_size(), 580);
 }
 
-TEST_F(Dispatcher, ConnectPacketWithForeignIdentityIsIgnored) {
-  lvx::LinkRecord &r = lvx::link_record();
-  r.accepted = false;
-  connecting_to(kStranger);
-  Buffer p = lvxsim::build::connect_packet(0x81, 3, 2, "x", "", "SOMEBODY ELSE 1.0");
-  feed(kStranger, p);
-  EXPECT_FALSE(r.accepted);
-}
-
 TEST_F(Dispatcher, DisconnectAckOnlyFromTheTracker) {
   lvx::LinkRecord &r = lvx::link_record();
   Buffer p = lvxsim::build::connect_packet(0x90, 3, 2, "", "", "QX VELOTRIS LUMAVEX");
@@ -159,15 +150,6 @@ TEST_F(Dispatcher, DisconnectAckOnlyFromTheTracker) {
   feed(kTracker, p);
   EXPECT_EQ(r.is_connected, 0);
   EXPECT_EQ(r.mode_word, 0xFFFF);
-}
-
-TEST_F(Dispatcher, BusyReplyDuringAConnectMarksBusy) {
-  lvx::LinkRecord &r = lvx::link_record();
-  r.busy = false;
-  connecting_to(kTracker);
-  feed(kTracker, lvxsim::build::connect_packet(0x82, 3, 2, "", "", "QX VELOTRIS LUMAVEX"));
-  EXPECT_TRUE(r.busy);
-  EXPECT_EQ(r.is_connected, 0);
 }
 
 TEST_F(Dispatcher, ConnectRepliesOnlyFromTheNodeAskedWhileConnecting) {
@@ -186,14 +168,21 @@ TEST_F(Dispatcher, ConnectRepliesOnlyFromTheNodeAskedWhileConnecting) {
   EXPECT_FALSE(r.accepted);
   EXPECT_TRUE(lvx::same_node(r.tracker_address, kTracker));
 
-  // Connecting to the tracker: another node's replies are ignored, the tracker's taken.
+  // Connecting to the tracker: another node's replies are ignored, the tracker's taken, unless
+  // they carry a foreign identity.
   connecting_to(kTracker);
   feed(kStranger, busy);
   feed(kStranger, ack("LUMAVEX RX 5.7"));
   EXPECT_FALSE(r.busy);
   EXPECT_FALSE(r.accepted);
+  feed(kTracker, lvxsim::build::connect_packet(0x81, 3, 2, "x", "", "SOMEBODY ELSE 1.0"));
+  EXPECT_FALSE(r.accepted);
   feed(kTracker, ack("LUMAVEX RX 5.7"));
   EXPECT_TRUE(r.accepted);
+  connecting_to(kTracker);
+  feed(kTracker, busy);
+  EXPECT_TRUE(r.busy);
+  EXPECT_EQ(r.is_connected, 0);
 
   // A broadcast open takes whichever node answers.
   r.accepted = false;
