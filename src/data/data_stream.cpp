@@ -183,7 +183,7 @@ constexpr uint32_t kBehindRunLimit = 8;
 bool take_data_sequence(DataStream &d, uint32_t sequence) {
   if (d.last_data_sequence != -1) {
     const auto ahead = static_cast<int32_t>(sequence - static_cast<uint32_t>(d.last_data_sequence));
-    if (ahead <= 0 && ahead > -kLateWindow && ++d.behind_run < kBehindRunLimit) return false;
+    if (ahead <= 0 && ahead >= -kLateWindow && ++d.behind_run < kBehindRunLimit) return false;
     if (ahead != 1) queue_item(d, kLostDataItem, ITEM_EVENT);
   }
   d.behind_run = 0;

@@ -70,6 +70,11 @@ TEST_F(DataIntake, WalkStopsAtAnItemRunningPastTheArea) {
   packet[second_header] |= 0x01;  // 256 bytes longer
   ASSERT_EQ(take(packet, packet.size()), static_cast<int>(packet.size()));
   EXPECT_EQ(d.queue.events(), 1u);
+  // An item marked last ends the walk, whatever follows it.
+  std::vector<uint8_t> marked = buttons_packet(2, 2);
+  marked[build::kDataItemsOffset] |= 0x80;
+  ASSERT_EQ(take(marked, marked.size()), static_cast<int>(marked.size()));
+  EXPECT_EQ(d.queue.events(), 2u);
 }
 
 TEST_F(DataIntake, SequenceBreaksAreReportedAndTheStreamGoesOn) {
@@ -88,6 +93,10 @@ TEST_F(DataIntake, SequenceBreaksAreReportedAndTheStreamGoesOn) {
   expect(11, false, false);  // a repeat
   expect(9, false, false);   // late: its place was reported when 10 came first
   expect(13, true, true);    // 12 went missing
+  expect(77, true, true);
+  expect(13, false, false);  // 64 behind: still late
+  expect(12, true, true);    // 65 behind: a restart
+  expect(13, true, false);
   // One stray far ahead is reported and taken; the stream that goes on after it is far behind,
   // which is a restart: reported and taken, not dropped as old from then on.
   expect(0x80000000u, true, true);
