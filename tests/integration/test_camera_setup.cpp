@@ -220,11 +220,8 @@ TEST_F(CameraSetupTest, DriftCorrectionAcceptedAbortedAndEnded) {
   char message[100] = {};
   lumavex_cal_message(message);
   EXPECT_EQ(std::string(message).rfind("DRIFTCORRECT LR LEFT OFFSET ", 0), 0u) << message;
-  EXPECT_TRUE(simtest::wait_until([&] {
-    for (const std::string &c : sim().command_log())
-      if (c == "apply_last_drift_correction 1.0") return true;
-    return false;
-  }));
+  EXPECT_TRUE(
+      simtest::wait_until([&] { return received_command("apply_last_drift_correction 1.0"); }));
   EXPECT_TRUE(has_sound(LUMAVEX_SOUND_DRIFT_TARGET));
   EXPECT_TRUE(has_sound(LUMAVEX_SOUND_DRIFT_DONE));
   EXPECT_FLOAT_EQ(display_.target_x(), 500.0f);
@@ -393,27 +390,18 @@ TEST_F(CameraSetupTest, KernelTimeOutsRenewalsAndTheExtendedLine) {
 // accepts; a draw value of 256 leaves the target on the screen, 255 does not.
 TEST_F(CameraSetupTest, DriftCorrectionKeyListsEscapeWindowAndTargetLeftShown) {
   connect(129);
-  auto accepts = [&] {
-    int n = 0;
-    for (const std::string &c : sim().command_log()) n += c == "accept_target_fixation" ? 1 : 0;
-    return n;
-  };
-  // Presses each key of `keys` at the given poll after the one that drew the target.
-  auto script = [&](std::vector<std::pair<int, uint16_t>> keys) {
-    const int start = display_.polls() + 1;
-    display_.on_poll = [start, keys](ReferenceDisplay &d) {
-      for (const auto &[at, key] : keys)
-        if (d.polls() == start + at) d.press_key(key);
-    };
-  };
   const int list2[4] = {kEnter, 'a', 0, 0}, none[4] = {};
   lumavex_set_special_keys_ex(2, none, list2, 2);
-  script({{3, kSpace}, {12, 'a'}, {20, kEnter}});
-  const int first = display_.polls();
+  const int first = display_.polls();  // the next poll is the one that empties the key queue
+  display_.on_poll = [first](ReferenceDisplay &d) {
+    if (d.polls() == first + 4) d.press_key(kSpace);
+    if (d.polls() == first + 13) d.press_key('a');
+    if (d.polls() == first + 21) d.press_key(kEnter);
+  };
   EXPECT_EQ(bounded([] { return do_drift_correctf(500.0f, 400.0f, 255, 0); }), 0);
   EXPECT_GE(display_.polls(), first + 13);  // the space did not end it, 'a' did
   EXPECT_LT(display_.polls(), first + 20);
-  EXPECT_EQ(accepts(), 1);
+  EXPECT_EQ(received_command("accept_target_fixation"), 1);
   std::vector<uint16_t> forwarded;
   for (const auto &k : tracker().received_keys()) forwarded.push_back(k.code);
   EXPECT_EQ(forwarded, std::vector<uint16_t>{'a'});  // a key of list 2 is passed on too
@@ -433,7 +421,7 @@ TEST_F(CameraSetupTest, DriftCorrectionKeyListsEscapeWindowAndTargetLeftShown) {
     }
   };
   EXPECT_EQ(bounded([] { return do_drift_correctf(300.0f, 200.0f, 256, 0); }), 0);
-  EXPECT_EQ(accepts(), 2);
+  EXPECT_EQ(received_command("accept_target_fixation"), 2);
   EXPECT_TRUE(display_.target_shown());
 }
 

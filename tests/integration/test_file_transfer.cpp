@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using simtest::read_file;
+
 std::string random_bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::string s(n, '\0');
@@ -31,13 +33,6 @@ std::string random_bytes(size_t n, uint32_t seed) {
 void write_file(const fs::path &path, const std::string &bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  if (in) out << in.rdbuf();
-  return out.str();
 }
 
 // Every regular file under a folder, as paths relative to it, sorted.

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,14 +21,8 @@
 
 namespace {
 
+using simtest::read_file;
 using simtest::wait_until;
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class Recording : public simtest::SimTest {
  protected:
@@ -51,12 +44,6 @@ class Recording : public simtest::SimTest {
   }
 
   lvxsim::TrackerControl &tracker() { return sim().control(); }
-
-  bool logged_command(const std::string &text) {
-    for (const std::string &c : sim().command_log())
-      if (c == text) return true;
-    return false;
-  }
 
   // Starts a trial, opens the abort menu from the tracker's side and schedules the operator's
   // action; returns what check_recording gave.
@@ -83,7 +70,7 @@ class Recording : public simtest::SimTest {
 TEST_F(Recording, WholeTrialLandsInTheTrackersFile) {
   connect(98);
   EXPECT_EQ(open_data_file("results/trial1"), 0);
-  ASSERT_TRUE(logged_command("open_data_file 'trial1.qrd'"));
+  ASSERT_TRUE(received_command("open_data_file 'trial1.qrd'"));
   const std::string path = sim().data_dir() + "/trial1.qrd";
   ASSERT_EQ(tracker().open_file_path(), path);
 
@@ -143,7 +130,7 @@ TEST_F(Recording, RefusedNamesSendNothingAndLongNamesAreAnnounced) {
   std::vector<std::string> log = sim().command_log();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 1], "open_data_file 'a_long_recording_name.qrd'");
-  EXPECT_TRUE(logged_command("long_filename_enabled = YES"));
+  EXPECT_TRUE(received_command("long_filename_enabled = YES"));
   EXPECT_EQ(tracker().open_file_path(), sim().data_dir() + "/a_long_recording_name.qrd");
   EXPECT_EQ(lumavex_set_options("longname"), -1);
 
@@ -220,7 +207,7 @@ TEST_F(Recording, AbortMenuEntryFourAfterSetupAborts) {
   tracker().set_mode_observer({});
   EXPECT_EQ(menus.load(), 2);
   EXPECT_EQ(result, RECORDING_ABORTED);
-  EXPECT_TRUE(logged_command("display_user_menu 1"));
+  EXPECT_TRUE(received_command("display_user_menu 1"));
   EXPECT_EQ(tracker().mode(), lvxsim::kModeIdle);  // the library put the tracker idle
 }
 
