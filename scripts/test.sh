@@ -63,6 +63,7 @@ work=$(mktemp -d /tmp/lvx_install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cmake --install build/release-all --prefix "$work/prefix" >/dev/null
 cp -r tests/consumer "$work/consumer"
+cp tests/start_tracker.sh "$work/"  # the consumer's run script starts the tracker through it
 mkdir "$work/home"
 chmod 755 "$work"
 if [ "$(id -u)" -eq 0 ]; then

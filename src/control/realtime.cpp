@@ -37,7 +37,7 @@ int read_reserve() {
   int error_number = 0;
   std::optional<platform::RtBandwidth> b = platform::rt_bandwidth(&error_number);
   if (!b) {
-    log_printf("RegOpenKeyEx failed %x \n", static_cast<unsigned>(error_number));
+    log_printf("Priority: the real-time bandwidth is unreadable (%d)\n", error_number);
     return -1;
   }
   return reserved_percent(b->runtime_us, b->period_us);
@@ -106,12 +106,12 @@ void register_thread(RealtimeState &s, int tag) {
     return;
   }
   if (!apply_fifo(kRegisteredBase)) {
-    log_printf("AvSetMmThreadCharacteristics failed!\n");
     int nice = platform::most_favourable_nice();
     platform::set_current_thread_nice(nice);
     log_fallback();
   }
-  log_printf("MMCSS_activate %d  %x\n", tag, static_cast<unsigned>(thread));
+  log_printf("Priority: thread %llu registered (%d)\n", static_cast<unsigned long long>(thread),
+             tag);
 }
 
 // Reverts the calling thread's registration (lock held); false when it had none.
@@ -269,11 +269,11 @@ int16_t check_registration() {
   RealtimeState &s = realtime_state();
   s.usable = -1;
   if (!decide_usable()) {
-    log_printf("Not using MMCSS \n");
+    log_printf("Priority: threads are not registered\n");
     return 0;
   }
   // The scheduler's calls are part of the C library: there is nothing to load or look up.
-  log_printf("Using AVRT.DLL for %s \n", platform::command_line().c_str());
+  log_printf("Priority: threads are registered for %s\n", platform::command_line().c_str());
   std::lock_guard<std::mutex> guard(s.lock);
   s.table.clear();
   return 0;

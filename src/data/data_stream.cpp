@@ -190,7 +190,7 @@ bool take_data_sequence(DataStream &d, uint32_t sequence, uint32_t send_time) {
   if (d.last_data_sequence != -1) {
     const auto ahead = static_cast<int32_t>(sequence - static_cast<uint32_t>(d.last_data_sequence));
     const bool sent_later = static_cast<int32_t>(send_time - d.last_data_time) > 0;
-    if (ahead <= 0 && ahead > -kLateWindow && !sent_later && ++d.behind_run < kBehindRunLimit)
+    if (ahead <= 0 && ahead >= -kLateWindow && !sent_later && ++d.behind_run < kBehindRunLimit)
       return false;
     if (ahead != 1) queue_item(d, kLostDataItem, ITEM_EVENT);
   }

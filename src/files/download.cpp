@@ -116,8 +116,8 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   if (r != 0) return r;
   std::optional<VideoList> list = parse_video_list(reply);
   if (!list) {
-    log_printf("Failed to retrive QXGETVS message path=[%s].buf=[%s] line %d\n", base.c_str(),
-               reply.c_str(), 203);
+    log_printf("Failed to retrive QXGETVS message path=[%s].buf=[%s]\n", base.c_str(),
+               reply.c_str());
     alert_no_video(base);
     console_printf("receive_data_vfiles_feedback_ftp failed\n");
     return -6;
@@ -125,8 +125,8 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   log_printf("@receive_data_vfiles_feedback_ftpd: path=[%s] buf=[%s]\n", base.c_str(),
              reply.c_str());
   if (list->count <= 0 || list->folder.empty() || list->names.empty()) {
-    log_printf("Failed to retrive QXGETVS message.dfname=[%s] response=[%s] line %d\n",
-               list->folder.c_str(), reply.c_str(), 204);
+    log_printf("Failed to retrive QXGETVS message.dfname=[%s] response=[%s]\n",
+               list->folder.c_str(), reply.c_str());
     alert_no_video(list->folder);
     return -6;
   }

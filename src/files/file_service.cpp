@@ -40,15 +40,6 @@ constexpr int kUploadThrottleMs = 500;
 constexpr int kUploadThrottlePercent = 5;
 constexpr int kVideoCancel = LUMAVEX_PROGRESS_CANCEL;
 
-// Numbers naming the failing places in the "line %d" logs.
-enum Place {
-  kAtConnect = 101,
-  kAtReply = 102,
-  kAtOpen = 103,
-  kAtWrite = 104,
-  kAtSend = 105,
-  kAtList = 201
-};
 // How long the video listing may take at most (twice the service wait).
 constexpr int kVideoListWaitMs = 120000;
 
@@ -56,60 +47,6 @@ int percent_of(uint64_t part, uint64_t total) {
   return total == 0 ? 100
                     : static_cast<int>(
                           static_cast<double>(part) / static_cast<double>(total) * 100.0 + 0.5);
-}
-
-// Texts printed (when console output is on) after a failed receive.
-const char *receive_error_text(int code) {
-  switch (code) {
-    case 10004:
-      return "The (blocking) call was canceled through WSACancelBlockingCall.\n";
-    case 10014:
-      return "The buf parameter is not completely contained in a valid part of the user address "
-             "space.\n";
-    case 10022:
-      return "The socket has not been bound with bind, or an unknown flag was specified, or "
-             "MSG_OOB was specified for a socket with SO_OOBINLINE enabled or (for byte stream "
-             "sockets only) len was zero or negative.\n";
-    case 10035:
-      return "The socket is marked as nonblocking and the receive operation would block.\n";
-    case 10036:
-      return "A blocking Windows Sockets 1.1 call is in progress, or the service provider is "
-             "still processing a callback function.\n";
-    case 10038:
-      return "The descriptor is not a socket.\n";
-    case 10040:
-      return "The message was too large to fit into the specified buffer and was truncated.\n";
-    case 10045:
-      return "MSG_OOB was specified, but the socket is not stream-style such as type "
-             "SOCK_STREAM, OOB data is not supported in the communication domain associated "
-             "with this socket, or the socket is unidirectional and supports only send "
-             "operations.\n";
-    case 10050:
-      return "The network subsystem has failed.\n";
-    case 10052:
-      return "For a connection-oriented socket, this error indicates that the connection has "
-             "been broken due to keep-alive activity that detected a failure while the "
-             "operation was in progress. For a datagram socket, this error indicates that the "
-             "time to live has expired.\n";
-    case 10053:
-      return "The virtual circuit was terminated due to a time-out or other failure. The "
-             "application should close the socket as it is no longer usable.\n";
-    case 10054:
-      return "The virtual circuit was reset by the remote side executing a hard or abortive "
-             "close. \n";
-    case 10057:
-      return "The socket is not connected.\n";
-    case 10058:
-      return "The socket has been shut down; it is not possible to receive on a socket after "
-             "shutdown has been invoked with how set to SD_RECEIVE or SD_BOTH.\n";
-    case 10060:
-      return "The connection has been dropped because of a network failure or because the peer "
-             "system failed to respond.\n";
-    case 10093:
-      return "A successful WSAStartup call must occur before using this function.\n";
-    default:
-      return nullptr;
-  }
 }
 
 // How a receive of a whole buffer ended.
@@ -217,12 +154,12 @@ int32_t run_get(const GetJob &job) {
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d \n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
     return -1;
   }
   wait.begin_step();
   if (!send_text(sock, job.request, wait)) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
   log_printf("Waiting up to %d ms for a response from the host to get file %s.\n",
@@ -230,7 +167,7 @@ int32_t run_get(const GetJob &job) {
   std::vector<uint8_t> buf(kServiceBuffer + 1);
   int n = receive_service_reply(sock, buf.data(), kServiceBuffer, wait);
   if (n <= 0) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
   buf[static_cast<size_t>(n)] = 0;
@@ -253,7 +190,7 @@ int32_t run_get(const GetJob &job) {
   }
   std::unique_ptr<PendingFile> out = PendingFile::open(path, job.replace);
   if (!out) {
-    log_printf("open_file line %d\n", kAtOpen);
+    log_printf("open_file %s failed\n", path.c_str());
     alert("open_file %s failed.\n", path.c_str());
     return -2;
   }
@@ -273,7 +210,7 @@ int32_t run_get(const GetJob &job) {
   auto take = [&](const uint8_t *data, size_t count) {
     size_t written = out->write(data, count);
     if (written < count) {
-      log_printf("Failed to write %d bytes to file. line %d\n", static_cast<int>(count), kAtWrite);
+      log_printf("Failed to write %d bytes to file.\n", static_cast<int>(count));
       alert("Failed to write %d bytes to file.\n", static_cast<int>(count));
       status = ServiceStatus::kSizeMismatch;
     }
@@ -314,15 +251,14 @@ int32_t run_get(const GetJob &job) {
     }
     if (got.how == Moved::kClosed) break;
     if (got.how == Moved::kTimedOut) {
-      log_printf(
-          "The connection has been dropped because of a network failure or because the peer "
-          "system failed to respond.\n");
+      log_printf("receive_data_file_feedback_ftpd: no whole buffer within %d ms\n",
+                 file_service_wait_ms());
       alert("Connection disconnected.\n");
       status = ServiceStatus::kDropped;
       break;
     }
     log_printf("receive_data_file_feedback_ftpd: recv failed #%d:\n", got.error);
-    if (const char *text = receive_error_text(got.error)) console_printf("%s", text);
+    console_printf("receive_data_file_feedback_ftpd: %s\n", platform::socket_error_text(got.error));
     status = ServiceStatus::kReceiveFailed;
     break;
   }
@@ -455,7 +391,7 @@ int request_video_list(const std::string &base, std::string *reply) {
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d \n", kAtList, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
     return -1;
   }
   std::vector<uint8_t> buf(kServiceBuffer + 1);
@@ -464,7 +400,7 @@ int request_video_list(const std::string &base, std::string *reply) {
               ? receive_service_reply(sock, buf.data(), kServiceBuffer, wait)
               : 0;
   if (n <= 0) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtList + 1);
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
   buf[static_cast<size_t>(n)] = 0;
@@ -612,7 +548,7 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
     file = std::fopen(src, "rb");
   }
   if (file == nullptr) {
-    log_printf("open_file line %d\n", kAtOpen);
+    log_printf("open_file %s failed\n", src);
     alert("open_file %s failed.\n", src);
     return -2;
   }
@@ -631,14 +567,13 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d\n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d\n", r);
     return -1;
   }
   char request[128];
   std::snprintf(request, sizeof request, "PUT %s %ld %s", dest, length, time.c_str());
   std::optional<std::vector<uint8_t>> reply = request_reply(sock, request, wait);
   if (!reply) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
     log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
@@ -654,8 +589,7 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
       if (left > 0) {
         // A service that no longer takes bytes would make every later block wait as long: the
         // upload ends here, and the count tells the caller that not all of it went.
-        log_printf("Failed to send %d bytes to tracker ftpd. line %d\n", static_cast<int>(left),
-                   kAtSend);
+        log_printf("Failed to send %d bytes to tracker ftpd.\n", static_cast<int>(left));
         break;
       }
       prog.update(sent);
@@ -680,7 +614,7 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
   platform::Socket sock;
   int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd line %d ret val %d \n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd ret val %d \n", r);
     console_printf("send_data_file_mem: failed to connect tracker ftpd\n");
     return -1;
   }
@@ -688,7 +622,7 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
   std::snprintf(request, sizeof request, "PUT %s %u ", dest ? dest : "", size);
   std::optional<std::vector<uint8_t>> reply = request_reply(sock, request, wait);
   if (!reply) {
-    log_printf("Failed to receive reply from tracker ftpd line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd\n");
     console_printf("send_data_file_mem: failed to get reply from tracker ftpd\n");
     return -2;
   }
@@ -704,8 +638,7 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
     wait.begin_step();
     size_t left = send_block(sock, bytes + sent, block, wait);
     if (left > 0) {
-      log_printf("Failed to send %d bytes to tracker ftpd line %d\n", static_cast<int>(left),
-                 kAtSend);
+      log_printf("Failed to send %d bytes to tracker ftpd\n", static_cast<int>(left));
       console_printf("send_data_file_mem: failed to send to ftpd rbytes %u\n", sent);
       return -4;
     }

@@ -163,8 +163,7 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
     t.name = std::string(name.substr(0, kNameLimit));
     t.size = position;
     note_ack(t, 0);
-    log_printf("CONTINUE_FILE_TRANSFER  aaa %d. (file_xfer_style=%d line=%d)\n", 0, t.style.load(),
-               1);
+    log_printf("CONTINUE_FILE_TRANSFER %d. (file_xfer_style=%d)\n", 0, t.style.load());
     user_call(deferred_ack, 0);
     e.empty();  // the information is not a block
     return used;

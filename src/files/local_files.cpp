@@ -197,7 +197,7 @@ std::unique_ptr<PendingFile> PendingFile::open(const std::string &path, bool rep
     if (f->file_ == nullptr && errno != EEXIST) break;
   }
   if (f->file_ == nullptr) {
-    log_printf("open_xfer_file line %d: fopen %s: %s\n", 1, f->temp_.c_str(), std::strerror(errno));
+    log_printf("open_xfer_file: fopen %s: %s\n", f->temp_.c_str(), std::strerror(errno));
     f->temp_.clear();
     return nullptr;
   }

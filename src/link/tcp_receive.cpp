@@ -112,7 +112,7 @@ int tcp_connect(Transport &t) {
   int err = 0;
   platform::Socket s = platform::Socket::tcp(&err);
   if (!s.valid()) {
-    log_printf("tcp_connect INVALID_SOCKET line %d\n", __LINE__);
+    log_printf("tcp_connect INVALID_SOCKET\n");
     alert("tcp_connect: INVALID_SOCKET\n");
     t.start_failure = std::string("cannot make the link's TCP socket: ") +
                       platform::socket_error_text(err) + " (" + platform::socket_error_name(err) +
@@ -120,7 +120,7 @@ int tcp_connect(Transport &t) {
     return -7;
   }
   if (s.set_blocking(false) != 0) {
-    log_printf("tcp_connect failed setting block line %d\n", __LINE__);
+    log_printf("tcp_connect failed setting block\n");
     alert("tcp_connect: ioctlsocket failed\n");
     t.start_failure = "cannot make the link's TCP socket non-blocking";
     return -8;
@@ -129,7 +129,7 @@ int tcp_connect(Transport &t) {
   // acknowledgement of the one before.
   s.set_no_delay(true);
   if (s.set_receive_timeout_ms(kReceiveTimeoutMs) != 0) {
-    log_printf("tcp_connect setsockopt failed line %d\n", __LINE__);
+    log_printf("tcp_connect setsockopt failed\n");
     alert("tcp_connect: setsockopt timeout failed\n");
     t.start_failure = "cannot set the link's receive time-out";
     return -1;
@@ -154,7 +154,7 @@ int tcp_connect(Transport &t) {
     err = w == 1 ? 0 : (w < 0 ? -w : platform::kSockTimedOut);
   }
   if (err != 0) {
-    log_printf("tcp_connect connect timeout line %d\n", __LINE__);
+    log_printf("tcp_connect connect timeout\n");
     alert("tcp_connect: connect timeout\n");
     t.start_failure = err == platform::kSockTimedOut
                           ? "no answer from the tracker's TCP port " + where + " within 2.2 s"
@@ -166,7 +166,7 @@ int tcp_connect(Transport &t) {
   static const char kGreeting[6] = {'H', 'E', 'L', 'O', ' ', '\0'};
   if ((err = s.send_all(kGreeting, sizeof kGreeting)) != 0) {
     console_printf("displayAPI: tcp_connect() HELO failed %s\n", platform::socket_error_name(err));
-    log_printf("tcp_connect connect failed line %d\n", __LINE__);
+    log_printf("tcp_connect connect failed\n");
     alert("tcp_connect: connect failed\n");
     t.start_failure =
         "the tracker's TCP port " + where + " took the connection but not the greeting";

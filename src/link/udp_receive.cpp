@@ -147,8 +147,8 @@ int open_udp_socket(Transport &t) {
     return failed("cannot make the link's UDP socket", err);
   }
   if ((err = s.set_blocking(true)) != 0) {
-    console_printf("displayApi: IOCTL failed setting blocking state: %s : %s %d ",
-                   platform::socket_error_name(err), platform::socket_error_text(err), __LINE__);
+    console_printf("displayApi: IOCTL failed setting blocking state: %s : %s\n",
+                   platform::socket_error_name(err), platform::socket_error_text(err));
     return failed("cannot set up the link's UDP socket", err);
   }
   uint16_t port = t.options.remote_port;
@@ -158,9 +158,8 @@ int open_udp_socket(Transport &t) {
     ++port;
   }
   if (err != 0) {
-    console_printf("displayApi: Socket BIND failed: %s %s :%d port %d\n",
-                   platform::socket_error_name(err), platform::socket_error_text(err), __LINE__,
-                   port);
+    console_printf("displayApi: Socket BIND failed: %s %s port %d\n",
+                   platform::socket_error_name(err), platform::socket_error_text(err), port);
     if (err == platform::kSockAddrInUse) {
       t.start_failure = "no free local UDP port: " + std::to_string(t.options.remote_port) +
                         " to " + std::to_string(port) + " are all in use (EADDRINUSE)";

@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using simtest::read_file;
+
 std::string random_bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::string s(n, '\0');
@@ -36,13 +38,6 @@ std::string random_bytes(size_t n, uint32_t seed) {
 void write_file(const fs::path &path, const std::string &bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  if (in) out << in.rdbuf();
-  return out.str();
 }
 
 // Every regular file under a folder, as paths relative to it, sorted.
@@ -153,7 +148,7 @@ TEST_F(FileTransfer, ServiceDownloadIntoAFolderKeepsBytesTimeAndReportsProgress)
   EXPECT_EQ(sim().file_stats().link_blocks_sent, 0u);
 }
 
-TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAsked) {
+TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAskedOrUsesItsNameHere) {
   connect(501);
   std::string bytes = put_recording("trial.qrd", 5000);
   write_file(local_ / "trial.qrd", "mine");
@@ -169,26 +164,16 @@ TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAsked) {
             5000);
   EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
   EXPECT_EQ(tree(local_).size(), 2u);
-}
 
-TEST_F(FileTransfer, ServiceDownloadWithoutDestinationUsesTheTrackersNameHere) {
-  connect(502);
-  std::string bytes = put_recording("here.qrd", 100);
+  // Without a destination the tracker's name is used, here.
+  std::string here = put_recording("here.qrd", 100);
   fs::path was = fs::current_path();
   fs::current_path(local_);
   int32_t r = receive_data_file_feedback("here", nullptr, 0, record_progress32);
   fs::current_path(was);
   ASSERT_EQ(r, 100);
-  EXPECT_TRUE(read_file(local_ / "here.qrd") == bytes);
+  EXPECT_TRUE(read_file(local_ / "here.qrd") == here);
   expect_monotonic_to(100);
-}
-
-TEST_F(FileTransfer, ServiceDownloadOfAnEmptyFileCallsNoProgress) {
-  connect(503, "LUMAVEX T 1.2");
-  put_recording("empty.qrd", 0);
-  EXPECT_EQ(receive_data_file_feedback64("empty", local().c_str(), 1, record_progress), 0);
-  EXPECT_TRUE(g_progress.empty());
-  EXPECT_EQ(tree(local_), std::vector<std::string>{"empty.qrd"});
 }
 
 // Each fault: the result code, and no file (partial or temporary) left in the folder.
@@ -198,23 +183,25 @@ struct Fault {
   int32_t expected;
 };
 
-TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehind) {
+template <class Set>
+lvxsim::FileFaults with(Set set) {
+  lvxsim::FileFaults f;
+  set(f);
+  return f;
+}
+
+TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehindAndAnEmptyFileArrives) {
   connect(504, "LUMAVEX T 1.2");
   put_recording("trial.qrd", 200000);
   lvx::set_file_service_wait_ms_for_testing(400);
-  auto fault = [](auto set) {
-    lvxsim::FileFaults f;
-    set(f);
-    return f;
-  };
   const Fault faults[] = {
-      {"not found", fault([](auto &f) { f.not_found = true; }), -6},
-      {"dropped after 50000 bytes", fault([](auto &f) { f.drop_after_bytes = 50000; }), -4},
-      {"dropped in the first segment", fault([](auto &f) { f.drop_after_bytes = 10; }), -4},
-      {"wrong checksum", fault([](auto &f) { f.wrong_checksum = true; }), -4},
-      {"size one more", fault([](auto &f) { f.size_delta = 1; }), -4},
-      {"size one less", fault([](auto &f) { f.size_delta = -1; }), -4},
-      {"stalls after 70000 bytes", fault([](auto &f) { f.stall_after_bytes = 70000; }), -2},
+      {"not found", with([](auto &f) { f.not_found = true; }), -6},
+      {"dropped after 50000 bytes", with([](auto &f) { f.drop_after_bytes = 50000; }), -4},
+      {"dropped in the first segment", with([](auto &f) { f.drop_after_bytes = 10; }), -4},
+      {"wrong checksum", with([](auto &f) { f.wrong_checksum = true; }), -4},
+      {"size one more", with([](auto &f) { f.size_delta = 1; }), -4},
+      {"size one less", with([](auto &f) { f.size_delta = -1; }), -4},
+      {"stalls after 70000 bytes", with([](auto &f) { f.stall_after_bytes = 70000; }), -2},
   };
   for (const Fault &f : faults) {
     sim().set_file_faults(f.faults);
@@ -226,6 +213,11 @@ TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehind) {
   }
   sim().set_file_faults({});
   EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 200000);
+  // An empty file is a file, with no progress call.
+  put_recording("empty.qrd", 0);
+  EXPECT_EQ(receive_data_file_feedback64("empty", local().c_str(), 1, record_progress), 0);
+  EXPECT_TRUE(g_progress.empty());
+  EXPECT_TRUE(fs::exists(local_ / "empty.qrd"));
 }
 
 TEST_F(FileTransfer, ServiceHostileNamesAreRefused) {
@@ -363,26 +355,22 @@ TEST_F(FileTransfer, LinkFaultsLeaveNothingBehind) {
   connect(513, "LUMAVEX RX 4.50");
   put_recording("trial.qrd", 60000);
   lvx::set_file_block_wait_ms_for_testing(150);
-  lvxsim::FileFaults missing;
-  missing.not_found = true;
-  sim().set_file_faults(missing);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -1);
-  lvxsim::FileFaults error;
-  error.link_error = -113;
-  error.link_error_after = 20000;
-  sim().set_file_faults(error);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
-  EXPECT_TRUE(tree(local_).empty());
-  lvxsim::FileFaults stall;
-  stall.stall_after_bytes = 30000;
-  sim().set_file_faults(stall);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
-  EXPECT_TRUE(tree(local_).empty());
-  lvxsim::FileFaults longer;
-  longer.size_delta = 5000;
-  sim().set_file_faults(longer);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
-  EXPECT_TRUE(tree(local_).empty());
+  const Fault faults[] = {
+      {"not found", with([](auto &f) { f.not_found = true; }), -1},
+      {"error -113 after 20000 bytes", with([](auto &f) {
+         f.link_error = -113;
+         f.link_error_after = 20000;
+       }),
+       -4},
+      {"stalls after 30000 bytes", with([](auto &f) { f.stall_after_bytes = 30000; }), -4},
+      {"5000 bytes longer", with([](auto &f) { f.size_delta = 5000; }), -4},
+  };
+  for (const Fault &f : faults) {
+    sim().set_file_faults(f.faults);
+    EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), f.expected)
+        << f.what;
+    EXPECT_TRUE(tree(local_).empty()) << f.what;
+  }
 }
 
 TEST_F(FileTransfer, LinkHostileNamesAreRefusedOrReducedToTheirLastPart) {
@@ -406,13 +394,17 @@ TEST_F(FileTransfer, LinkHostileNamesAreRefusedOrReducedToTheirLastPart) {
 
 // ---- choice of transport, video folders ----
 
-TEST_F(FileTransfer, Version515UsesTheLinkAndOlderTrackersFallBack) {
+TEST_F(FileTransfer, Version515UsesTheLinkAndHasNoVideo) {
   connect(515, "LUMAVEX RX 5.15");
   std::string bytes = put_recording("trial.qrd", 20000);
   ASSERT_EQ(receive_data_file("trial.qrd", local("a.qrd").c_str(), 0), 20000);
   EXPECT_EQ(sim().file_stats().service_requests, 0u);
   EXPECT_GT(sim().file_stats().link_blocks_sent, 0u);
   EXPECT_TRUE(read_file(local_ / "a.qrd") == bytes);
+  // Video options need a tracker that records video.
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -5);
 }
 
 TEST_F(FileTransfer, ThirdGenerationFallsBackToTheLinkWhenTheServiceFails) {
@@ -479,15 +471,6 @@ TEST_F(FileTransfer, VideoFaultsAndCancel) {
   EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 7, nullptr), -5);
   EXPECT_EQ(receive_data_file_feedback64(nullptr, local().c_str(), 0, nullptr), -5);
   EXPECT_TRUE(tree(local_).empty());
-}
-
-TEST_F(FileTransfer, VideoOptionsNeedATrackerThatRecordsVideo) {
-  connect(519);
-  put_recording("trial.qrd", 100);
-  EXPECT_EQ(
-      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -5);
-  EXPECT_EQ(sim().file_stats().service_requests, 0u);
 }
 
 // ---- bounded waits, and no download that lost data reports success (trackers 600..607) ----

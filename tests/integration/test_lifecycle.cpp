@@ -273,16 +273,11 @@ TEST_F(TcpStream, FrameSplitAcrossTwoReceivesIsDispatchedOnceAndWhole) {
 // A frame that came whole before the fault is still delivered.
 TEST_F(TcpStream, CorruptStreamTakesTheLinkDownUntilReconnected) {
   if (!connect_tcp(46)) GTEST_SKIP() << "TCP-only not available in this process";
-  lvx::set_console_output(true);
-  testing::internal::CaptureStdout();
   std::vector<uint8_t> bytes =
       lvxsim::SimTracker::frame_tcp(lvxsim::build::node_packet(std::vector<uint8_t>(20, 'k')));
   bytes.insert(bytes.end(), {'X', 'Y', 0, 0});
   ASSERT_TRUE(sim().send_raw_tcp(bytes));
   ASSERT_TRUE(wait_until([] { return lumavex_is_connected() == 0; }, 1000));
-  std::string out = testing::internal::GetCapturedStdout();
-  lvx::set_console_output(false);
-  EXPECT_NE(out.find("xlink_tcp_rx_process: invalid prefix, aborting"), std::string::npos);
   uint8_t data[420];
   EXPECT_EQ(lumavex_node_receive(nullptr, data), 20);
   auto start = std::chrono::steady_clock::now();

@@ -95,6 +95,13 @@ static_assert(offsetof(CrosshairCanvas, last_mouse_state) == sizeof(void *) + 8)
 static_assert(offsetof(CrosshairCanvas, draw_line) == sizeof(void *) + 16);
 static_assert(offsetof(CrosshairCanvas, get_mouse_state) == 3 * sizeof(void *) + 16);
 static_assert(CR_HAIR_COLOR == 1 && MARKER_COLOR_WEAK == 7);
+static_assert(sizeof(GraphicHooks) == 17 * sizeof(void *));
+static_assert(offsetof(GraphicHooks, poll_input_events_hook) == 15 * sizeof(void *));
+static_assert(sizeof(GraphicHooksV2) == 19 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, user_data) == 2 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, open_target_screen_hook) == 3 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, alert_hook) == 14 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, reserved2) == 15 * sizeof(void *));
 
 namespace {
 

@@ -62,6 +62,11 @@ TEST(LineDecoder, CodesOfEveryMode) {
     ASSERT_EQ(lines.size(), c.above.empty() ? 1u : 2u) << c.what;
     EXPECT_EQ(lines.back(), c.expect) << c.what;
   }
+  // Image type 1: two pixels a byte, high nibble first; an odd width ends on a high nibble.
+  const uint8_t packed[2] = {0x12, 0x3F};
+  uint8_t pixels[3] = {};
+  lvx::expand_nibbles(packed, 3, pixels);
+  EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 3), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 // The simulated tracker's encoder and the library's decoder were written apart: every picture
