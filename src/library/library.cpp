@@ -11,6 +11,8 @@
 #include "control/requests.h"
 #include "control/status.h"
 #include "data/data_stream.h"
+#include "data/gaze_mapping.h"
+#include "data/velocity_history.h"
 #include "display/camera_image.h"
 #include "files/link_transfer.h"
 #include "hooks/graphic_hooks.h"
@@ -34,6 +36,8 @@ void build_records() {
   link_system();
   link_record();
   data_stream();
+  velocity_history();
+  mapping_record();
   control_state();
   graphic_hooks();
   input_event_queue(true);

@@ -1,0 +1,220 @@
+#include "data/velocity_history.h"
+
+#include <cstring>
+
+#include "data/data_stream.h"
+#include "data/record_conversion.h"
+#include "link/log.h"
+
+namespace lvx {
+
+namespace {
+
+constexpr float kMissing = static_cast<float>(MISSING_VALUE);
+// A rate below this is looked up again; with none to be had, this one is used.
+constexpr float kLowestKnownRate = 200.0f;
+constexpr float kFallbackRate = 250.0f;
+
+size_t entries(const VelocityHistory &h) {
+  return (h.tail + kHistorySlots - h.head) % kHistorySlots;
+}
+
+// The sample rate for this calculation.
+float sample_rate(VelocityHistory &h) {
+  float rate = h.sample_rate.load();
+  if (rate >= kLowestKnownRate) return rate;
+  int16_t known = 0;
+  if (read_mode_data(&known, nullptr, nullptr, nullptr) != 0) {
+    log_printf(
+        "lumavex_calculate_velocity_and_acceleration: cannot detect sample rate. Using 250.0\n");
+    rate = kFallbackRate;
+  } else {
+    rate = known;
+  }
+  h.sample_rate = rate;
+  return rate;
+}
+
+// Decodes a raw slot in place (calculation_lock held, history lock not).
+void decode_slot(VelocityHistory &h, HistorySlot &slot) {
+  link_state scratch{};
+  scratch.position_prescaler = slot.prescaler;
+  link_data_item item{};
+  float_data sample{};
+  const Bytes bytes(slot.data.raw, slot.length);
+  slot.usable = decode_sample(bytes, h.decoder, scratch, item) == kSampleRecordSize &&
+                to_float(item, scratch, sample);
+  slot.data = slot.usable ? sample : float_data{};
+  slot.raw = false;
+}
+
+// The window for a filter type, with the sample rate; false when there is none.
+bool prepare(int filter_type, SampleWindow &w) {
+  w.rate = sample_rate(velocity_history());
+  const size_t length = filter_window(filter_type, w.rate);
+  return length != 0 && velocity_window(length, w);
+}
+
+void missing(float *v, size_t n) {
+  for (size_t i = 0; i < n; ++i) v[i] = kMissing;
+}
+
+void copy_centre(const SampleWindow *w, compact_float_sample *out) {
+  if (out == nullptr) return;
+  if (w == nullptr || !w->present[w->length / 2]) {
+    std::memset(out, 0, sizeof *out);
+    return;
+  }
+  std::memcpy(out, &w->centre(), sizeof *out);
+}
+
+}  // namespace
+
+void velocity_history_put(Bytes item, uint16_t position_prescaler) {
+  VelocityHistory &h = velocity_history();
+  if (!h.created.load(std::memory_order_acquire)) return;
+  std::lock_guard lock(h.lock);
+  if (item.size() > kHistoryItemLimit) {
+    // Reported once per reset: a tracker that sends such items sends them all the time.
+    if (!h.oversize_reported) console_printf("data too big %d\n", static_cast<int>(item.size()));
+    h.oversize_reported = true;
+    return;
+  }
+  HistorySlot &slot = h.slots[h.tail];
+  slot.serial = ++h.puts;
+  slot.raw = true;
+  slot.usable = false;
+  slot.length = static_cast<uint16_t>(item.size());
+  slot.prescaler = position_prescaler;
+  std::memcpy(slot.data.raw, item.data(), item.size());
+  h.tail = (h.tail + 1) % kHistorySlots;
+  if (h.tail == h.head) h.head = (h.head + 1) % kHistorySlots;
+}
+
+void velocity_history_reset() {
+  VelocityHistory &h = velocity_history();
+  {
+    std::lock_guard lock(h.lock);
+    h.head = h.tail = 0;
+    h.oversize_reported = false;
+    h.created.store(true, std::memory_order_release);
+  }
+  h.sample_rate = -1.0f;
+}
+
+bool velocity_window(size_t length, SampleWindow &w) {
+  VelocityHistory &h = velocity_history();
+  if (length == 0 || length > kLongestWindow) return false;
+  std::array<HistorySlot, kLongestWindow> taken;
+  std::array<size_t, kLongestWindow> at{};
+  {
+    std::lock_guard lock(h.lock);
+    const size_t count = entries(h);
+    if (count < length) return false;
+    for (size_t i = 0; i < length; ++i) {
+      at[i] = (h.head + count - length + i) % kHistorySlots;
+      taken[i] = h.slots[at[i]];
+    }
+  }
+  // Decode outside the lock, then keep each decoded sample in its slot unless the intake has
+  // reused the slot meanwhile.
+  std::array<bool, kLongestWindow> decoded{};
+  for (size_t i = 0; i < length; ++i) {
+    if (!taken[i].raw) continue;
+    decode_slot(h, taken[i]);
+    decoded[i] = true;
+  }
+  {
+    std::lock_guard lock(h.lock);
+    for (size_t i = 0; i < length; ++i) {
+      if (decoded[i] && h.slots[at[i]].serial == taken[i].serial) h.slots[at[i]] = taken[i];
+    }
+  }
+  w.length = length;
+  for (size_t i = 0; i < length; ++i) {
+    w.present[i] = taken[i].usable;
+    w.samples[i] = taken[i].usable ? taken[i].data.fs : float_sample{};
+  }
+  return true;
+}
+
+int16_t calculate_velocity_x_y(int filter_type, float xvel[2], float yvel[2],
+                               compact_float_sample *vel_sample) {
+  if (xvel == nullptr || yvel == nullptr) return -1;
+  missing(xvel, 2);
+  missing(yvel, 2);
+  std::lock_guard lock(velocity_history().calculation_lock);
+  SampleWindow w;
+  if (!prepare(filter_type, w)) {
+    copy_centre(nullptr, vel_sample);
+    return 0;
+  }
+  for (int eye = 0; eye < 2; ++eye) {
+    const Velocity v = window_velocity(w, filter_type, eye, 0);
+    xvel[eye] = v.x;
+    yvel[eye] = v.y;
+  }
+  copy_centre(&w, vel_sample);
+  return 0;
+}
+
+int16_t calculate_velocity(int filter_type, float vel[2], compact_float_sample *vel_sample) {
+  if (vel == nullptr) return -1;
+  missing(vel, 2);
+  std::lock_guard lock(velocity_history().calculation_lock);
+  SampleWindow w;
+  if (!prepare(filter_type, w)) {
+    copy_centre(nullptr, vel_sample);
+    return 0;
+  }
+  for (int eye = 0; eye < 2; ++eye) {
+    vel[eye] = combined_velocity(window_velocity(w, filter_type, eye, 0));
+  }
+  copy_centre(&w, vel_sample);
+  return 0;
+}
+
+int16_t calculate_velocity_and_acceleration(int filter_type, float vel[2], float acc[2],
+                                            compact_float_sample *vel_sample) {
+  if (vel == nullptr || acc == nullptr) return -1;
+  missing(vel, 2);
+  missing(acc, 2);
+  std::lock_guard lock(velocity_history().calculation_lock);
+  SampleWindow w;
+  if (!prepare(filter_type, w)) {
+    copy_centre(nullptr, vel_sample);
+    return 0;
+  }
+  for (int eye = 0; eye < 2; ++eye) {
+    vel[eye] = combined_velocity(window_velocity(w, filter_type, eye, 0));
+    acc[eye] = window_acceleration(w, filter_type, eye, 0);
+  }
+  copy_centre(&w, vel_sample);
+  return 0;
+}
+
+int16_t calculate_velocity_and_acceleration_all(int filter_type, float out[18],
+                                                float_data *vel_sample) {
+  if (out == nullptr) return -1;
+  for (int k = 0; k < kPositionKinds; ++k) {
+    missing(out + 6 * k, 2);
+    missing(out + 6 * k + 3, 2);
+  }
+  std::lock_guard lock(velocity_history().calculation_lock);
+  SampleWindow w;
+  const bool ready = prepare(filter_type, w);
+  if (vel_sample != nullptr) {
+    *vel_sample = float_data{};
+    if (ready && w.present[w.length / 2]) vel_sample->fs = w.centre();
+  }
+  if (!ready) return 0;
+  for (int k = 0; k < kPositionKinds; ++k) {
+    for (int eye = 0; eye < 2; ++eye) {
+      out[6 * k + eye] = combined_velocity(window_velocity(w, filter_type, eye, k));
+      out[6 * k + 3 + eye] = window_acceleration(w, filter_type, eye, k);
+    }
+  }
+  return 0;
+}
+
+}  // namespace lvx
