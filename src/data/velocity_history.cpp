@@ -19,17 +19,38 @@ size_t entries(const VelocityHistory &h) {
   return (h.tail + kHistorySlots - h.head) % kHistorySlots;
 }
 
-// The sample rate for this calculation.
+// The rate the last data packet gave, in tenths of a hertz (0 before any).
+uint16_t packet_rate_x10() {
+  DataStream &d = data_stream();
+  std::lock_guard lock(d.data_lock);
+  return d.status.sample_rate_x10;
+}
+
+// The sample rate for this calculation: the tracker's mode data, else the rate in its data
+// packets, else 250 Hz.
+//
+// The mode data has the rate only once a reader has taken the sample block's start marker from
+// the queue. An application that reads only the newest samples never does, and would have its
+// velocities worked out at 250 Hz whatever the tracker's rate (a quarter of the truth at
+// 1000 Hz); the data packets carry the same rate from the first one on. A rate found is kept
+// until the next data reset; the 250 Hz stand-in is not, so that the real rate is taken as soon
+// as it is known. Its log line comes once per reset.
 float sample_rate(VelocityHistory &h) {
-  float rate = h.sample_rate.load();
-  if (rate >= kLowestKnownRate) return rate;
+  const float kept = h.sample_rate.load();
+  if (kept >= kLowestKnownRate) return kept;
   int16_t known = 0;
-  if (read_mode_data(&known, nullptr, nullptr, nullptr) != 0) {
-    log_printf(
-        "lumavex_calculate_velocity_and_acceleration: cannot detect sample rate. Using 250.0\n");
-    rate = kFallbackRate;
-  } else {
+  float rate = 0;
+  if (read_mode_data(&known, nullptr, nullptr, nullptr) == 0) {
     rate = known;
+  } else if (const uint16_t x10 = packet_rate_x10(); x10 != 0) {
+    rate = static_cast<float>(x10 / 10);
+  } else {
+    if (!h.rate_fallback_logged.exchange(true)) {
+      log_printf(
+          "lumavex_calculate_velocity_and_acceleration: cannot detect sample rate. Using "
+          "250.0\n");
+    }
+    return kFallbackRate;
   }
   h.sample_rate = rate;
   return rate;
@@ -100,6 +121,7 @@ void velocity_history_reset() {
     h.created.store(true, std::memory_order_release);
   }
   h.sample_rate = -1.0f;
+  h.rate_fallback_logged = false;
 }
 
 bool velocity_window(size_t length, SampleWindow &w) {

@@ -52,6 +52,7 @@ struct VelocityHistory {
 
   // Samples per second; below 200 it is looked up (again) at the next calculation.
   std::atomic<float> sample_rate{-1.0f};
+  std::atomic<bool> rate_fallback_logged{false};  // once per reset
 
   std::mutex calculation_lock;
   DecoderState decoder;  // the calculations' own: delta-coded times count from their last sample

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "data/data_stream.h"
 #include "data/velocity_history.h"
 #include "lumavex_core.h"
 #include "sim/data_items.h"
@@ -235,11 +236,15 @@ TEST(Velocity, WindowsSourcesAndOutputs) {
   lvx::calculate_velocity(1, vel, nullptr);
   EXPECT_EQ(vel[0], kMissing);
 
-  // Without a sample rate from the tracker's mode data, 250 Hz.
+  // Without the tracker's mode data: the rate of its data packets, or 250 Hz until one came.
   lvx::velocity_history_reset();
   for (int i = 0; i < 5; ++i) put(moving_sample(i));
+  lvx::data_stream().status.sample_rate_x10 = 0;
   lvx::calculate_velocity_x_y(1, xv, yv, nullptr);
   EXPECT_NEAR(xv[0], 250.0f / 36, 1e-3f);
+  lvx::data_stream().status.sample_rate_x10 = 5000;
+  lvx::calculate_velocity_x_y(1, xv, yv, nullptr);
+  EXPECT_NEAR(xv[0], 500.0f / 36, 1e-3f);
   lvx::velocity_history_reset();
   lvx::calculate_velocity_x_y(1, xv, yv, nullptr);
   EXPECT_EQ(xv[0], kMissing);
