@@ -191,7 +191,8 @@ size_t filter_window(int filter_type, float rate) {
 
 Velocity window_velocity(const SampleWindow &w, int filter_type, int eye, int kind) {
   Velocity v;
-  if (w.length == 0 || w.length > kLongestWindow) return v;
+  // The divisors come from the centre sample: without it there is nothing to divide by.
+  if (w.length == 0 || w.length > kLongestWindow || !w.present[w.length / 2]) return v;
   const Track x = track(w, eye, kind, false);
   const Track y = track(w, eye, kind, true);
   const float_sample &centre = w.centre();
@@ -215,7 +216,8 @@ Velocity window_velocity(const SampleWindow &w, int filter_type, int eye, int ki
 }
 
 float window_acceleration(const SampleWindow &w, int filter_type, int eye, int kind) {
-  if (filter_type < 1 || filter_type > 3 || w.length == 0 || w.length > kLongestWindow) {
+  if (filter_type < 1 || filter_type > 3 || w.length == 0 || w.length > kLongestWindow ||
+      !w.present[w.length / 2]) {
     return kMissing;
   }
   const float_sample &centre = w.centre();

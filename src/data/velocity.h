@@ -27,10 +27,12 @@ size_t filter_window(int filter_type, float rate);
 constexpr int kPositionKinds = 3;
 
 // A window of samples, oldest first; the centre sample is samples[length / 2]. An empty slot (a
-// sample that could not be decoded) has no positions.
+// sample that could not be decoded) has no positions. Only the first `length` entries are read,
+// and only those of them that are present (the rest are not even cleared, which would cost more
+// than the calculation).
 struct SampleWindow {
-  std::array<float_sample, kLongestWindow> samples{};
-  std::array<bool, kLongestWindow> present{};
+  std::array<float_sample, kLongestWindow> samples;
+  std::array<bool, kLongestWindow> present;
   size_t length = 0;
   float rate = 0;  // samples per second
 

@@ -56,17 +56,19 @@ float sample_rate(VelocityHistory &h) {
   return rate;
 }
 
-// Decodes a raw slot in place (calculation_lock held, history lock not).
-void decode_slot(VelocityHistory &h, HistorySlot &slot) {
+// Decodes an item the intake kept (calculation_lock held, history lock not). False when it does
+// not decode.
+bool decode_item(VelocityHistory &h, Bytes bytes, uint16_t prescaler, float_sample &out) {
   link_state scratch{};
-  scratch.position_prescaler = slot.prescaler;
+  scratch.position_prescaler = prescaler;
   link_data_item item{};
   float_data sample{};
-  const Bytes bytes(slot.data.raw, slot.length);
-  slot.usable = decode_sample(bytes, h.decoder, scratch, item) == kSampleRecordSize &&
-                to_float(item, scratch, sample);
-  slot.data = slot.usable ? sample : float_data{};
-  slot.raw = false;
+  if (decode_sample(bytes, h.decoder, scratch, item) != kSampleRecordSize ||
+      !to_float(item, scratch, sample)) {
+    return false;
+  }
+  out = sample.fs;
+  return true;
 }
 
 // The window for a filter type, with the sample rate; false when there is none.
@@ -127,36 +129,57 @@ void velocity_history_reset() {
 bool velocity_window(size_t length, SampleWindow &w) {
   VelocityHistory &h = velocity_history();
   if (length == 0 || length > kLongestWindow) return false;
-  std::array<HistorySlot, kLongestWindow> taken;
-  std::array<size_t, kLongestWindow> at{};
+  // Decoded entries are copied straight into the window; raw ones (in the steady state only the
+  // newest) are taken out to be decoded outside the lock.
+  struct Raw {
+    size_t window_index;
+    size_t slot;
+    uint64_t serial;
+    uint16_t length;
+    uint16_t prescaler;
+    uint8_t bytes[kHistoryItemLimit];
+  };
+  Raw raw[kLongestWindow];  // only the first raw_count are written and read
+  size_t raw_count = 0;
   {
     std::lock_guard lock(h.lock);
     const size_t count = entries(h);
     if (count < length) return false;
     for (size_t i = 0; i < length; ++i) {
-      at[i] = (h.head + count - length + i) % kHistorySlots;
-      taken[i] = h.slots[at[i]];
+      const size_t at = (h.head + count - length + i) % kHistorySlots;
+      const HistorySlot &slot = h.slots[at];
+      if (slot.raw) {
+        Raw &r = raw[raw_count++];
+        r.window_index = i;
+        r.slot = at;
+        r.serial = slot.serial;
+        r.length = slot.length;
+        r.prescaler = slot.prescaler;
+        std::memcpy(r.bytes, slot.data.raw, slot.length);
+        continue;
+      }
+      w.present[i] = slot.usable;
+      if (slot.usable) w.samples[i] = slot.data.fs;
     }
   }
-  // Decode outside the lock, then keep each decoded sample in its slot unless the intake has
-  // reused the slot meanwhile.
-  std::array<bool, kLongestWindow> decoded{};
-  for (size_t i = 0; i < length; ++i) {
-    if (!taken[i].raw) continue;
-    decode_slot(h, taken[i]);
-    decoded[i] = true;
+  for (size_t k = 0; k < raw_count; ++k) {
+    const Raw &r = raw[k];
+    w.present[r.window_index] =
+        decode_item(h, Bytes(r.bytes, r.length), r.prescaler, w.samples[r.window_index]);
   }
-  {
+  // Keep each decoded sample in its slot, unless the intake has reused the slot meanwhile.
+  if (raw_count != 0) {
     std::lock_guard lock(h.lock);
-    for (size_t i = 0; i < length; ++i) {
-      if (decoded[i] && h.slots[at[i]].serial == taken[i].serial) h.slots[at[i]] = taken[i];
+    for (size_t k = 0; k < raw_count; ++k) {
+      const Raw &r = raw[k];
+      HistorySlot &slot = h.slots[r.slot];
+      if (slot.serial != r.serial) continue;
+      slot.raw = false;
+      slot.usable = w.present[r.window_index];
+      if (slot.usable) slot.data.fs = w.samples[r.window_index];
     }
   }
   w.length = length;
-  for (size_t i = 0; i < length; ++i) {
-    w.present[i] = taken[i].usable;
-    w.samples[i] = taken[i].usable ? taken[i].data.fs : float_sample{};
-  }
   return true;
 }
 
