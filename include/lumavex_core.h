@@ -966,7 +966,8 @@ LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOE
  *  on the calling thread. The receive thread never writes it: between those calls it holds still,
  *  so reading it needs no lock as long as one thread makes those calls. */
 LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
-/** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
+/** Resets the data-stream state; a nonzero clear also empties the queue and the history of
+ *  samples the velocity functions use. Returns 0. */
 LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
 /** Switches sample delivery (flags 0x04) and event delivery (flags 0x08) to the queue on or off,
  *  then resets the data-stream state. Returns 0. */
