@@ -1068,10 +1068,11 @@ LVX_API int16_t lumavex_reconstr_preprocess_raw_link_data(const compact_float_sa
 /* Velocity and acceleration. The library keeps the last 48 samples that arrived (whether or not
  * the application reads them from the queue); a calculation uses the newest of them, so the
  * result describes the sample in the middle of the window, half a window ago. The history is
- * emptied by lumavex_reset_data(1) (and so when recording starts). The sample rate comes from
- * lumavex_mode_data; when that has none, 250 Hz is used (and logged once). Velocities are in
- * degrees per second, accelerations in degrees per second squared; a value that cannot be
- * computed (too few samples, an eye not recorded, no resolution) is MISSING_VALUE. */
+ * emptied by lumavex_reset_data(1) (and so when recording starts). The sample rate is the
+ * tracker's (lumavex_mode_data, or the rate its data packets carry); before the first data packet
+ * 250 Hz is used (and logged once). Velocities are in degrees per second, accelerations in
+ * degrees per second squared; a value that cannot be computed (too few samples, an eye not
+ * recorded, no resolution) is MISSING_VALUE. */
 
 /** Filter type: a window of 5 samples. */
 #define LUMAVEX_FILTER_5 1

@@ -40,9 +40,9 @@ float sample_rate(VelocityHistory &h) {
   if (kept >= kLowestKnownRate) return kept;
   int16_t known = 0;
   float rate = 0;
-  if (read_mode_data(&known, nullptr, nullptr, nullptr) == 0) {
+  if (read_mode_data(&known, nullptr, nullptr, nullptr) == 0 && known > 0) {
     rate = known;
-  } else if (const uint16_t x10 = packet_rate_x10(); x10 != 0) {
+  } else if (const uint16_t x10 = packet_rate_x10(); x10 >= 10) {
     rate = static_cast<float>(x10 / 10);
   } else {
     if (!h.rate_fallback_logged.exchange(true)) {
