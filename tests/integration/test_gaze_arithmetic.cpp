@@ -49,25 +49,31 @@ TEST_F(GazeArithmetic, VelocityOfTheLiveStreamFollowsTheEye) {
   c.rate_hz = 1000;
   c.events = false;
   c.seed = 5;
+  c.history = 5000;  // more than the 3 s measured
   stream(700, c);
-  std::vector<double> saccade_ratios, fixation;
-  uint32_t last = 0;
+  std::vector<std::pair<uint32_t, float>> measured;  // centre sample's time, velocity
   const auto start = std::chrono::steady_clock::now();
   while (simtest::ms_since(start) < 3000) {
     float vel[2];
     compact_float_sample centre{};
     ASSERT_EQ(lumavex_calculate_velocity(LUMAVEX_FILTER_9, vel, &centre), 0);
-    if (centre.time != 0 && centre.time != last && vel[0] != kMissing) {
-      last = centre.time;
-      if (std::optional<lvxsim::SentSample> s = sent_at(centre.time)) {
-        if (s->phase == lvxsim::Phase::kSaccade && s->velocity > 150) {
-          saccade_ratios.push_back(static_cast<double>(vel[0]) / s->velocity);
-        } else if (s->phase == lvxsim::Phase::kFixation) {
-          fixation.push_back(static_cast<double>(vel[0]));
-        }
-      }
+    if (centre.time != 0 && vel[0] != kMissing &&
+        (measured.empty() || measured.back().first != centre.time)) {
+      measured.emplace_back(centre.time, vel[0]);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::vector<double> saccade_ratios, fixation;
+  const std::vector<lvxsim::SentSample> sent = sim().recent_samples(5000);
+  for (auto [time, v] : measured) {
+    auto s = std::find_if(sent.begin(), sent.end(),
+                          [&](const lvxsim::SentSample &x) { return x.time_ms == time; });
+    if (s == sent.end()) continue;
+    if (s->phase == lvxsim::Phase::kSaccade && s->velocity > 150) {
+      saccade_ratios.push_back(static_cast<double>(v) / s->velocity);
+    } else if (s->phase == lvxsim::Phase::kFixation) {
+      fixation.push_back(static_cast<double>(v));
+    }
   }
   ASSERT_GE(saccade_ratios.size(), 20u);
   ASSERT_GE(fixation.size(), 100u);
