@@ -12,6 +12,9 @@
 // Before the trial it runs camera setup through the reference display (lumavex_canvas): the
 // camera view, a calibration and a validation driven by scripted keys, then a drift correction,
 // and saves PNG snapshots of the camera view and of a calibration target into the output folder.
+// The trial that follows reads the stream and sums it up, with the peak velocity of the saccades
+// it saw (the library's velocity from the newest samples, beside the tracker's saccade events)
+// and one sample's href converted to gaze beside the tracker's own gaze.
 // After it, a short experiment: three trials into the tracker's recording file, with a local
 // message file written into the output folder.
 //
@@ -20,6 +23,7 @@
 // and shows where the file landed, its size and that its checksum matched.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -203,9 +207,16 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
   std::printf("  eye: %s; sample rate %d Hz\n", eye_in_words(lumavex_eye_available()),
               lumavex_data_status()->sample_rate_x10 / 10);
   eyemsg_printf("TRIALID %d", 1);
+  // Every sample carries the href positions of the display's corners: with the display's
+  // rectangle given once, href converts to gaze (and back) sample by sample.
+  const int mapping = lumavex_initialize_mapping(0, 0, 1023, 767);
   long samples = 0, events = 0, messages = 0, lost = 0, other = 0;
   double sum_x = 0, sum_y = 0;
   long gaze_count = 0;
+  float peak_velocity = 0;          // the library's, over the trial
+  float tracker_peak_velocity = 0;  // the largest the tracker's saccade events report
+  long saccades = 0;
+  std::optional<float_sample> mapped;  // one sample whose href is converted to gaze below
   float_data slots[100];
   uint32_t start = current_time();
   uint32_t end = start + static_cast<uint32_t>(seconds) * 1000;
@@ -220,6 +231,7 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
       const float_data &d = slots[i];
       if (d.head.type == EV_SAMPLE) {
         ++samples;
+        if (!mapped && d.fs.href_x[0] != MISSING_VALUE) mapped = d.fs;
         for (int eye = 0; eye < 2; ++eye) {
           if (d.fs.gaze_x[eye] == MISSING_VALUE || d.fs.gaze_y[eye] == MISSING_VALUE) continue;
           sum_x += static_cast<double>(d.fs.gaze_x[eye]);
@@ -228,6 +240,10 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
         }
       } else if (d.head.type >= 1 && d.head.type <= 10) {
         ++events;
+        if (d.head.type == ENDSACC) {
+          ++saccades;
+          tracker_peak_velocity = std::max(tracker_peak_velocity, d.fe.peak_velocity);
+        }
       } else if (d.head.type == EV_LOST_DATA) {
         ++lost;
       } else if (d.head.type == EV_MESSAGE) {
@@ -235,6 +251,12 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
       } else {
         ++other;
       }
+    }
+    // The eye's velocity now, from the newest samples (the history the library keeps for it).
+    float vel[2];
+    lumavex_calculate_velocity(LUMAVEX_FILTER_9, vel, nullptr);
+    for (float v : vel) {
+      if (v != MISSING_VALUE) peak_velocity = std::max(peak_velocity, v);
     }
   }
   eyemsg_printf("TRIAL_RESULT 0");
@@ -258,6 +280,26 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
         "    eye samples (one per eye per sample)\n",
         sum_x / static_cast<double>(gaze_count), sum_y / static_cast<double>(gaze_count),
         gaze_count);
+  }
+  std::printf(
+      "  saccades: %ld; peak velocity %.0f deg/s by the library's velocity (9-sample\n"
+      "    filter, from the newest samples as they came); the tracker's saccade events say\n"
+      "    %.0f deg/s\n",
+      saccades, static_cast<double>(peak_velocity), static_cast<double>(tracker_peak_velocity));
+  if (mapping != 0) {
+    std::printf("  href to gaze: the tracker is too old for the mapping (%d)\n", mapping);
+  } else if (mapped) {
+    compact_float_sample compact;
+    std::memcpy(&compact, &*mapped, sizeof compact);
+    float x = mapped->href_x[0], y = mapped->href_y[0];
+    const int converted = lumavex_href_to_gaze(&x, &y, &compact);
+    std::printf(
+        "  href to gaze, the left eye at %u ms: href (%.0f, %.0f) through the corners the\n"
+        "    sample carries gives (%.1f, %.1f)%s; the tracker's own gaze (%.1f, %.1f)\n",
+        mapped->time, static_cast<double>(mapped->href_x[0]),
+        static_cast<double>(mapped->href_y[0]), static_cast<double>(x), static_cast<double>(y),
+        converted == 0 ? "" : " (no corners)", static_cast<double>(mapped->gaze_x[0]),
+        static_cast<double>(mapped->gaze_y[0]));
   }
   lumavex_request_time();
   uint32_t tracker_ms = 0;
@@ -551,6 +593,8 @@ int main(int argc, char **argv) {
   config.clock_offset_us = static_cast<int64_t>(opt.offset_ms * 1000.0);
   config.control.enabled = true;  // a tracker with its mode machine
   config.control.calibration_points = opt.calibration_points;
+  // Samples carry the href positions of the screen's corners, for the href-to-gaze mapping.
+  config.control.stream.href_corners = true;
   // The tracker's files: its data folder, and its file service on a port the system chooses.
   const std::string folder = snapshot_folder(opt.output);
   config.data_dir = folder + "/tracker";

@@ -975,7 +975,8 @@ LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOE
  *  on the calling thread. The receive thread never writes it: between those calls it holds still,
  *  so reading it needs no lock as long as one thread makes those calls. */
 LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
-/** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
+/** Resets the data-stream state; a nonzero clear also empties the queue and the history of
+ *  samples the velocity functions use. Returns 0. */
 LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
 /** Switches sample delivery (flags 0x04) and event delivery (flags 0x08) to the queue on or off,
  *  then resets the data-stream state. Returns 0. */
@@ -1001,6 +1002,151 @@ typedef void (*lumavex_data_ready_callback)(int reason);
 LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) LVX_NOEXCEPT;
 /** The installed data-ready callback, or null. */
 LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void) LVX_NOEXCEPT;
+
+/* ==== Gaze arithmetic ====================================================================== */
+
+/* Arithmetic on samples, done on the display computer: the raw camera values that a tracker set
+ * to send raw camera data packs into the ordinary fields of its samples; the eye's velocity and
+ * acceleration from the most recent samples (for displays that react to saccades); and the
+ * conversion between head-referenced (href) and display (gaze) coordinates. Href coordinates lie
+ * on a flat plane 15000 href units in front of the eye. */
+
+/** The raw camera values of one eye, unpacked from a sample (lumavex_reconstr_raw_link_data).
+ *  Positions are in camera pixels; a position the sample does not carry is MISSING_VALUE. */
+typedef struct {
+  uint32_t reserved;    /**< not written */
+  float pupil_raw_x;    /**< pupil centre x; MISSING_VALUE when pupil_area is 0 */
+  float pupil_raw_y;    /**< pupil centre y */
+  float cr_raw_x;       /**< corneal reflection (CR) centre x; MISSING_VALUE when cr_area is 0 */
+  float cr_raw_y;       /**< CR centre y */
+  int32_t pupil_area;   /**< pupil area; 0 when the pupil was not found */
+  int32_t cr_area;      /**< CR area; 0 when no reflection was found */
+  int32_t pupil_dim[2]; /**< the pupil's two dimensions as the tracker measured them; 0 and 0
+                             when pupil_area is 0, MISSING_VALUE when the sample has none */
+  int32_t cr_dim[2];    /**< the CR's two dimensions; MISSING_VALUE when the sample has none */
+  int32_t origin_x;     /**< origin of the camera window the positions are measured from, x */
+  int32_t origin_y;     /**< origin y */
+  float pupil_cr_x;     /**< pupil minus CR, x (lumavex_get_extra_raw_values_v2 and
+                             lumavex_get_extra_raw_values); MISSING_VALUE when either is missing */
+  float pupil_cr_y;     /**< pupil minus CR, y */
+  int32_t aux_code;     /**< the tracker's auxiliary code (aux types 196 and 200); 0 when none */
+  float aux_point[2];   /**< the point (x, y) that goes with aux_code; MISSING_VALUE when none */
+} raw_values;
+
+/** Raw pupil and CR positions after the overlap correction (preprocess_raw_link_data). */
+typedef struct {
+  float pupil_x;      /**< corrected pupil centre x, camera pixels */
+  float pupil_y;      /**< corrected pupil centre y */
+  float cr_x;         /**< CR centre x, scaled */
+  float cr_y;         /**< CR centre y, scaled */
+  float diff_x;       /**< pupil_x - cr_x */
+  float diff_y;       /**< pupil_y - cr_y */
+  int32_t pupil_area; /**< corrected pupil area */
+} corrected_raw;
+
+/** Unpacks the raw camera values of eye (LUMAVEX_EYE_LEFT or LUMAVEX_EYE_RIGHT) from a sample
+ *  (a compact_float_sample, or a float_sample, whose first part is the same) of a tracker that
+ *  sends raw camera data. The packing is chosen per eye by the sign of its pupil_size. Fills every
+ *  field but reserved, pupil_cr_x and pupil_cr_y. Returns 0, or -1 for a null pointer or another
+ *  eye. */
+LVX_API int16_t lumavex_reconstr_raw_link_data(const compact_float_sample *sample, int eye,
+                                               raw_values *out) LVX_NOEXCEPT;
+/** As lumavex_reconstr_raw_link_data, and also pupil_cr_x and pupil_cr_y (pupil minus CR). */
+LVX_API int16_t lumavex_get_extra_raw_values_v2(const compact_float_sample *sample, int eye,
+                                                raw_values *out) LVX_NOEXCEPT;
+/** The older form, for samples whose eyes are both packed directly (pupil_size 0 or more):
+ *  the left eye's values, with pupil_cr_x and pupil_cr_y taken from the pupil centre corrected
+ *  for the part the CR hides (margin 3.0, 5 passes) minus 1.02 x the CR centre; aux_code and
+ *  aux_point are left as they were. Returns 0, or -1 for any other sample (use
+ *  lumavex_get_extra_raw_values_v2) or a null pointer. */
+LVX_API int16_t lumavex_get_extra_raw_values(const compact_float_sample *sample,
+                                             raw_values *out) LVX_NOEXCEPT;
+/** Corrects the pupil of `in` for the part of it that the CR hides: the pupil is widened over the
+ *  CR disc (its radius grown by margin) in proportion to their overlap, in up to `passes` passes.
+ *  Then the CR centre is scaled by (scale_x, scale_y) and the pupil centre moved by the corrected
+ *  area times (area_gain_x, area_gain_y). Returns 0, or -1 for a null pointer. */
+LVX_API int16_t preprocess_raw_link_data(int passes, float margin, float scale_x, float scale_y,
+                                         float area_gain_x, float area_gain_y, const raw_values *in,
+                                         corrected_raw *out) LVX_NOEXCEPT;
+/** lumavex_reconstr_raw_link_data followed by preprocess_raw_link_data with 5 passes, margin 3.0,
+ *  scale 1.01 and 1.01, area gains 0 and -0.001. Returns 0, or -1 for a null pointer or another
+ *  eye. */
+LVX_API int16_t lumavex_reconstr_preprocess_raw_link_data(const compact_float_sample *sample,
+                                                          int eye, corrected_raw *out) LVX_NOEXCEPT;
+
+/* Velocity and acceleration. The library keeps the last 48 samples that arrived (whether or not
+ * the application reads them from the queue); a calculation uses the newest of them, so the
+ * result describes the sample in the middle of the window, half a window ago. The history is
+ * emptied by lumavex_reset_data(1) (and so when recording starts). The sample rate is the
+ * tracker's (lumavex_mode_data, or the rate its data packets carry); before the first data packet
+ * 250 Hz is used (and logged once). Velocities are in degrees per second, accelerations in
+ * degrees per second squared; a value that cannot be computed (too few samples, an eye not
+ * recorded, no resolution) is MISSING_VALUE. */
+
+/** Filter type: a window of 5 samples. */
+#define LUMAVEX_FILTER_5 1
+/** Filter type: a window of 9 samples. */
+#define LUMAVEX_FILTER_9 2
+/** Filter type: a window of 17 samples. */
+#define LUMAVEX_FILTER_17 3
+/** Filter type: groups of samples 4 ms wide, the window chosen by the sample rate (5 samples up
+ *  to 250 Hz, 9 up to 500, 19 up to 1000, 39 above). Velocities only: accelerations are
+ *  MISSING_VALUE. */
+#define LUMAVEX_FILTER_GROUPS 4
+
+/** The x and y gaze velocities of each eye (index 0 left, 1 right). vel_sample, when not null,
+ *  receives the window's centre sample (all zero when nothing could be computed). Returns 0, or
+ *  -1 for a null xvel or yvel. */
+LVX_API int16_t lumavex_calculate_velocity_x_y(int filter_type, float xvel[2], float yvel[2],
+                                               compact_float_sample *vel_sample) LVX_NOEXCEPT;
+/** The gaze velocity of each eye: the length of its x and y velocity (either alone when the other
+ *  is missing). Returns 0, or -1 for a null vel. */
+LVX_API int16_t lumavex_calculate_velocity(int filter_type, float vel[2],
+                                           compact_float_sample *vel_sample) LVX_NOEXCEPT;
+/** The gaze velocity and acceleration of each eye. The acceleration is the length of its x and
+ *  y parts, negative when the x velocity is below the y velocity. Returns 0, or -1 for a null
+ *  vel or acc. */
+LVX_API int16_t lumavex_calculate_overallvelocity_and_acceleration(
+    int filter_type, float vel[2], float acc[2], compact_float_sample *vel_sample) LVX_NOEXCEPT;
+/** Velocity and acceleration of each eye from three position sources k: 0 gaze (divided by the
+ *  resolution), 1 the extra_c pair (divided by extra3_lead), 2 extra_a's rows at the eye's index
+ *  (divided by extra3_point). out[6k] and out[6k + 1] receive the velocities of eyes 0 and 1,
+ *  out[6k + 3] and out[6k + 4] their accelerations; out[6k + 2] and out[6k + 5] are not written.
+ *  vel_sample, when not null, receives the whole centre sample (a float_data slot). Returns 0, or
+ *  -1 for a null out. */
+LVX_API int16_t lumavex_calculate_overallvelocity_and_acceleration2(
+    int filter_type, float out[18], float_data *vel_sample) LVX_NOEXCEPT;
+
+/* Href and gaze mapping. A tracker set up to do so sends, in every sample, the href positions of
+ * the display's four corners (aux_type LUMAVEX_AUX_HREF_CORNERS: aux_data holds the top-left,
+ * top-right, bottom-left and bottom-right corners as x, y pairs). With the display's rectangle
+ * given once, each sample then converts href to gaze and back through the perspective transform
+ * that takes the corners to the rectangle. */
+
+/** The aux_type of samples that carry the href positions of the display's corners. */
+#define LUMAVEX_AUX_HREF_CORNERS 232
+
+/** Sets the display rectangle, in the gaze coordinates the tracker uses (for a 1024 x 768
+ *  display, usually 0, 0, 1023, 767). Returns 0, or -1 when the tracker is of the first
+ *  generation or its software is older than 1.16. */
+LVX_API int lumavex_initialize_mapping(float left, float top, float right,
+                                       float bottom) LVX_NOEXCEPT;
+/** Converts the href point (*x, *y) to gaze in place, through the corners that sample carries (a
+ *  compact_float_sample or a float_sample). Returns 0; -2 before lumavex_initialize_mapping
+ *  succeeded (x and y unchanged); -1 when the sample holds no corner points (x and y unchanged),
+ *  for a null pointer, or when the point lies on the line that maps to infinity (x and y then
+ *  hold the undivided values). */
+LVX_API int lumavex_href_to_gaze(float *x, float *y,
+                                 const compact_float_sample *sample) LVX_NOEXCEPT;
+/** Converts the gaze point (*x, *y) to href in place, the inverse of lumavex_href_to_gaze, with
+ *  the same results. */
+LVX_API int lumavex_gaze_to_href(float *x, float *y,
+                                 const compact_float_sample *sample) LVX_NOEXCEPT;
+/** The angle in degrees between the directions to two href positions. */
+LVX_API double lumavex_href_angle(float x1, float y1, float x2, float y2) LVX_NOEXCEPT;
+/** Href units per degree at the href position (x, y), across (xres) and down (yres); either
+ *  pointer may be null. */
+LVX_API void lumavex_href_resolution(float x, float y, float *xres, float *yres) LVX_NOEXCEPT;
 
 /* ==== Keyboard and input events =========================================================== */
 

@@ -113,6 +113,12 @@ class Parser {
         eyes(&o.stream.eyes);
       } else if (arg_ == "--seed") {
         number(0, 1LL << 62, &o.stream.seed);
+      } else if (arg_ == "--href-corners") {
+        o.stream.href_corners = true;
+      } else if (arg_ == "--screen-tilt-deg") {
+        tilt(&o.stream.screen_tilt_deg);
+      } else if (arg_ == "--raw-camera") {
+        raw_camera(&o.stream.raw_camera);
       } else if (arg_ == "--drop-rate") {
         fraction(&o.stream.drop_rate);
       } else if (arg_ == "--duplicate-rate") {
@@ -233,6 +239,29 @@ class Parser {
     }
   }
 
+  void tilt(double *out) {
+    const char *v = value();
+    if (v == nullptr) return;
+    std::optional<double> d = parse_decimal(v, 0.0, 60.0);
+    if (!d) {
+      fail(arg_ + " takes degrees from 0 to 60: " + v);
+      return;
+    }
+    *out = *d;
+  }
+
+  void raw_camera(RawPacking *out) {
+    std::string p;
+    if (!text(&p)) return;
+    if (p == "direct") {
+      *out = RawPacking::kDirect;
+    } else if (p == "fraction") {
+      *out = RawPacking::kFraction;
+    } else {
+      fail("--raw-camera takes direct or fraction");
+    }
+  }
+
   const std::vector<std::string> &args_;
   size_t i_ = 0;
   std::string arg_;
@@ -321,6 +350,14 @@ const char *usage_text() {
          "                        \"gaze_pointer X Y\" (screen pixels) make it follow that\n"
          "                        point with saccades and fixations, as a participant's\n"
          "                        eye follows a cursor; \"gaze_pointer off\" lets it wander\n"
+         "  --href-corners        every sample carries the href positions of the screen's\n"
+         "                        corners (aux type 232), for the display's href and gaze\n"
+         "                        mapping (the rectangle 0, 0, 1023, 767)\n"
+         "  --screen-tilt-deg D   tilt the screen's top edge D degrees toward the eye (0 to\n"
+         "                        60, default 0), so that href and gaze differ by a true\n"
+         "                        perspective\n"
+         "  --raw-camera direct|fraction  send raw pupil and corneal-reflection values packed\n"
+         "                        into the sample fields instead of gaze\n"
          "\n"
          "FAULT OPTIONS\n"
          "  The rates apply to each data packet of samples, whether a recording or the option\n"

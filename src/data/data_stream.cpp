@@ -4,6 +4,7 @@
 
 #include "common/byte_io.h"
 #include "common/wire_reader.h"
+#include "data/velocity_history.h"
 #include "link/link_state.h"
 #include "link/log.h"
 #include "link/packets.h"
@@ -135,6 +136,8 @@ void take_sample_item(DataStream &d, Bytes item) {
   d.newest_length = kept;
   d.newest_is_new = true;
   d.newest_decoded = false;
+  // The velocity history takes the item as it came, uncut: a copy under its own lock.
+  velocity_history_put(item, d.status.position_prescaler);
   notify(d, 2);
 }
 
@@ -287,6 +290,7 @@ void data_reset(int clear) {
       d.queue.clear_gaps();
       if (clear != 0) d.queue.clear();
     }
+    if (clear != 0) velocity_history_reset();
     s.gap_types = 0;
   }
   publish_status();

@@ -15,6 +15,8 @@
 #include "control/requests.h"
 #include "control/status.h"
 #include "data/data_stream.h"
+#include "data/gaze_mapping.h"
+#include "data/velocity_history.h"
 #include "display/camera_image.h"
 #include "display/crosshair.h"
 #include "display/setup_kernel.h"
@@ -58,7 +60,8 @@ namespace {
 //    9 clock.init_mutex       one clock initialisation (which restarts the estimate under 10)
 //   10 tracker_clock.lock     the tracker-clock estimate
 //   11 the leaves: messages.pace_lock and long_id_lock, the input event queue's lock,
-//      realtime.lock, transport.done_mutex and testing_mutex
+//      realtime.lock, transport.done_mutex and testing_mutex, velocity.lock (taken under 6 by
+//      the intake, and after velocity.calculation_lock by a calculation)
 //   12 log.mutex              one log entry; the last of all
 struct LibraryRecord {
   // link/
@@ -74,6 +77,8 @@ struct LibraryRecord {
   RelayState relay;
   // data/
   DataStream data;  // 2 reader_lock, 6 data_lock, 7 queue_lock
+  VelocityHistory velocity;  // calculation_lock (never held by the receive thread), 11 lock
+  MappingRecord mapping;
   // hooks/
   HooksRecord hooks;
   // control/
@@ -212,6 +217,12 @@ RelayState &relay_state() {
 }
 DataStream &data_stream() {
   return library().data;
+}
+VelocityHistory &velocity_history() {
+  return library().velocity;
+}
+MappingRecord &mapping_record() {
+  return library().mapping;
 }
 HooksRecord &hooks_record() {
   return library().hooks;
