@@ -275,6 +275,21 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     send_reply(s, "PUT_Error");
     return;
   }
+  // Counted from the acceptance on, so that a "draw_image" of the file waits for its last byte.
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++uploading_;
+  }
+  struct Done {
+    FileService *self;
+    ~Done() {
+      {
+        std::lock_guard<std::mutex> lock(self->mu_);
+        --self->uploading_;
+      }
+      self->uploads_done_.notify_all();
+    }
+  } done{this};
   if (!send_reply(s, "PUT_Ready")) return;
   fs::path recv = fs::path(dir) / "recv";
   std::error_code ec;
@@ -298,6 +313,12 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
   }
   fs::rename(part, recv / w[1], ec);
+}
+
+bool FileService::wait_for_uploads(int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return uploads_done_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return uploading_ == 0; });
 }
 
 bool FileService::on_command(const ReceivedPacket &p) {

@@ -376,6 +376,8 @@ int open_ftpd_socket(const char *host, platform::Socket *out) {
   if (!s.valid()) return -7;
   if (s.set_blocking(true) != 0) return -8;
   if ((err = s.set_receive_timeout_ms(g_wait_ms.load())) != 0) return -err;
+  // An upload to a tracker that stopped reading ends after the same wait.
+  if ((err = s.set_send_timeout_ms(g_wait_ms.load())) != 0) return -err;
   err = s.connect_start(platform::Endpoint{ip, transport_options().file_service_port});
   if (err == platform::kSockWouldBlock || err == platform::kSockInProgress) {
     int w = s.wait_writable(static_cast<int64_t>(g_wait_ms.load()) * 1000);

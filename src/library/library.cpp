@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "backdrop/backdrop_state.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "control/input.h"
@@ -37,6 +38,7 @@ void build_records() {
   control_state();
   graphic_hooks();
   input_event_queue(true);
+  backdrop_state();
 
   register_packet_route(STATUS_PKT, {handle_status_packet, /*tracker_only=*/false});
   register_packet_route(KEY_PKT, {handle_key_packet, true});

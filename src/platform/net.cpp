@@ -220,6 +220,13 @@ int Socket::set_receive_timeout_ms(int ms) {
   return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : last_error();
 }
 
+int Socket::set_send_timeout_ms(int ms) {
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : last_error();
+}
+
 int Socket::set_receive_buffer(int bytes) {
   // A privileged process may go beyond the system's limit (net.core.rmem_max, about 200 KB by
   // default, which drops datagrams in bursts at high sample rates); others get what the limit

@@ -80,6 +80,9 @@ class Socket {
   // data is acknowledged (which can delay a small frame by the peer's delayed acknowledgement).
   int set_no_delay(bool on);
   int set_receive_timeout_ms(int ms);
+  // Blocking stream sockets: a send that finds no room for this long returns the would-block
+  // error instead of waiting on.
+  int set_send_timeout_ms(int ms);
   int set_receive_buffer(int bytes);
   int listen(int backlog);
   // Starts a connect; returns 0 when already connected, kSockWouldBlock/kSockInProgress while it
