@@ -305,6 +305,14 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     if (n <= 0) break;
     idle = 0;
     data.append(buf.data(), static_cast<size_t>(n));
+    if (f.stall_upload_after_bytes >= 0 &&
+        static_cast<int64_t>(data.size()) >= f.stall_upload_after_bytes) {
+      // A tracker that hangs: what the display sends piles up until it gives up (or the
+      // tracker stops); nothing is stored.
+      for (int waited = 0; !stop_ && waited < 30000; waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return;
+    }
   }
   // Written beside and renamed, so that whoever watches the folder sees the whole file or none.
   fs::path part = recv / (w[1] + ".part");

@@ -37,6 +37,8 @@ struct FileFaults {
   // video listing's folder); hostile-name tests put paths and control characters here.
   std::optional<std::string> reply_name;
   bool refuse_put = false;  // answer uploads with "PUT_Error"
+  // Uploads: stop reading after this many bytes, keeping the connection (-1: never).
+  int64_t stall_upload_after_bytes = -1;
   // Link: send this error code (-113..-110) instead of the data once link_error_after bytes have
   // gone (0: no error).
   int16_t link_error = 0;
