@@ -11,14 +11,16 @@
 # once, with the tracker side on a processor of its own; the latency and loss measurements run
 # over UDP and, in a child process, over TCP-only, and are reported side by side. It takes about
 # four minutes. The tracker-clock benchmark (the estimate against the tracker's true clock,
-# without and with send jitter) runs once the same way; it takes about 75 seconds.
+# without and with send jitter) runs once the same way; it takes about 75 seconds. The backdrop
+# benchmark (the pixel pipeline on a 1920 x 1080 image, and its whole transfer over the file
+# service and over the link) takes about ten seconds.
 # Arguments go to the command round trip only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip bench_data_stream \
-  bench_tracker_clock bench_camera_view
+  bench_tracker_clock bench_camera_view bench_backdrop
 for placement in split one free; do
   echo "==== command round trip, placement $placement"
   build/bench/bench/bench_command_round_trip --placement=$placement "$@"
@@ -29,3 +31,5 @@ echo "==== tracker clock, placement split"
 build/bench/bench/bench_tracker_clock --placement=split
 echo "==== camera view: decompression and the camera-view frame rate"
 build/bench/bench/bench_camera_view --seconds=5
+echo "==== backdrop images: the pixel pipeline and the whole transfer over each path"
+build/bench/bench/bench_backdrop

@@ -193,13 +193,7 @@ std::optional<int16_t> BackdropReceiver::on_packet(uint16_t sequence, lvx::Bytes
   if (data.empty()) {
     bitmap_.complete = true;
     active_ = false;
-    if (std::optional<Backdrop> img =
-            decode_link_image(settings_.format, target_width_, target_height_, bitmap_.bytes)) {
-      img->x = x_;
-      img->y = y_;
-      backdrop_ = std::move(*img);
-      ++shown_;
-    }
+    completed_ = true;
     return kComplete;
   }
   bitmap_.bytes.insert(bitmap_.bytes.end(), data.begin(), data.end());
@@ -208,6 +202,27 @@ std::optional<int16_t> BackdropReceiver::on_packet(uint16_t sequence, lvx::Bytes
   const auto acked = static_cast<int16_t>(unacked_);
   unacked_ = 0;
   return acked;
+}
+
+bool BackdropReceiver::show_completed() {
+  std::vector<uint8_t> bytes;
+  int w, h, x, y;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!completed_) return false;
+    completed_ = false;
+    bytes = bitmap_.bytes;
+    w = target_width_;
+    h = target_height_;
+    x = x_;
+    y = y_;
+  }
+  std::optional<Backdrop> img = decode_link_image(settings_.format, w, h, bytes);
+  if (!img) return false;
+  img->x = x;
+  img->y = y;
+  show(std::move(*img));
+  return true;
 }
 
 void BackdropReceiver::show(Backdrop image) {

@@ -76,8 +76,11 @@ class BackdropReceiver {
   void stop();
   // One image packet: the acknowledgement to send, if any. Packets are taken in sequence from 1;
   // the first one out of order asks for a resend from the expected number and later ones are
-  // ignored until it comes; the empty packet ends the transfer (-32002) and shows the image.
+  // ignored until it comes; the empty packet ends the transfer (-32002).
   std::optional<int16_t> on_packet(uint16_t sequence, lvx::Bytes data);
+  // After the acknowledgement of a completed transfer has gone: decodes its image and shows it.
+  // False when there was nothing to show (no completed transfer, or bytes that do not decode).
+  bool show_completed();
   // Shows an image (from a file): it becomes the backdrop.
   void show(Backdrop image);
 
@@ -97,6 +100,7 @@ class BackdropReceiver {
   int unacked_ = 0;
   bool resend_pending_ = false;
   int target_width_ = 0, target_height_ = 0, x_ = 0, y_ = 0;
+  bool completed_ = false;  // a transfer completed and waits for show_completed()
   std::optional<Backdrop> backdrop_;
   uint64_t shown_ = 0;
 };

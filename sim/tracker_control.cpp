@@ -826,7 +826,8 @@ void TrackerControl::handle_image(const ReceivedPacket &p) {
   const std::optional<int16_t> ack = backdrop_.on_packet(seq, data);
   if (!ack) return;
   send_bitmap_ack(*ack);
-  if (*ack == kBitmapComplete) after_backdrop_shown();
+  // The display hears of the completion first; the image is drawn after.
+  if (*ack == kBitmapComplete && backdrop_.show_completed()) after_backdrop_shown();
 }
 
 void TrackerControl::draw_image(const std::string &text) {

@@ -100,6 +100,9 @@ class Backdrop : public simtest::SimTest {
     start_tracker(n, c);
     lvx::transport_options().file_service_port = sim().file_service_port();
     ASSERT_EQ(open_lumavex_connection(0), 0);
+    ASSERT_EQ(lumavex_wait_for_command_result(2000), 0);  // "link_update_interval = 50"
+    ASSERT_TRUE(sim().wait_for_commands(1, 2000));
+    sim().clear_received();
   }
   lvxsim::TrackerControl &tracker() { return sim().control(); }
 
@@ -137,6 +140,7 @@ TEST_P(BackdropFormats, TheTrackerReassemblesThePipelinesImage) {
   EXPECT_EQ(got.bytes, want.packed);
 
   // Each pixel the format carries shows its level; codes 2 and 4 carry no last column and row.
+  ASSERT_TRUE(simtest::wait_until([&] { return tracker().backdrops_shown() == 1; }));
   const std::optional<lvxsim::Backdrop> shown = tracker().backdrop();
   ASSERT_TRUE(shown);
   ASSERT_EQ(shown->width, 48);
@@ -214,7 +218,6 @@ TEST_F(Backdrop, AnUnknownFormatIsRefusedWithStop) {
   cc.bitmap_format = 3;
   connect(736, cc);
   Scene scene;
-  sim().clear_received();
   EXPECT_EQ(lv_bitmap_to_backdrop(&scene.record, 0, 0, 0, 0, 0, 0, 0), -2);
   ASSERT_TRUE(sim().wait_for_commands(2, 2000));
   const std::vector<std::string> log = sim().command_log();
@@ -244,7 +247,6 @@ TEST_F(Backdrop, AFileTransferShowsTheRectangleExactlyAndThePngHoldsIt) {
   std::vector<uint8_t> bgr(3 * kW * kH);
   for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<uint8_t>(i * 7 + i / 3);
   bitmap_record rec{kW, kH, 0, 24, bgr.data(), nullptr};
-  sim().clear_received();
   ASSERT_EQ(lv_bitmap_to_backdrop(&rec, 4, 2, 20, 10, 0, 0, BACKDROP_VIA_FILE), 0);
   ASSERT_TRUE(simtest::wait_until([&] { return tracker().backdrops_shown() == 1; }));
   EXPECT_EQ(sim().command_log(),
@@ -278,7 +280,8 @@ TEST_F(Backdrop, FailedUploadsFallBackToTheLinkAndTheSecondStopsTheFileService) 
   Scene scene;
   for (uint64_t i = 1; i <= 3; ++i) {
     EXPECT_EQ(lv_bitmap_to_backdrop(&scene.record, 0, 0, 0, 0, 0, 0, BACKDROP_VIA_FILE), 0);
-    EXPECT_EQ(tracker().backdrops_shown(), i);  // over the link, each time
+    // Over the link, each time.
+    EXPECT_TRUE(simtest::wait_until([&] { return tracker().backdrops_shown() == i; })) << i;
     EXPECT_EQ(sim().file_stats().service_requests, std::min<uint64_t>(i, 2)) << i;
   }
 }
@@ -298,7 +301,8 @@ TEST_F(Backdrop, AnUploadToATrackerThatStopsReadingEndsWithinTheServiceWait) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lv_bitmap_to_backdrop(&rec, 0, 0, 0, 0, 0, 0, BACKDROP_VIA_FILE), 0);
   EXPECT_LT(simtest::ms_since(start), 10000);
-  EXPECT_EQ(tracker().backdrops_shown(), 1u);  // the link transfer that follows a failed upload
+  // The link transfer that follows a failed upload.
+  ASSERT_TRUE(simtest::wait_until([&] { return tracker().backdrops_shown() == 1; }));
   EXPECT_EQ(tracker().backdrop()->source, "link format 32");
 }
 
@@ -329,7 +333,6 @@ TEST_F(Backdrop, SaveAndDrawSavesTheRectangleInItsFolderAndHasTheTrackerDrawIt) 
   for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = static_cast<uint8_t>(i);
   bitmap_record rec{kW, kH, 0, 24, bgr.data(), nullptr};
   const std::string folder = (root_ / "shots" / "day1").string();
-  sim().clear_received();
 
   EXPECT_EQ(lv_bitmap_save_and_backdrop(&rec, 4, 2, 8, 6, "scene.bmp", folder.c_str(),
                                         BACKDROP_SAVE_AND_DRAW | 0x01, 100, 100, 0),

@@ -95,6 +95,14 @@ static_assert(offsetof(CrosshairCanvas, last_mouse_state) == sizeof(void *) + 8)
 static_assert(offsetof(CrosshairCanvas, draw_line) == sizeof(void *) + 16);
 static_assert(offsetof(CrosshairCanvas, get_mouse_state) == 3 * sizeof(void *) + 16);
 static_assert(CR_HAIR_COLOR == 1 && MARKER_COLOR_WEAK == 7);
+static_assert(sizeof(pixel_format) == 16);
+static_assert(offsetof(pixel_format, alpha_mask) == 12);
+static_assert(offsetof(bitmap_record, pitch) == 8);
+static_assert(offsetof(bitmap_record, depth) == 12);
+static_assert(offsetof(bitmap_record, pixels) == 16);
+static_assert(offsetof(bitmap_record, format) == 16 + sizeof(void *));
+static_assert(sizeof(bitmap_record) == 16 + 2 * sizeof(void *));
+static_assert(BACKDROP_VIA_FILE == 0x20 && BACKDROP_GREY == 0x10 && BACKDROP_TRANSFER == 0x100);
 
 namespace {
 
