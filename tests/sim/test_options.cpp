@@ -128,6 +128,10 @@ TEST(SimOptions, EachOptionSetsItsField) {
   EXPECT_EQ(parse_ok({"--silent"}).tracker.connect_reply, lvxsim::ConnectReply::kSilent);
   EXPECT_EQ(parse_ok({"--eyes", "right"}).stream.eyes, lvxsim::Eyes::kRight);
   EXPECT_EQ(parse_ok({"--eyes", "both"}).stream.eyes, lvxsim::Eyes::kBoth);
+  lvxsim::ProgramOptions backdrop =
+      parse_ok({"--bitmap-format", "5", "--backdrop-png", "/tmp/b.png"});
+  EXPECT_EQ(backdrop.tracker.control.bitmap_format, 5);
+  EXPECT_EQ(backdrop.tracker.control.backdrop_png, "/tmp/b.png");
 }
 
 TEST(SimOptions, FileServiceOptions) {
@@ -163,6 +167,7 @@ TEST(SimOptions, TheFirstErrorStopsWithItsText) {
       {{"--keepalive-ms", "12x"}, "bad value for --keepalive-ms: 12x", false},
       {{"--stream", "300"}, "--stream takes 250, 500, 1000 or 2000", false},
       {{"--eyes", "middle"}, "--eyes takes left, right or both", false},
+      {{"--bitmap-format", "3"}, "--bitmap-format takes 2, 4, 5 or 32", false},
       {{"--tcp", "--bogus", "--also-bogus"}, "unknown option --bogus", true},
       {{"--seed", "-1", "--help"}, "bad value for --seed: -1", false},
       {{"--drop-rate", "1.5"}, "--drop-rate takes a fraction from 0 to 1: 1.5", false},
@@ -203,6 +208,8 @@ TEST(SimOptions, TheHelpTextListsEveryOptionTheParserTakes) {
       {"--keepalive-ms", "1"},
       {"--settle-ms", "1"},
       {"--no-modes"},
+      {"--bitmap-format", "2"},
+      {"--backdrop-png", "/tmp/b.png"},
       {"--poll-listen", "127.1.0.255"},
       {"--print-commands"},
       {"--print-connections"},
