@@ -48,8 +48,13 @@ int save_through(lumavex_write_image_hook writer, bitmap_record *image, const Im
   std::optional<Image> part = make_image(cut->width, cut->height, view.depth);
   if (!part) return kUnusable;
   copy_rect(view, cut->xs, cut->ys, cut->width, cut->height, *part);
-  bitmap_record record{part->width, part->height,        static_cast<int32_t>(part->pitch),
-                       part->depth, part->pixels.data(), image->format};
+  bitmap_record record{};
+  record.width = part->width;
+  record.height = part->height;
+  record.pitch = static_cast<int32_t>(part->pitch);
+  record.depth = part->depth;
+  record.pixels = part->pixels.data();
+  record.format = image->format;
   return writer(file, options, &record);
 }
 
