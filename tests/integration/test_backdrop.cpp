@@ -241,7 +241,9 @@ std::optional<lvxsim::Backdrop> read_png(const std::string &path) {
 }
 
 TEST_F(Backdrop, AFileTransferShowsTheRectangleExactlyAndThePngHoldsIt) {
-  connect(737);
+  lvxsim::ControlConfig cc;
+  cc.backdrop_png = (root_ / "backdrop.png").string();  // written as each backdrop is shown
+  connect(737, cc);
   // A 24-bit image whose every byte differs; the rectangle starts at x = 4.
   constexpr int kW = 40, kH = 30;
   std::vector<uint8_t> bgr(3 * kW * kH);
@@ -261,12 +263,11 @@ TEST_F(Backdrop, AFileTransferShowsTheRectangleExactlyAndThePngHoldsIt) {
       for (int c = 2; c >= 0; --c) want.push_back(bgr[idx(3 * (y * kW + x) + c)]);
   EXPECT_EQ(shown.rgb, want);
 
-  const std::string png = (root_ / "backdrop.png").string();
-  ASSERT_TRUE(tracker().save_backdrop_png(png));
-  const std::optional<lvxsim::Backdrop> back = read_png(png);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->width, 20);
-  EXPECT_EQ(back->rgb, want);
+  std::optional<lvxsim::Backdrop> back;
+  EXPECT_TRUE(simtest::wait_until([&] {
+    back = read_png(cc.backdrop_png);
+    return back && back->width == 20 && back->rgb == want;
+  }));
 }
 
 TEST_F(Backdrop, FailedUploadsFallBackToTheLinkAndTheSecondStopsTheFileService) {
