@@ -58,6 +58,8 @@ std::optional<Image> make_image(int width, int height, int depth);
 // to 24 or 32 takes red from bits 15-11, green from bits 10-6 and blue from bits 5-1 of the pixel,
 // each x 255 / 32; the same depth copies the rectangle's bytes; any other pair (15-bit sources)
 // copies each row's bytes unchanged, as many as dst's row holds and src's row has left from xs.
+// A converted row covers the rectangle's own width from xs, wherever the rectangle starts (not
+// only the pixels left of x = width), and a same-depth row never takes the source's padding.
 void copy_rect(const ImageView &src, int xs, int ys, int width, int height, Image &dst);
 
 // Bilinear scaling to width x height at src's depth: each step is (source size - 1) x 65536 /
@@ -95,13 +97,14 @@ LevelTables make_level_tables(ByteRange range, int levels, bool coarse);
 
 // Floyd-Steinberg dithering of the first three bytes of every pixel into level indexes: row by
 // row from the top, one pass per byte, 7/16 of an error to the next pixel, 3/16, 5/16 and the
-// rest to the three pixels below. One error row of width + 1 entries serves the three passes in
-// turn (so any width works), and is cleared once per image.
+// rest to the three pixels below. One error row serves the three passes in turn and is cleared
+// once per image; it has width + 1 entries for whatever width the tracker asks for, rather than a
+// fixed 1201 that would end targets at 1200 pixels.
 void dither(Image &image, const LevelTables &tables);
 
 // The last column and the last row, which the steps above leave alone, are made grey (when asked)
-// and mapped through the same tables without error diffusion, so that the formats that send them
-// send levels, never raw bytes.
+// and mapped through the same tables without error diffusion, so that formats 5 and 32, which
+// send them, send levels that look like their neighbours rather than raw bytes read as levels.
 void finish_edges(Image &image, const LevelTables &tables, bool grey);
 
 // The pixel format codes a tracker may ask for, with the data bytes of each packet.
