@@ -77,7 +77,9 @@ int bitmap_entry(bitmap_record *image, Rect r, const char *fname, const char *pa
   if (xfer_options == 0) return saved;
 
   // The file service is tried while at most one upload has failed; after the first failure a
-  // link transfer follows every upload, after the second the link alone is used.
+  // link transfer follows every upload, after the second the link alone is used. The upload saves
+  // through bitmap_transfer_ftp directly rather than installing it in the write-image hook's slot
+  // for the time being: the application's writer stays in place for other threads.
   const bool via_file = (xfer_options & kViaFile) != 0;
   std::atomic<int> &failures = backdrop_state().tcp_failures;
   if (via_file && link_record().host_v5 && failures.load() <= 1) {
