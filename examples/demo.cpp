@@ -15,6 +15,8 @@
 // The trial that follows reads the stream and sums it up, with the peak velocity of the saccades
 // it saw (the library's velocity from the newest samples, beside the tracker's saccade events)
 // and one sample's href converted to gaze beside the tracker's own gaze.
+// Then it renders a simple scene, sends it to the tracker as the backdrop of its operator display
+// and saves the tracker's reassembled copy beside them (backdrop.png).
 // After it, a short experiment: three trials into the tracker's recording file, with a local
 // message file written into the output folder.
 //
@@ -491,6 +493,79 @@ void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_fol
   display.on_poll = nullptr;
 }
 
+// ---- The backdrop ----
+
+// A simple scene in 32-bit pixels (blue, green, red, unused): a grid on light grey, a red disc, a
+// blue box, a green triangle and a black fixation cross in the middle.
+std::vector<uint8_t> render_scene(int w, int h) {
+  std::vector<uint8_t> px(4 * static_cast<size_t>(w) * static_cast<size_t>(h));
+  auto put = [&](int x, int y, uint8_t r, uint8_t g, uint8_t b) {
+    uint8_t *p =
+        &px[4 * (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x))];
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+    p[3] = 0;
+  };
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const bool grid = x % 64 == 0 || y % 64 == 0;
+      const int dx = x - 256, dy = y - 256;
+      const bool disc = dx * dx + dy * dy < 100 * 100;
+      const bool box = x >= 620 && x < 860 && y >= 160 && y < 330;
+      const bool triangle = y >= 460 && y < 660 && std::abs(x - 512) < (y - 460) * 3 / 5;
+      const bool cross = (std::abs(x - w / 2) < 20 && std::abs(y - h / 2) < 3) ||
+                         (std::abs(y - h / 2) < 20 && std::abs(x - w / 2) < 3);
+      if (cross) {
+        put(x, y, 0, 0, 0);
+      } else if (disc) {
+        put(x, y, 220, 30, 30);
+      } else if (box) {
+        put(x, y, 40, 60, 200);
+      } else if (triangle) {
+        put(x, y, 40, 170, 60);
+      } else if (grid) {
+        put(x, y, 120, 120, 120);
+      } else {
+        put(x, y, 210, 210, 210);
+      }
+    }
+  }
+  return px;
+}
+
+// Sends the scene as the backdrop of the tracker's operator display, over the link (the tracker
+// answers with its pixel format, the library scales, dithers and packs the image), then saves
+// the image the tracker put together from the packets.
+void send_backdrop(lvxsim::SimTracker &tracker, const std::string &folder) {
+  constexpr int kW = 1024, kH = 768;
+  std::vector<uint8_t> pixels = render_scene(kW, kH);
+  bitmap_record scene{kW, kH, 0, 32, pixels.data(), nullptr};
+  std::printf("\nBackdrop: a %d x %d scene for the operator's screen, over the link\n", kW, kH);
+  const uint32_t start = current_time();
+  const int r = lv_bitmap_to_backdrop(&scene, 0, 0, 0, 0, 0, 0, 0);
+  const uint32_t took = current_time() - start;
+  // The tracker draws the image once it has confirmed the last packet.
+  for (int i = 0; i < 2000 && r == 0 && tracker.control().backdrops_shown() == 0; ++i)
+    msec_delay(1);
+  const std::optional<lvxsim::Backdrop> shown = tracker.control().backdrop();
+  if (r != 0 || !shown) {
+    std::printf("  lv_bitmap_to_backdrop -> %d: the tracker shows no backdrop\n", r);
+    return;
+  }
+  const lvxsim::ReceivedBitmap got = tracker.control().bitmap();
+  std::printf("  lv_bitmap_to_backdrop -> 0 in %u ms: %zu bytes in %u packets (%s, %d x %d)\n",
+              took, got.bytes.size(), got.packets + 1, shown->source.c_str(), shown->width,
+              shown->height);
+  const std::string path = folder + "/backdrop.png";
+  std::string error;
+  if (tracker.control().save_backdrop_png(path, &error)) {
+    std::printf("  the tracker's reassembled backdrop: %s\n", path.c_str());
+  } else {
+    std::printf("  backdrop not written: %s\n", error.c_str());
+  }
+}
+
 // ---- Getting the recording back ----
 
 // A one-line progress bar: percentage, bytes, rate and time left, redrawn in place on a terminal
@@ -595,6 +670,7 @@ int main(int argc, char **argv) {
   config.control.calibration_points = opt.calibration_points;
   // Samples carry the href positions of the screen's corners, for the href-to-gaze mapping.
   config.control.stream.href_corners = true;
+  config.control.bitmap_format = 5;  // backdrops in 125 colours
   // The tracker's files: its data folder, and its file service on a port the system chooses.
   const std::string folder = snapshot_folder(opt.output);
   config.data_dir = folder + "/tracker";
@@ -667,6 +743,7 @@ int main(int argc, char **argv) {
 
   run_commands_and_messages(tracker);
   run_camera_setup(tracker, opt.output);
+  send_backdrop(tracker, folder);
   run_trial(tracker, opt.stream_seconds);
   run_experiment(tracker, folder);
   download_recording(tracker, folder);

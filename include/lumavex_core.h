@@ -1330,7 +1330,8 @@ typedef struct {
 } GraphicHooksV2;
 
 /** Writes an image to a file for the bitmap-saving functions and returns their result (0 for
- *  success). image is the application's bitmap record, save_options the caller's options. */
+ *  success). image points to a bitmap_record (the application's own, or a cut-out of it that
+ *  lives for the call), save_options are the caller's save options. */
 typedef int (*lumavex_write_image_hook)(const char *file_name, int save_options, void *image);
 
 /** Installs a copy of a version-1 table (the caller keeps its own), removing any installed table
@@ -1767,6 +1768,80 @@ LVX_API int16_t lumavex_get_file_block(void *buf, int32_t *offset) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_request_file_block(int32_t offset) LVX_NOEXCEPT;
 /** Cancels a link transfer and tells the tracker; the tracker's result, or 0 when none ran. */
 LVX_API int16_t lumavex_end_file_transfer(void) LVX_NOEXCEPT;
+
+/* ==== Backdrop images ======================================================================= */
+
+/* The tracker's operator display can show what the participant sees as a backdrop under the gaze
+ * cursor. The application hands the library an image as a bitmap_record: to trackers with a file
+ * service it goes as a BMP file followed by "draw_image"; otherwise over the link, scaled to the
+ * size the tracker asks for, reduced to its colours and dithered by the library. */
+
+/** The channel masks of an image's pixels. Carried along with the image for the application's
+ *  own image writer; the library does not read them. */
+typedef struct {
+  uint32_t red_mask;   /**< bits of the red channel */
+  uint32_t green_mask; /**< bits of the green channel */
+  uint32_t blue_mask;  /**< bits of the blue channel */
+  uint32_t alpha_mask; /**< bits of the fourth channel (0 when none) */
+} pixel_format;
+
+/** An image in the application's memory, first row on top. 32-bit pixels are blue, green, red
+ *  and a fourth byte in memory order (the fourth byte is not shown); 24-bit pixels blue, green,
+ *  red; 16-bit pixels hold red in bits 15-11, green in bits 10-6 and blue in bits 5-1. 15-bit
+ *  pixels are passed on as they stand: the library converts only 32-, 24- and 16-bit images. */
+typedef struct {
+  int32_t width;        /**< pixels per row, above 0 */
+  int32_t height;       /**< rows, above 0 */
+  int32_t pitch;        /**< bytes from one row to the next; 0 means (depth + 7) / 8 * width */
+  int32_t depth;        /**< bits per pixel: 32, 24, 16 or 15 */
+  void *pixels;         /**< height rows of pitch bytes */
+  pixel_format *format; /**< channel masks, may be null; not read by the library */
+} bitmap_record;
+
+/** Save option: after saving, have the tracker draw the saved file ("draw_image" with the file
+ *  name) instead of sending the image. Other save options are passed to the image writer. */
+#define BACKDROP_SAVE_AND_DRAW 0x20
+/** Transfer option: send the image as a BMP file over the tracker's file service where it has
+ *  one (else over the link). */
+#define BACKDROP_VIA_FILE 0x20
+/** Transfer option: turn the image grey before it is sent over the link. */
+#define BACKDROP_GREY 0x10
+/** Transfer option: dither with the coarse error threshold over the link (fewer, larger dots). */
+#define BACKDROP_COARSE_DITHER 0x08
+/** Transfer option that marks a backdrop transfer; the backdrop functions always add it. */
+#define BACKDROP_TRANSFER 0x100
+
+/** Saves the rectangle (xs, ys, width, height) of image through the write-image hook (see
+ *  set_write_image_hook) under path/fname (path may be null or empty; its folders are made
+ *  first), then sends the same rectangle to the tracker as its backdrop at (xd, yd). A width or
+ *  height of 0 reaches to the image's edge; a rectangle that does not lie inside the image means
+ *  the whole image. With BACKDROP_SAVE_AND_DRAW in sv_options the tracker is told to draw the
+ *  saved file ("draw_image fname", 1000 ms) instead, and nothing else is sent.
+ *  Returns 0 on success; -2 when the link transfer failed (the tracker refused it, asked for a
+ *  format the library does not know, or fell silent for 500 ms); -1 for an unusable image or a
+ *  save folder that cannot be made; -10 or the upload's negative result when a file transfer
+ *  failed and no link transfer followed it; otherwise the image writer's or the tracker's result.
+ *  A link transfer blocks for at least 500 ms (the tracker's screen size is asked for first). */
+LVX_API int lv_bitmap_save_and_backdrop(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
+                                        int16_t height, const char *fname, const char *path,
+                                        uint16_t sv_options, int16_t xd, int16_t yd,
+                                        uint16_t xfer_options) LVX_NOEXCEPT;
+/** Sends the rectangle (xs, ys, width, height) of image to the tracker as its backdrop at
+ *  (xd, yd), as lv_bitmap_save_and_backdrop without saving. xfer_options combines
+ *  BACKDROP_VIA_FILE, BACKDROP_GREY and BACKDROP_COARSE_DITHER. Results as there. */
+LVX_API int lv_bitmap_to_backdrop(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
+                                  int16_t height, int16_t xd, int16_t yd,
+                                  uint16_t xfer_options) LVX_NOEXCEPT;
+/** Saves the rectangle (xs, ys, width, height) of image through the write-image hook, as
+ *  lv_bitmap_save_and_backdrop without sending it. With sv_options 0 nothing is saved and the
+ *  result is 0. Returns the hook's result (0 when no hook is installed), or -1 for an unusable
+ *  image or a folder that cannot be made. */
+LVX_API int lv_bitmap_save(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
+                           int16_t height, const char *fname, const char *path,
+                           uint16_t sv_options) LVX_NOEXCEPT;
+/** Tells the tracker to draw an image file it already holds as its backdrop ("draw_image fname",
+ *  waiting up to 1000 ms). Returns the tracker's result, -1 for a null or empty name. */
+LVX_API int16_t lv_set_backdrop(const char *fname) LVX_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */

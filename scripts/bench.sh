@@ -13,16 +13,18 @@
 # four minutes. The tracker-clock benchmark (the estimate against the tracker's true clock,
 # without and with send jitter) runs once the same way; it takes about 75 seconds. The Python
 # reading benchmark takes about 25 seconds. The gaze arithmetic benchmark (velocity and
-# href-to-gaze per sample) takes a few seconds. The live window
-# (the camera view's frame time, and the latency from a sample's arrival to its cursor on screen)
-# runs on a virtual X server it starts itself, for 10 s.
+# href-to-gaze per sample) takes a few seconds. The backdrop benchmark (the pixel pipeline on a
+# 1920 x 1080 image, and its whole transfer over the file service and over the link) takes about
+# ten seconds. The live window (the camera view's frame time, and the latency from a sample's
+# arrival to its cursor on screen) runs on a virtual X server it starts itself, for 10 s.
 # Arguments go to the command round trip only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip bench_data_stream \
-  bench_tracker_clock bench_camera_view bench_gaze_arithmetic bench_live_view lumavex_core lumavex_sim_tracker
+  bench_tracker_clock bench_camera_view bench_gaze_arithmetic bench_backdrop bench_live_view \
+  lumavex_core lumavex_sim_tracker
 for placement in split one free; do
   echo "==== command round trip, placement $placement"
   build/bench/bench/bench_command_round_trip --placement=$placement "$@"
@@ -35,6 +37,8 @@ echo "==== camera view: decompression and the camera-view frame rate"
 build/bench/bench/bench_camera_view --seconds=5
 echo "==== gaze arithmetic: velocity and href-to-gaze per sample"
 build/bench/bench/bench_gaze_arithmetic
+echo "==== backdrop images: the pixel pipeline and the whole transfer over each path"
+build/bench/bench/bench_backdrop
 echo "==== Python: reading the data stream through the iterator and the batch read, beside C"
 LUMAVEX_CORE_LIBRARY=build/bench/src/liblumavex_core.so \
   LUMAVEX_SIM_TRACKER=build/bench/sim/lumavex_sim_tracker PYTHONDONTWRITEBYTECODE=1 \

@@ -311,6 +311,21 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     send_reply(s, "PUT_Error");
     return;
   }
+  // Counted from the acceptance on, so that a "draw_image" of the file waits for its last byte.
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++uploading_;
+  }
+  struct Done {
+    FileService *self;
+    ~Done() {
+      {
+        std::lock_guard<std::mutex> lock(self->mu_);
+        --self->uploading_;
+      }
+      self->uploads_done_.notify_all();
+    }
+  } done{this};
   if (!send_reply(s, "PUT_Ready")) return;
   if (f.stop_reading_upload) {
     hold(s);
@@ -330,6 +345,14 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     if (n <= 0) break;
     idle = 0;
     data.append(buf.data(), static_cast<size_t>(n));
+    if (f.stall_upload_after_bytes >= 0 &&
+        static_cast<int64_t>(data.size()) >= f.stall_upload_after_bytes) {
+      // A tracker that hangs: what the display sends piles up until it gives up (or the
+      // tracker stops); nothing is stored.
+      for (int waited = 0; !stop_ && waited < 30000; waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return;
+    }
   }
   // Written beside and renamed, so that whoever watches the folder sees the whole file or none.
   fs::path part = recv / (w[1] + ".part");
@@ -338,6 +361,12 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
   }
   fs::rename(part, recv / w[1], ec);
+}
+
+bool FileService::wait_for_uploads(int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return uploads_done_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return uploading_ == 0; });
 }
 
 bool FileService::on_command(const ReceivedPacket &p) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -36,6 +37,8 @@ struct FileFaults {
   // video listing's folder); hostile-name tests put paths and control characters here.
   std::optional<std::string> reply_name;
   bool refuse_put = false;  // answer uploads with "PUT_Error"
+  // Uploads: stop reading after this many bytes, keeping the connection (-1: never).
+  int64_t stall_upload_after_bytes = -1;
   // Link: send this error code (-113..-110) instead of the data once link_error_after bytes have
   // gone (0: no error).
   int16_t link_error = 0;
@@ -84,6 +87,9 @@ class FileService {
   FileFaults faults() const;
   FileStats stats() const;
 
+  // Waits (at most timeout_ms) until no upload is being received; false on time-out.
+  bool wait_for_uploads(int timeout_ms);
+
   // The link side: looks at a command packet (receive thread) and returns true when it was a
   // file-transfer packet fully handled here (an acknowledgement, or a start that was answered).
   bool on_command(const ReceivedPacket &p);
@@ -117,6 +123,8 @@ class FileService {
   mutable std::mutex mu_;
   FileFaults faults_;
   FileStats stats_;
+  int uploading_ = 0;  // mu_
+  std::condition_variable uploads_done_;
   std::string cached_path_;
   std::pair<uint64_t, int64_t> cached_key_{};
   std::shared_ptr<const Loaded> cached_;

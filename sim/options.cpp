@@ -99,6 +99,10 @@ class Parser {
         c.control.enabled = false;
       } else if (arg_ == "--follow-pointer") {
         c.control.follow_pointer = true;
+      } else if (arg_ == "--bitmap-format") {
+        bitmap_format(&c.control.bitmap_format);
+      } else if (arg_ == "--backdrop-png") {
+        text(&c.control.backdrop_png);
       } else if (arg_ == "--poll-listen") {
         IPv4 ip{};
         if (loopback(&ip)) c.poll_listen_ip = ip;
@@ -225,6 +229,16 @@ class Parser {
     *out = static_cast<int>(rate);
   }
 
+  void bitmap_format(int *out) {
+    long long f = 0;
+    if (!number(0, 255, &f)) return;
+    if (f != 2 && f != 4 && f != 5 && f != 32) {
+      fail("--bitmap-format takes 2, 4, 5 or 32");
+      return;
+    }
+    *out = static_cast<int>(f);
+  }
+
   void eyes(Eyes *out) {
     std::string e;
     if (!text(&e)) return;
@@ -336,6 +350,9 @@ const char *usage_text() {
          "                        (default 20)\n"
          "  --no-modes            answer connects and commands only (no mode machine,\n"
          "                        requests, keys, recording, playback or bitmaps)\n"
+         "  --bitmap-format N     the pixel format asked for when the display sends a backdrop\n"
+         "                        over the link: 2 (one bit per colour), 4 (four greys), 5\n"
+         "                        (125 colours) or 32 (32 greys; the default)\n"
          "\n"
          "STREAM OPTIONS\n"
          "  --stream RATE         stream samples and events at RATE Hz (250, 500, 1000 or\n"
@@ -386,6 +403,8 @@ const char *usage_text() {
          "                        and each mode change\n"
          "  --print-connections   also print \"connect from A:P\" for each connect request\n"
          "                        and \"disconnect from A:P\" for each disconnect request\n"
+         "  --backdrop-png PATH   write each backdrop the display sends (over the link, or as\n"
+         "                        a file drawn with draw_image) to PATH as a PNG image\n"
          "  --help, -h            this text\n"
          "\n"
          "EXIT STATUS\n"

@@ -986,6 +986,10 @@ FileStats SimTracker::file_stats() const {
   return files_->stats();
 }
 
+bool SimTracker::wait_for_uploads(int timeout_ms) {
+  return files_ == nullptr || files_->wait_for_uploads(timeout_ms);
+}
+
 void SimTracker::add_handler(uint8_t packet_type, Handler handler) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   if (handler) {

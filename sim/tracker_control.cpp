@@ -8,11 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string_view>
 #include <utility>
 
+#include "common/wire_reader.h"
 #include "sim/command_table.h"
+#include "sim/png_writer.h"
 
 namespace lvxsim {
 
@@ -53,7 +57,9 @@ bool is_target_mode(uint8_t mode) {
 TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
     : t_(tracker),
       cfg_(std::move(config)),
-      machine_(cfg_.settle_ms < 0 ? int64_t{-1} : int64_t{cfg_.settle_ms} * 1000) {
+      machine_(cfg_.settle_ms < 0 ? int64_t{-1} : int64_t{cfg_.settle_ms} * 1000),
+      backdrop_(BitmapSettings{cfg_.bitmap_format, cfg_.bitmap_window, cfg_.bitmap_ack_every,
+                               cfg_.bitmap_target_width, cfg_.bitmap_target_height}) {
   variables_["screen_pixel_coords"] = "0,0," + std::to_string(cfg_.stream.screen_width - 1) + "," +
                                       std::to_string(cfg_.stream.screen_height - 1);
   variables_["sample_rate"] = std::to_string(cfg_.stream.rate_hz);
@@ -271,25 +277,15 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
   if (watch && e.mode_changed && old != mode()) watch(old, mode());
 
   // The answer. The bitmap transfer's start is answered with the image format the tracker
-  // takes, unless a test rule says otherwise.
-  bool bitmap_start = name == "start_bitmap_transfer" && !t_.command_rule_for(text);
+  // takes, unless a test rule says otherwise; a file to draw is shown before the answer.
+  const bool ruled = t_.command_rule_for(text).has_value();
+  bool bitmap_start = name == "start_bitmap_transfer" && !ruled;
+  if (name == "stop_bitmap_transfer") backdrop_.stop();
+  if (name == "draw_image" && !ruled) draw_image(text);
   if (bitmap_start) {
-    int args[5] = {0, 0, 0, 0, 0};
-    std::istringstream in{std::string(command_value(text))};
-    for (int &a : args) in >> a;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      bitmap_ = ReceivedBitmap{};
-      bitmap_.start_command = text;
-      bitmap_expected_seq_ = 1;
-      bitmap_unacked_ = 0;
-      bitmap_resend_pending_ = false;
-    }
-    char reply[96];
-    std::snprintf(reply, sizeof reply, "%d %d 0 0 %d 0", args[3], args[4], cfg_.bitmap_format);
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, reply);
-    // The display sends nothing before it has credit.
-    send_bitmap_ack(static_cast<int16_t>(std::clamp(cfg_.bitmap_window, 1, 32767)));
+    const BackdropReceiver::Start start = backdrop_.start(text);
+    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, start.answer);
+    send_bitmap_ack(start.credit);
   } else if (file_result) {
     send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult,
                 static_cast<uint16_t>(-*file_result), 0, "");
@@ -853,54 +849,83 @@ bool TrackerControl::select_user_menu(uint16_t menu, uint16_t selection) {
   return send_status(0, kStatusUserMenu, menu, selection, "");
 }
 
-// --- bitmap ---
+// --- backdrop ---
 
-// Image packets are taken in sequence from 1; the first one out of order asks for a resend from
-// the expected number, and later ones are ignored until it arrives. The empty packet ends the
-// transfer.
 void TrackerControl::handle_image(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kImageFixedSize - 1) return;
-  uint16_t seq = lvx::get_u16(b, 20);
-  size_t size = lvx::get_u16(b, 22);
-  if (size > 512 || 24 + size > b.size()) return;
-  std::optional<int16_t> ack;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (seq != bitmap_expected_seq_) {
-      if (!bitmap_resend_pending_) {
-        bitmap_resend_pending_ = true;
-        ++bitmap_.resend_requests;
-        ack = static_cast<int16_t>(
-            -static_cast<int>(std::min<uint16_t>(bitmap_expected_seq_, 32767)));
-      }
-    } else {
-      bitmap_resend_pending_ = false;
-      ++bitmap_expected_seq_;
-      if (size == 0) {
-        bitmap_.complete = true;
-        ack = kBitmapComplete;
-      } else {
-        bitmap_.bytes.insert(bitmap_.bytes.end(), b.begin() + 24,
-                             b.begin() + 24 + static_cast<std::ptrdiff_t>(size));
-        ++bitmap_.packets;
-        if (++bitmap_unacked_ >= std::max(1, cfg_.bitmap_ack_every)) {
-          ack = static_cast<int16_t>(bitmap_unacked_);
-          bitmap_unacked_ = 0;
-        }
-      }
-    }
+  lvx::WireReader r{lvx::Bytes(p.bytes)};
+  const uint16_t seq = r.u16_at(20);
+  const size_t size = r.u16_at(22);
+  const lvx::Bytes data = r.bytes_at(24, size);
+  if (!r.ok() || size > 512) return;
+  const std::optional<int16_t> ack = backdrop_.on_packet(seq, data);
+  if (!ack) return;
+  send_bitmap_ack(*ack);
+  // The display hears of the completion first; the image is drawn after.
+  if (*ack == kBitmapComplete && backdrop_.show_completed()) after_backdrop_shown();
+}
+
+void TrackerControl::draw_image(const std::string &text) {
+  std::istringstream in{std::string(command_value(text))};
+  std::string name;
+  in >> name;
+  int x = 0, y = 0;
+  in >> x >> y;
+  static constexpr std::string_view kReceived = "/lvrx/data/recv/";
+  const std::filesystem::path dir = data_dir();
+  std::filesystem::path path;
+  if (name.rfind(kReceived, 0) == 0) {
+    path = dir / "recv" / name.substr(kReceived.size());
+  } else if (!name.empty()) {
+    path = dir / "recv" / name;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) path = dir / name;
   }
-  if (ack) send_bitmap_ack(*ack);
+  // The file may still be arriving: the display sends the command once its bytes are out.
+  t_.wait_for_uploads(2000);
+  std::ifstream file(path, std::ios::binary);
+  if (path.empty() || !file) return;
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                   std::istreambuf_iterator<char>());
+  std::optional<Backdrop> img = decode_bmp(bytes);
+  if (!img) return;
+  img->x = x;
+  img->y = y;
+  img->source = path.string();
+  backdrop_.show(std::move(*img));
+  after_backdrop_shown();
+}
+
+void TrackerControl::after_backdrop_shown() {
+  if (!cfg_.backdrop_png.empty()) save_backdrop_png(cfg_.backdrop_png);
 }
 
 ReceivedBitmap TrackerControl::bitmap() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return bitmap_;
+  return backdrop_.bitmap();
 }
 
 bool TrackerControl::send_bitmap_ack(int16_t value) {
   return send_status(0, kStatusBitmapAck, static_cast<uint16_t>(value), 0, "");
+}
+
+void TrackerControl::set_bitmap_faults(const BitmapFaults &faults) {
+  backdrop_.set_faults(faults);
+}
+
+std::optional<Backdrop> TrackerControl::backdrop() const {
+  return backdrop_.backdrop();
+}
+
+uint64_t TrackerControl::backdrops_shown() const {
+  return backdrop_.shown();
+}
+
+bool TrackerControl::save_backdrop_png(const std::string &path, std::string *error) const {
+  const std::optional<Backdrop> img = backdrop_.backdrop();
+  if (!img) {
+    if (error) *error = "no backdrop yet";
+    return false;
+  }
+  return write_png(path, img->width, img->height, img->rgb, error);
 }
 
 // --- camera setup ---

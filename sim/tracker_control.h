@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/backdrop_receiver.h"
 #include "sim/camera.h"
 #include "sim/data_file.h"
 #include "sim/mode_machine.h"
@@ -115,15 +116,6 @@ struct ValidationReport {
   std::string text;  // the result text sent with status 103
 };
 
-// The backdrop bitmap received so far.
-struct ReceivedBitmap {
-  std::string start_command;  // the "start_bitmap_transfer ..." text
-  std::vector<uint8_t> bytes;
-  uint32_t packets = 0;   // image packets with data taken
-  bool complete = false;  // the empty end packet arrived
-  uint32_t resend_requests = 0;
-};
-
 class TrackerControl {
  public:
   TrackerControl(SimTracker &tracker, ControlConfig config);
@@ -215,16 +207,29 @@ class TrackerControl {
   std::optional<std::string> open_file_path() const;
   std::optional<std::string> last_file_path() const;
 
-  // --- bitmap ---
+  // --- backdrop ---
+  // The packets of the current (or last) link transfer.
   ReceivedBitmap bitmap() const;
   // An acknowledgement with any value: a count, a resend request -s or an error code.
   bool send_bitmap_ack(int16_t value);
+  // Faults for later link transfers: a lost packet, or a tracker that stops answering.
+  void set_bitmap_faults(const BitmapFaults &faults);
+  // The last backdrop shown (a link transfer completed, or a file drawn by "draw_image"), and
+  // how many were shown.
+  std::optional<Backdrop> backdrop() const;
+  uint64_t backdrops_shown() const;
+  // Writes the last backdrop as a PNG; false (with the reason) when there is none or it cannot
+  // be written.
+  bool save_backdrop_png(const std::string &path, std::string *error = nullptr) const;
 
  private:
   void handle_command_packet(const ReceivedPacket &p);
   void handle_mode_command(const ReceivedPacket &p, const std::string &text);
   void handle_key(const ReceivedPacket &p);
   void handle_image(const ReceivedPacket &p);
+  // "draw_image <file>": shows a BMP file the tracker holds (an upload in progress is waited for).
+  void draw_image(const std::string &text);
+  void after_backdrop_shown();
   void on_image_request(const std::string &text);
   void send_image(uint64_t generation, int width, int height);
   void on_image_ack();
@@ -278,10 +283,7 @@ class TrackerControl {
   std::optional<std::pair<uint16_t, std::string>> last_info_;
   std::vector<ReceivedKey> keys_;
   uint16_t buttons_ = 0;
-  ReceivedBitmap bitmap_;
-  uint16_t bitmap_expected_seq_ = 1;
-  int bitmap_unacked_ = 0;
-  bool bitmap_resend_pending_ = false;
+  BackdropReceiver backdrop_;
 
   // Camera setup.
   uint8_t camera_ = kCameraLeftEye;

@@ -227,4 +227,10 @@ int16_t take_bitmap_ack_count() {
   return count;
 }
 
+bool bitmap_ack_pending() {
+  LinkLockGuard lock;
+  const ControlState &s = control_state();
+  return s.ack_count != 0 || s.ack_error != 0;
+}
+
 }  // namespace lvx

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "backdrop/backdrop_state.h"
+#include "backdrop/backdrop_state.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "control/input.h"
@@ -49,6 +51,7 @@ namespace {
 //
 // The locks, in the order a thread takes them: a thread that holds one takes only locks further
 // down. Each is numbered again beside the record that holds it.
+//    0 backdrop.link_lock     one backdrop's link transfer, commands and packets included
 //    1 message_file.lock      held while a line goes to the tracker
 //    2 data.reader_lock       a reader's whole batch
 //    3 messages.message_lock  one message, all its pieces
@@ -98,6 +101,8 @@ struct LibraryRecord {
   FileTransfer file_transfer;
   FileServiceRecord file_service;
   DownloadRecord downloads;
+  // backdrop/
+  BackdropState backdrop;  // 0 link_lock
   // library/: start-up faults (refused registrations), and whether the exit step is installed.
   std::atomic<int> start_faults{0};
   std::atomic<bool> exit_step_installed{false};
@@ -223,6 +228,9 @@ VelocityHistory &velocity_history() {
 }
 MappingRecord &mapping_record() {
   return library().mapping;
+}
+BackdropState &backdrop_state() {
+  return library().backdrop;
 }
 HooksRecord &hooks_record() {
   return library().hooks;

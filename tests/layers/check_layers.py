@@ -8,7 +8,7 @@ import sys
 
 # Lowest first. A folder may include itself, common/, and any folder listed before it.
 LAYERS = ["platform", "link", "relay", "data", "hooks", "control", "display", "recording", "files",
-          "library", "api"]
+          "backdrop", "library", "api"]
 OS_HEADERS = re.compile(r"#include <(sys/|unistd\.h|pthread\.h|netinet/|arpa/|netdb\.h|fcntl\.h|"
                         r"poll\.h|sched\.h|ifaddrs\.h|net/|dlfcn\.h|signal\.h|windows\.h)")
 INCLUDE = re.compile(r'#include "([a-z_]+)/')

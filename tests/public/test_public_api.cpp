@@ -118,6 +118,14 @@ static_assert(offsetof(GraphicHooksV2, user_data) == 2 * sizeof(void *));
 static_assert(offsetof(GraphicHooksV2, open_target_screen_hook) == 3 * sizeof(void *));
 static_assert(offsetof(GraphicHooksV2, alert_hook) == 14 * sizeof(void *));
 static_assert(offsetof(GraphicHooksV2, reserved2) == 15 * sizeof(void *));
+static_assert(sizeof(pixel_format) == 16);
+static_assert(offsetof(pixel_format, alpha_mask) == 12);
+static_assert(offsetof(bitmap_record, pitch) == 8);
+static_assert(offsetof(bitmap_record, depth) == 12);
+static_assert(offsetof(bitmap_record, pixels) == 16);
+static_assert(offsetof(bitmap_record, format) == 16 + sizeof(void *));
+static_assert(sizeof(bitmap_record) == 16 + 2 * sizeof(void *));
+static_assert(BACKDROP_VIA_FILE == 0x20 && BACKDROP_GREY == 0x10 && BACKDROP_TRANSFER == 0x100);
 
 namespace {
 

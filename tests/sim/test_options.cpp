@@ -76,6 +76,10 @@ TEST(SimOptions, DefaultsAndEachOptionSetsItsField) {
   EXPECT_EQ(o.silence_for_ms, 250);
   EXPECT_EQ(parse_ok({"--busy"}).tracker.connect_reply, lvxsim::ConnectReply::kBusy);
   EXPECT_EQ(parse_ok({"--silent"}).tracker.connect_reply, lvxsim::ConnectReply::kSilent);
+  lvxsim::ProgramOptions backdrop =
+      parse_ok({"--bitmap-format", "5", "--backdrop-png", "/tmp/b.png"});
+  EXPECT_EQ(backdrop.tracker.control.bitmap_format, 5);
+  EXPECT_EQ(backdrop.tracker.control.backdrop_png, "/tmp/b.png");
 }
 
 TEST(SimOptions, TheFirstErrorStopsWithItsText) {
@@ -93,6 +97,7 @@ TEST(SimOptions, TheFirstErrorStopsWithItsText) {
        false},
       {{"--udp-port", "65536"}, "bad value for --udp-port: 65536", false},
       {{"--stream", "300"}, "--stream takes 250, 500, 1000 or 2000", false},
+      {{"--bitmap-format", "3"}, "--bitmap-format takes 2, 4, 5 or 32", false},
       {{"--tcp", "--bogus", "--also-bogus"}, "unknown option --bogus", true},
       {{"--seed", "-1", "--help"}, "bad value for --seed: -1", false},
       {{"--reorder-rate", "nan"}, "--reorder-rate takes a fraction from 0 to 1: nan", false},
@@ -126,6 +131,8 @@ TEST(SimOptions, TheHelpTextListsEveryOptionTheParserTakes) {
       {"--keepalive-ms", "1"},
       {"--settle-ms", "1"},
       {"--no-modes"},
+      {"--bitmap-format", "2"},
+      {"--backdrop-png", "/tmp/b.png"},
       {"--poll-listen", "127.1.0.255"},
       {"--print-commands"},
       {"--print-connections"},
