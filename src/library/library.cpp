@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "backdrop/backdrop_state.h"
-#include "backdrop/backdrop_state.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "control/input.h"
@@ -79,7 +78,7 @@ struct LibraryRecord {
   // relay/
   RelayState relay;
   // data/
-  DataStream data;  // 2 reader_lock, 6 data_lock, 7 queue_lock
+  DataStream data;           // 2 reader_lock, 6 data_lock, 7 queue_lock
   VelocityHistory velocity;  // calculation_lock (never held by the receive thread), 11 lock
   MappingRecord mapping;
   // hooks/
