@@ -102,6 +102,11 @@ LUMAVEX_EYE_NONE = -1
 LUMAVEX_EYE_LEFT = 0
 LUMAVEX_EYE_RIGHT = 1
 LUMAVEX_EYE_BOTH = 2
+LUMAVEX_FILTER_5 = 1
+LUMAVEX_FILTER_9 = 2
+LUMAVEX_FILTER_17 = 3
+LUMAVEX_FILTER_GROUPS = 4
+LUMAVEX_AUX_HREF_CORNERS = 232
 TERMINATE_KEY = 32767
 LUMAVEX_SOUND_TARGET_SHOWN = 1
 LUMAVEX_SOUND_CAL_DONE = 0
@@ -146,6 +151,11 @@ RECEIVE_VIDEO_ONLY = 4
 RECEIVE_VIDEO_ONLY_TO_DIR = 5
 RECEIVE_FILE_TO_PATH = 6
 RECEIVE_FILE_REPLACE = 16384
+BACKDROP_SAVE_AND_DRAW = 32
+BACKDROP_VIA_FILE = 32
+BACKDROP_GREY = 16
+BACKDROP_COARSE_DITHER = 8
+BACKDROP_TRANSFER = 256
 
 # ---- Records (fields follow once every record exists)
 class LVXADDR(_c.Structure):
@@ -194,6 +204,10 @@ class link_data_item(_c.Union):
     pass
 class link_state(_c.Structure):
     pass
+class raw_values(_c.Structure):
+    pass
+class corrected_raw(_c.Structure):
+    pass
 class InputEvent(_c.Structure):
     pass
 class GraphicHooks(_c.Structure):
@@ -203,6 +217,10 @@ class GraphicHooksV2(_c.Structure):
 class PaletteInfo(_c.Structure):
     pass
 class CrosshairCanvas(_c.Structure):
+    pass
+class pixel_format(_c.Structure):
+    pass
+class bitmap_record(_c.Structure):
     pass
 
 # ---- Function-pointer types
@@ -593,6 +611,32 @@ link_state._fields_ = [
     ('header_byte19', _c.c_uint8),
     ('tracker_mode_word', _c.c_uint16),
 ]
+raw_values._fields_ = [
+    ('reserved', _c.c_uint32),
+    ('pupil_raw_x', _c.c_float),
+    ('pupil_raw_y', _c.c_float),
+    ('cr_raw_x', _c.c_float),
+    ('cr_raw_y', _c.c_float),
+    ('pupil_area', _c.c_int32),
+    ('cr_area', _c.c_int32),
+    ('pupil_dim', _c.c_int32 * 2),
+    ('cr_dim', _c.c_int32 * 2),
+    ('origin_x', _c.c_int32),
+    ('origin_y', _c.c_int32),
+    ('pupil_cr_x', _c.c_float),
+    ('pupil_cr_y', _c.c_float),
+    ('aux_code', _c.c_int32),
+    ('aux_point', _c.c_float * 2),
+]
+corrected_raw._fields_ = [
+    ('pupil_x', _c.c_float),
+    ('pupil_y', _c.c_float),
+    ('cr_x', _c.c_float),
+    ('cr_y', _c.c_float),
+    ('diff_x', _c.c_float),
+    ('diff_y', _c.c_float),
+    ('pupil_area', _c.c_int32),
+]
 InputEvent._fields_ = [
     ('type', _c.c_uint8),
     ('state', _c.c_uint8),
@@ -667,6 +711,20 @@ CrosshairCanvas._fields_ = [
     ('draw_box', _c.CFUNCTYPE(None, _c.POINTER(CrosshairCanvas), _c.c_int32, _c.c_int32, _c.c_int32, _c.c_int32, _c.c_int32)),
     ('get_mouse_state', _c.CFUNCTYPE(None, _c.POINTER(CrosshairCanvas), _c.POINTER(_c.c_int32), _c.POINTER(_c.c_int32), _c.POINTER(_c.c_int32))),
 ]
+pixel_format._fields_ = [
+    ('red_mask', _c.c_uint32),
+    ('green_mask', _c.c_uint32),
+    ('blue_mask', _c.c_uint32),
+    ('alpha_mask', _c.c_uint32),
+]
+bitmap_record._fields_ = [
+    ('width', _c.c_int32),
+    ('height', _c.c_int32),
+    ('pitch', _c.c_int32),
+    ('depth', _c.c_int32),
+    ('pixels', _c.c_void_p),
+    ('format', _c.POINTER(pixel_format)),
+]
 
 # Records named in the header, in its order (nested ones carry their parent's name).
 RECORDS = (
@@ -693,11 +751,15 @@ RECORDS = (
     'link_data_item_head',
     'link_data_item',
     'link_state',
+    'raw_values',
+    'corrected_raw',
     'InputEvent',
     'GraphicHooks',
     'GraphicHooksV2',
     'PaletteInfo',
     'CrosshairCanvas',
+    'pixel_format',
+    'bitmap_record',
 )
 
 # Exported functions: name -> (result type, argument types, variadic).
@@ -803,6 +865,20 @@ PROTOTYPES = {
     'lumavex2_mode_data': (_c.c_int16, [_c.POINTER(_c.c_int16), _c.POINTER(_c.c_int16), _c.POINTER(_c.c_int16), _c.POINTER(_c.c_int16)], False),
     'lumavex_set_data_ready_notify': (_c.c_int16, [lumavex_data_ready_callback], False),
     'lumavex_get_data_ready_notify': (lumavex_data_ready_callback, [], False),
+    'lumavex_reconstr_raw_link_data': (_c.c_int16, [_c.POINTER(compact_float_sample), _c.c_int, _c.POINTER(raw_values)], False),
+    'lumavex_get_extra_raw_values_v2': (_c.c_int16, [_c.POINTER(compact_float_sample), _c.c_int, _c.POINTER(raw_values)], False),
+    'lumavex_get_extra_raw_values': (_c.c_int16, [_c.POINTER(compact_float_sample), _c.POINTER(raw_values)], False),
+    'preprocess_raw_link_data': (_c.c_int16, [_c.c_int, _c.c_float, _c.c_float, _c.c_float, _c.c_float, _c.c_float, _c.POINTER(raw_values), _c.POINTER(corrected_raw)], False),
+    'lumavex_reconstr_preprocess_raw_link_data': (_c.c_int16, [_c.POINTER(compact_float_sample), _c.c_int, _c.POINTER(corrected_raw)], False),
+    'lumavex_calculate_velocity_x_y': (_c.c_int16, [_c.c_int, _c.POINTER(_c.c_float), _c.POINTER(_c.c_float), _c.POINTER(compact_float_sample)], False),
+    'lumavex_calculate_velocity': (_c.c_int16, [_c.c_int, _c.POINTER(_c.c_float), _c.POINTER(compact_float_sample)], False),
+    'lumavex_calculate_overallvelocity_and_acceleration': (_c.c_int16, [_c.c_int, _c.POINTER(_c.c_float), _c.POINTER(_c.c_float), _c.POINTER(compact_float_sample)], False),
+    'lumavex_calculate_overallvelocity_and_acceleration2': (_c.c_int16, [_c.c_int, _c.POINTER(_c.c_float), _c.POINTER(float_data)], False),
+    'lumavex_initialize_mapping': (_c.c_int, [_c.c_float, _c.c_float, _c.c_float, _c.c_float], False),
+    'lumavex_href_to_gaze': (_c.c_int, [_c.POINTER(_c.c_float), _c.POINTER(_c.c_float), _c.POINTER(compact_float_sample)], False),
+    'lumavex_gaze_to_href': (_c.c_int, [_c.POINTER(_c.c_float), _c.POINTER(_c.c_float), _c.POINTER(compact_float_sample)], False),
+    'lumavex_href_angle': (_c.c_double, [_c.c_float, _c.c_float, _c.c_float, _c.c_float], False),
+    'lumavex_href_resolution': (None, [_c.c_float, _c.c_float, _c.POINTER(_c.c_float), _c.POINTER(_c.c_float)], False),
     'lumavex_set_special_keys': (None, [_c.c_int, _c.c_int, _c.c_int, _c.c_int, _c.c_int], False),
     'lumavex_set_special_keys_ex': (None, [_c.c_int, _c.POINTER(_c.c_int), _c.POINTER(_c.c_int), _c.c_int], False),
     'lumavex_get_special_keys_ex': (None, [_c.c_int, _c.POINTER(_c.c_int), _c.POINTER(_c.c_int), _c.POINTER(_c.c_int)], False),
@@ -897,4 +973,8 @@ PROTOTYPES = {
     'lumavex_get_file_block': (_c.c_int16, [_c.c_void_p, _c.POINTER(_c.c_int32)], False),
     'lumavex_request_file_block': (_c.c_int16, [_c.c_int32], False),
     'lumavex_end_file_transfer': (_c.c_int16, [], False),
+    'lv_bitmap_save_and_backdrop': (_c.c_int, [_c.POINTER(bitmap_record), _c.c_int16, _c.c_int16, _c.c_int16, _c.c_int16, _c.c_char_p, _c.c_char_p, _c.c_uint16, _c.c_int16, _c.c_int16, _c.c_uint16], False),
+    'lv_bitmap_to_backdrop': (_c.c_int, [_c.POINTER(bitmap_record), _c.c_int16, _c.c_int16, _c.c_int16, _c.c_int16, _c.c_int16, _c.c_int16, _c.c_uint16], False),
+    'lv_bitmap_save': (_c.c_int, [_c.POINTER(bitmap_record), _c.c_int16, _c.c_int16, _c.c_int16, _c.c_int16, _c.c_char_p, _c.c_char_p, _c.c_uint16], False),
+    'lv_set_backdrop': (_c.c_int16, [_c.c_char_p], False),
 }
