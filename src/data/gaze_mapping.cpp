@@ -122,7 +122,8 @@ int project(float &x, float &y, const Matrix3 &first, const Matrix3 &second) {
 }
 
 double href_angle(float x1, float y1, float x2, float y2) {
-  const double a1 = x1, b1 = y1, a2 = x2, b2 = y2;
+  const double a1 = static_cast<double>(x1), b1 = static_cast<double>(y1);
+  const double a2 = static_cast<double>(x2), b2 = static_cast<double>(y2);
   const double cosine =
       (a1 * a2 + b1 * b2 + kPlaneDistance2) /
       std::sqrt((a1 * a1 + b1 * b1 + kPlaneDistance2) * (a2 * a2 + b2 * b2 + kPlaneDistance2));
@@ -131,7 +132,7 @@ double href_angle(float x1, float y1, float x2, float y2) {
 }
 
 void href_resolution(float x, float y, float *xres, float *yres) {
-  const double a = x, b = y;
+  const double a = static_cast<double>(x), b = static_cast<double>(y);
   const double r2 = (a * a + b * b + kPlaneDistance2) * kRadiansPerDegree;
   if (xres != nullptr) *xres = static_cast<float>(r2 / std::sqrt(b * b + kPlaneDistance2));
   if (yres != nullptr) *yres = static_cast<float>(r2 / std::sqrt(a * a + kPlaneDistance2));

@@ -175,9 +175,9 @@ void set_pupil_minus_cr(raw_values &r) {
 }
 
 PupilFit correct_pupil_overlap(const raw_values &r, float margin, int passes) {
-  const double px = r.pupil_raw_x, py = r.pupil_raw_y;
-  const double cx = r.cr_raw_x, cy = r.cr_raw_y;
-  const double area = r.pupil_area;
+  const auto px = static_cast<double>(r.pupil_raw_x), py = static_cast<double>(r.pupil_raw_y);
+  const auto cx = static_cast<double>(r.cr_raw_x), cy = static_cast<double>(r.cr_raw_y);
+  const auto area = static_cast<double>(r.pupil_area);
   PupilFit fit{r.pupil_raw_x, r.pupil_raw_y, r.pupil_area};
   if (r.pupil_area < 1 || r.cr_area < 1 || passes < 1 || !present(r.pupil_raw_x) ||
       !present(r.pupil_raw_y) || !present(r.cr_raw_x) || !present(r.cr_raw_y)) {
