@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "sim/command_table.h"
+#include "sim/packet_decoders.h"
 
 namespace lvxsim {
 
@@ -20,6 +21,8 @@ namespace {
 
 // A recording replays at most this many DATA packets (a minute at 1000 Hz, one sample each).
 constexpr size_t kMaxPlaybackPackets = 60000;
+// The most bitmap data one image packet carries.
+constexpr size_t kMaxBitmapPacketData = 512;
 
 std::string lower(std::string_view s) {
   std::string out(s);
@@ -204,21 +207,18 @@ void TrackerControl::settle_now() {
 // --- commands and requests ---
 
 void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kCommandFixedSize) return;
-  uint8_t type = lvx::get_u8(b, kCommandTypeOffset);
-  uint32_t serial = lvx::get_u32(b, 4);
-  std::string text(lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset)));
-  switch (type) {
+  const std::optional<CommandPacket> command = decode_command(p.bytes);
+  if (!command) return;
+  switch (command->type) {
     case kCommandTypeCommand:
-      handle_mode_command(p, text);
+      handle_mode_command(p, *command);
       break;
     case kCommandTypeRead:
-      answer_read(serial, text);
+      answer_read(command->serial, command->text);
       break;
     case kCommandTypeTime:
       // The tracker time travels in the header, which the send fills.
-      send_status(serial, kStatusTimeReply, 0, 0, "");
+      send_status(command->serial, kStatusTimeReply, 0, 0, "");
       break;
     case kCommandTypePlayback:
       serve_playback_request();
@@ -231,7 +231,8 @@ void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
   }
 }
 
-void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::string &text) {
+void TrackerControl::handle_mode_command(const ReceivedPacket &p, const CommandPacket &command) {
+  const std::string &text = command.text;
   uint8_t old = 0;
   CommandEffect e;
   std::function<void(uint8_t, uint8_t)> watch;
@@ -287,12 +288,11 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
     }
     char reply[96];
     std::snprintf(reply, sizeof reply, "%d %d 0 0 %d 0", args[3], args[4], cfg_.bitmap_format);
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, reply);
+    send_status(command.serial, kStatusCommandResult, 0, 0, reply);
     // The display sends nothing before it has credit.
     send_bitmap_ack(static_cast<int16_t>(std::clamp(cfg_.bitmap_window, 1, 32767)));
   } else if (file_result) {
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult,
-                static_cast<uint16_t>(-*file_result), 0, "");
+    send_status(command.serial, kStatusCommandResult, static_cast<uint16_t>(-*file_result), 0, "");
   } else {
     t_.run_builtin_handler(p);
   }
@@ -628,14 +628,14 @@ void TrackerControl::leave_target_mode(uint8_t from) {
 // --- keys ---
 
 void TrackerControl::handle_key(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < 30) return;
+  const std::optional<KeyPacket> key = decode_key(p.bytes);
+  if (!key) return;
   ReceivedKey k;
-  k.code = lvx::get_u16(b, 24);
-  k.modifiers = lvx::get_u16(b, 26);
-  k.state = static_cast<int8_t>(lvx::get_u8(b, 28));
-  k.button = lvx::get_u8(b, 29);
-  k.raw = b.size() >= kKeyPacketSize ? lvx::get_u16(b, 30) : 0;
+  k.code = key->code;
+  k.modifiers = key->modifiers;
+  k.state = key->state;
+  k.button = key->button;
+  k.raw = key->raw;
   k.tracker_time_us = p.tracker_time_us;
   uint8_t mode_now = 0;
   uint16_t buttons = 0;
@@ -857,13 +857,12 @@ bool TrackerControl::select_user_menu(uint16_t menu, uint16_t selection) {
 
 // Image packets are taken in sequence from 1; the first one out of order asks for a resend from
 // the expected number, and later ones are ignored until it arrives. The empty packet ends the
-// transfer.
+// transfer. A packet carries at most 512 bytes of the bitmap; a longer one is ignored.
 void TrackerControl::handle_image(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kImageFixedSize - 1) return;
-  uint16_t seq = lvx::get_u16(b, 20);
-  size_t size = lvx::get_u16(b, 22);
-  if (size > 512 || 24 + size > b.size()) return;
+  const std::optional<BitmapPacket> packet = decode_bitmap(p.bytes);
+  if (!packet || packet->data.size() > kMaxBitmapPacketData) return;
+  const uint16_t seq = packet->sequence;
+  const size_t size = packet->data.size();
   std::optional<int16_t> ack;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -881,8 +880,7 @@ void TrackerControl::handle_image(const ReceivedPacket &p) {
         bitmap_.complete = true;
         ack = kBitmapComplete;
       } else {
-        bitmap_.bytes.insert(bitmap_.bytes.end(), b.begin() + 24,
-                             b.begin() + 24 + static_cast<std::ptrdiff_t>(size));
+        bitmap_.bytes.insert(bitmap_.bytes.end(), packet->data.begin(), packet->data.end());
         ++bitmap_.packets;
         if (++bitmap_unacked_ >= std::max(1, cfg_.bitmap_ack_every)) {
           ack = static_cast<int16_t>(bitmap_unacked_);

@@ -19,6 +19,7 @@
 #include "sim/camera.h"
 #include "sim/data_file.h"
 #include "sim/mode_machine.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker.h"
 
 namespace lvxsim {
@@ -222,7 +223,7 @@ class TrackerControl {
 
  private:
   void handle_command_packet(const ReceivedPacket &p);
-  void handle_mode_command(const ReceivedPacket &p, const std::string &text);
+  void handle_mode_command(const ReceivedPacket &p, const CommandPacket &command);
   void handle_key(const ReceivedPacket &p);
   void handle_image(const ReceivedPacket &p);
   void on_image_request(const std::string &text);
