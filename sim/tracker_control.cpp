@@ -77,13 +77,9 @@ TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
   }
   if (cfg_.follow_pointer) {
     t_.add_handler(kNodePkt, [this](SimTracker &t, const ReceivedPacket &p) {
-      lvx::Bytes b(p.bytes);
-      const size_t n = b.size() >= 4 ? lvx::get_u16(b, 2) : 0;
-      std::optional<PointerMessage> m;
-      if (n + kNodeOverhead <= b.size()) {
-        m = parse_pointer_message(
-            std::vector<uint8_t>(b.begin() + 4, b.begin() + 4 + static_cast<std::ptrdiff_t>(n)));
-      }
+      const std::optional<std::vector<uint8_t>> payload = decode_node(p.bytes);
+      const std::optional<PointerMessage> m =
+          payload ? parse_pointer_message(*payload) : std::nullopt;
       if (m) {
         set_pointer(m->pointer);
       } else {
