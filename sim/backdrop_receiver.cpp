@@ -15,11 +15,11 @@ constexpr size_t kBmpHeader = 54;
 // Bit fields read from the most significant bit of each byte on.
 class BitReader {
  public:
-  explicit BitReader(lvx::Bytes bytes) : bytes_(bytes) {}
+  explicit BitReader(lvx::Bytes bytes) : in_(bytes) {}
   uint32_t get(int bits) {
     uint32_t v = 0;
     for (int i = 0; i < bits; ++i, ++pos_) {
-      const uint8_t byte = lvx::get_u8(bytes_, pos_ / 8);
+      const uint8_t byte = in_.u8_at(pos_ / 8);
       v = (v << 1) | ((byte >> (7 - pos_ % 8)) & 1u);
     }
     return v;
@@ -27,7 +27,7 @@ class BitReader {
   void to_byte() { pos_ = (pos_ + 7) / 8 * 8; }
 
  private:
-  lvx::Bytes bytes_;
+  lvx::WireReader in_;  // past the end it reads zeros
   size_t pos_ = 0;
 };
 

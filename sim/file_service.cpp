@@ -11,6 +11,7 @@
 
 #include "common/byte_io.h"
 #include "sim/link_codes.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker.h"
 
 namespace lvxsim {
@@ -28,8 +29,6 @@ constexpr int16_t kInfoLength = 999;
 constexpr size_t kFileData = 28;
 constexpr int kLinkWindow = 16;
 constexpr auto kStaleAck = std::chrono::milliseconds(100);
-// Offset of the 32-bit value of a command packet.
-constexpr size_t kCommandValue = 20;
 
 // A plain name: no separators, no "..", nothing the folder would not hold.
 bool plain_name(const std::string &n) {
@@ -370,15 +369,14 @@ bool FileService::wait_for_uploads(int timeout_ms) {
 }
 
 bool FileService::on_command(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kCommandFixedSize) return false;
-  const uint8_t type = lvx::get_u8(b, kCommandTypeOffset);
-  if (type == kFileAck) {
+  const std::optional<CommandPacket> command = decode_command(p.bytes);
+  if (!command) return false;
+  if (command->type == kFileAck) {
     {
       std::lock_guard<std::mutex> lock(mu_);
       ++stats_.link_acks;
     }
-    const auto offset = static_cast<int64_t>(lvx::get_u32(b, kCommandValue));
+    const auto offset = static_cast<int64_t>(command->value);
     // An acknowledgement for a place already sent is stale while the blocks sent may still be
     // on their way (the display acknowledges both when a window ends and when it has read
     // everything); later it asks again for something lost, and is answered.
@@ -390,8 +388,8 @@ bool FileService::on_command(const ReceivedPacket &p) {
     }
     return true;
   }
-  if (type != kCommandTypeCommand) return false;
-  std::string text(lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset)));
+  if (command->type != kCommandTypeCommand) return false;
+  const std::string &text = command->text;
   if (text.rfind("lumavex_file_xfer_packets", 0) == 0) {
     size_t eq = text.find('=');
     link_window_ = eq == std::string::npos ? 1 : std::max(1, std::atoi(text.c_str() + eq + 1));
@@ -411,7 +409,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
   std::shared_ptr<const Loaded> file;
   if (!f.not_found && plain_name(base) && !dir.empty())
     file = load((fs::path(dir) / base).string());
-  auto serial = lvx::get_u32(b, 4);
+  const uint32_t serial = command->serial;
   if (!file) {
     // The tracker cannot open it: an error packet, and the command fails.
     std::vector<uint8_t> e(kFileData + 1, 0);

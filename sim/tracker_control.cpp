@@ -16,6 +16,7 @@
 
 #include "common/wire_reader.h"
 #include "sim/command_table.h"
+#include "sim/packet_decoders.h"
 #include "sim/png_writer.h"
 
 namespace lvxsim {
@@ -24,6 +25,8 @@ namespace {
 
 // A recording replays at most this many DATA packets (a minute at 1000 Hz, one sample each).
 constexpr size_t kMaxPlaybackPackets = 60000;
+// The most bitmap data one image packet carries.
+constexpr size_t kMaxBitmapPacketData = 512;
 
 std::string lower(std::string_view s) {
   std::string out(s);
@@ -80,13 +83,9 @@ TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
   }
   if (cfg_.follow_pointer) {
     t_.add_handler(kNodePkt, [this](SimTracker &t, const ReceivedPacket &p) {
-      lvx::Bytes b(p.bytes);
-      const size_t n = b.size() >= 4 ? lvx::get_u16(b, 2) : 0;
-      std::optional<PointerMessage> m;
-      if (n + kNodeOverhead <= b.size()) {
-        m = parse_pointer_message(
-            std::vector<uint8_t>(b.begin() + 4, b.begin() + 4 + static_cast<std::ptrdiff_t>(n)));
-      }
+      const std::optional<std::vector<uint8_t>> payload = decode_node(p.bytes);
+      const std::optional<PointerMessage> m =
+          payload ? parse_pointer_message(*payload) : std::nullopt;
       if (m) {
         set_pointer(m->pointer);
       } else {
@@ -210,21 +209,18 @@ void TrackerControl::settle_now() {
 // --- commands and requests ---
 
 void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kCommandFixedSize) return;
-  uint8_t type = lvx::get_u8(b, kCommandTypeOffset);
-  uint32_t serial = lvx::get_u32(b, 4);
-  std::string text(lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset)));
-  switch (type) {
+  const std::optional<CommandPacket> command = decode_command(p.bytes);
+  if (!command) return;
+  switch (command->type) {
     case kCommandTypeCommand:
-      handle_mode_command(p, text);
+      handle_mode_command(p, *command);
       break;
     case kCommandTypeRead:
-      answer_read(serial, text);
+      answer_read(command->serial, command->text);
       break;
     case kCommandTypeTime:
       // The tracker time travels in the header, which the send fills.
-      send_status(serial, kStatusTimeReply, 0, 0, "");
+      send_status(command->serial, kStatusTimeReply, 0, 0, "");
       break;
     case kCommandTypePlayback:
       serve_playback_request();
@@ -237,7 +233,8 @@ void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
   }
 }
 
-void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::string &text) {
+void TrackerControl::handle_mode_command(const ReceivedPacket &p, const CommandPacket &command) {
+  const std::string &text = command.text;
   uint8_t old = 0;
   CommandEffect e;
   std::function<void(uint8_t, uint8_t)> watch;
@@ -284,11 +281,10 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
   if (name == "draw_image" && !ruled) draw_image(text);
   if (bitmap_start) {
     const BackdropReceiver::Start start = backdrop_.start(text);
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, start.answer);
+    send_status(command.serial, kStatusCommandResult, 0, 0, start.answer);
     send_bitmap_ack(start.credit);
   } else if (file_result) {
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult,
-                static_cast<uint16_t>(-*file_result), 0, "");
+    send_status(command.serial, kStatusCommandResult, static_cast<uint16_t>(-*file_result), 0, "");
   } else {
     t_.run_builtin_handler(p);
   }
@@ -624,14 +620,14 @@ void TrackerControl::leave_target_mode(uint8_t from) {
 // --- keys ---
 
 void TrackerControl::handle_key(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < 30) return;
+  const std::optional<KeyPacket> key = decode_key(p.bytes);
+  if (!key) return;
   ReceivedKey k;
-  k.code = lvx::get_u16(b, 24);
-  k.modifiers = lvx::get_u16(b, 26);
-  k.state = static_cast<int8_t>(lvx::get_u8(b, 28));
-  k.button = lvx::get_u8(b, 29);
-  k.raw = b.size() >= kKeyPacketSize ? lvx::get_u16(b, 30) : 0;
+  k.code = key->code;
+  k.modifiers = key->modifiers;
+  k.state = key->state;
+  k.button = key->button;
+  k.raw = key->raw;
   k.tracker_time_us = p.tracker_time_us;
   uint8_t mode_now = 0;
   uint16_t buttons = 0;
@@ -852,12 +848,9 @@ bool TrackerControl::select_user_menu(uint16_t menu, uint16_t selection) {
 // --- backdrop ---
 
 void TrackerControl::handle_image(const ReceivedPacket &p) {
-  lvx::WireReader r{lvx::Bytes(p.bytes)};
-  const uint16_t seq = r.u16_at(20);
-  const size_t size = r.u16_at(22);
-  const lvx::Bytes data = r.bytes_at(24, size);
-  if (!r.ok() || size > 512) return;
-  const std::optional<int16_t> ack = backdrop_.on_packet(seq, data);
+  const std::optional<BitmapPacket> packet = decode_bitmap(p.bytes);
+  if (!packet || packet->data.size() > kMaxBitmapPacketData) return;
+  const std::optional<int16_t> ack = backdrop_.on_packet(packet->sequence, packet->data);
   if (!ack) return;
   send_bitmap_ack(*ack);
   // The display hears of the completion first; the image is drawn after.

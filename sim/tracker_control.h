@@ -20,6 +20,7 @@
 #include "sim/camera.h"
 #include "sim/data_file.h"
 #include "sim/mode_machine.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker.h"
 
 namespace lvxsim {
@@ -224,7 +225,7 @@ class TrackerControl {
 
  private:
   void handle_command_packet(const ReceivedPacket &p);
-  void handle_mode_command(const ReceivedPacket &p, const std::string &text);
+  void handle_mode_command(const ReceivedPacket &p, const CommandPacket &command);
   void handle_key(const ReceivedPacket &p);
   void handle_image(const ReceivedPacket &p);
   // "draw_image <file>": shows a BMP file the tracker holds (an upload in progress is waited for).

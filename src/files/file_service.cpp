@@ -13,6 +13,7 @@
 #include "files/checksum.h"
 #include "files/host_time.h"
 #include "files/local_files.h"
+#include "common/wire_reader.h"
 #include "files/service_reply.h"
 #include "link/address.h"
 #include "link/alert.h"
@@ -67,7 +68,10 @@ Received receive_whole(platform::Socket &s, uint8_t *buf, size_t want, ServiceWa
   while (r.got < want) {
     int n = s.recv(buf + r.got, want - r.got);
     if (n > 0) {
-      const bool zero = stop_at_zero && std::memchr(buf + r.got, 0, static_cast<size_t>(n));
+      // The reply's text ends at its zero: a text shorter than what arrived has met it.
+      const auto arrived = static_cast<size_t>(n);
+      WireReader in(Bytes(buf + r.got, arrived));
+      const bool zero = stop_at_zero && in.text_at(0, arrived).size() < arrived;
       r.got += static_cast<size_t>(n);
       if (zero) return r;
       continue;

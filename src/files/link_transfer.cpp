@@ -126,15 +126,19 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
     return 0;
   }
   std::string_view name;
+  Bytes block;
   int used = file_pkt::kOverhead + dlen;
   if (info) {
     size_t room = packet.size() > file_pkt::kData ? packet.size() - file_pkt::kData : 0;
     name = in.text_at(file_pkt::kData, room);
     used = file_pkt::kOverhead + static_cast<int>(name.size());
-  } else if (!in.has(file_pkt::kData, static_cast<size_t>(dlen))) {
-    log_printf("file_xfer_handler: block of %d bytes in a packet of %zu: dropped\n", dlen,
-               packet.size());
-    return 0;
+  } else {
+    block = in.bytes_at(file_pkt::kData, static_cast<size_t>(dlen));
+    if (!in.ok()) {
+      log_printf("file_xfer_handler: block of %d bytes in a packet of %zu: dropped\n", dlen,
+                 packet.size());
+      return 0;
+    }
   }
   log_printf("API-2516  file_xfer_handler dlen=%d datalen=%d, sizeof(FILE_PKT)=%d \n", dlen,
              static_cast<int>(packet.size()) - static_cast<int>(file_pkt::kData),
@@ -177,7 +181,7 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
   }
   if (flags == kWindowFirst) t.window_count = 0;
   ++t.window_count;
-  std::memcpy(e.data, packet.data() + file_pkt::kData, static_cast<size_t>(dlen));
+  std::memcpy(e.data, block.data(), block.size());
   const int64_t next = static_cast<int64_t>(offset) + dlen;
   t.next_expected = next;
   const int next_w = (w + 1) % kRingEntries;

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "link/transport.h"
 #include "sim/data_items.h"
 #include "sim_fixture.h"
@@ -215,7 +215,7 @@ class HostileLink : public simtest::SimTest {
     uint32_t serial = 0;
     for (const lvxsim::ReceivedPacket &p : sim().received()) {
       if (p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT) {
-        serial = lvx::get_u32(lvx::Bytes(p.bytes), 4);
+        serial = lvx::WireReader(p.bytes).u32_at(4);
       }
     }
     return serial;

@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 
+#include "common/wire_reader.h"
 #include "files/file_service.h"
 #include "files/link_transfer.h"
 #include "platform/files.h"
@@ -293,7 +294,7 @@ TEST_F(FileTransfer, LinkBlocksOneAtATime) {
     std::vector<uint32_t> offsets;
     for (const auto &p : sim().received())
       if (p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT && p.bytes[25] == 60)
-        offsets.push_back(lvx::get_u32(lvx::Bytes(p.bytes), 20));
+        offsets.push_back(lvx::WireReader(p.bytes).u32_at(20));
     return offsets;
   };
   EXPECT_TRUE(simtest::wait_until([&] {

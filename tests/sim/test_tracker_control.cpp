@@ -28,7 +28,7 @@ std::unique_ptr<lvxsim::SimTracker> start_control(uint8_t n, lvxsim::ControlConf
 }
 
 uint16_t u16_at(const Packet &p, size_t at) {
-  return lvx::get_u16(lvx::Bytes(p), at);
+  return lvx::WireReader(p).u16_at(at);
 }
 
 TEST(TrackerControl, PlaybackIsPacedByDataRequests) {

@@ -165,6 +165,22 @@ TEST_F(Dispatcher, ConnectAckTeachesTrackerAddressNameAndVersion) {
   EXPECT_EQ(lvx::max_send_size(), 580);
 }
 
+// A reply cut before its model character (126) or its version text's end would pass for a
+// first-generation tracker's: it is refused, and the buffer counts as used.
+TEST_F(Dispatcher, ConnectReplyCutShortIsRefused) {
+  lvx::LinkRecord &r = lvx::link_record();
+  connecting_to(kStranger);
+  for (size_t size : {125u, 126u, 135u}) {
+    r.accepted = false;
+    Buffer p = ack("LUMAVEX RX 5.7");
+    p.resize(size);
+    EXPECT_EQ(feed(kStranger, p), static_cast<int>(size));
+    EXPECT_FALSE(r.accepted) << size;
+  }
+  feed(kStranger, ack("LUMAVEX RX 5.7"));
+  EXPECT_TRUE(r.accepted);
+}
+
 TEST_F(Dispatcher, DisconnectAckOnlyFromTheTracker) {
   lvx::LinkRecord &r = lvx::link_record();
   Buffer p = lvxsim::build::connect_packet(0x90, 3, 2, "", "", "QX VELOTRIS LUMAVEX");
