@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "common/wire_reader.h"
 #include "control/input.h"
 #include "control/tracker_mode.h"
 #include "files/checksum.h"
 #include "files/host_time.h"
 #include "files/local_files.h"
-#include "common/wire_reader.h"
 #include "files/service_reply.h"
 #include "link/address.h"
 #include "link/alert.h"
