@@ -1,9 +1,6 @@
 # The API reference: Doxygen over the public header (target lumavex_docs, HTML in
-# <build>/docs/html). It fails on any warning, so every export and record stays documented.
-find_package(Doxygen QUIET)
-if(NOT DOXYGEN_FOUND)
-  return()
-endif()
+# <build>/docs/html, installed with the package under share/doc/lumavex_core/html). It fails on
+# any warning, so every export and record stays documented. Included when doxygen was found.
 set(LVX_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${LVX_DOCS_DIR}/Doxyfile @ONLY)
 add_custom_command(

@@ -6,6 +6,7 @@
 #   bin/lumavex_sim_tracker                        the simulated tracker
 #   share/man/man1/lumavex_sim_tracker.1           its manual page
 #   share/doc/lumavex_core/                        README, guide, examples/ (the guide's C programs)
+#   share/doc/lumavex_core/html/                   the API reference (when lumavex_docs was built)
 # (lib is lib/<multiarch> on Debian when the prefix is /usr.)
 include(CMakePackageConfigHelpers)
 
@@ -53,6 +54,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/guide.m
 install(FILES ${PROJECT_SOURCE_DIR}/examples/c_connect.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/tests/consumer/consumer.c
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME experiment.c)
+
+# The API reference, when it has been built (cmake --build <build> --target lumavex_docs) before
+# installing or packaging.
+if(TARGET lumavex_docs)
+  install(DIRECTORY ${LVX_DOCS_DIR}/html DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
+endif()
 
 # The Debian package: cpack -G DEB in the build directory.
 set(CPACK_PACKAGE_NAME lumavex-core)

@@ -9,9 +9,14 @@
 // that the demo runs as an ordinary user); the library learns the port through its "eyeport"
 // option. Over TCP (--tcp) the tracker listens on the TCP link port a real tracker uses.
 //
+// Everything it writes goes into one folder: --output DIR, or else a new folder of the user's own
+// (under $XDG_RUNTIME_DIR when that is set and writable, else under $TMPDIR or /tmp), printed at
+// the start. It exits with 1 when any step failed, naming the steps at the end.
+//
 // Before the trial it runs camera setup through the reference display (lumavex_canvas): the
 // camera view, a calibration and a validation driven by scripted keys, then a drift correction,
-// and saves PNG snapshots of the camera view and of a calibration target into the output folder.
+// and saves PNG snapshots of the camera view and of a calibration target into the output folder
+// (when built with libpng).
 // The trial that follows reads the stream and sums it up, with the peak velocity of the saccades
 // it saw (the library's velocity from the newest samples, beside the tracker's saccade events)
 // and one sample's href converted to gaze beside the tracker's own gaze.
@@ -26,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +44,9 @@
 #include <vector>
 
 #include "lumavex_canvas.h"
+#if LVX_DEMO_SNAPSHOTS
 #include "lumavex_canvas_png.h"
+#endif
 #include "lumavex_core.h"
 #include "sim/tracker.h"
 #include "sim/tracker_control.h"
@@ -52,7 +60,7 @@ struct Options {
   double offset_ms = 123456.789;
   bool tcp = false;
   int stream_seconds = 2;
-  std::string output;  // snapshots; empty: a folder under the temporary directory
+  std::string output;  // everything written; empty: a new folder of the user's own
   int calibration_points = 9;
 };
 
@@ -85,6 +93,31 @@ bool parse(int argc, char **argv, Options *o) {
     }
   }
   return true;
+}
+
+// The steps that failed, for the summary and the exit status.
+std::vector<std::string> g_failed;
+
+void failed(const std::string &step) {
+  g_failed.push_back(step);
+}
+
+// A new folder only this user can enter: under $XDG_RUNTIME_DIR when it is set and writable,
+// else under $TMPDIR or /tmp. Empty (with the reason printed) when none can be made.
+std::string make_output_folder() {
+  std::vector<std::string> bases;
+  for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+    const char *v = std::getenv(name);
+    if (v != nullptr && *v != '\0' && access(v, W_OK | X_OK) == 0) bases.emplace_back(v);
+  }
+  bases.emplace_back("/tmp");
+  for (const std::string &base : bases) {
+    std::string pattern = base + "/lumavex_demo.XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) return pattern;
+  }
+  std::fprintf(stderr, "demo: cannot make a folder under %s: %s\n", bases.back().c_str(),
+               std::strerror(errno));
+  return {};
 }
 
 // The tracker's mode in words, with its bits.
@@ -157,11 +190,13 @@ void show_result(const char *what, int16_t result, const char *function) {
 void run_commands_and_messages(lvxsim::SimTracker &tracker) {
   tracker.clear_received();
   std::printf("\nCommands (the tracker answers each with a result code; 0 means done):\n");
-  show_result("screen_pixel_coords = 0 0 1023 767",
-              lumavex_timed_command(1000, "screen_pixel_coords = 0 0 1023 767"),
-              "lumavex_timed_command");
-  show_result("calibration_type = HV9", eyecmd_printf("calibration_type = HV%d", 9),
-              "eyecmd_printf");
+  int16_t r = lumavex_timed_command(1000, "screen_pixel_coords = 0 0 1023 767");
+  show_result("screen_pixel_coords = 0 0 1023 767", r, "lumavex_timed_command");
+  if (r != OK_RESULT) failed("screen_pixel_coords");
+  r = eyecmd_printf("calibration_type = HV%d", 9);
+  show_result("calibration_type = HV9", r, "eyecmd_printf");
+  if (r != OK_RESULT) failed("calibration_type");
+  // The next two show refusals: a value the tracker does not take, and an unknown command.
   show_result("sample_rate 333", lumavex_timed_command(1000, "sample_rate 333"),
               "lumavex_timed_command");
   show_result("make_coffee now", lumavex_timed_command(1000, "make_coffee now"),
@@ -204,6 +239,7 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
               mode_in_words(lumavex_current_mode()).c_str());
   if (r != 0 || lumavex_wait_for_block_start(1000, 1, 1) != 1) {
     std::printf("  recording did not start\n");
+    failed("trial: recording did not start");
     return;
   }
   std::printf("  eye: %s; sample rate %d Hz\n", eye_in_words(lumavex_eye_available()),
@@ -275,7 +311,9 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
     std::printf("  lost data: none\n");
   } else {
     std::printf("  lost data: %ld gaps (EV_LOST_DATA records)\n", lost);
+    failed("trial: data lost");
   }
+  if (samples == 0) failed("trial: no samples");
   if (gaze_count > 0) {
     std::printf(
         "  mean gaze position: (%.1f, %.1f) pixels on the 1024 x 768 screen, over %ld\n"
@@ -332,13 +370,18 @@ void run_experiment(lvxsim::SimTracker &tracker, const std::string &folder) {
   std::printf("\nExperiment: three trials into the tracker's recording file \"demo.qrd\"\n");
   int16_t r = open_data_file("demo.qrd");
   show_result("open_data_file demo.qrd", r, "open_data_file");
-  if (r != 0) return;
+  if (r != 0) {
+    failed("experiment: open_data_file");
+    return;
+  }
   const std::string message_path = folder + "/demo_messages.txt";
   const bool local = open_message_file(message_path.c_str()) == 0;
+  if (!local) failed("experiment: local message file");
   for (int trial = 1; trial <= 3; ++trial) {
     const int16_t started = start_recording(1, 1, 1, 1);
     if (started != 0) {
       std::printf("  trial %d: recording did not start (%d)\n", trial, started);
+      failed("experiment: trial " + std::to_string(trial) + " did not start");
       continue;
     }
     begin_realtime_mode(50);
@@ -366,9 +409,13 @@ void run_experiment(lvxsim::SimTracker &tracker, const std::string &folder) {
         "  trial %d: %ld samples read, recording result %d (0: recording went on to the end), "
         "tracker's file now %llu bytes\n",
         trial, samples, result, tracker_file_size(tracker));
+    if (result != 0)
+      failed("experiment: trial " + std::to_string(trial) + " recording ended early");
   }
   close_message_file();
-  show_result("close_data_file", close_data_file(), "close_data_file");
+  r = close_data_file();
+  show_result("close_data_file", r, "close_data_file");
+  if (r != 0) failed("experiment: close_data_file");
   std::printf("  the tracker's file %s: %llu bytes\n",
               tracker.control().last_file_path().value_or("?").c_str(), tracker_file_size(tracker));
   if (local) {
@@ -382,20 +429,21 @@ void run_experiment(lvxsim::SimTracker &tracker, const std::string &folder) {
 
 // ---- Camera setup through the reference display ----
 
-std::string snapshot_folder(const std::string &chosen) {
-  if (!chosen.empty()) return chosen;
-  const char *tmp = std::getenv("TMPDIR");
-  return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/lumavex_demo";
-}
-
 void save_snapshot(const lvxcanvas::ReferenceDisplay &d, const std::string &path,
                    const char *what) {
+#if LVX_DEMO_SNAPSHOTS
   std::string error;
   if (lvxcanvas::save_png(d.screen(), path, &error)) {
     std::printf("  snapshot of %s: %s\n", what, path.c_str());
   } else {
     std::printf("  snapshot of %s not written: %s\n", what, error.c_str());
+    failed(std::string("snapshot of ") + what);
   }
+#else
+  (void)d;
+  (void)path;
+  std::printf("  (no snapshot of %s: built without libpng)\n", what);
+#endif
 }
 
 // Keys pressed the way an operator would: a few input polls after what they react to appeared.
@@ -459,11 +507,8 @@ class SetupScript {
 
 // Camera setup (camera view, calibration, validation), then a drift correction, all through the
 // reference display, with scripted keys.
-void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_folder) {
-  const std::string folder = snapshot_folder(chosen_folder);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  std::printf("camera setup (snapshots in %s):\n", folder.c_str());
+void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &folder) {
+  std::printf("\nCamera setup:\n");
   static lvxcanvas::ReferenceDisplay display(1024, 768);
   display.install();
   SetupScript script(tracker, folder);
@@ -472,7 +517,10 @@ void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_fol
   std::printf("  do_tracker_setup -> %d, camera images shown %d, targets drawn %d\n", setup,
               display.camera_images(), display.targets_drawn());
   std::printf("  last camera title: \"%s\"\n", display.title().c_str());
-  if (auto v = tracker.control().last_validation()) {
+  if (setup != 0) failed("camera setup");
+  const auto v = tracker.control().last_validation();
+  if (!v) failed("validation");
+  if (v) {
     std::printf("  validation: %s\n", v->text.c_str());
     for (size_t i = 0; i < v->points.size(); ++i) {
       std::printf("    point %zu at (%.0f, %.0f): error %.2f deg\n", i + 1,
@@ -490,6 +538,7 @@ void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_fol
   char message[100] = {};
   lumavex_cal_message(message);
   std::printf("  do_drift_correctf(512, 384) -> %d: \"%s\"\n", drift, message);
+  if (drift != 0) failed("drift correction");
   display.on_poll = nullptr;
 }
 
@@ -551,6 +600,7 @@ void send_backdrop(lvxsim::SimTracker &tracker, const std::string &folder) {
   const std::optional<lvxsim::Backdrop> shown = tracker.control().backdrop();
   if (r != 0 || !shown) {
     std::printf("  lv_bitmap_to_backdrop -> %d: the tracker shows no backdrop\n", r);
+    failed("backdrop");
     return;
   }
   const lvxsim::ReceivedBitmap got = tracker.control().bitmap();
@@ -563,6 +613,7 @@ void send_backdrop(lvxsim::SimTracker &tracker, const std::string &folder) {
     std::printf("  the tracker's reassembled backdrop: %s\n", path.c_str());
   } else {
     std::printf("  backdrop not written: %s\n", error.c_str());
+    failed("backdrop file");
   }
 }
 
@@ -637,14 +688,17 @@ void download_recording(const lvxsim::SimTracker &tracker, const std::string &fo
       "demo", local.c_str(), RECEIVE_FILE_TO_DIR | RECEIVE_FILE_REPLACE, show_progress);
   if (got < 0) {
     std::printf("  download failed: %d\n", got);
+    failed("download");
     return;
   }
   const std::string path = local + "/demo.qrd";
   const std::string original = tracker.config().data_dir + "/demo.qrd";
   const uint32_t crc = file_checksum(path);
   std::printf("  saved %s: %d bytes\n", path.c_str(), got);
+  const bool same = crc == file_checksum(original);
   std::printf("  checksum 0x%08x: %s\n", crc,
-              crc == file_checksum(original) ? "matches the tracker's file (OK)" : "DIFFERS");
+              same ? "matches the tracker's file (OK)" : "DIFFERS from the tracker's file");
+  if (!same) failed("download: checksum");
 }
 
 }  // namespace
@@ -672,12 +726,22 @@ int main(int argc, char **argv) {
   config.control.stream.href_corners = true;
   config.control.bitmap_format = 5;  // backdrops in 125 colours
   // The tracker's files: its data folder, and its file service on a port the system chooses.
-  const std::string folder = snapshot_folder(opt.output);
+  std::string folder = opt.output;
+  if (folder.empty()) {
+    folder = make_output_folder();
+    if (folder.empty()) return 1;
+  }
   config.data_dir = folder + "/tracker";
   config.enable_file_service = true;
   config.file_service_port = 0;
   std::error_code made;
   std::filesystem::create_directories(config.data_dir, made);
+  if (made) {
+    std::fprintf(stderr, "demo: cannot make the folder %s: %s\n", config.data_dir.c_str(),
+                 made.message().c_str());
+    return 1;
+  }
+  std::printf("Output folder: %s\n", folder.c_str());
   lvxsim::SimTracker tracker(config);
   std::string error;
   if (!tracker.start(&error)) {
@@ -697,6 +761,9 @@ int main(int argc, char **argv) {
       "eyeport=" + std::to_string(tracker.udp_endpoint().port) +
       " fileport=" + std::to_string(tracker.file_service_port()) +
       (opt.tcp ? " tcpport=" + std::to_string(tracker.tcp_endpoint().port) : std::string());
+  // The address goes in before the link opens: over TCP, opening connects to it at once. And
+  // again after, since the address takes its port from the options in force.
+  set_lumavex_address(opt.address.c_str());
   if (open_lumavex_system(0, options.c_str()) == 0) {
     std::fprintf(stderr, "cannot open the link\n");
     return 1;
@@ -734,6 +801,7 @@ int main(int argc, char **argv) {
   int16_t sent = lumavex_node_send(&node, message, sizeof message - 1);
   std::printf("\nNode message (a note from one program on the link to another): %s\n",
               sent == 0 ? "sent" : "not sent");
+  if (sent != 0) failed("node message");
   for (int i = 0; i < 100 && tracker.node_messages().empty(); ++i) msec_delay(5);
   for (const lvxsim::NodeMessage &m : tracker.node_messages()) {
     std::printf("  the tracker received from the display at %s: \"%.*s\"\n",
@@ -742,7 +810,7 @@ int main(int argc, char **argv) {
   }
 
   run_commands_and_messages(tracker);
-  run_camera_setup(tracker, opt.output);
+  run_camera_setup(tracker, folder);
   send_backdrop(tracker, folder);
   run_trial(tracker, opt.stream_seconds);
   run_experiment(tracker, folder);
@@ -752,5 +820,12 @@ int main(int argc, char **argv) {
   std::printf("\nClosed: link %s; the tracker received %zu packets in all\n",
               link_in_words(lumavex_is_connected()), tracker.received().size());
   tracker.stop();
+  std::printf("\nEverything the demo wrote is in %s\n", folder.c_str());
+  if (!g_failed.empty()) {
+    std::string list;
+    for (const std::string &f : g_failed) list += (list.empty() ? "" : ", ") + f;
+    std::fprintf(stderr, "demo: %zu step(s) failed: %s\n", g_failed.size(), list.c_str());
+    return 1;
+  }
   return 0;
 }

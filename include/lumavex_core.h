@@ -52,7 +52,287 @@
 extern "C" {
 #endif
 
+/* ==== The families of the interface ======================================================== */
+
+/**
+ * @defgroup lvx_connection Connection
+ * @brief Opening the link to the tracker, addresses, polling, node messages, the log.
+ *
+ * A program opens the link system and connects with open_lumavex_connection(): to the tracker
+ * at the default address 10.77.1.1, or to the one set_lumavex_address() named first. A tracker
+ * on other ports (the simulated tracker) is named with the options of open_lumavex_system():
+ * "eyeport", "tcpport", "fileport". Every failure to connect returns -1 after an alert naming
+ * its cause (no free local port, no answer within 2 s, the tracker busy with another display,
+ * another link protocol); lumavex_open() gives the distinct code. lumavex_is_connected() tells
+ * whether the link is up (1), in dummy mode (-1), listening (2) or connected through a relay.
+ * close_lumavex_connection() puts the tracker into idle mode, closes its data file and
+ * disconnects. After a tracker restart the link is down: close, then connect again.
+ *
+ * @code
+ * #include <lumavex_core.h>
+ * #include <stdio.h>
+ *
+ * int main(void) {
+ *   set_lumavex_address("10.77.1.1");
+ *   if (open_lumavex_connection(LUMAVEX_OPEN_CONNECT) != 0) return 1;  // the alert said why
+ *   char version[40];
+ *   int generation = lumavex_get_tracker_version(version);
+ *   printf("tracker: %s (generation %d)\n", version, generation);
+ *   close_lumavex_connection();
+ *   return 0;
+ * }
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_time Time
+ * @brief The local clock and the estimate of the tracker's clock.
+ *
+ * Every sample, event and message carries the tracker's time in milliseconds. The local clock is
+ * current_time() (ms) and current_double_usec() (µs); lumavex_double_msec_offset() is the
+ * estimated tracker time minus local time, kept up to date from the time stamp in every packet
+ * the tracker sends. Adding it to a local time places that moment on the tracker's time line.
+ * With lumavex_set_clock_base(QX_CLOCK_BASE_MACHINE_LOCAL) the local clock reads the machine's
+ * monotonic clock from its own origin (CLOCK_MONOTONIC), so that other programs' time stamps
+ * can be compared with it.
+ *
+ * @code
+ * flip_the_display();                           // the application's own
+ * double shown_ms = current_double_usec() / 1000.0;
+ * double on_tracker_ms = shown_ms + lumavex_double_msec_offset();
+ * // ... later: the message's stamp moved back to the moment of the flip
+ * eyemsg_printf_ex((int32_t)(shown_ms - current_double_usec() / 1000.0), "STIMULUS_ON");
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_commands Commands and messages
+ * @brief Commands that configure the tracker, messages that mark its recording file, the
+ *        local message file.
+ *
+ * A command is text the tracker carries out; lumavex_timed_command() waits for its result (0 for
+ * done, a negative code with a text from lumavex_get_error()). eyecmd_printf() formats and waits
+ * too. A message goes into the tracker's recording file with the tracker's time: eyemsg_printf(),
+ * or eyemsg_printf_ex() with an offset for an event that happened before the call. Long
+ * messages are sent in pieces. timemsg_printf() writes to a local message file of the
+ * application's own (open_message_file()).
+ *
+ * @code
+ * if (lumavex_timed_command(1000, "screen_pixel_coords = 0 0 1023 767") != OK_RESULT)
+ *   printf("refused: %s\n", lumavex_get_error(lumavex_command_result(), "command"));
+ * eyecmd_printf("calibration_type = HV%d", 9);
+ * eyemsg_printf("TRIALID %d", trial);
+ * eyemsg_printf_ex(-20, "DISPLAY ON");   // the display changed 20 ms before this call
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_modes Tracker modes
+ * @brief The tracker's mode (idle, setup, recording, playback) and the requests that change it.
+ *
+ * lumavex_current_mode() returns the mode as IN_*_MODE bits; lumavex_abort() returns the tracker
+ * to idle; lumavex_data_start() and lumavex_data_stop() start and stop recording at the level
+ * below start_recording(); lumavex_eye_available() says which eyes are recorded. Reads of the
+ * tracker's variables go through lumavex_read_request() and lumavex_read_reply().
+ *
+ * @code
+ * lumavex_abort();   // idle first
+ * if (lumavex_data_start(LUMAVEX_RECORD_ALL, 0) == 0 &&
+ *     lumavex_wait_for_block_start(1000, 1, 1) == 1)
+ *   printf("recording, eye %d\n", lumavex_eye_available());
+ * char reply[200];
+ * lumavex_read_request("screen_distance");
+ * for (int i = 0; i < 100 && lumavex_read_reply(reply) != OK_RESULT; ++i) msec_delay(10);
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_data Data
+ * @brief Samples and events from the link: the records, the queue, the newest sample.
+ *
+ * While the tracker records with link data, samples and events wait in the library's queue until
+ * the program reads them: lumavex_wait_for_next_data() takes many at once into float_data slots,
+ * each with its record type in head.type (EV_SAMPLE, STARTFIX, ENDSACC, EV_MESSAGE, ...). A
+ * record of type EV_LOST_DATA stands where data was lost (a full queue, or packets the network
+ * dropped), with the time and the kinds lost; nothing is lost silently.
+ * lumavex_newest_float_sample() looks at the newest sample without touching the queue, for
+ * displays that follow the eye. A callback (lumavex_set_data_ready_notify()) can be told of each
+ * item as it arrives.
+ *
+ * @code
+ * float_data slots[100];
+ * int n = lumavex_wait_for_next_data(slots, 100, 5);
+ * for (int i = 0; i < n; ++i) {
+ *   if (slots[i].head.type == EV_SAMPLE && slots[i].fs.gaze_x[0] != MISSING_VALUE)
+ *     draw_cursor(slots[i].fs.gaze_x[0], slots[i].fs.gaze_y[0]);
+ *   else if (slots[i].head.type == EV_LOST_DATA)
+ *     note_gap(slots[i].head.time);
+ * }
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_gaze Gaze arithmetic
+ * @brief Velocity and acceleration from the newest samples, href and gaze mapping, raw values.
+ *
+ * lumavex_calculate_velocity() gives each eye's velocity in degrees per second from a window of
+ * the newest samples (5, 9 or 17 samples, or groups by the sample rate); the history is the
+ * receive thread's own, so the result does not depend on how the program reads the queue.
+ * lumavex_href_to_gaze() converts head-referenced positions to display coordinates through the
+ * corner points a tracker set up for it sends in each sample (lumavex_initialize_mapping() once
+ * first). The extra raw camera values of a tracker that sends them come from
+ * lumavex_get_extra_raw_values_v2().
+ *
+ * @code
+ * float vel[2];
+ * lumavex_calculate_velocity(LUMAVEX_FILTER_9, vel, NULL);
+ * if (vel[0] != MISSING_VALUE && vel[0] > 30.0f) start_the_saccade_contingent_change();
+ *
+ * lumavex_initialize_mapping(0, 0, 1023, 767);
+ * float_sample s;
+ * if (lumavex_newest_float_sample2(&s) == 1) {
+ *   float x = s.href_x[0], y = s.href_y[0];
+ *   if (lumavex_href_to_gaze(&x, &y, (const compact_float_sample *)&s) == 0) use(x, y);
+ * }
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_setup Setup and calibration
+ * @brief Camera setup, calibration, validation and drift correction through the hooks; the
+ *        camera image and its crosshairs.
+ *
+ * do_tracker_setup() runs the tracker's setup mode on the display computer: the camera image,
+ * calibration and validation, driven by the operator's keys (Enter shows the camera image, 'c'
+ * calibrates, 'v' validates, Escape leaves). do_drift_correctf() shows one target and measures
+ * the drift. Everything is drawn through the graphic hooks (see @ref lvx_hooks); the live window
+ * lumavex_live and the reference display of the source tree are two such drawings.
+ * lumavex_cal_message() gives the result text of the last calibration, validation or drift
+ * correction.
+ *
+ * @code
+ * setup_graphic_hook_functions_V2(&my_window_hooks);   // the application's drawing
+ * if (do_tracker_setup() != 0) return;                  // calibrated and validated
+ * char text[100];
+ * for (;;) {   // before each trial
+ *   int16_t r = do_drift_correctf(512.0f, 384.0f, 1, 1);
+ *   if (r == 0) break;               // accepted
+ *   if (r == TERMINATE_KEY) return;  // the operator ended the session
+ * }
+ * lumavex_cal_message(text);         // "DRIFTCORRECT LR LEFT OFFSET 0.40 deg. ..."
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_recording Recording
+ * @brief The recording file, trials, checking a trial, real-time mode.
+ *
+ * open_data_file() opens the recording file on the tracker; start_recording() starts a trial
+ * with the data chosen for the file and the link and returns once it runs. During the trial,
+ * check_recording() says whether recording goes on: 0 while it does, RECORDING_FAILED when
+ * the tracker stopped on its own, RECORDING_ABORTED when the link is lost or the operator
+ * aborted, or the operator's choice from the tracker's abort menu. stop_recording() ends the
+ * trial; close_data_file() closes the file before it is copied back (see @ref lvx_files).
+ * begin_realtime_mode() raises the program's priority for the time-critical part of a trial.
+ *
+ * @code
+ * open_data_file("sub01.qrd");
+ * for (int trial = 1; trial <= trials; ++trial) {
+ *   if (start_recording(1, 1, 1, 1) != 0) break;
+ *   begin_realtime_mode(100);
+ *   eyemsg_printf("TRIALID %d", trial);
+ *   int16_t r = 0;
+ *   while (r == 0 && !trial_done()) r = check_recording();
+ *   end_realtime_mode();
+ *   stop_recording();
+ *   eyemsg_printf("TRIAL_RESULT %d", r);
+ *   if (r == RECORDING_ABORTED) break;   // the link is gone or the operator stopped
+ * }
+ * close_data_file();
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_files Files
+ * @brief Copying the recording and its video files back, uploads, local file names.
+ *
+ * receive_data_file_feedback64() copies a recording from the tracker (and, from a tracker that
+ * records video, its video files) over the tracker's file service, or over the link for older
+ * trackers, with progress reports. It never leaves a partial file under the final name: a
+ * negative result means the copy is incomplete. send_data_file_feedback() copies a file to the
+ * tracker.
+ *
+ * @code
+ * close_data_file();
+ * int32_t bytes = receive_data_file_feedback64("sub01", "results", RECEIVE_FILE_TO_DIR, NULL);
+ * if (bytes < 0) fprintf(stderr, "the recording did not arrive whole (%d)\n", (int)bytes);
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_backdrop Backdrop
+ * @brief The picture behind the gaze cursor on the tracker's operator screen.
+ *
+ * lv_bitmap_to_backdrop() sends an image of the application's (any size and depth; the library
+ * scales, dithers and packs it for the tracker) as the backdrop of the operator's screen, over
+ * the link or through the file service. lv_bitmap_save_and_backdrop() also saves it through the
+ * write-image hook; lv_set_backdrop() shows a file the tracker already holds.
+ *
+ * @code
+ * bitmap_record image = {1024, 768, 0, 32, pixels, NULL};   // 32-bit pixels: blue, green, red
+ * if (lv_bitmap_to_backdrop(&image, 0, 0, 0, 0, 0, 0, 0) != 0) puts("no backdrop");
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_relay Relay
+ * @brief Several programs on one link: a master and up to ten slaves on the same computer.
+ *
+ * The experiment program opens the link as the master with open_lumavex_connection(3); other
+ * programs on the same computer, started in the same working folder, open it with
+ * open_lumavex_connection(2) as slaves (an online gaze monitor, a logger). They meet through the
+ * Unix socket "./server.sock" in that folder, which only its owner can use. Every slave sees the
+ * samples, events and replies the master sees; a slave's messages reach the recording file
+ * through the master, and its read requests are answered to it alone. Slaves cannot send
+ * commands. At most ten slaves attach at once.
+ *
+ * @code
+ * // the monitor, started beside the experiment in the same folder
+ * if (open_lumavex_connection(2) != 0) return 1;   // no master here
+ * float_sample s;
+ * while (lumavex_is_connected())
+ *   if (lumavex_wait_for_new_float_sample2(&s, 20) == 1) show(s.gaze_x[0], s.gaze_y[0]);
+ * close_lumavex_connection();
+ * @endcode
+ */
+
+/**
+ * @defgroup lvx_hooks Hooks and input
+ * @brief The application's drawing, sound, keyboard and alerts: the graphic hook tables and the
+ *        key and input-event queues.
+ *
+ * The library never draws, plays sounds or reads the keyboard itself. The application installs a
+ * table of hooks (setup_graphic_hook_functions_V2() with a GraphicHooksV2, or the older
+ * GraphicHooks) and every camera, calibration and drift-correction screen, every input poll and
+ * every alert goes through it. Alerts without a hook go to standard error as
+ * "Lumavex Error: text". Keys reach the library through the input hook and the key queue
+ * (getkey(), escape_pressed()).
+ *
+ * @code
+ * static void show_alert(void *user, const char *text) { my_status_line(user, text); }
+ * static void draw_target(void *user, float x, float y) { my_draw_disc(user, x, y); }
+ *
+ * GraphicHooksV2 hooks = {0};
+ * hooks.major_version = 1;
+ * hooks.user_data = my_window;
+ * hooks.alert_hook = show_alert;
+ * hooks.draw_target_hook = draw_target;
+ * setup_graphic_hook_functions_V2(&hooks);
+ * @endcode
+ */
 /* ---- Versions ------------------------------------------------------------------------------ */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** Version of this header, as major * 10000 + minor * 100 + patch. */
 #define LUMAVEX_HEADER_VERSION 200 /* 0.2.0 */
@@ -63,7 +343,11 @@ extern "C" {
 /** Link protocol version spoken in connect packets: minor part. */
 #define LUMAVEX_LINK_PROTOCOL_MINOR 2
 
+/** @} */
+
 /* ---- Result codes -------------------------------------------------------------------------- */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** Success. */
 #define OK_RESULT 0
@@ -80,7 +364,11 @@ extern "C" {
 /** The tracker refused the connection because it is busy. */
 #define CONNECT_BUSY_RESULT (-203)
 
+/** @} */
+
 /* ---- Addresses ----------------------------------------------------------------------------- */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** A node on the link: IPv4 address and UDP port, both in network byte order, then zeros.
  *  Two addresses are the same node when their first six bytes are equal. 255.255.255.255 is
@@ -105,7 +393,11 @@ typedef struct {
 /** The tracker's TCP link port, used after set_lumavex_tcp_only. */
 #define LUMAVEX_TRACKER_TCP_PORT 3875
 
+/** @} */
+
 /* ---- Time ---------------------------------------------------------------------------------- */
+/** @addtogroup lvx_time
+ *  @{ */
 
 /** A local time split into whole milliseconds and the microseconds within them (0..999). */
 typedef struct {
@@ -119,7 +411,11 @@ typedef struct {
  *  every process on the machine reads the same time. Base 0 counts from clock initialisation. */
 #define QX_CLOCK_BASE_MACHINE_LOCAL 1
 
+/** @} */
+
 /* ---- Link packet types (byte 0 of every packet header) --------------------------------------- */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 #define COMMAND_PKT 1    /**< a command or request to the tracker */
 #define KEY_PKT 2        /**< keys and buttons, both ways */
@@ -134,7 +430,11 @@ typedef struct {
 /** Largest payload of one node message, in bytes. */
 #define LUMAVEX_MAX_NODE_MESSAGE 420
 
+/** @} */
+
 /* ---- Data stream records -------------------------------------------------------------------- */
+/** @addtogroup lvx_data
+ *  @{ */
 
 /** A value the tracker did not send: -32768 in integer fields, -32768.0 in float fields. */
 #define MISSING_VALUE (-32768)
@@ -626,7 +926,11 @@ typedef struct {
                                    once a block marker carried it */
 } link_state;
 
+/** @} */
+
 /* ==== Connection ============================================================================ */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** Modes of open_lumavex_connection. */
 #define LUMAVEX_OPEN_CONNECT 0      /**< open the link system and connect to the tracker */
@@ -684,7 +988,11 @@ LVX_API int16_t lumavex_quiet_mode(int16_t level) LVX_NOEXCEPT;
 /** Copies the library version text "2,2,596,0" into text when not null. */
 LVX_API void lumavex_dll_version(char *text) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Addresses and transport =============================================================== */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** Parses dotted IPv4 text (each part decimal, 0x-hex or 0-octal, 0..255) into addr. The port is
  *  4000 when remote is nonzero, else 3875 in TCP-only mode and 589 otherwise. Returns 0 or -1. */
@@ -697,7 +1005,11 @@ LVX_API int16_t lumavex_set_tracker_node(const LVXADDR *node) LVX_NOEXCEPT;
  *  process. The argument has no effect. */
 LVX_API int16_t set_lumavex_tcp_only(int enable) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Polling and node messages ============================================================= */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** Broadcasts a poll for trackers; replies collect in the background. Returns 0, -1 when the
  *  send failed, -200 when the system is not open. */
@@ -717,7 +1029,11 @@ LVX_API int16_t lumavex_node_send(const LVXADDR *node, const void *data,
  *  ring has overflowed. data must hold 420 bytes. */
 LVX_API int16_t lumavex_node_receive(LVXADDR *sender, void *data) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Commands ============================================================================= */
+/** @addtogroup lvx_commands
+ *  @{ */
 
 /** Longest command or message text (characters, without the terminating zero) that every tracker
  *  takes in one packet. Trackers with large packets take up to 991. */
@@ -754,7 +1070,11 @@ LVX_API const char *lumavex_get_error(int code, const char *function_name) LVX_N
 /** Puts the tracker into its idle (offline) mode. */
 LVX_API int16_t set_offline_mode(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Messages ============================================================================= */
+/** @addtogroup lvx_commands
+ *  @{ */
 
 /** Puts a message into the tracker's recording file, time-stamped with the moment of the call.
  *  Long texts are sent in pieces that the tracker joins again; texts of several lines become
@@ -776,7 +1096,11 @@ LVX_API int16_t lumavex_node_send_message(const LVXADDR *node, const char *text)
 LVX_API int16_t lumavex_node_send_message_ex(int32_t exectime, const LVXADDR *node,
                                              const char *text) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Tracker modes and control ============================================================= */
+/** @addtogroup lvx_modes
+ *  @{ */
 
 /** lumavex_current_mode() bits. */
 #define IN_DISCONNECT_MODE 0x4000 /**< not connected (and not in dummy mode) */
@@ -921,7 +1245,11 @@ LVX_API int16_t lumavex_bitmap_packet(const void *data, uint16_t size, uint16_t 
 /** Packets the tracker has acknowledged since the last call, or a pending (negative) error. */
 LVX_API int16_t lumavex_bitmap_ack_count(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Data stream ========================================================================== */
+/** @addtogroup lvx_data
+ *  @{ */
 
 /* While the tracker records, samples and events arrive on the receive thread and wait in the
  * data queue (10,000,000 bytes) until the application reads them. When the queue is full the
@@ -1003,7 +1331,11 @@ LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callba
 /** The installed data-ready callback, or null. */
 LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Gaze arithmetic ====================================================================== */
+/** @addtogroup lvx_gaze
+ *  @{ */
 
 /* Arithmetic on samples, done on the display computer: the raw camera values that a tracker set
  * to send raw camera data packs into the ordinary fields of its samples; the eye's velocity and
@@ -1148,7 +1480,11 @@ LVX_API double lumavex_href_angle(float x1, float y1, float x2, float y2) LVX_NO
  *  pointer may be null. */
 LVX_API void lumavex_href_resolution(float x, float y, float *xres, float *yres) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Keyboard and input events =========================================================== */
+/** @addtogroup lvx_hooks
+ *  @{ */
 
 /** One input event as the application's poll_input_events_hook fills it (12 bytes). */
 typedef struct {
@@ -1229,7 +1565,11 @@ LVX_API int16_t lumavex_peep_last_input_event(InputEvent *out, uint8_t mask) LVX
  *  emptied by every message_pump()). */
 LVX_API void lumavex_flush_input_event(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Graphic hooks ======================================================================== */
+/** @addtogroup lvx_hooks
+ *  @{ */
 
 /* The library never draws, plays sounds or reads the keyboard itself: the application installs a
  * table of hooks, and every camera, calibration and drift-correction screen, every input poll and
@@ -1357,7 +1697,11 @@ LVX_API int set_write_image_hook(lumavex_write_image_hook hook, int options) LVX
  *  callback has returned. */
 LVX_API void alert_printf(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
+/** @} */
+
 /* ==== Camera images ======================================================================== */
+/** @addtogroup lvx_setup
+ *  @{ */
 
 /* During camera setup the tracker sends small images of its cameras, one at a time, each as a
  * run of image packets that the receive thread hands to the application thread through two
@@ -1431,7 +1775,11 @@ LVX_API int lumavex_image_status(void) LVX_NOEXCEPT;
  *  0 when it is the previous one. */
 LVX_API int16_t lumavex_image_data(int16_t *width, int16_t *height, int16_t *type) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Setup display ========================================================================= */
+/** @addtogroup lvx_setup
+ *  @{ */
 
 /** Prepares the camera view: reads the tracker's model and version and, on trackers that can,
  *  asks for extended image information when extended is nonzero. The first four arguments are
@@ -1458,7 +1806,11 @@ LVX_API int get_last_corneal_threshold(void) LVX_NOEXCEPT;
  *  with another threshold renews the title. */
 LVX_API void set_last_corneal_threshold(int threshold) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Setup, calibration and drift correction ============================================== */
+/** @addtogroup lvx_setup
+ *  @{ */
 
 /** Runs the tracker's setup mode (camera image, calibration, validation) through the hooks
  *  until the tracker leaves it, passing keys to the tracker. Returns 0 when the tracker left
@@ -1484,7 +1836,11 @@ LVX_API int16_t image_mode_display(void) LVX_NOEXCEPT;
  *  thread or hook. */
 LVX_API void exit_calibration(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Crosshair overlay ===================================================================== */
+/** @addtogroup lvx_setup
+ *  @{ */
 
 /** Colour codes passed to CrosshairCanvas callbacks; their look is the application's choice. */
 #define CR_HAIR_COLOR 1          /**< corneal-reflection mark */
@@ -1519,7 +1875,11 @@ struct CrosshairCanvas {
  *  the camera image hook. Renews the title when the marks call for it. Returns 0. */
 LVX_API int lumavex_draw_cross_hair(CrosshairCanvas *canvas) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Recording ============================================================================= */
+/** @addtogroup lvx_recording
+ *  @{ */
 
 /** Recording result: recording runs (also in dummy mode). */
 #define RECORDING_RUNS 0
@@ -1569,7 +1929,11 @@ LVX_API int16_t check_record_exit(void) LVX_NOEXCEPT;
  *  before the second generation, and puts the tracker into idle mode; that mode change's result. */
 LVX_API int16_t stop_recording(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== File names ============================================================================ */
+/** @addtogroup lvx_files
+ *  @{ */
 
 /** Longest path splice_fname() writes, without its terminating zero. */
 #define LVX_MAX_PATH_TEXT 4095
@@ -1592,7 +1956,11 @@ LVX_API int16_t file_exists(const char *path) LVX_NOEXCEPT;
  *  when made, 0 when it was there already, -1 when it could not be made. create is not used. */
 LVX_API int16_t create_path(char *path, int16_t create, int16_t is_dir) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Real-time mode ======================================================================== */
+/** @addtogroup lvx_recording
+ *  @{ */
 
 /** Raises the calling thread for a trial's time-critical phase: on Linux SCHED_FIFO (the
  *  receive thread runs that way already), or, without the permission (CAP_SYS_NICE or an
@@ -1623,7 +1991,11 @@ LVX_API void lumavex_enable_extended_realtime(void) LVX_NOEXCEPT;
  *  kernel's real-time bandwidth reserve, and logs the decision. Returns 0. */
 LVX_API int32_t lumavex_check_mmcss(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Message file ========================================================================== */
+/** @addtogroup lvx_commands
+ *  @{ */
 
 /** Opens path as the local message file (emptying it), closing an open one first. 0, or -1 when
  *  it cannot be created (lines then go to the tracker). */
@@ -1641,7 +2013,11 @@ LVX_API void close_message_file(void) LVX_NOEXCEPT;
  *  refused (-1). Returns 0, or -1 when the line could not be written. */
 LVX_API int16_t timemsg_printf(uint32_t t, const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(2, 3);
 
+/** @} */
+
 /* ==== Clocks ================================================================================ */
+/** @addtogroup lvx_time
+ *  @{ */
 
 /** Local time in whole milliseconds since the clock's zero point. */
 LVX_API uint32_t current_time(void) LVX_NOEXCEPT;
@@ -1675,7 +2051,11 @@ LVX_API double lumavex_double_msec_offset(void) LVX_NOEXCEPT;
 /** The offset in whole milliseconds, or 0 when it is negative or unknown. */
 LVX_API uint32_t lumavex_msec_offset(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Log =================================================================================== */
+/** @addtogroup lvx_connection
+ *  @{ */
 
 /** Opens path as the log (emptying it). A null path uses "pk_debug.log" when the command line
  *  holds "-PK_DEBUG_LOG". Returns 0, or -1 when a log is already open or there is no path. */
@@ -1683,7 +2063,11 @@ LVX_API int16_t lumavex_set_log(const char *path) LVX_NOEXCEPT;
 /** Writes one log entry: the local time in ms with three decimals, " - ", then the text. */
 LVX_API void add_to_lumavex_log(const char *format, ...) LVX_NOEXCEPT LVX_PRINTF(1, 2);
 
+/** @} */
+
 /* ==== File transfer ========================================================================= */
+/** @addtogroup lvx_files
+ *  @{ */
 
 /** Progress of a download: the requested tracker file name, its size and the bytes received so
  *  far. A video-file download is cancelled when the low 16 bits of the result are
@@ -1769,7 +2153,11 @@ LVX_API int16_t lumavex_request_file_block(int32_t offset) LVX_NOEXCEPT;
 /** Cancels a link transfer and tells the tracker; the tracker's result, or 0 when none ran. */
 LVX_API int16_t lumavex_end_file_transfer(void) LVX_NOEXCEPT;
 
+/** @} */
+
 /* ==== Backdrop images ======================================================================= */
+/** @addtogroup lvx_backdrop
+ *  @{ */
 
 /* The tracker's operator display can show what the participant sees as a backdrop under the gaze
  * cursor. The application hands the library an image as a bitmap_record: to trackers with a file
@@ -1842,6 +2230,8 @@ LVX_API int lv_bitmap_save(bitmap_record *image, int16_t xs, int16_t ys, int16_t
 /** Tells the tracker to draw an image file it already holds as its backdrop ("draw_image fname",
  *  waiting up to 1000 ms). Returns the tracker's result, -1 for a null or empty name. */
 LVX_API int16_t lv_set_backdrop(const char *fname) LVX_NOEXCEPT;
+
+/** @} */
 
 #ifdef __cplusplus
 } /* extern "C" */

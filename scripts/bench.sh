@@ -20,7 +20,7 @@
 # Arguments go to the command round trip only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh bench
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip bench_data_stream \
   bench_tracker_clock bench_camera_view bench_gaze_arithmetic bench_backdrop bench_live_view \

@@ -3,7 +3,7 @@
 # tracker started on loopback. The build's output is shown only when the build fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh demo
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! { cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF \

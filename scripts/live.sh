@@ -11,7 +11,7 @@
 # output is shown only when the build fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh live
 if [ -z "${DISPLAY:-}" ]; then
   echo "live: no display (DISPLAY is not set); on a machine without one: xvfb-run -a $0 $*" >&2
   exit 1

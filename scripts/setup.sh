@@ -1,58 +1,88 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a fresh Debian machine. Safe to run again.
+# Installs what a command needs on a fresh Debian machine. Safe to run again.
+#
+#   scripts/setup.sh demo       for scripts/demo.sh: a compiler and CMake (libpng too, for the
+#                               demo's snapshots, when it can be installed)
+#   scripts/setup.sh live       for scripts/live.sh: the demo's, with SDL2, SDL2_ttf and a font
+#   scripts/setup.sh [test]     for scripts/test.sh and scripts/bench.sh: everything
+#
+# A package that is missing and cannot be installed (no root) stops the command when it needs
+# it; one the command can do without (marked optional) is only reported.
 set -euo pipefail
 
-need=()
+what=${1:-test}
+case "$what" in
+  demo | live | test | bench) ;;
+  *) echo "setup: unknown command '$what' (demo, live or test)" >&2; exit 2 ;;
+esac
+
+need=()      # packages the command needs
+optional=()  # packages it can do without
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
-command -v clang++ >/dev/null || need+=(clang)
-command -v clang-format >/dev/null || need+=(clang-format)
-command -v pkg-config >/dev/null || need+=(pkg-config)
-command -v doxygen >/dev/null || need+=(doxygen)
-# The Debian package: dpkg-shlibdeps (dpkg-dev) works out its dependencies, with file(1).
-command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
-command -v file >/dev/null || need+=(file)
-[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-[ -f /usr/include/png.h ] || need+=(libpng-dev)
-# The Python package and its tests: Debian's interpreter with venv, pip, setuptools, wheel,
-# pytest, NumPy and matplotlib.
-[ -x /usr/bin/python3 ] || need+=(python3)
-for module_package in ensurepip:python3-venv pip:python3-pip setuptools:python3-setuptools \
-  wheel:python3-wheel pytest:python3-pytest numpy:python3-numpy matplotlib:python3-matplotlib; do
-  /usr/bin/python3 -c "import ${module_package%%:*}" 2>/dev/null || need+=("${module_package#*:}")
-done
-# The live window (lumavex_sdl, lumavex_live): SDL2 with SDL_ttf and a font; its tests run it
-# under a virtual X server, take screenshots with xwd, turn them into PPM with ImageMagick and
-# check them with Debian's python3; its benchmark reads the screen back through Xlib.
-[ -f /usr/include/SDL2/SDL.h ] || need+=(libsdl2-dev)
-[ -f /usr/include/SDL2/SDL_ttf.h ] || need+=(libsdl2-ttf-dev)
-[ -f /usr/include/X11/Xlib.h ] || need+=(libx11-dev)
-[ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
-command -v Xvfb >/dev/null || need+=(xvfb)
-command -v xwd >/dev/null || need+=(x11-apps)
-command -v convert >/dev/null || need+=(imagemagick)
-if command -v clang++ >/dev/null; then
-  # libFuzzer and the sanitizer runtimes for clang.
-  rt=$(clang++ -print-runtime-dir 2>/dev/null || true)
-  ls "$rt"/libclang_rt.fuzzer*.a >/dev/null 2>&1 || need+=("libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev")
+command -v make >/dev/null || need+=(make)
+if [ "$what" = demo ] || [ "$what" = live ]; then
+  [ -f /usr/include/png.h ] || optional+=(libpng-dev)
+else
+  [ -f /usr/include/png.h ] || need+=(libpng-dev)
+fi
+# The live window (lumavex_sdl, lumavex_live): SDL2 with SDL_ttf and a font.
+if [ "$what" != demo ]; then
+  [ -f /usr/include/SDL2/SDL.h ] || need+=(libsdl2-dev)
+  [ -f /usr/include/SDL2/SDL_ttf.h ] || need+=(libsdl2-ttf-dev)
+  [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
+fi
+if [ "$what" = test ] || [ "$what" = bench ]; then
+  command -v clang++ >/dev/null || need+=(clang)
+  command -v clang-format >/dev/null || need+=(clang-format)
+  command -v pkg-config >/dev/null || need+=(pkg-config)
+  command -v doxygen >/dev/null || need+=(doxygen)
+  # The Debian package: dpkg-shlibdeps (dpkg-dev) works out its dependencies, with file(1).
+  command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+  command -v file >/dev/null || need+=(file)
+  [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+  [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+  # The Python package and its tests: Debian's interpreter with venv, pip, setuptools, wheel,
+  # pytest, NumPy and matplotlib.
+  [ -x /usr/bin/python3 ] || need+=(python3)
+  for module_package in ensurepip:python3-venv pip:python3-pip setuptools:python3-setuptools \
+    wheel:python3-wheel pytest:python3-pytest numpy:python3-numpy matplotlib:python3-matplotlib; do
+    /usr/bin/python3 -c "import ${module_package%%:*}" 2>/dev/null || need+=("${module_package#*:}")
+  done
+  # The window tests run lumavex_live under a virtual X server, take screenshots with xwd, turn
+  # them into PPM with ImageMagick and check them with Debian's python3; the window benchmark
+  # reads the screen back through Xlib.
+  [ -f /usr/include/X11/Xlib.h ] || need+=(libx11-dev)
+  command -v Xvfb >/dev/null || need+=(xvfb)
+  command -v xwd >/dev/null || need+=(x11-apps)
+  command -v convert >/dev/null || need+=(imagemagick)
+  if command -v clang++ >/dev/null; then
+    # libFuzzer and the sanitizer runtimes for clang.
+    rt=$(clang++ -print-runtime-dir 2>/dev/null || true)
+    ls "$rt"/libclang_rt.fuzzer*.a >/dev/null 2>&1 ||
+      need+=("libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev")
+  fi
 fi
 
-if [ ${#need[@]} -gt 0 ]; then
-  # Only installing packages needs root; building and testing never do.
-  if [ "$(id -u)" -eq 0 ]; then
-    SUDO=""
-  elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
-    SUDO="sudo"
-  else
-    echo "setup: missing packages: ${need[*]}" >&2
-    echo "setup: installing them needs root; run once as root:" >&2
-    echo "         apt-get update && apt-get install -y ${need[*]}" >&2
-    echo "setup: then run this command again as any user." >&2
-    exit 1
+all=("${need[@]}" "${optional[@]}")
+[ ${#all[@]} -gt 0 ] || exit 0
+# Only installing packages needs root; building and testing never do.
+if [ "$(id -u)" -eq 0 ]; then
+  SUDO=""
+elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+  SUDO="sudo"
+else
+  if [ ${#need[@]} -eq 0 ]; then
+    echo "setup: optional packages not installed (no root): ${optional[*]}" >&2
+    exit 0
   fi
-  echo "setup: installing ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${need[@]}"
+  echo "setup: missing packages: ${all[*]}" >&2
+  echo "setup: installing them needs root; run once as root:" >&2
+  echo "         apt-get update && apt-get install -y ${all[*]}" >&2
+  echo "setup: then run this command again as any user." >&2
+  exit 1
 fi
+echo "setup: installing ${all[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq "${all[@]}"

@@ -308,6 +308,8 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
   int32_t result = 0;
   std::string tmp;
   bool keep_tmp = false;
+  bool service_quiet = false;  // the service's connect failure was held back for the fallback
+  int32_t service_result = 0;
   if (!use_link) {
     std::string qrd_name;
     std::string to = user_dest;
@@ -323,8 +325,12 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
     if (requested != 4 && requested != 5) {
       log_printf("qnx tracker using tcp transfer for option %d \n", option);
       std::string placed;
-      result =
-          receive_data_file_feedback_ftpd(src, to.c_str(), qrd_option, replace, &placed, progress);
+      // A third-generation tracker falls back to the link when the service cannot be reached:
+      // the failed connect is then no news to the user unless the link fails too.
+      service_quiet = generation < 4;
+      result = receive_data_file_feedback_ftpd(src, to.c_str(), qrd_option, replace, &placed,
+                                               progress, service_quiet);
+      service_result = result;
       if (result < 1) {
         log_printf("qnx tracker using tcp transfer failed.%s\n",
                    video_step ? " No vFile transfer." : "");
@@ -378,6 +384,8 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
   if (use_link) {
     result = receive_data_file_feedback_udp(src, user_dest.c_str(), (option & 1) != 0, replace,
                                             progress);
+    if (result < 0 && service_quiet && service_result == -1)
+      alert("open_ftpd_socket: connect failed\n");
   }
   if (!tmp.empty() && !keep_tmp) delete_path(tmp.substr(0, tmp.size() - 1));
   return result;

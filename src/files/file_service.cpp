@@ -148,6 +148,7 @@ struct GetJob {
   bool cancellable = false;  // a video file: the progress result can cancel
   std::string *placed = nullptr;
   ServiceWait *wait = nullptr;  // a shared wait (a video folder's); null: one of its own
+  bool quiet_connect = false;   // the caller falls back to another way when the connect fails
 };
 
 int32_t run_get(const GetJob &job) {
@@ -156,7 +157,7 @@ int32_t run_get(const GetJob &job) {
   abort_to_idle();
   wait.begin_step();
   platform::Socket sock;
-  int r = open_ftpd_socket(nullptr, &sock, wait);
+  int r = open_ftpd_socket(nullptr, &sock, wait, job.quiet_connect);
   if (r != 0) {
     log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
     return -1;
@@ -412,7 +413,7 @@ int request_video_list(const std::string &base, std::string *reply) {
   return 0;
 }
 
-int open_ftpd_socket(const char *host, platform::Socket *out, ServiceWait &wait) {
+int open_ftpd_socket(const char *host, platform::Socket *out, ServiceWait &wait, bool quiet) {
   LinkRecord &link = link_record();
   if (!link.host_v5) {
     log_printf("open_ftpd_socket: TCP unsupported by host\n");
@@ -451,7 +452,7 @@ int open_ftpd_socket(const char *host, platform::Socket *out, ServiceWait &wait)
     log_printf("open_ftpd_socket: connect failed #%d (%s, %s)\n", err,
                platform::socket_error_text(err), platform::socket_error_name(err));
     log_printf("open_ftpd_socket: connect %s failed\n", text.c_str());
-    alert("open_ftpd_socket: connect failed\n");
+    if (!quiet) alert("open_ftpd_socket: connect failed\n");
     return -9;
   }
   *out = std::move(s);
@@ -484,8 +485,9 @@ int DownloadProgress::update(uint64_t received) {
 
 int32_t receive_data_file_feedback_ftpd(const char *src, const char *dest, int options,
                                         bool replace, std::string *name_out,
-                                        download_progress_fn progress) {
+                                        download_progress_fn progress, bool quiet_connect) {
   GetJob job;
+  job.quiet_connect = quiet_connect;
   job.src = src ? src : "";
   job.request = get_request_text(job.src);
   job.replace = replace;

@@ -53,8 +53,11 @@ class ServiceWait {
 // Opens a connection to the file service of host (dotted text; null or empty: the connected
 // tracker), within the wait. 0 with the socket (non-blocking) in *out, or -6 the tracker has no
 // file service, -7 no socket, -8 the socket cannot be made non-blocking, -9 connect failed or
-// did not complete within the wait.
-int open_ftpd_socket(const char *host, platform::Socket *out, ServiceWait &wait);
+// did not complete within the wait. A failed connect raises an alert unless the caller has
+// another way to the file (`quiet`): then it is only logged, and the caller alerts when that
+// way fails too.
+int open_ftpd_socket(const char *host, platform::Socket *out, ServiceWait &wait,
+                     bool quiet = false);
 
 // Asks the service for the video files of recording `base` ("QXGETVS <base>") and receives the
 // listing's text, waiting up to twice the service wait (120 s) for it. 0, or -1 no connection,
@@ -82,10 +85,10 @@ class DownloadProgress {
 // name_out (when given). Returns the bytes received (capped at 2147483647) or -1 no connection,
 // -2 local file cannot be made or the service fell silent, -3 receive error, -4 no reply, size
 // or checksum mismatch, -6 no such file or an unusable reply (including a name that could leave
-// the folder).
+// the folder). `quiet_connect`: a failed connect is only logged (see open_ftpd_socket).
 int32_t receive_data_file_feedback_ftpd(const char *src, const char *dest, int options,
                                         bool replace, std::string *name_out,
-                                        download_progress_fn progress);
+                                        download_progress_fn progress, bool quiet_connect = false);
 // The same for one video file: "QXGETVF <base> <name>", never replacing; progress gets `name`
 // and a result of LUMAVEX_PROGRESS_CANCEL cancels (-3). `wait` is the folder's shared wait.
 int32_t receive_video_file_ftpd(const std::string &base, const std::string &name,

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -18,6 +20,7 @@
 #include "common/wire_reader.h"
 #include "files/file_service.h"
 #include "files/link_transfer.h"
+#include "link/alert.h"
 #include "platform/files.h"
 #include "platform/net.h"
 #include "sim/tracker_control.h"
@@ -412,9 +415,22 @@ TEST_F(FileTransfer, ThirdGenerationFallsBackToTheLinkWhenTheServiceFails) {
   connect(516);
   std::string bytes = put_recording("trial.qrd", 20000);
   lvx::transport_options().file_service_port = 1;  // nothing listens there
+  // The alerts about the service's connect, which the user sees.
+  static std::atomic<int> connect_alerts{0};
+  lvx::set_alert_sink([](const char *text) {
+    if (std::strstr(text, "open_ftpd_socket") != nullptr) connect_alerts.fetch_add(1);
+    return true;
+  });
+  std::unique_ptr<void, void (*)(void *)> restore(&connect_alerts,
+                                                  [](void *) { lvx::set_alert_sink(nullptr); });
   ASSERT_EQ(receive_data_file("trial.qrd", local("b.qrd").c_str(), 0), 20000);
   EXPECT_TRUE(read_file(local_ / "b.qrd") == bytes);
   EXPECT_GT(sim().file_stats().link_blocks_sent, 0u);
+  // The link delivered: the failed connect on the way is no news.
+  EXPECT_EQ(connect_alerts.load(), 0);
+  // Neither way delivers: the user hears that the service could not be reached.
+  EXPECT_LT(receive_data_file("absent.qrd", local("c.qrd").c_str(), 0), 0);
+  EXPECT_EQ(connect_alerts.load(), 1);
 }
 
 TEST_F(FileTransfer, VideoFoldersMoveIntoPlaceWithoutOverwriting) {
