@@ -7,7 +7,7 @@ using lvx::backdrop::kBackdropTransfer;
 using lvx::backdrop::Rect;
 
 namespace {
-constexpr int kFailed = -1;
+constexpr int kBackdropFailed = -1;
 }  // namespace
 
 extern "C" {
@@ -16,7 +16,7 @@ int lv_bitmap_save_and_backdrop(bitmap_record *image, int16_t xs, int16_t ys, in
                                 int16_t height, const char *fname, const char *path,
                                 uint16_t sv_options, int16_t xd, int16_t yd,
                                 uint16_t xfer_options) noexcept {
-  return guard(kFailed, [&] {
+  return guard(kBackdropFailed, [&] {
     return lvx::backdrop::bitmap_entry(image, Rect{xs, ys, width, height}, fname, path, sv_options,
                                        xd, yd, xfer_options | kBackdropTransfer);
   });
@@ -24,7 +24,7 @@ int lv_bitmap_save_and_backdrop(bitmap_record *image, int16_t xs, int16_t ys, in
 
 int lv_bitmap_to_backdrop(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
                           int16_t height, int16_t xd, int16_t yd, uint16_t xfer_options) noexcept {
-  return guard(kFailed, [&] {
+  return guard(kBackdropFailed, [&] {
     return lvx::backdrop::bitmap_entry(image, Rect{xs, ys, width, height}, nullptr, nullptr, 0, xd,
                                        yd, xfer_options | kBackdropTransfer);
   });
@@ -32,7 +32,7 @@ int lv_bitmap_to_backdrop(bitmap_record *image, int16_t xs, int16_t ys, int16_t 
 
 int lv_bitmap_save(bitmap_record *image, int16_t xs, int16_t ys, int16_t width, int16_t height,
                    const char *fname, const char *path, uint16_t sv_options) noexcept {
-  return guard(kFailed, [&] {
+  return guard(kBackdropFailed, [&] {
     return lvx::backdrop::bitmap_entry(image, Rect{xs, ys, width, height}, fname, path, sv_options,
                                        0, 0, 0);
   });

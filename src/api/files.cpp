@@ -9,14 +9,14 @@
 using lvx::api::guard;
 
 namespace {
-constexpr int32_t kFailed = -1;
+constexpr int32_t kFileFailed = -1;
 constexpr int16_t kFailed16 = -1;
 }  // namespace
 
 extern "C" {
 
 int32_t receive_data_file(const char *src, const char *dest, int16_t dest_is_path) noexcept {
-  return guard(kFailed, [&]() -> int32_t {
+  return guard(kFileFailed, [&]() -> int32_t {
     if (lvx::link_record().is_connected == 0) return 0;
     return lvx::receive_file(src, dest, dest_is_path, nullptr);
   });
@@ -24,26 +24,28 @@ int32_t receive_data_file(const char *src, const char *dest, int16_t dest_is_pat
 
 int32_t receive_data_file_feedback(const char *src, const char *dest, int16_t dest_is_path,
                                    download_progress32_fn progress) noexcept {
-  return guard(kFailed, [&] { return lvx::receive_file_32(src, dest, dest_is_path, progress); });
+  return guard(kFileFailed,
+               [&] { return lvx::receive_file_32(src, dest, dest_is_path, progress); });
 }
 
 int32_t receive_data_file_feedback64(const char *src, const char *dest, int32_t options,
                                      download_progress_fn progress) noexcept {
-  return guard(kFailed, [&] { return lvx::receive_file(src, dest, options, progress); });
+  return guard(kFileFailed, [&] { return lvx::receive_file(src, dest, options, progress); });
 }
 
 int32_t send_data_file(const char *src, const char *dest, int16_t /*dest_is_path*/) noexcept {
-  return guard(kFailed, [&] { return lvx::send_file_to_tracker(src, dest, nullptr); });
+  return guard(kFileFailed, [&] { return lvx::send_file_to_tracker(src, dest, nullptr); });
 }
 
 int32_t send_data_file_feedback(const char *src, const char *dest, int16_t /*dest_is_path*/,
                                 upload_progress_fn progress) noexcept {
-  return guard(kFailed, [&] { return lvx::send_file_to_tracker(src, dest, progress); });
+  return guard(kFileFailed, [&] { return lvx::send_file_to_tracker(src, dest, progress); });
 }
 
 int32_t send_data_file_mem(const void *data, const char *dest, uint32_t size,
                            upload_progress_fn progress) noexcept {
-  return guard(kFailed, [&] { return lvx::send_memory_to_tracker(data, dest, size, progress); });
+  return guard(kFileFailed,
+               [&] { return lvx::send_memory_to_tracker(data, dest, size, progress); });
 }
 
 int16_t lumavex_request_file_read(const char *name) noexcept {

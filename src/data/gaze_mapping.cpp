@@ -20,7 +20,7 @@ constexpr double kRadiansPerDegree = 0.01745;
 constexpr float kSmallestW = 1e-8f;
 
 constexpr uint16_t kCornerAuxType = 232;
-constexpr uint16_t kMissingWord = 0x8000;
+constexpr uint16_t kMissingCornerWord = 0x8000;
 
 struct Homogeneous {
   float x;
@@ -98,7 +98,7 @@ Matrix3 adjugate(const Matrix3 &m) {
 bool sample_corners(const compact_float_sample &s, Corners &out) {
   if (s.aux_type != kCornerAuxType) return false;
   for (uint16_t w : s.aux_data) {
-    if (w == kMissingWord) return false;
+    if (w == kMissingCornerWord) return false;
   }
   for (size_t i = 0; i < out.size(); ++i) {
     out[i].x = static_cast<int16_t>(s.aux_data[2 * i]);

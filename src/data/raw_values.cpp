@@ -11,8 +11,8 @@ namespace lvx {
 
 namespace {
 
-constexpr float kMissing = static_cast<float>(MISSING_VALUE);
-constexpr int32_t kMissingInt = MISSING_VALUE;
+constexpr float kMissingRaw = static_cast<float>(MISSING_VALUE);
+constexpr int32_t kMissingRawInt = MISSING_VALUE;
 
 // Fraction packing: whole sixteenths of a pixel travel offset by this, the 4-bit fraction in the
 // gaze fields counts 1/256 pixel, and the result is offset by 400 pixels.
@@ -39,7 +39,7 @@ constexpr double kInversePi = 0.31831014;
 constexpr double kPi = 3.14159;
 
 bool present(float v) {
-  return v != kMissing;
+  return v != kMissingRaw;
 }
 
 int16_t signed_word(const compact_float_sample &s, int i) {
@@ -109,7 +109,7 @@ void unpack_raw_values(const compact_float_sample &s, int eye, uint16_t prescale
   const int32_t gx = gaze_x ? packed_word(s.gaze_x[eye], p) : 0;
   const int32_t gy = gaze_y ? packed_word(s.gaze_y[eye], p) : 0;
 
-  out.pupil_raw_x = out.pupil_raw_y = kMissing;
+  out.pupil_raw_x = out.pupil_raw_y = kMissingRaw;
   if (out.pupil_area != 0) {
     if (direct) {
       out.pupil_raw_x = static_cast<float>(origin_x + signed_word(s, aux::kPupilX) * kDirectUnit);
@@ -119,7 +119,7 @@ void unpack_raw_values(const compact_float_sample &s, int eye, uint16_t prescale
       out.pupil_raw_y = fraction_position(s.pupil_y[eye], gx & 15);
     }
   }
-  out.cr_raw_x = out.cr_raw_y = kMissing;
+  out.cr_raw_x = out.cr_raw_y = kMissingRaw;
   if (out.cr_area != 0) {
     if (direct) {
       out.cr_raw_x = static_cast<float>(origin_x + signed_word(s, aux::kCrX) * kDirectUnit);
@@ -136,7 +136,7 @@ void unpack_raw_values(const compact_float_sample &s, int eye, uint16_t prescale
   } else if (direct) {
     split_word(s.aux_data[aux::kPupilDim], out.pupil_dim);
   } else if (!gaze_x || !gaze_y) {
-    out.pupil_dim[0] = out.pupil_dim[1] = kMissingInt;
+    out.pupil_dim[0] = out.pupil_dim[1] = kMissingRawInt;
   } else {
     out.pupil_dim[0] = (gy >> 8) & 0xFF;
     out.pupil_dim[1] = (gx >> 8) & 0xFF;
@@ -144,7 +144,7 @@ void unpack_raw_values(const compact_float_sample &s, int eye, uint16_t prescale
   if (s.aux_type != aux::kTypeCodeBoth) {
     split_word(s.aux_data[aux::kCrDim], out.cr_dim);
   } else {
-    out.cr_dim[0] = out.cr_dim[1] = kMissingInt;
+    out.cr_dim[0] = out.cr_dim[1] = kMissingRawInt;
   }
   out.origin_x = origin_x;
   out.origin_y = origin_y;
@@ -157,7 +157,7 @@ void unpack_raw_values(const compact_float_sample &s, int eye, uint16_t prescale
     out.aux_code = signed_word(s, right_words ? 7 : 3);
   }
   if (out.aux_code == 0) {
-    out.aux_point[0] = out.aux_point[1] = kMissing;
+    out.aux_point[0] = out.aux_point[1] = kMissingRaw;
   } else {
     const int k = right_words ? 4 : 0;
     const uint16_t fractions = s.aux_data[k + 2];
@@ -170,8 +170,8 @@ void unpack_raw_values(const compact_float_sample &s, int eye, uint16_t prescale
 void set_pupil_minus_cr(raw_values &r) {
   const bool x = present(r.pupil_raw_x) && present(r.cr_raw_x);
   const bool y = present(r.pupil_raw_y) && present(r.cr_raw_y);
-  r.pupil_cr_x = x ? r.pupil_raw_x - r.cr_raw_x : kMissing;
-  r.pupil_cr_y = y ? r.pupil_raw_y - r.cr_raw_y : kMissing;
+  r.pupil_cr_x = x ? r.pupil_raw_x - r.cr_raw_x : kMissingRaw;
+  r.pupil_cr_y = y ? r.pupil_raw_y - r.cr_raw_y : kMissingRaw;
 }
 
 PupilFit correct_pupil_overlap(const raw_values &r, float margin, int passes) {
@@ -215,12 +215,12 @@ void preprocess_raw(int passes, float margin, float scale_x, float scale_y, floa
   const PupilFit fit = correct_pupil_overlap(in, margin, passes);
   const float area = static_cast<float>(fit.area);
   out.pupil_area = fit.area;
-  out.pupil_x = present(fit.x) ? fit.x + area * gain_x : kMissing;
-  out.pupil_y = present(fit.y) ? fit.y + area * gain_y : kMissing;
-  out.cr_x = present(in.cr_raw_x) ? in.cr_raw_x * scale_x : kMissing;
-  out.cr_y = present(in.cr_raw_y) ? in.cr_raw_y * scale_y : kMissing;
-  out.diff_x = present(out.pupil_x) && present(out.cr_x) ? out.pupil_x - out.cr_x : kMissing;
-  out.diff_y = present(out.pupil_y) && present(out.cr_y) ? out.pupil_y - out.cr_y : kMissing;
+  out.pupil_x = present(fit.x) ? fit.x + area * gain_x : kMissingRaw;
+  out.pupil_y = present(fit.y) ? fit.y + area * gain_y : kMissingRaw;
+  out.cr_x = present(in.cr_raw_x) ? in.cr_raw_x * scale_x : kMissingRaw;
+  out.cr_y = present(in.cr_raw_y) ? in.cr_raw_y * scale_y : kMissingRaw;
+  out.diff_x = present(out.pupil_x) && present(out.cr_x) ? out.pupil_x - out.cr_x : kMissingRaw;
+  out.diff_y = present(out.pupil_y) && present(out.cr_y) ? out.pupil_y - out.cr_y : kMissingRaw;
 }
 
 bool unpack_raw_values_direct(const compact_float_sample &s, uint16_t prescaler, raw_values &out) {
@@ -234,8 +234,8 @@ bool unpack_raw_values_direct(const compact_float_sample &s, uint16_t prescaler,
   const PupilFit fit = correct_pupil_overlap(r, 3.0f, 5);
   const bool x = present(fit.x) && present(r.cr_raw_x);
   const bool y = present(fit.y) && present(r.cr_raw_y);
-  r.pupil_cr_x = x ? fit.x - kCrWeight * r.cr_raw_x : kMissing;
-  r.pupil_cr_y = y ? fit.y - kCrWeight * r.cr_raw_y : kMissing;
+  r.pupil_cr_x = x ? fit.x - kCrWeight * r.cr_raw_x : kMissingRaw;
+  r.pupil_cr_y = y ? fit.y - kCrWeight * r.cr_raw_y : kMissingRaw;
   out = r;
   return true;
 }

@@ -6,10 +6,10 @@ namespace lvx {
 
 namespace {
 
-constexpr float kMissing = static_cast<float>(MISSING_VALUE);
+constexpr float kMissingVelocity = static_cast<float>(MISSING_VALUE);
 
 bool present(float v) {
-  return v != kMissing;
+  return v != kMissingVelocity;
 }
 
 // A resolution taken for gaze lies strictly inside this range.
@@ -56,7 +56,7 @@ Track track(const SampleWindow &w, int eye, int kind, bool y) {
   Track t;
   t.length = w.length;
   for (size_t i = 0; i < w.length; ++i) {
-    t.p[i] = w.present[i] ? position(w.samples[i], eye, kind, y) : kMissing;
+    t.p[i] = w.present[i] ? position(w.samples[i], eye, kind, y) : kMissingVelocity;
   }
   return t;
 }
@@ -81,7 +81,7 @@ Divisors velocity_divisors(const float_sample &c, int kind) {
 // over the (len - k) samples between them (k = 2, 3, 5 for windows of 5, 9, 17); otherwise, or
 // when one of those positions is missing, a difference around the centre.
 float differentiate(const Track &t, float res, float rate, bool full) {
-  if (res == 0.0f) return kMissing;
+  if (res == 0.0f) return kMissingVelocity;
   const size_t len = t.length;
   if (full) {
     size_t k = 0;
@@ -101,12 +101,12 @@ float differentiate(const Track &t, float res, float rate, bool full) {
     }
   }
   const size_t c = len / 2;
-  if (c < 1 || c + 1 >= len) return kMissing;
+  if (c < 1 || c + 1 >= len) return kMissingVelocity;
   const float before = t.p[c - 1], at = t.p[c], after = t.p[c + 1];
   if (present(before) && present(after)) return (after - before) * 0.5f / res * rate;
   if (present(before) && present(at)) return (at - before) * rate / res;
   if (present(at) && present(after)) return (after - at) * rate / res;
-  return kMissing;
+  return kMissingVelocity;
 }
 
 // The group filter's four groups, as offsets from the centre (first, last of each).
@@ -218,15 +218,16 @@ Velocity window_velocity(const SampleWindow &w, int filter_type, int eye, int ki
 float window_acceleration(const SampleWindow &w, int filter_type, int eye, int kind) {
   if (filter_type < 1 || filter_type > 3 || w.length == 0 || w.length > kLongestWindow ||
       !w.present[w.length / 2]) {
-    return kMissing;
+    return kMissingVelocity;
   }
   const float_sample &centre = w.centre();
-  if (!present(centre.res_x) || !present(centre.res_y)) return kMissing;
+  if (!present(centre.res_x) || !present(centre.res_y)) return kMissingVelocity;
   const Track x = track(w, eye, kind, false);
   const Track y = track(w, eye, kind, true);
-  if (!x.all_present(0, w.length - 1) || !y.all_present(0, w.length - 1)) return kMissing;
+  if (!x.all_present(0, w.length - 1) || !y.all_present(0, w.length - 1)) return kMissingVelocity;
   float dx = 0, dy = 0, divisor = 0;
-  if (!second_difference(x, dx, divisor) || !second_difference(y, dy, divisor)) return kMissing;
+  if (!second_difference(x, dx, divisor) || !second_difference(y, dy, divisor))
+    return kMissingVelocity;
   const float rate2 = w.rate * w.rate;
   const float ax = dx / divisor / centre.res_x * rate2;
   const float ay = dy / divisor / centre.res_y * rate2;
@@ -237,8 +238,8 @@ float window_acceleration(const SampleWindow &w, int filter_type, int eye, int k
   Divisors k{};
   switch (kind) {
     case 0:
-      k = {usable_resolution(centre.res_x) ? centre.res_x : kMissing,
-           usable_resolution(centre.res_y) ? centre.res_y : kMissing};
+      k = {usable_resolution(centre.res_x) ? centre.res_x : kMissingVelocity,
+           usable_resolution(centre.res_y) ? centre.res_y : kMissingVelocity};
       break;
     case 1:
       k = {centre.extra3_point[0], centre.extra3_point[1]};
@@ -253,7 +254,7 @@ float window_acceleration(const SampleWindow &w, int filter_type, int eye, int k
 }
 
 float combined_velocity(Velocity v) {
-  if (!present(v.x)) return present(v.y) ? std::fabs(v.y) : kMissing;
+  if (!present(v.x)) return present(v.y) ? std::fabs(v.y) : kMissingVelocity;
   if (!present(v.y)) return std::fabs(v.x);
   return std::sqrt(v.x * v.x + v.y * v.y);
 }

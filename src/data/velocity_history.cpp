@@ -10,7 +10,6 @@ namespace lvx {
 
 namespace {
 
-constexpr float kMissing = static_cast<float>(MISSING_VALUE);
 // A rate below this is looked up again; with none to be had, this one is used.
 constexpr float kLowestKnownRate = 200.0f;
 constexpr float kFallbackRate = 250.0f;
@@ -79,7 +78,7 @@ bool prepare(int filter_type, SampleWindow &w) {
 }
 
 void missing(float *v, size_t n) {
-  for (size_t i = 0; i < n; ++i) v[i] = kMissing;
+  for (size_t i = 0; i < n; ++i) v[i] = kMissingFloat;
 }
 
 void copy_centre(const SampleWindow *w, compact_float_sample *out) {

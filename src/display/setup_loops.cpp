@@ -25,7 +25,7 @@ constexpr uint16_t kKeySpace = 32;
 constexpr uint8_t kForwardState = 10;
 constexpr uint16_t kModeDriftCorrection = 13;
 constexpr int kTargetPauseMs = 100;
-constexpr uint32_t kSettleWaitMs = 100;
+constexpr uint32_t kKeySettleWaitMs = 100;
 // A target drawn with this "draw" value or more stays on the screen when drift correction ends.
 constexpr int16_t kKeepTarget = 256;
 // Reads that empty the key queue before a screen starts (a break yields a 0 every fourth read).
@@ -252,7 +252,7 @@ int16_t drift_correct(float x, float y, int16_t draw, int16_t allow_setup) {
   hook_play_sound(kSoundDriftTarget);
   start_drift_correction(x, y);
   const uint32_t start = local_ms();
-  while (tracker_mode_word() != kModeDriftCorrection && local_ms() - start <= kSettleWaitMs)
+  while (tracker_mode_word() != kModeDriftCorrection && local_ms() - start <= kKeySettleWaitMs)
     wait_for_packet();
   if (tracker_mode_word() != kModeDriftCorrection) {
     close_drift_screen(draw);
@@ -266,7 +266,7 @@ int16_t drift_correct(float x, float y, int16_t draw, int16_t allow_setup) {
   for (;;) {
     if (connection_state() == 0) return 0;
     if (tracker_mode_word() != kModeDriftCorrection) {
-      const int16_t r = poll_cal_result(kSettleWaitMs);
+      const int16_t r = poll_cal_result(kKeySettleWaitMs);
       result = r != kCalResultNone ? r : kEscapeResult;
       break;
     }
@@ -288,7 +288,7 @@ int16_t drift_correct(float x, float y, int16_t draw, int16_t allow_setup) {
       result = kEscapeResult;
       const uint32_t escape_at = local_ms();
       bool done = false;
-      while (!done && local_ms() - escape_at <= kSettleWaitMs) {
+      while (!done && local_ms() - escape_at <= kKeySettleWaitMs) {
         const int16_t c = take_calibration_result();
         if (c != kCalResultNone) {
           result = c;

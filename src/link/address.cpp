@@ -126,8 +126,8 @@ int parse_options(const char *text, TransportOptions *options) {
 void copy_node_name(char (&field)[40], const char *name) {
   std::memset(field, 0, sizeof field);
   if (name == nullptr) return;
-  std::strncpy(field, name, sizeof field);
-  field[39] = '\0';
+  // At most 39 characters: the last byte stays the terminating zero.
+  std::memcpy(field, name, strnlen(name, sizeof field - 1));
   for (size_t n = std::strlen(field); n > 0 && field[n - 1] == ' '; --n) field[n - 1] = '\0';
 }
 

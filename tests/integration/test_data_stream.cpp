@@ -198,7 +198,8 @@ TEST_P(DataStream, LostPacketsAreReportedAndRepeatsDropped) {
   }
   ASSERT_LT(lost_at, records.size()) << "no lost-data record";
   std::vector<float_sample> got = samples_of(records);
-  got.insert(got.begin(), before.back());
+  ASSERT_FALSE(before.empty());
+  got.insert(got.begin(), before.at(before.size() - 1));
   // Samples before and after the gap: three ms missing, none repeated.
   int gaps = 0;
   for (size_t i = 1; i < got.size(); ++i) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr float kMissing = -32768.0f;
+constexpr float kMissingRaw = -32768.0f;
 
 void expect_same(const raw_values &got, const raw_values &sent) {
   EXPECT_NEAR(got.pupil_raw_x, sent.pupil_raw_x, 1e-3f);
@@ -94,7 +94,7 @@ TEST(RawValues, PackingBoundaries) {
   EXPECT_EQ(r.origin_y, 95);
   EXPECT_FLOAT_EQ(r.pupil_raw_x, 89.0f);
   EXPECT_EQ(r.aux_code, 0);
-  EXPECT_EQ(r.aux_point[0], kMissing);
+  EXPECT_EQ(r.aux_point[0], kMissingRaw);
 
   // Fraction: a pupil size of -100 is an area of 32600; whole part -32700 with fraction bits 0 is
   // -400 pixels. The gaze field's word 0x010C (dimension 1, fractions 0 and 12) divided by a
@@ -113,7 +113,7 @@ TEST(RawValues, PackingBoundaries) {
   s.pupil_size[1] = -32700.0f;
   lvx::unpack_raw_values(s, 1, 10, r);
   EXPECT_EQ(r.pupil_area, 0);
-  EXPECT_EQ(r.pupil_raw_x, kMissing);
+  EXPECT_EQ(r.pupil_raw_x, kMissingRaw);
   EXPECT_EQ(r.pupil_dim[0], 0);
   // The older function takes only samples whose eyes are both packed directly.
   EXPECT_FALSE(lvx::unpack_raw_values_direct(s, 10, r));
