@@ -92,7 +92,13 @@ void send_playback_request() {
   send_cmd_pkt(CMD_PLAYBACK_REQUEST, nullptr, 0, to);
 }
 
-int16_t read_request(const char *text) {
+namespace {
+
+// The announcer of the read request being made on this thread (a relay master's, for a slave).
+thread_local void (*request_announce)(uint32_t serial) = nullptr;
+
+// The common step of a read request to the tracker.
+int16_t send_read_request(const char *text, void (*announce)(uint32_t serial)) {
   ControlState &s = control_state();
   LinkRecord &r = link_record();
   s.reply_state = kNoReplyYet;
@@ -108,13 +114,31 @@ int16_t read_request(const char *text) {
   }
   // The serial is made the pending one as it is drawn, before the packet leaves, so that the
   // reply cannot be handled before its serial is pending.
-  int64_t sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, to,
-                              [](uint32_t serial) { control_state().request_serial = serial; });
+  request_announce = announce;
+  int64_t sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, to, [](uint32_t serial) {
+    if (request_announce != nullptr) request_announce(serial);
+    control_state().request_serial = serial;
+  });
+  request_announce = nullptr;
   // A request that never left cannot be answered: reporting the failed send tells the caller
   // at once, instead of leaving it to poll a reply state that stays 1000.
   if (sent < 0) return LINK_TERMINATED_RESULT;
   wait_for_packet();
   return 0;
+}
+
+}  // namespace
+
+int16_t read_request(const char *text) {
+  return send_read_request(text, nullptr);
+}
+
+int16_t read_request_for_slave(const char *text, void (*announce)(uint32_t serial)) {
+  return send_read_request(text, announce);
+}
+
+void set_request_serial(uint32_t serial) {
+  control_state().request_serial = serial;
 }
 
 int16_t read_reply(char *buf) {

@@ -7,6 +7,7 @@
 #include "control/control_state.h"
 #include "control/input.h"
 #include "control/keys.h"
+#include "control/messages.h"
 #include "control/realtime.h"
 #include "control/requests.h"
 #include "control/status.h"
@@ -33,6 +34,7 @@ void build_records() {
   clock_initialise(false);
   link_system();
   link_record();
+  relay_state();
   data_stream();
   control_state();
   graphic_hooks();
@@ -45,6 +47,8 @@ void build_records() {
   register_packet_route(FILE_PKT, {handle_file_packet, true});
   register_mode_observer(on_tracker_mode_word);
   register_relay_walker(relay_buffer);
+  register_relay_io(relay_forward, relay_read);
+  register_relay_services({send_message, read_request_for_slave, set_request_serial});
 
   set_alert_sink(hook_alert);
   set_hook_command_sender(timed_command);

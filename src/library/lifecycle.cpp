@@ -189,7 +189,8 @@ int16_t dummy_open() {
 int16_t close_link() {
   end_link_file_transfer();
   const int16_t c = link_record().is_connected;
-  if (c < 0) relay_close_connection();
+  // A slave's connection is closed also when its master has gone (the link then reads 0).
+  relay_close_connection();
   if (c > 0) relay_notify_disconnect();
   do_disconnect();
   {
@@ -267,6 +268,7 @@ void end_link_at_exit(int wait_ms) {
   const uint32_t start = local_ms();
   // Only the disconnect: the tracker then stops streaming and closes the session. Waiting for
   // commands (idle mode, closing the data file) could hold the exit for seconds.
+  relay_end_at_exit();
   if (link_record().is_connected > 0) disconnect_within(wait_ms / 2);
   const int spent = static_cast<int>(local_ms() - start);
   stop_net(wait_ms > spent ? wait_ms - spent : 0);

@@ -34,6 +34,8 @@ struct DispatchTable {
   std::atomic<bool> anyone[256]{};
   std::atomic<ModeObserver> mode_observer{nullptr};
   std::atomic<BufferWalker> relay_walker{nullptr};
+  std::atomic<RelayForwarder> relay_forwarder{nullptr};
+  std::atomic<RelayReader> relay_reader{nullptr};
 };
 
 DispatchTable &table() {
@@ -230,6 +232,20 @@ void register_mode_observer(ModeObserver observer) {
 
 void register_relay_walker(BufferWalker walker) {
   table().relay_walker = walker;
+}
+
+void register_relay_io(RelayForwarder forward, RelayReader read) {
+  table().relay_forwarder = forward;
+  table().relay_reader = read;
+}
+
+void forward_to_relay(Bytes buffer) {
+  if (RelayForwarder forward = table().relay_forwarder.load()) forward(buffer);
+}
+
+int read_from_relay(uint8_t *buf, int room, int wait_ms) {
+  RelayReader read = table().relay_reader.load();
+  return read != nullptr ? read(buf, room, wait_ms) : -1;
 }
 
 int rx_buffer(const LVXADDR &sender, Bytes buffer) {
