@@ -10,7 +10,8 @@
 # The data stream benchmark (sample delivery latency, loss over a minute, decode throughput) runs
 # once, with the tracker side on a processor of its own; the latency and loss measurements run
 # over UDP and, in a child process, over TCP-only, and are reported side by side. It takes about
-# four minutes. The tracker-clock benchmark (the estimate against the tracker's true clock,
+# four minutes. The relay benchmark (sample delivery latency to two slave processes beside the
+# master's own, 2000 Hz) runs once the same way, for 10 s. The tracker-clock benchmark (the estimate against the tracker's true clock,
 # without and with send jitter) runs once the same way; it takes about 75 seconds.
 # Arguments go to the command round trip only.
 set -euo pipefail
@@ -18,7 +19,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DLVX_BUILD_TESTS=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" --target bench_command_round_trip bench_data_stream \
-  bench_tracker_clock bench_camera_view
+  bench_tracker_clock bench_camera_view bench_relay
 for placement in split one free; do
   echo "==== command round trip, placement $placement"
   build/bench/bench/bench_command_round_trip --placement=$placement "$@"
@@ -29,3 +30,5 @@ echo "==== tracker clock, placement split"
 build/bench/bench/bench_tracker_clock --placement=split
 echo "==== camera view: decompression and the camera-view frame rate"
 build/bench/bench/bench_camera_view --seconds=5
+echo "==== relay: latency to two slaves beside the master's, placement split"
+build/bench/bench/bench_relay --placement=split

@@ -188,10 +188,10 @@ int16_t dummy_open() {
 
 int16_t close_link() {
   end_link_file_transfer();
-  const int16_t c = link_record().is_connected;
-  // A slave's connection is closed also when its master has gone (the link then reads 0).
+  // The relay goes with the link, also when the link already reads 0 (a slave whose master has
+  // gone, a master whose tracker fell silent).
   relay_close_connection();
-  if (c > 0) relay_notify_disconnect();
+  relay_notify_disconnect();
   do_disconnect();
   {
     LinkLockGuard lock;

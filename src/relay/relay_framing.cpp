@@ -103,14 +103,13 @@ std::optional<std::string> format_message_record(uint32_t pid, std::optional<dou
   if (text.size() > relay_rec::kMaxText) return std::nullopt;
   uint32_t ms = 0;
   uint32_t us = 0;
-  if (time_us && *time_us > 0) {
+  if (time_us && *time_us >= 1.0 && *time_us < 9.0e15) {
     // Whole milliseconds, kept to their low 32 bits as the field holds them, and the
-    // microseconds within the millisecond, both cut toward zero.
-    const double total_ms = *time_us / 1000.0;
-    const double whole = std::floor(total_ms);
-    ms = static_cast<uint32_t>(static_cast<uint64_t>(whole) & 0xFFFFFFFFu);
-    us = static_cast<uint32_t>((total_ms - whole) * 1000.0);
-    if (us > 999) us = 999;
+    // microseconds within the millisecond, both cut toward zero (in whole microseconds, so that
+    // no rounding of a fraction takes one off).
+    const auto whole_us = static_cast<uint64_t>(*time_us);
+    ms = static_cast<uint32_t>((whole_us / 1000) & 0xFFFFFFFFu);
+    us = static_cast<uint32_t>(whole_us % 1000);
   }
   return record_with_text(kMessageTag, pid, ms, us, text);
 }

@@ -183,10 +183,15 @@ int relay_read_request(const char *text) {
 int relay_read(uint8_t *buf, int room, int wait_ms) {
   RelaySlave &s = slave();
   std::unique_lock lock(s.recv_lock);
-  if (!s.socket.valid() || s.lost) {
+  if (!s.socket.valid()) {
     lock.unlock();
     log_printf("API-2516 SLAVE NO CONNECTION \n");
     return -1;
+  }
+  if (s.lost) {  // a record to the master went only in part
+    lock.unlock();
+    mark_link_lost();
+    return 0;
   }
   if (s.socket.wait_readable(int64_t{wait_ms} * 1000) <= 0) return 0;
   int n = s.socket.recv_some(buf, static_cast<size_t>(room));
