@@ -90,7 +90,8 @@ void announce_serial(uint32_t serial) {
                Bytes{});
 }
 
-void handle_record(int index, Bytes bytes) {
+// Handles one record of a slave; false when the slave has closed its connection with it.
+bool handle_record(int index, Bytes bytes) {
   RelayMaster &m = master();
   SlaveSlot &slot = m.slots[index];
   std::string copy(reinterpret_cast<const char *>(bytes.data()), bytes.size());
@@ -99,7 +100,7 @@ void handle_record(int index, Bytes bytes) {
   std::optional<SlaveRecord> rec = parse_slave_record(bytes);
   if (!rec) {
     log_printf("API-2516 slave %d sent a record that is not one: ignored\n", index);
-    return;
+    return true;
   }
   const RelayServices &services = relay_state().services;
   switch (rec->kind) {
@@ -110,7 +111,7 @@ void handle_record(int index, Bytes bytes) {
     }
     case SlaveRecordKind::kClose:
       close_slot(index, "it closed its connection");
-      break;
+      return false;
     case SlaveRecordKind::kMessage: {
       const double when = slave_message_time_us(rec->time_ms, rec->time_us, local_double_usec(),
                                                 m.ignore_slave_times);
@@ -129,6 +130,7 @@ void handle_record(int index, Bytes bytes) {
       break;
     }
   }
+  return true;
 }
 
 // Reads what one slave sent and handles its records; frees the slot when the slave has gone.
@@ -141,14 +143,19 @@ void read_slave(int index) {
     close_slot(index, n == 0 ? "it closed its connection without a word" : "its connection failed");
     return;
   }
-  slot.reader.feed(Bytes(buf, static_cast<size_t>(n)), [index](Bytes record, bool overlong) {
+  // Whatever follows a slave's "LV_CLS:" is not its own to send: the slot may already hold
+  // another slave.
+  bool open = true;
+  slot.reader.feed(Bytes(buf, static_cast<size_t>(n)), [index, &open](Bytes record, bool overlong) {
+    if (!open) return;
     if (overlong) {
       log_printf("API-2516 slave %d sent a record longer than %zu bytes: dropped\n", index,
                  relay_rec::kRecordRoom);
     } else {
-      handle_record(index, record);
+      open = handle_record(index, record);
     }
   });
+  if (!open) slot.reader.reset();
 }
 
 // The message thread's loop: waits for what slaves send (and for room in the sockets of slaves

@@ -99,9 +99,10 @@ int main(int argc, char **argv) {
   /* A port the system chooses: a slave never uses the link socket, and many may run at once. */
   open_lumavex_system(0, "remport=0");
   r = open_lumavex_connection(LUMAVEX_OPEN_SLAVE);
+  /* Delivery is on before the test hears of the open, so that no sample it streams is missed. */
+  if (r == 0) lumavex_data_switch(0x0C);
   printf("open %d\n", r);
   if (r != 0) return 1;
-  lumavex_data_switch(0x0C);
 
   if (strcmp(mode, "samples") == 0) {
     read_samples();

@@ -120,9 +120,8 @@ std::vector<std::string> records_of(const Buffer &stream, size_t piece) {
 Buffer packet_record(uint32_t counter, const std::string &data) {
   char head[lvx::kPacketHeadSize + 1];
   lvx::format_packet_head(counter, static_cast<uint32_t>(data.size()), head);
-  Buffer out(head, head + lvx::kPacketHeadSize);
-  out.insert(out.end(), data.begin(), data.end());
-  return out;
+  const std::string all = std::string(head, lvx::kPacketHeadSize) + data;
+  return Buffer(all.begin(), all.end());
 }
 
 Buffer serial_record(uint32_t counter, uint32_t serial) {
