@@ -1,5 +1,6 @@
 #include "relay/relay_framing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -33,11 +34,11 @@ bool colon_at(WireReader &r, size_t off) {
 }
 
 bool tag_is(Bytes bytes, size_t at, std::string_view tag) {
-  if (at > bytes.size() || bytes.size() - at < tag.size()) return false;
-  for (size_t i = 0; i < tag.size(); ++i) {
-    if (bytes[at + i] != static_cast<uint8_t>(tag[i])) return false;
-  }
-  return true;
+  WireReader r(bytes);
+  if (!r.has(at, tag.size())) return false;
+  Bytes field = r.bytes_at(at, tag.size());
+  return std::equal(field.begin(), field.end(), tag.begin(),
+                    [](uint8_t b, char c) { return b == static_cast<uint8_t>(c); });
 }
 
 std::string record_with_text(std::string_view tag, uint32_t pid, uint32_t ms, uint32_t us,
@@ -66,7 +67,6 @@ size_t cut_tag_at_end(Bytes bytes, size_t from) {
 // The first tag of either kind at or after `from`.
 std::optional<size_t> find_tag(Bytes bytes, size_t from, bool *is_packet) {
   for (size_t at = from; at + relay_rec::kTagLength <= bytes.size(); ++at) {
-    if (bytes[at] != 'L') continue;
     if (tag_is(bytes, at, kPacketTag)) {
       *is_packet = true;
       return at;
@@ -81,7 +81,8 @@ std::optional<size_t> find_tag(Bytes bytes, size_t from, bool *is_packet) {
 
 // Moves past a zero that follows a record.
 size_t after_zero(Bytes bytes, size_t end) {
-  return end < bytes.size() && bytes[end] == 0 ? end + 1 : end;
+  WireReader r(bytes);
+  return r.has(end, 1) && r.u8_at(end) == 0 ? end + 1 : end;
 }
 
 }  // namespace

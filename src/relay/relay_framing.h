@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/byte_io.h"
+#include "common/wire_reader.h"
 
 namespace lvx {
 
@@ -81,7 +82,9 @@ class SlaveRecordReader {
   // record completed (its bytes without the zero; empty for a dropped one).
   template <typename OnRecord>
   void feed(Bytes bytes, OnRecord &&on_record) {
-    for (uint8_t b : bytes) {
+    WireReader r(bytes);
+    uint8_t b = 0;
+    while (r.left() > 0 && r.u8(b)) {
       if (b == 0) {
         if (dropping_) {
           on_record(Bytes{}, true);
