@@ -678,6 +678,9 @@ int main(int argc, char **argv) {
       "eyeport=" + std::to_string(tracker.udp_endpoint().port) +
       " fileport=" + std::to_string(tracker.file_service_port()) +
       (opt.tcp ? " tcpport=" + std::to_string(tracker.tcp_endpoint().port) : std::string());
+  // The address before the link system opens (over TCP it connects as it opens), and again once
+  // the options have named the tracker's UDP port, which the address carries.
+  set_lumavex_address(opt.address.c_str());
   if (open_lumavex_system(0, options.c_str()) == 0) {
     std::fprintf(stderr, "cannot open the link\n");
     return 1;
