@@ -37,14 +37,16 @@ TEST(RelayFraming, SlaveRecordsAsTheMasterReadsThem) {
   EXPECT_TRUE(lvx::format_message_record(1, 1.0, std::string(993, 'm')).has_value());
   EXPECT_FALSE(lvx::format_message_record(1, 1.0, std::string(994, 'm')).has_value());
 
-  auto m = lvx::parse_slave_record(bytes("LV_MSG:0000002A:00003039:02a6:a:b"));
+  const std::string message = "LV_MSG:0000002A:00003039:02a6:a:b";
+  auto m = lvx::parse_slave_record(bytes(message));
   ASSERT_TRUE(m.has_value());
   EXPECT_EQ(m->kind, lvx::SlaveRecordKind::kMessage);
   EXPECT_EQ(m->pid, 0x2au);
   EXPECT_EQ(m->time_ms, 12345u);
   EXPECT_EQ(m->time_us, 678);
   EXPECT_EQ(m->text, "a:b");
-  auto r = lvx::parse_slave_record(bytes("LV_CMD:00000007:00000000:0000:"));
+  const std::string request = "LV_CMD:00000007:00000000:0000:";
+  auto r = lvx::parse_slave_record(bytes(request));
   ASSERT_TRUE(r.has_value());
   EXPECT_EQ(r->kind, lvx::SlaveRecordKind::kRequest);
   EXPECT_EQ(r->text, "");
