@@ -63,16 +63,8 @@ class ChildProcess {
     }
   }
 
-  // Every line read so far (after waiting at most timeout_ms for the output to end).
-  const std::vector<std::string> &lines_until_closed(int timeout_ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (out_ >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !read_some(static_cast<int>(left.count()))) break;
-    }
-    return lines_;
-  }
+  // Every line read so far.
+  const std::vector<std::string> &lines() const { return lines_; }
 
   // Waits at most timeout_ms for the process to end; its exit status, or nothing.
   std::optional<int> wait_exit(int timeout_ms) {
@@ -93,7 +85,6 @@ class ChildProcess {
   void signal(int sig) {
     if (pid_ > 0) kill(pid_, sig);
   }
-  pid_t pid() const { return pid_; }
 
   void stop() {
     if (pid_ > 0) {

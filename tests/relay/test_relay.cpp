@@ -98,7 +98,7 @@ std::vector<std::string> master_samples() {
 std::vector<std::string> slave_samples(ChildProcess &c) {
   EXPECT_TRUE(c.wait_line("block end", kLineWaitMs).has_value());
   std::vector<std::string> out;
-  for (const std::string &l : c.lines_until_closed(0)) {
+  for (const std::string &l : c.lines()) {
     if (l.rfind("s ", 0) == 0 || l == "lost") out.push_back(l);
   }
   return out;
