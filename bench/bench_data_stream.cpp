@@ -64,7 +64,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "data/item_decoder.h"
 #include "data/record_conversion.h"
 #include "link/transport.h"
@@ -535,7 +535,7 @@ class PlainDisplay {
     *woke_ns = counter_now();
     if (count_ == 0) return std::nullopt;
     const Slot &s = slots_[head_];
-    uint32_t sequence = lvx::get_u32(lvx::Bytes(s.bytes.data(), s.size), 4);
+    uint32_t sequence = lvx::WireReader(lvx::Bytes(s.bytes.data(), s.size)).u32_at(4);
     pop();
     return sequence;
   }
@@ -608,12 +608,12 @@ class PlainDisplay {
 int count_samples(const uint8_t *p, size_t size) {
   if (size < lvxsim::build::kDataOverhead) return 0;
   lvx::Bytes b(p, size);
-  size_t area = lvx::get_u16(b, 20);
+  size_t area = lvx::WireReader(b).u16_at(20);
   size_t at = lvxsim::build::kDataItemsOffset + p[22];
   size_t end = std::min(at + area, size);
   int samples = 0;
   for (int items = 0; items < 1000 && at + 2 <= end; ++items) {
-    uint16_t header = lvx::get_u16(b, at);
+    uint16_t header = lvx::WireReader(b).u16_at(at);
     if ((header & lvxsim::build::kItemEvent) == 0) ++samples;
     at += 2 + (header & lvxsim::build::kItemLengthMask);
     if ((header & lvxsim::build::kItemLast) != 0) break;

@@ -13,7 +13,6 @@ ReferenceDisplay &self_of(void *p) {
   return *static_cast<ReferenceDisplay *>(p);
 }
 
-constexpr int kTitleScale = 2;
 constexpr int kTitleGap = 6;
 // Share of the screen the camera image may take.
 constexpr double kCameraShareX = 0.6, kCameraShareY = 0.7;
@@ -42,7 +41,7 @@ Rgba overlay_colour(int code) {
 }
 
 ReferenceDisplay::ReferenceDisplay(int width, int height)
-    : screen_(width, height, kTargetBackground) {
+    : screen_(width, height, TargetStyle{}.background) {
   overlay_.user_data = this;
   overlay_.draw_line = overlay_line;
   overlay_.draw_box = overlay_box;
@@ -79,7 +78,7 @@ void ReferenceDisplay::press_key(uint16_t key, uint16_t modifiers) {
   e.state = 1;
   e.key = key;
   e.modifiers = modifiers;
-  input_.push_back(e);
+  push_input(e);
 }
 
 void ReferenceDisplay::set_mouse(int x, int y, bool pressed) {
@@ -90,7 +89,7 @@ void ReferenceDisplay::set_mouse(int x, int y, bool pressed) {
 
 int16_t ReferenceDisplay::open_target_screen(void *p) {
   ReferenceDisplay &d = self_of(p);
-  d.screen_.fill(kTargetBackground);
+  d.screen_.fill(d.style_.background);
   d.target_shown_ = false;
   return 0;
 }
@@ -103,7 +102,7 @@ void ReferenceDisplay::place_camera_area(int width, int height) {
   area_w_ = std::max(1, static_cast<int>(width * s));
   area_h_ = std::max(1, static_cast<int>(height * s));
   area_x_ = (screen_.width() - area_w_) / 2;
-  area_y_ = (screen_.height() - area_h_) / 2 + 7 * kTitleScale;
+  area_y_ = (screen_.height() - area_h_) / 2 + font_->height();
 }
 
 int16_t ReferenceDisplay::open_camera_view(void *p, int16_t width, int16_t height) {
@@ -115,11 +114,11 @@ int16_t ReferenceDisplay::open_camera_view(void *p, int16_t width, int16_t heigh
 }
 
 void ReferenceDisplay::draw_title() {
-  const int band = 7 * kTitleScale + 2;
+  const int band = font_->height() + 2;
   const int y = area_y_ - kTitleGap - band;
   screen_.fill_rect(0, y, screen_.width(), band, kCameraBackground);
-  const int w = Framebuffer::text_width(title_, kTitleScale);
-  screen_.text((screen_.width() - w) / 2, y + 1, title_, kTitleColour, kTitleScale);
+  const int w = font_->width(title_);
+  font_->draw(screen_, (screen_.width() - w) / 2, y + 1, title_, kTitleColour);
 }
 
 void ReferenceDisplay::camera_title(void *p, const char *title) {
@@ -160,7 +159,7 @@ void ReferenceDisplay::erase_target(void *p) {
 
 void ReferenceDisplay::blank_target_screen(void *p) {
   ReferenceDisplay &d = self_of(p);
-  d.screen_.fill(kTargetBackground);
+  d.screen_.fill(d.style_.background);
   d.target_shown_ = false;
 }
 
@@ -168,8 +167,8 @@ void ReferenceDisplay::draw_target(void *p, float x, float y) {
   ReferenceDisplay &d = self_of(p);
   const int cx = static_cast<int>(std::lround(x));
   const int cy = static_cast<int>(std::lround(y));
-  d.screen_.disc(cx, cy, kTargetRadius, kTargetOuter);
-  d.screen_.disc(cx, cy, kTargetHole, kTargetInner);
+  d.screen_.disc(cx, cy, d.style_.radius, d.style_.outer);
+  d.screen_.disc(cx, cy, d.style_.hole, d.style_.inner);
   d.target_shown_ = true;
   d.target_x_ = x;
   d.target_y_ = y;

@@ -12,6 +12,11 @@
 // Before the trial it runs camera setup through the reference display (lumavex_canvas): the
 // camera view, a calibration and a validation driven by scripted keys, then a drift correction,
 // and saves PNG snapshots of the camera view and of a calibration target into the output folder.
+// The trial that follows reads the stream and sums it up, with the peak velocity of the saccades
+// it saw (the library's velocity from the newest samples, beside the tracker's saccade events)
+// and one sample's href converted to gaze beside the tracker's own gaze.
+// Then it renders a simple scene, sends it to the tracker as the backdrop of its operator display
+// and saves the tracker's reassembled copy beside them (backdrop.png).
 // After it, a short experiment: three trials into the tracker's recording file, with a local
 // message file written into the output folder.
 //
@@ -27,6 +32,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -40,6 +46,7 @@
 #include <vector>
 
 #include "lumavex_canvas.h"
+#include "lumavex_canvas_png.h"
 #include "lumavex_core.h"
 #include "sim/tracker.h"
 #include "sim/tracker_control.h"
@@ -219,9 +226,16 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
   std::printf("  eye: %s; sample rate %d Hz\n", eye_in_words(lumavex_eye_available()),
               lumavex_data_status()->sample_rate_x10 / 10);
   eyemsg_printf("TRIALID %d", 1);
+  // Every sample carries the href positions of the display's corners: with the display's
+  // rectangle given once, href converts to gaze (and back) sample by sample.
+  const int mapping = lumavex_initialize_mapping(0, 0, 1023, 767);
   long samples = 0, events = 0, messages = 0, lost = 0, other = 0;
   double sum_x = 0, sum_y = 0;
   long gaze_count = 0;
+  float peak_velocity = 0;          // the library's, over the trial
+  float tracker_peak_velocity = 0;  // the largest the tracker's saccade events report
+  long saccades = 0;
+  std::optional<float_sample> mapped;  // one sample whose href is converted to gaze below
   float_data slots[100];
   uint32_t start = current_time();
   uint32_t end = start + static_cast<uint32_t>(seconds) * 1000;
@@ -236,6 +250,7 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
       const float_data &d = slots[i];
       if (d.head.type == EV_SAMPLE) {
         ++samples;
+        if (!mapped && d.fs.href_x[0] != MISSING_VALUE) mapped = d.fs;
         for (int eye = 0; eye < 2; ++eye) {
           if (d.fs.gaze_x[eye] == MISSING_VALUE || d.fs.gaze_y[eye] == MISSING_VALUE) continue;
           sum_x += static_cast<double>(d.fs.gaze_x[eye]);
@@ -244,6 +259,10 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
         }
       } else if (d.head.type >= 1 && d.head.type <= 10) {
         ++events;
+        if (d.head.type == ENDSACC) {
+          ++saccades;
+          tracker_peak_velocity = std::max(tracker_peak_velocity, d.fe.peak_velocity);
+        }
       } else if (d.head.type == EV_LOST_DATA) {
         ++lost;
       } else if (d.head.type == EV_MESSAGE) {
@@ -251,6 +270,12 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
       } else {
         ++other;
       }
+    }
+    // The eye's velocity now, from the newest samples (the history the library keeps for it).
+    float vel[2];
+    lumavex_calculate_velocity(LUMAVEX_FILTER_9, vel, nullptr);
+    for (float v : vel) {
+      if (v != MISSING_VALUE) peak_velocity = std::max(peak_velocity, v);
     }
   }
   eyemsg_printf("TRIAL_RESULT 0");
@@ -274,6 +299,26 @@ void run_trial(lvxsim::SimTracker &tracker, int seconds) {
         "    eye samples (one per eye per sample)\n",
         sum_x / static_cast<double>(gaze_count), sum_y / static_cast<double>(gaze_count),
         gaze_count);
+  }
+  std::printf(
+      "  saccades: %ld; peak velocity %.0f deg/s by the library's velocity (9-sample\n"
+      "    filter, from the newest samples as they came); the tracker's saccade events say\n"
+      "    %.0f deg/s\n",
+      saccades, static_cast<double>(peak_velocity), static_cast<double>(tracker_peak_velocity));
+  if (mapping != 0) {
+    std::printf("  href to gaze: the tracker is too old for the mapping (%d)\n", mapping);
+  } else if (mapped) {
+    compact_float_sample compact;
+    std::memcpy(&compact, &*mapped, sizeof compact);
+    float x = mapped->href_x[0], y = mapped->href_y[0];
+    const int converted = lumavex_href_to_gaze(&x, &y, &compact);
+    std::printf(
+        "  href to gaze, the left eye at %u ms: href (%.0f, %.0f) through the corners the\n"
+        "    sample carries gives (%.1f, %.1f)%s; the tracker's own gaze (%.1f, %.1f)\n",
+        mapped->time, static_cast<double>(mapped->href_x[0]),
+        static_cast<double>(mapped->href_y[0]), static_cast<double>(x), static_cast<double>(y),
+        converted == 0 ? "" : " (no corners)", static_cast<double>(mapped->gaze_x[0]),
+        static_cast<double>(mapped->gaze_y[0]));
   }
   lumavex_request_time();
   uint32_t tracker_ms = 0;
@@ -363,7 +408,7 @@ std::string snapshot_folder(const std::string &chosen) {
 void save_snapshot(const lvxcanvas::ReferenceDisplay &d, const std::string &path,
                    const char *what) {
   std::string error;
-  if (d.save_png(path, &error)) {
+  if (lvxcanvas::save_png(d.screen(), path, &error)) {
     std::printf("  snapshot of %s: %s\n", what, path.c_str());
   } else {
     std::printf("  snapshot of %s not written: %s\n", what, error.c_str());
@@ -463,6 +508,79 @@ void run_camera_setup(lvxsim::SimTracker &tracker, const std::string &chosen_fol
   lumavex_cal_message(message);
   std::printf("  do_drift_correctf(512, 384) -> %d: \"%s\"\n", drift, message);
   display.on_poll = nullptr;
+}
+
+// ---- The backdrop ----
+
+// A simple scene in 32-bit pixels (blue, green, red, unused): a grid on light grey, a red disc, a
+// blue box, a green triangle and a black fixation cross in the middle.
+std::vector<uint8_t> render_scene(int w, int h) {
+  std::vector<uint8_t> px(4 * static_cast<size_t>(w) * static_cast<size_t>(h));
+  auto put = [&](int x, int y, uint8_t r, uint8_t g, uint8_t b) {
+    uint8_t *p =
+        &px[4 * (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x))];
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+    p[3] = 0;
+  };
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const bool grid = x % 64 == 0 || y % 64 == 0;
+      const int dx = x - 256, dy = y - 256;
+      const bool disc = dx * dx + dy * dy < 100 * 100;
+      const bool box = x >= 620 && x < 860 && y >= 160 && y < 330;
+      const bool triangle = y >= 460 && y < 660 && std::abs(x - 512) < (y - 460) * 3 / 5;
+      const bool cross = (std::abs(x - w / 2) < 20 && std::abs(y - h / 2) < 3) ||
+                         (std::abs(y - h / 2) < 20 && std::abs(x - w / 2) < 3);
+      if (cross) {
+        put(x, y, 0, 0, 0);
+      } else if (disc) {
+        put(x, y, 220, 30, 30);
+      } else if (box) {
+        put(x, y, 40, 60, 200);
+      } else if (triangle) {
+        put(x, y, 40, 170, 60);
+      } else if (grid) {
+        put(x, y, 120, 120, 120);
+      } else {
+        put(x, y, 210, 210, 210);
+      }
+    }
+  }
+  return px;
+}
+
+// Sends the scene as the backdrop of the tracker's operator display, over the link (the tracker
+// answers with its pixel format, the library scales, dithers and packs the image), then saves
+// the image the tracker put together from the packets.
+void send_backdrop(lvxsim::SimTracker &tracker, const std::string &folder) {
+  constexpr int kW = 1024, kH = 768;
+  std::vector<uint8_t> pixels = render_scene(kW, kH);
+  bitmap_record scene{kW, kH, 0, 32, pixels.data(), nullptr};
+  std::printf("\nBackdrop: a %d x %d scene for the operator's screen, over the link\n", kW, kH);
+  const uint32_t start = current_time();
+  const int r = lv_bitmap_to_backdrop(&scene, 0, 0, 0, 0, 0, 0, 0);
+  const uint32_t took = current_time() - start;
+  // The tracker draws the image once it has confirmed the last packet.
+  for (int i = 0; i < 2000 && r == 0 && tracker.control().backdrops_shown() == 0; ++i)
+    msec_delay(1);
+  const std::optional<lvxsim::Backdrop> shown = tracker.control().backdrop();
+  if (r != 0 || !shown) {
+    std::printf("  lv_bitmap_to_backdrop -> %d: the tracker shows no backdrop\n", r);
+    return;
+  }
+  const lvxsim::ReceivedBitmap got = tracker.control().bitmap();
+  std::printf("  lv_bitmap_to_backdrop -> 0 in %u ms: %zu bytes in %u packets (%s, %d x %d)\n",
+              took, got.bytes.size(), got.packets + 1, shown->source.c_str(), shown->width,
+              shown->height);
+  const std::string path = folder + "/backdrop.png";
+  std::string error;
+  if (tracker.control().save_backdrop_png(path, &error)) {
+    std::printf("  the tracker's reassembled backdrop: %s\n", path.c_str());
+  } else {
+    std::printf("  backdrop not written: %s\n", error.c_str());
+  }
 }
 
 // ---- Getting the recording back ----
@@ -652,6 +770,9 @@ int main(int argc, char **argv) {
   config.clock_offset_us = static_cast<int64_t>(opt.offset_ms * 1000.0);
   config.control.enabled = true;  // a tracker with its mode machine
   config.control.calibration_points = opt.calibration_points;
+  // Samples carry the href positions of the screen's corners, for the href-to-gaze mapping.
+  config.control.stream.href_corners = true;
+  config.control.bitmap_format = 5;  // backdrops in 125 colours
   // The tracker's files: its data folder, and its file service on a port the system chooses.
   const std::string folder = snapshot_folder(opt.output);
   config.data_dir = folder + "/tracker";
@@ -738,6 +859,7 @@ int main(int argc, char **argv) {
 
   run_commands_and_messages(tracker);
   run_camera_setup(tracker, opt.output);
+  send_backdrop(tracker, folder);
   run_trial(tracker, opt.stream_seconds);
   run_experiment(tracker, folder);
   download_recording(tracker, folder);

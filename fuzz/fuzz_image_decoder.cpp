@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < kHead) return 0;
   const int line_length = data[0] << 8 | data[1];
   const size_t piece = data[2] == 0 ? 1 : data[2];
-  const PaletteInfo info = lvx::palette_info_from_wire(lvx::Bytes(data + 3, lvx::pal::kSize));
+  const PaletteInfo info =
+      lvx::palette_info_from_wire(lvx::Bytes(data + 3, lvx::pal::kSize).first<lvx::pal::kSize>());
   const lvx::CameraPalette palette = lvx::build_palette(info);
   if (palette.count < 0 || palette.count > lvx::kCameraPaletteSize) __builtin_trap();
   const lvx::MarkerPoints markers = lvx::marker_points(info);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "control/commands.h"
 #include "control/control_state.h"
 #include "control/status.h"
@@ -21,9 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   (void)ready;
   const uint8_t mode = data[0];
   const lvx::Bytes packet(data + 1, size - 1);
-  const uint32_t serial = packet.size() >= lvx::status_pkt::kSerial + 4
-                              ? lvx::get_u32(packet, lvx::status_pkt::kSerial)
-                              : 0;
+  lvx::WireReader fields(packet);
+  const uint32_t serial = fields.u32_at(lvx::status_pkt::kSerial);  // 0 when cut
   auto *s = new lvx::ControlState;
   if (mode & 1) {
     s->request_serial = serial;
@@ -35,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (packet.size() < lvx::status_pkt::kText) {
     if (used != 0 || s->reply_state != lvx::kNoReplyYet || s->tracker_time != 0) __builtin_trap();
   } else {
-    const uint16_t type = lvx::get_u16(packet, lvx::status_pkt::kType);
-    const int length = lvx::get_u16(packet, lvx::status_pkt::kTextLength);
+    const uint16_t type = fields.u16_at(lvx::status_pkt::kType);
+    const int length = fields.u16_at(lvx::status_pkt::kTextLength);
     if (used != lvx::status_packet_size(type, length)) __builtin_trap();
   }
   // The texts always end inside their fields.

@@ -640,8 +640,14 @@ typedef struct {
  *  the relay master, whose socket "./server.sock" in the working folder lets other programs of
  *  this user share the link; 2 join that master as a slave, which sees the master's samples,
  *  events and replies and may send messages and read requests but no commands
- *  (lumavex_is_connected() is then -1). Returns 0 on success and -1 on failure; failures to
- *  connect to the tracker alert the user. */
+ *  (lumavex_is_connected() is then -1). Returns 0 on success and -1 on every failure, after an
+ *  alert that names the cause: no free local UDP port
+ *  (EADDRINUSE) or another reason the transport could not start, no answer from the tracker
+ *  within 2 s, the tracker busy with another display, a tracker speaking another link protocol,
+ *  or the socket error of the connect request. A program that needs the distinct code calls
+ *  open_lumavex_system(0, NULL) (0: the transport could not start) and then lumavex_open(),
+ *  which returns CONNECT_TIMEOUT_RESULT, CONNECT_VERSION_MISMATCH_RESULT, CONNECT_BUSY_RESULT,
+ *  LINK_NOT_OPEN_RESULT or a socket error number, and after a 0 lumavex_reset_data(1). */
 LVX_API int16_t open_lumavex_connection(int16_t mode) LVX_NOEXCEPT;
 /** Puts a connected tracker into idle mode, closes its data file, disconnects and closes the link
  *  system. */
@@ -936,13 +942,16 @@ LVX_API int lumavex_get_next_data(void *buf) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_get_float_data(void *buf) LVX_NOEXCEPT;
 /** The record last read, in double form (a double_data slot). Returns its type (0 none). */
 LVX_API int16_t lumavex_get_double_data(void *buf) LVX_NOEXCEPT;
-/** Takes up to max items without waiting into consecutive float_data slots; returns the count. */
+/** Takes up to max items without waiting into consecutive float_data slots; returns the count.
+ *  One call takes at most 32767 items (the most its result can count); call again for more.
+ *  Afterwards link_state::gap_types names every kind discarded before any of the items taken. */
 LVX_API int16_t lumavex_get_all_float_data(void *buf, int max) LVX_NOEXCEPT;
-/** As lumavex_get_all_float_data, but while the queue is empty waits up to wait rounds of at most
- *  10 ms each (0 means 20). With a null buf takes one item and returns its type. */
+/** As lumavex_get_all_float_data (at most 32767 items), but while the queue is empty waits up to
+ *  wait rounds of at most 10 ms each (0 means 20). With a null buf takes one item and returns
+ *  its type. */
 LVX_API int16_t lumavex_wait_for_next_data(void *buf, int max, int wait) LVX_NOEXCEPT;
-/** As lumavex_wait_for_next_data into consecutive double_data slots. With a null buf takes one
- *  item (waiting wait rounds, 0 none) and returns its type. */
+/** As lumavex_wait_for_next_data into consecutive double_data slots (at most 32767). With a null
+ *  buf takes one item (waiting wait rounds, 0 none) and returns its type. */
 LVX_API int16_t lumavex_wait_for_next_double_data(void *buf, int max, int wait) LVX_NOEXCEPT;
 
 /** The newest sample, without touching the queue: 1 a new sample, 0 the same one as the previous
@@ -972,7 +981,8 @@ LVX_API int16_t lumavex_wait_for_new_double_sample2(void *buf, int wait) LVX_NOE
  *  on the calling thread. The receive thread never writes it: between those calls it holds still,
  *  so reading it needs no lock as long as one thread makes those calls. */
 LVX_API link_state *lumavex_data_status(void) LVX_NOEXCEPT;
-/** Resets the data-stream state; a nonzero clear also empties the queue. Returns 0. */
+/** Resets the data-stream state; a nonzero clear also empties the queue and the history of
+ *  samples the velocity functions use. Returns 0. */
 LVX_API int16_t lumavex_reset_data(int16_t clear) LVX_NOEXCEPT;
 /** Switches sample delivery (flags 0x04) and event delivery (flags 0x08) to the queue on or off,
  *  then resets the data-stream state. Returns 0. */
@@ -998,6 +1008,151 @@ typedef void (*lumavex_data_ready_callback)(int reason);
 LVX_API int16_t lumavex_set_data_ready_notify(lumavex_data_ready_callback callback) LVX_NOEXCEPT;
 /** The installed data-ready callback, or null. */
 LVX_API lumavex_data_ready_callback lumavex_get_data_ready_notify(void) LVX_NOEXCEPT;
+
+/* ==== Gaze arithmetic ====================================================================== */
+
+/* Arithmetic on samples, done on the display computer: the raw camera values that a tracker set
+ * to send raw camera data packs into the ordinary fields of its samples; the eye's velocity and
+ * acceleration from the most recent samples (for displays that react to saccades); and the
+ * conversion between head-referenced (href) and display (gaze) coordinates. Href coordinates lie
+ * on a flat plane 15000 href units in front of the eye. */
+
+/** The raw camera values of one eye, unpacked from a sample (lumavex_reconstr_raw_link_data).
+ *  Positions are in camera pixels; a position the sample does not carry is MISSING_VALUE. */
+typedef struct {
+  uint32_t reserved;    /**< not written */
+  float pupil_raw_x;    /**< pupil centre x; MISSING_VALUE when pupil_area is 0 */
+  float pupil_raw_y;    /**< pupil centre y */
+  float cr_raw_x;       /**< corneal reflection (CR) centre x; MISSING_VALUE when cr_area is 0 */
+  float cr_raw_y;       /**< CR centre y */
+  int32_t pupil_area;   /**< pupil area; 0 when the pupil was not found */
+  int32_t cr_area;      /**< CR area; 0 when no reflection was found */
+  int32_t pupil_dim[2]; /**< the pupil's two dimensions as the tracker measured them; 0 and 0
+                             when pupil_area is 0, MISSING_VALUE when the sample has none */
+  int32_t cr_dim[2];    /**< the CR's two dimensions; MISSING_VALUE when the sample has none */
+  int32_t origin_x;     /**< origin of the camera window the positions are measured from, x */
+  int32_t origin_y;     /**< origin y */
+  float pupil_cr_x;     /**< pupil minus CR, x (lumavex_get_extra_raw_values_v2 and
+                             lumavex_get_extra_raw_values); MISSING_VALUE when either is missing */
+  float pupil_cr_y;     /**< pupil minus CR, y */
+  int32_t aux_code;     /**< the tracker's auxiliary code (aux types 196 and 200); 0 when none */
+  float aux_point[2];   /**< the point (x, y) that goes with aux_code; MISSING_VALUE when none */
+} raw_values;
+
+/** Raw pupil and CR positions after the overlap correction (preprocess_raw_link_data). */
+typedef struct {
+  float pupil_x;      /**< corrected pupil centre x, camera pixels */
+  float pupil_y;      /**< corrected pupil centre y */
+  float cr_x;         /**< CR centre x, scaled */
+  float cr_y;         /**< CR centre y, scaled */
+  float diff_x;       /**< pupil_x - cr_x */
+  float diff_y;       /**< pupil_y - cr_y */
+  int32_t pupil_area; /**< corrected pupil area */
+} corrected_raw;
+
+/** Unpacks the raw camera values of eye (LUMAVEX_EYE_LEFT or LUMAVEX_EYE_RIGHT) from a sample
+ *  (a compact_float_sample, or a float_sample, whose first part is the same) of a tracker that
+ *  sends raw camera data. The packing is chosen per eye by the sign of its pupil_size. Fills every
+ *  field but reserved, pupil_cr_x and pupil_cr_y. Returns 0, or -1 for a null pointer or another
+ *  eye. */
+LVX_API int16_t lumavex_reconstr_raw_link_data(const compact_float_sample *sample, int eye,
+                                               raw_values *out) LVX_NOEXCEPT;
+/** As lumavex_reconstr_raw_link_data, and also pupil_cr_x and pupil_cr_y (pupil minus CR). */
+LVX_API int16_t lumavex_get_extra_raw_values_v2(const compact_float_sample *sample, int eye,
+                                                raw_values *out) LVX_NOEXCEPT;
+/** The older form, for samples whose eyes are both packed directly (pupil_size 0 or more):
+ *  the left eye's values, with pupil_cr_x and pupil_cr_y taken from the pupil centre corrected
+ *  for the part the CR hides (margin 3.0, 5 passes) minus 1.02 x the CR centre; aux_code and
+ *  aux_point are left as they were. Returns 0, or -1 for any other sample (use
+ *  lumavex_get_extra_raw_values_v2) or a null pointer. */
+LVX_API int16_t lumavex_get_extra_raw_values(const compact_float_sample *sample,
+                                             raw_values *out) LVX_NOEXCEPT;
+/** Corrects the pupil of `in` for the part of it that the CR hides: the pupil is widened over the
+ *  CR disc (its radius grown by margin) in proportion to their overlap, in up to `passes` passes.
+ *  Then the CR centre is scaled by (scale_x, scale_y) and the pupil centre moved by the corrected
+ *  area times (area_gain_x, area_gain_y). Returns 0, or -1 for a null pointer. */
+LVX_API int16_t preprocess_raw_link_data(int passes, float margin, float scale_x, float scale_y,
+                                         float area_gain_x, float area_gain_y, const raw_values *in,
+                                         corrected_raw *out) LVX_NOEXCEPT;
+/** lumavex_reconstr_raw_link_data followed by preprocess_raw_link_data with 5 passes, margin 3.0,
+ *  scale 1.01 and 1.01, area gains 0 and -0.001. Returns 0, or -1 for a null pointer or another
+ *  eye. */
+LVX_API int16_t lumavex_reconstr_preprocess_raw_link_data(const compact_float_sample *sample,
+                                                          int eye, corrected_raw *out) LVX_NOEXCEPT;
+
+/* Velocity and acceleration. The library keeps the last 48 samples that arrived (whether or not
+ * the application reads them from the queue); a calculation uses the newest of them, so the
+ * result describes the sample in the middle of the window, half a window ago. The history is
+ * emptied by lumavex_reset_data(1) (and so when recording starts). The sample rate is the
+ * tracker's (lumavex_mode_data, or the rate its data packets carry); before the first data packet
+ * 250 Hz is used (and logged once). Velocities are in degrees per second, accelerations in
+ * degrees per second squared; a value that cannot be computed (too few samples, an eye not
+ * recorded, no resolution) is MISSING_VALUE. */
+
+/** Filter type: a window of 5 samples. */
+#define LUMAVEX_FILTER_5 1
+/** Filter type: a window of 9 samples. */
+#define LUMAVEX_FILTER_9 2
+/** Filter type: a window of 17 samples. */
+#define LUMAVEX_FILTER_17 3
+/** Filter type: groups of samples 4 ms wide, the window chosen by the sample rate (5 samples up
+ *  to 250 Hz, 9 up to 500, 19 up to 1000, 39 above). Velocities only: accelerations are
+ *  MISSING_VALUE. */
+#define LUMAVEX_FILTER_GROUPS 4
+
+/** The x and y gaze velocities of each eye (index 0 left, 1 right). vel_sample, when not null,
+ *  receives the window's centre sample (all zero when nothing could be computed). Returns 0, or
+ *  -1 for a null xvel or yvel. */
+LVX_API int16_t lumavex_calculate_velocity_x_y(int filter_type, float xvel[2], float yvel[2],
+                                               compact_float_sample *vel_sample) LVX_NOEXCEPT;
+/** The gaze velocity of each eye: the length of its x and y velocity (either alone when the other
+ *  is missing). Returns 0, or -1 for a null vel. */
+LVX_API int16_t lumavex_calculate_velocity(int filter_type, float vel[2],
+                                           compact_float_sample *vel_sample) LVX_NOEXCEPT;
+/** The gaze velocity and acceleration of each eye. The acceleration is the length of its x and
+ *  y parts, negative when the x velocity is below the y velocity. Returns 0, or -1 for a null
+ *  vel or acc. */
+LVX_API int16_t lumavex_calculate_overallvelocity_and_acceleration(
+    int filter_type, float vel[2], float acc[2], compact_float_sample *vel_sample) LVX_NOEXCEPT;
+/** Velocity and acceleration of each eye from three position sources k: 0 gaze (divided by the
+ *  resolution), 1 the extra_c pair (divided by extra3_lead), 2 extra_a's rows at the eye's index
+ *  (divided by extra3_point). out[6k] and out[6k + 1] receive the velocities of eyes 0 and 1,
+ *  out[6k + 3] and out[6k + 4] their accelerations; out[6k + 2] and out[6k + 5] are not written.
+ *  vel_sample, when not null, receives the whole centre sample (a float_data slot). Returns 0, or
+ *  -1 for a null out. */
+LVX_API int16_t lumavex_calculate_overallvelocity_and_acceleration2(
+    int filter_type, float out[18], float_data *vel_sample) LVX_NOEXCEPT;
+
+/* Href and gaze mapping. A tracker set up to do so sends, in every sample, the href positions of
+ * the display's four corners (aux_type LUMAVEX_AUX_HREF_CORNERS: aux_data holds the top-left,
+ * top-right, bottom-left and bottom-right corners as x, y pairs). With the display's rectangle
+ * given once, each sample then converts href to gaze and back through the perspective transform
+ * that takes the corners to the rectangle. */
+
+/** The aux_type of samples that carry the href positions of the display's corners. */
+#define LUMAVEX_AUX_HREF_CORNERS 232
+
+/** Sets the display rectangle, in the gaze coordinates the tracker uses (for a 1024 x 768
+ *  display, usually 0, 0, 1023, 767). Returns 0, or -1 when the tracker is of the first
+ *  generation or its software is older than 1.16. */
+LVX_API int lumavex_initialize_mapping(float left, float top, float right,
+                                       float bottom) LVX_NOEXCEPT;
+/** Converts the href point (*x, *y) to gaze in place, through the corners that sample carries (a
+ *  compact_float_sample or a float_sample). Returns 0; -2 before lumavex_initialize_mapping
+ *  succeeded (x and y unchanged); -1 when the sample holds no corner points (x and y unchanged),
+ *  for a null pointer, or when the point lies on the line that maps to infinity (x and y then
+ *  hold the undivided values). */
+LVX_API int lumavex_href_to_gaze(float *x, float *y,
+                                 const compact_float_sample *sample) LVX_NOEXCEPT;
+/** Converts the gaze point (*x, *y) to href in place, the inverse of lumavex_href_to_gaze, with
+ *  the same results. */
+LVX_API int lumavex_gaze_to_href(float *x, float *y,
+                                 const compact_float_sample *sample) LVX_NOEXCEPT;
+/** The angle in degrees between the directions to two href positions. */
+LVX_API double lumavex_href_angle(float x1, float y1, float x2, float y2) LVX_NOEXCEPT;
+/** Href units per degree at the href position (x, y), across (xres) and down (yres); either
+ *  pointer may be null. */
+LVX_API void lumavex_href_resolution(float x, float y, float *xres, float *yres) LVX_NOEXCEPT;
 
 /* ==== Keyboard and input events =========================================================== */
 
@@ -1181,7 +1336,8 @@ typedef struct {
 } GraphicHooksV2;
 
 /** Writes an image to a file for the bitmap-saving functions and returns their result (0 for
- *  success). image is the application's bitmap record, save_options the caller's options. */
+ *  success). image points to a bitmap_record (the application's own, or a cut-out of it that
+ *  lives for the call), save_options are the caller's save options. */
 typedef int (*lumavex_write_image_hook)(const char *file_name, int save_options, void *image);
 
 /** Installs a copy of a version-1 table (the caller keeps its own), removing any installed table
@@ -1566,9 +1722,11 @@ typedef int (*upload_progress_fn)(uint32_t total, uint32_t sent);
 
 /** Copies a file from the tracker: dest_is_path 0 names the local file (null or empty: the
  *  tracker's name in the current directory), 1 names a directory. Returns the bytes received,
- *  0 when no tracker is connected, or a negative code: -1 no file-service connection, -2 the
- *  local file cannot be made or the tracker fell silent for 60 s, -3 receive error or cancelled,
- *  -4 no reply or a size mismatch, -5 invalid arguments, -6 the tracker has no such file. */
+ *  0 when no tracker is connected, or a negative code: -1 no file-service connection (or the
+ *  tracker refused a link transfer), -2 the local file cannot be made or the tracker took more
+ *  than 60 s for a buffer of 16384 bytes (or the rest of the file), -3 receive error or
+ *  cancelled, -4 no reply, a size or checksum mismatch, or link blocks out of order, -5 invalid
+ *  arguments (src with a control character included), -6 the tracker has no such file. */
 LVX_API int32_t receive_data_file(const char *src, const char *dest,
                                   int16_t dest_is_path) LVX_NOEXCEPT;
 /** As receive_data_file, reporting progress through the callback (may be null). */
@@ -1578,26 +1736,34 @@ LVX_API int32_t receive_data_file_feedback(const char *src, const char *dest, in
  *  RECEIVE_FILE_REPLACE. Chooses the tracker's file service or the link by its generation and
  *  version. Returns the recording file's bytes (at most 2147483647), 1 for a video-only
  *  download, or a negative code as receive_data_file. Never places a file outside the folder
- *  asked for and never leaves a partial file under the final name. */
+ *  asked for and never leaves a partial file under the final name. When a video file does not
+ *  arrive whole (missing, cut short, a wrong checksum), the listing is refused or the folder's
+ *  one 60 s wait runs out, the result is that negative code, and everything that arrived whole
+ *  (the recording, the other video files) is still moved into place; the log names what did
+ *  not arrive. */
 LVX_API int32_t receive_data_file_feedback64(const char *src, const char *dest, int32_t options,
                                              download_progress_fn progress) LVX_NOEXCEPT;
-/** Copies the local file src to the tracker under the name dest (at most 20 characters);
- *  dest_is_path is not used. Returns the bytes sent or -1 no connection to the file service,
- *  -2 src cannot be opened or no tracker is connected, -3 invalid names, -4 no reply, -5 not
- *  all bytes were sent (also when the tracker refused the file). */
+/** Copies the local file src to the tracker under the name dest (at most 20 characters, no
+ *  control characters); dest_is_path is not used. Returns the bytes sent or -1 no connection to
+ *  the file service, -2 src cannot be opened or no tracker is connected, -3 invalid names or a
+ *  file of 2 GiB or more, -4 no reply, -5 not all bytes were sent (also when the tracker refused
+ *  the file, or took no block of 16384 bytes within 60 s). */
 LVX_API int32_t send_data_file(const char *src, const char *dest,
                                int16_t dest_is_path) LVX_NOEXCEPT;
 /** As send_data_file, reporting progress through the callback (may be null). */
 LVX_API int32_t send_data_file_feedback(const char *src, const char *dest, int16_t dest_is_path,
                                         upload_progress_fn progress) LVX_NOEXCEPT;
 /** Sends size bytes from data to the tracker under the name dest. Returns size, or -1 no
- *  connection to the file service, -2 no reply, -3 refused, -4 a send failed, -5 incomplete. */
+ *  connection to the file service, -2 no reply, -3 refused (or dest holds a control character),
+ *  -4 a send failed or a block of 16384 bytes was not taken within 60 s, -5 incomplete (also
+ *  2 GiB or more, which is refused before anything is sent). */
 LVX_API int32_t send_data_file_mem(const void *data, const char *dest, uint32_t size,
                                    upload_progress_fn progress) LVX_NOEXCEPT;
 
 /** Starts a link transfer of the tracker file name (at most 120 characters), one block per
  *  acknowledgement. 0 once the tracker announced the file, -100 in quiet or broadcast mode,
- *  -3 name too long, -110 no announcement, or a command error. */
+ *  -3 name too long or holding a control character (nothing is sent), -110 no announcement, or a
+ * command error. */
 LVX_API int16_t lumavex_request_file_read(const char *name) LVX_NOEXCEPT;
 /** Takes the next block of a link transfer into buf (at least 1024 bytes) and its byte offset
  *  into *offset. Returns 999 once with the file name in buf and the size in *offset, 1..1024 a
@@ -1608,6 +1774,80 @@ LVX_API int16_t lumavex_get_file_block(void *buf, int32_t *offset) LVX_NOEXCEPT;
 LVX_API int16_t lumavex_request_file_block(int32_t offset) LVX_NOEXCEPT;
 /** Cancels a link transfer and tells the tracker; the tracker's result, or 0 when none ran. */
 LVX_API int16_t lumavex_end_file_transfer(void) LVX_NOEXCEPT;
+
+/* ==== Backdrop images ======================================================================= */
+
+/* The tracker's operator display can show what the participant sees as a backdrop under the gaze
+ * cursor. The application hands the library an image as a bitmap_record: to trackers with a file
+ * service it goes as a BMP file followed by "draw_image"; otherwise over the link, scaled to the
+ * size the tracker asks for, reduced to its colours and dithered by the library. */
+
+/** The channel masks of an image's pixels. Carried along with the image for the application's
+ *  own image writer; the library does not read them. */
+typedef struct {
+  uint32_t red_mask;   /**< bits of the red channel */
+  uint32_t green_mask; /**< bits of the green channel */
+  uint32_t blue_mask;  /**< bits of the blue channel */
+  uint32_t alpha_mask; /**< bits of the fourth channel (0 when none) */
+} pixel_format;
+
+/** An image in the application's memory, first row on top. 32-bit pixels are blue, green, red
+ *  and a fourth byte in memory order (the fourth byte is not shown); 24-bit pixels blue, green,
+ *  red; 16-bit pixels hold red in bits 15-11, green in bits 10-6 and blue in bits 5-1. 15-bit
+ *  pixels are passed on as they stand: the library converts only 32-, 24- and 16-bit images. */
+typedef struct {
+  int32_t width;        /**< pixels per row, above 0 */
+  int32_t height;       /**< rows, above 0 */
+  int32_t pitch;        /**< bytes from one row to the next; 0 means (depth + 7) / 8 * width */
+  int32_t depth;        /**< bits per pixel: 32, 24, 16 or 15 */
+  void *pixels;         /**< height rows of pitch bytes */
+  pixel_format *format; /**< channel masks, may be null; not read by the library */
+} bitmap_record;
+
+/** Save option: after saving, have the tracker draw the saved file ("draw_image" with the file
+ *  name) instead of sending the image. Other save options are passed to the image writer. */
+#define BACKDROP_SAVE_AND_DRAW 0x20
+/** Transfer option: send the image as a BMP file over the tracker's file service where it has
+ *  one (else over the link). */
+#define BACKDROP_VIA_FILE 0x20
+/** Transfer option: turn the image grey before it is sent over the link. */
+#define BACKDROP_GREY 0x10
+/** Transfer option: dither with the coarse error threshold over the link (fewer, larger dots). */
+#define BACKDROP_COARSE_DITHER 0x08
+/** Transfer option that marks a backdrop transfer; the backdrop functions always add it. */
+#define BACKDROP_TRANSFER 0x100
+
+/** Saves the rectangle (xs, ys, width, height) of image through the write-image hook (see
+ *  set_write_image_hook) under path/fname (path may be null or empty; its folders are made
+ *  first), then sends the same rectangle to the tracker as its backdrop at (xd, yd). A width or
+ *  height of 0 reaches to the image's edge; a rectangle that does not lie inside the image means
+ *  the whole image. With BACKDROP_SAVE_AND_DRAW in sv_options the tracker is told to draw the
+ *  saved file ("draw_image fname", 1000 ms) instead, and nothing else is sent.
+ *  Returns 0 on success; -2 when the link transfer failed (the tracker refused it, asked for a
+ *  format the library does not know, or fell silent for 500 ms); -1 for an unusable image or a
+ *  save folder that cannot be made; -10 or the upload's negative result when a file transfer
+ *  failed and no link transfer followed it; otherwise the image writer's or the tracker's result.
+ *  A link transfer blocks for at least 500 ms (the tracker's screen size is asked for first). */
+LVX_API int lv_bitmap_save_and_backdrop(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
+                                        int16_t height, const char *fname, const char *path,
+                                        uint16_t sv_options, int16_t xd, int16_t yd,
+                                        uint16_t xfer_options) LVX_NOEXCEPT;
+/** Sends the rectangle (xs, ys, width, height) of image to the tracker as its backdrop at
+ *  (xd, yd), as lv_bitmap_save_and_backdrop without saving. xfer_options combines
+ *  BACKDROP_VIA_FILE, BACKDROP_GREY and BACKDROP_COARSE_DITHER. Results as there. */
+LVX_API int lv_bitmap_to_backdrop(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
+                                  int16_t height, int16_t xd, int16_t yd,
+                                  uint16_t xfer_options) LVX_NOEXCEPT;
+/** Saves the rectangle (xs, ys, width, height) of image through the write-image hook, as
+ *  lv_bitmap_save_and_backdrop without sending it. With sv_options 0 nothing is saved and the
+ *  result is 0. Returns the hook's result (0 when no hook is installed), or -1 for an unusable
+ *  image or a folder that cannot be made. */
+LVX_API int lv_bitmap_save(bitmap_record *image, int16_t xs, int16_t ys, int16_t width,
+                           int16_t height, const char *fname, const char *path,
+                           uint16_t sv_options) LVX_NOEXCEPT;
+/** Tells the tracker to draw an image file it already holds as its backdrop ("draw_image fname",
+ *  waiting up to 1000 ms). Returns the tracker's result, -1 for a null or empty name. */
+LVX_API int16_t lv_set_backdrop(const char *fname) LVX_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the formatting check; the release build of the whole tree with the
-# default options and warnings as errors, and its tests; the same tests in a debug build under
+# default options and warnings as errors, and its tests (the live window's among them, label
+# window, each under a virtual X server it starts itself); the Python package installed into a
+# fresh environment and its tests against that build; the same tests in a debug build under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the threaded and hostile-network tests under
 # ThreadSanitizer; the fuzz targets for a short fixed time; then the release build's API
 # reference, its installation (with a small consumer built against the installed package and
@@ -23,6 +25,9 @@ cmake -S . -B build/release-all -DCMAKE_BUILD_TYPE=Release -DLVX_WERROR=ON >/dev
 cmake --build build/release-all -j"$jobs"
 step "tests: release"
 ctest --test-dir build/release-all -j"$jobs" --output-on-failure --timeout 120
+
+step "tests: the Python package, installed offline into a fresh environment"
+python/run_tests.sh build/release-all
 
 step "build: address and undefined-behaviour sanitizers"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DLVX_WERROR=ON -DLVX_SANITIZE=address \
@@ -58,6 +63,7 @@ work=$(mktemp -d /tmp/lvx_install.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cmake --install build/release-all --prefix "$work/prefix" >/dev/null
 cp -r tests/consumer "$work/consumer"
+cp tests/start_tracker.sh "$work/"  # the consumer's run script starts the tracker through it
 mkdir "$work/home"
 chmod 755 "$work"
 if [ "$(id -u)" -eq 0 ]; then

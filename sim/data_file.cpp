@@ -6,7 +6,7 @@
 #include <iterator>
 #include <utility>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 
 namespace lvxsim {
 
@@ -141,8 +141,9 @@ bool DataFileWriter::close() {
 }
 
 uint32_t DataFileRecord::time_ms() const {
-  if (payload.size() < kTimeSize) return 0;
-  return lvx::get_u32(lvx::Bytes(payload), 0);
+  lvx::WireReader r(payload);
+  const uint32_t time = r.u32_at(0);
+  return r.ok() ? time : 0;
 }
 
 std::string DataFileRecord::text() const {
@@ -175,16 +176,18 @@ std::optional<DataFileContents> read_data_file(const std::string &path) {
     if (colon == std::string::npos) return std::nullopt;
     c.header[line.substr(0, colon)] = line.substr(colon + 2);
   }
-  while (at < bytes.size()) {
-    if (bytes.size() - at < kRecordHead) return std::nullopt;
+  lvx::WireReader records(bytes);
+  records.seek(at);
+  while (records.left() > 0) {
+    uint8_t kind = 0;
+    uint32_t n = 0;
+    records.u8(kind);
+    records.u32(n);
+    const lvx::Bytes payload = records.take_bytes(n);
+    if (!records.ok()) return std::nullopt;
     DataFileRecord r;
-    r.kind = static_cast<char>(bytes[at]);
-    const uint32_t n = lvx::get_u32(lvx::Bytes(bytes), at + 1);
-    at += kRecordHead;
-    if (bytes.size() - at < n) return std::nullopt;
-    r.payload.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
-    at += n;
+    r.kind = static_cast<char>(kind);
+    r.payload.assign(payload.begin(), payload.end());
     c.records.push_back(std::move(r));
   }
   return c;

@@ -4,17 +4,21 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
 namespace lvxsim {
 
 namespace {
 
-constexpr double kHrefScale = 15000.0;    // href units per unit of tangent
 constexpr double kPupilCameraGain = 0.8;  // camera units per screen pixel
 constexpr double kMargin = 40.0;          // saccade targets stay this far inside the screen
 constexpr double kFixationNoiseDeg = 0.025;
 constexpr double kSaccadeNoiseDeg = 0.05;
 constexpr double kDriftDegPerS = 0.3;
+// Following a pointer: a fixation lasts at least this long, and ends once the pointer is further
+// away than this.
+constexpr double kFollowMinFixationMs = 100.0;
+constexpr double kFollowDistanceDeg = 1.0;
 
 double radians(double deg) {
   return deg * std::numbers::pi / 180.0;
@@ -35,6 +39,12 @@ EyeModel::EyeModel(const EyeModelConfig &config) : config_(config), rng_(config.
   if (config_.screen_width < 200) config_.screen_width = 200;
   if (config_.screen_height < 200) config_.screen_height = 200;
   if (config_.pixels_per_degree <= 1.0) config_.pixels_per_degree = 36.0;
+  geometry_.width = config_.screen_width;
+  geometry_.height = config_.screen_height;
+  geometry_.distance_px = config_.screen_distance_px > 1.0
+                              ? config_.screen_distance_px
+                              : distance_for_resolution(config_.pixels_per_degree);
+  geometry_.tilt_deg = config_.screen_tilt_deg;
   vergence_x_ = 3.0 + 2.0 * uniform();
   vergence_y_ = -1.0 + 2.0 * uniform();
   pupil_level_[0] = 1100.0 + 200.0 * uniform();
@@ -92,10 +102,11 @@ void EyeModel::begin_saccade() {
   from_y_ = fix_y_ + drift_y_ * static_cast<double>(phase_length_);
   // Mostly short saccades, some long: amplitude 1.5..15 degrees, skewed low. A target off the
   // screen is drawn again a few times, then replaced by a point on the screen.
-  bool found = target_.has_value();
+  const auto aim_point = aim();
+  bool found = aim_point.has_value();
   if (found) {
-    to_x_ = target_->first;
-    to_y_ = target_->second;
+    to_x_ = aim_point->first;
+    to_y_ = aim_point->second;
   }
   for (int attempt = 0; attempt < 8 && !found; ++attempt) {
     double u = uniform();
@@ -155,14 +166,12 @@ void EyeModel::fill_eye(int eye, double true_x, double true_y, double noise_px, 
     x += vergence_x_;
     y += vergence_y_;
   }
-  const double ppd = config_.pixels_per_degree;
   const double cx = config_.screen_width / 2.0;
   const double cy = config_.screen_height / 2.0;
   e.valid = true;
   e.gaze_x = x;
   e.gaze_y = y;
-  e.href_x = kHrefScale * std::tan(radians((x - cx) / ppd));
-  e.href_y = kHrefScale * std::tan(radians((y - cy) / ppd));
+  std::tie(e.href_x, e.href_y) = href_of_pixel(geometry_, x, y);
   e.pupil_x = (eye == 0 ? -1500.0 : 1500.0) + kPupilCameraGain * (x - cx);
   e.pupil_y = -200.0 + kPupilCameraGain * (y - cy);
   e.pupil_size = size;
@@ -182,28 +191,39 @@ ModelStep EyeModel::next() {
   const uint64_t j = index_ - phase_start_;  // position within the phase
   double true_x = 0;
   double true_y = 0;
+  double speed_x = 0;  // pixels per second
+  double speed_y = 0;
   double noise_deg = kFixationNoiseDeg;
   switch (phase_) {
     case Phase::kFixation:
       true_x = fix_x_ + drift_x_ * static_cast<double>(j);
       true_y = fix_y_ + drift_y_ * static_cast<double>(j);
-      s.velocity = kDriftDegPerS;
+      speed_x = drift_x_ * config_.rate_hz;
+      speed_y = drift_y_ * config_.rate_hz;
+      // A pointer that moved away ends the fixation with this sample.
+      if (!target_ && pointer_ && j + 1 >= samples_for_ms(kFollowMinFixationMs) &&
+          std::hypot(pointer_->first - true_x, pointer_->second - true_y) >
+              kFollowDistanceDeg * ppd) {
+        phase_length_ = j + 1;
+      }
       break;
     case Phase::kSaccade: {
       double tau = static_cast<double>(j + 1) / static_cast<double>(phase_length_);
       double p = min_jerk(tau);
       true_x = from_x_ + (to_x_ - from_x_) * p;
       true_y = from_y_ + (to_y_ - from_y_) * p;
-      s.velocity = amplitude_deg_ / duration_s_ * min_jerk_speed(tau);
+      speed_x = (to_x_ - from_x_) / duration_s_ * min_jerk_speed(tau);
+      speed_y = (to_y_ - from_y_) / duration_s_ * min_jerk_speed(tau);
       noise_deg = kSaccadeNoiseDeg;
       break;
     }
     case Phase::kBlink:
       true_x = from_x_;
       true_y = from_y_;
-      s.velocity = 0;
       break;
   }
+  const auto [true_res_x, true_res_y] = resolution_at(true_x, true_y);
+  s.velocity = std::hypot(speed_x / true_res_x, speed_y / true_res_y);
   for (int eye = 0; eye < 2; ++eye) fill_eye(eye, true_x, true_y, noise_deg * ppd, s);
 
   // Resolution grows away from the centre of a flat screen (the same visual angle covers more
@@ -217,10 +237,7 @@ ModelStep EyeModel::next() {
       break;
     }
   }
-  double ax = radians((gx - config_.screen_width / 2.0) / ppd);
-  double ay = radians((gy - config_.screen_height / 2.0) / ppd);
-  s.res_x = ppd / (std::cos(ax) * std::cos(ax));
-  s.res_y = ppd / (std::cos(ay) * std::cos(ay));
+  std::tie(s.res_x, s.res_y) = resolution_at(gx, gy);
 
   // Start events with the phase's first sample.
   if (j == 0) {
@@ -272,6 +289,9 @@ ModelStep EyeModel::next() {
       } else if (target_ &&
                  std::hypot(fix_x_ - target_->first, fix_y_ - target_->second) < 0.5 * ppd) {
         begin_fixation(target_->first, target_->second);  // already there: stay
+      } else if (!target_ && pointer_ &&
+                 std::hypot(true_x - pointer_->first, true_y - pointer_->second) < 0.5 * ppd) {
+        begin_fixation(true_x, true_y);  // at the pointer already: the eye stays where it is
       } else {
         begin_saccade();
       }
@@ -289,6 +309,13 @@ ModelStep EyeModel::next() {
     }
   }
   return step;
+}
+
+std::pair<double, double> EyeModel::resolution_at(double x, double y) const {
+  const double ppd = config_.pixels_per_degree;
+  const double ax = radians((x - config_.screen_width / 2.0) / ppd);
+  const double ay = radians((y - config_.screen_height / 2.0) / ppd);
+  return {ppd / (std::cos(ax) * std::cos(ax)), ppd / (std::cos(ay) * std::cos(ay))};
 }
 
 ModelEvent EyeModel::summary_event(uint8_t type, int eye, const Summary &sum,

@@ -8,7 +8,9 @@
 // minimum-jerk path, so a 10-degree saccade lasts about 43 ms and peaks near 430 deg/s. Blinks
 // (100..200 ms, pupil lost: size 0, positions missing) come every few seconds, between a
 // fixation and the next. Both eyes share the phases; the right eye looks a few pixels to the
-// side of the left and has its own noise.
+// side of the left and has its own noise. Href positions are where the gaze point lies on the
+// href plane, given where the screen is (sim/screen_geometry.h); velocities are in degrees at the
+// resolution the samples report.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,8 @@
 #include <random>
 #include <utility>
 #include <vector>
+
+#include "sim/screen_geometry.h"
 
 namespace lvxsim {
 
@@ -31,7 +35,11 @@ struct EyeModelConfig {
   uint64_t seed = 1;
   int screen_width = 1024;
   int screen_height = 768;
-  double pixels_per_degree = 36.0;     // at the screen centre
+  double pixels_per_degree = 36.0;  // at the screen centre
+  // Eye to screen centre in pixels (0: what gives pixels_per_degree), and the screen's tilt
+  // (sim/screen_geometry.h): where the href positions lie.
+  double screen_distance_px = 0;
+  double screen_tilt_deg = 0;
   int64_t start_time_us = 0;           // tracker time of the first sample
   double mean_blink_interval_s = 4.0;  // blinks come every 0.5x..1.5x this
 };
@@ -42,7 +50,7 @@ enum class Phase : uint8_t { kFixation, kSaccade, kBlink };
 struct EyeSample {
   bool valid = false;               // false in a blink and for an eye that is not tracked
   double gaze_x = 0, gaze_y = 0;    // screen pixels
-  double href_x = 0, href_y = 0;    // head-referenced units (15000 per radian-ish tangent)
+  double href_x = 0, href_y = 0;    // the gaze point on the href plane
   double pupil_x = 0, pupil_y = 0;  // camera units
   double pupil_size = 0;            // area units; 0 in a blink
 };
@@ -55,7 +63,9 @@ struct ModelSample {
   EyeSample eye[2];  // [0] left, [1] right
   double res_x = 0;  // pixels per degree at the gaze position
   double res_y = 0;
-  double velocity = 0;  // deg/s of the noise-free path
+  // Speed of the noise-free path in deg/s: its x and y pixel speeds, each over the resolution
+  // at the path's position, combined.
+  double velocity = 0;
 };
 
 // A parsed event of one eye. Start events (STARTFIX, STARTSACC, STARTBLINK) carry the values of
@@ -90,6 +100,7 @@ class EyeModel {
   ModelStep next();
 
   const EyeModelConfig &config() const { return config_; }
+  const ScreenGeometry &geometry() const { return geometry_; }
   uint64_t samples_produced() const { return index_; }
 
   // Tracker time of sample `index` in microseconds.
@@ -99,6 +110,10 @@ class EyeModel {
   // goes there and the fixations after it stay there (blinks still come); nullopt lets the eye
   // wander again.
   void look_at(std::optional<std::pair<double, double>> target) { target_ = target; }
+  // A pointer the eye follows, as it follows a hand or a mouse cursor (screen pixels): saccades
+  // go to it, and a fixation ends early, once it has lasted 100 ms, when the pointer is more than
+  // a degree away. A look_at target comes first; nullopt stops following.
+  void follow(std::optional<std::pair<double, double>> pointer) { pointer_ = pointer; }
 
  private:
   struct Summary {  // running values of one eye over the current phase
@@ -113,6 +128,8 @@ class EyeModel {
   double uniform();  // [0, 1)
   double normal();   // mean 0, deviation 1
   uint64_t samples_for_ms(double ms) const;
+  // Where the next saccade goes: the target, else the pointer, else nowhere in particular.
+  std::optional<std::pair<double, double>> aim() const { return target_ ? target_ : pointer_; }
   void begin_fixation(double x, double y);
   void begin_saccade();
   void begin_blink();
@@ -120,7 +137,11 @@ class EyeModel {
   ModelEvent summary_event(uint8_t type, int eye, const Summary &sum, const ModelSample &last);
   double drift_pupil(int eye);
 
+  // Pixels per degree at a point, across and down: more away from the centre of a flat screen.
+  std::pair<double, double> resolution_at(double x, double y) const;
+
   EyeModelConfig config_;
+  ScreenGeometry geometry_;
   std::mt19937_64 rng_;
   uint64_t index_ = 0;
 
@@ -138,6 +159,7 @@ class EyeModel {
   double vergence_x_ = 0, vergence_y_ = 0;
   Summary summary_[2];
   std::optional<std::pair<double, double>> target_;
+  std::optional<std::pair<double, double>> pointer_;
 };
 
 }  // namespace lvxsim

@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
 #include "common/byte_io.h"
 #include "sim/link_codes.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker.h"
 
 namespace lvxsim {
@@ -27,8 +29,6 @@ constexpr int16_t kInfoLength = 999;
 constexpr size_t kFileData = 28;
 constexpr int kLinkWindow = 16;
 constexpr auto kStaleAck = std::chrono::milliseconds(100);
-// Offset of the 32-bit value of a command packet.
-constexpr size_t kCommandValue = 20;
 
 // A plain name: no separators, no "..", nothing the folder would not hold.
 bool plain_name(const std::string &n) {
@@ -62,10 +62,6 @@ std::vector<std::string> words(const std::string &text) {
     i = e == std::string::npos ? text.size() : e;
   }
   return out;
-}
-
-bool send_reply(Socket &s, const std::string &text) {
-  return s.send_all(text.c_str(), text.size() + 1) == 0;
 }
 
 }  // namespace
@@ -126,6 +122,24 @@ FileFaults FileService::faults() const {
 FileStats FileService::stats() const {
   std::lock_guard<std::mutex> lock(mu_);
   return stats_;
+}
+
+bool FileService::send_reply(Socket &s, const std::string &text,
+                             const std::vector<uint8_t> &after) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  bytes.insert(bytes.end(), after.begin(), after.end());
+  const int split_ms = faults().split_reply_ms;
+  size_t first = split_ms > 0 ? std::min<size_t>(5, text.size()) : bytes.size();
+  if (s.send_all(bytes.data(), first) != 0) return false;
+  if (first == bytes.size()) return true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(split_ms));
+  return s.send_all(bytes.data() + first, bytes.size() - first) == 0;
+}
+
+void FileService::hold(Socket &s) {
+  (void)s;
+  while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 void FileService::serve_loop() {
@@ -211,6 +225,14 @@ std::shared_ptr<const FileService::Loaded> FileService::load(const std::string &
 
 void FileService::send_file(Socket &s, const std::string &path, const std::string &name) {
   FileFaults f = faults();
+  if (f.only_file && *f.only_file != name) {
+    // The faults are for another file: this one goes out whole, with the reply as it is.
+    const std::optional<std::string> reply_name = f.reply_name;
+    const int split = f.split_reply_ms;
+    f = FileFaults{};
+    f.reply_name = reply_name;
+    f.split_reply_ms = split;
+  }
   std::shared_ptr<const Loaded> file = f.not_found ? nullptr : load(path);
   if (!file) {
     send_reply(s, "GET_Error no such file " + name);
@@ -223,16 +245,23 @@ void FileService::send_file(Socket &s, const std::string &path, const std::strin
                 static_cast<long long>(size + f.size_delta),
                 file->time.empty() ? "-" : file->time.c_str(),
                 file->checksum + (f.wrong_checksum ? 1u : 0u));
-  // The reply and the first bytes of the file go out together, as a real service's first
-  // segment often carries both.
-  std::vector<uint8_t> first(head, head + std::strlen(head) + 1);
   int64_t limit = size;
   if (f.drop_after_bytes >= 0) limit = std::min(limit, f.drop_after_bytes);
   if (f.stall_after_bytes >= 0) limit = std::min(limit, f.stall_after_bytes);
-  int64_t pos = std::min<int64_t>(limit, 16384 - static_cast<int64_t>(first.size()));
-  first.insert(first.end(), file->bytes.begin(), file->bytes.begin() + pos);
-  if (s.send_all(first.data(), first.size()) != 0) return;
+  // The reply and the first bytes of the file go out together, as a real service's first
+  // segment often carries both (unless the bytes trickle).
+  int64_t pos = f.trickle_ms > 0
+                    ? 0
+                    : std::min<int64_t>(limit, 16384 - static_cast<int64_t>(std::strlen(head) + 1));
+  if (!send_reply(s, head, std::vector<uint8_t>(file->bytes.begin(), file->bytes.begin() + pos)))
+    return;
   while (pos < limit && !stop_) {
+    if (f.trickle_ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(f.trickle_ms));
+      if (s.send_all(file->bytes.data() + pos, 1) != 0) return;
+      ++pos;
+      continue;
+    }
     size_t n = static_cast<size_t>(std::min<int64_t>(kSendChunk, limit - pos));
     if (s.send_all(file->bytes.data() + pos, n) != 0) return;
     pos += static_cast<int64_t>(n);
@@ -250,7 +279,8 @@ void FileService::list_videos(Socket &s, const std::string &base) {
   const std::string dir = owner_.data_dir();
   fs::path folder = fs::path(dir) / "vfiles" / base;
   std::error_code ec;
-  if (f.not_found || dir.empty() || !plain_name(base) || !fs::is_directory(folder, ec)) {
+  if ((f.not_found && !f.only_file) || dir.empty() || !plain_name(base) ||
+      !fs::is_directory(folder, ec)) {
     send_reply(s, "QXGETVS_Error no video files");
     return;
   }
@@ -260,8 +290,13 @@ void FileService::list_videos(Socket &s, const std::string &base) {
   std::sort(names.begin(), names.end());
   std::string list;
   for (const std::string &n : names) list += (list.empty() ? "" : ";") + n;
+  size_t count = names.size();
+  if (f.video_names) {
+    list = *f.video_names;
+    count = static_cast<size_t>(std::count(list.begin(), list.end(), ';')) + 1;
+  }
   send_reply(s, "QXGETVS_Ready " + (f.reply_name ? *f.reply_name : base) + " " +
-                    std::to_string(names.size()) + " " + list);
+                    std::to_string(count) + " " + list);
 }
 
 void FileService::receive_upload(Socket &s, const std::string &request) {
@@ -275,7 +310,26 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     send_reply(s, "PUT_Error");
     return;
   }
+  // Counted from the acceptance on, so that a "draw_image" of the file waits for its last byte.
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++uploading_;
+  }
+  struct Done {
+    FileService *self;
+    ~Done() {
+      {
+        std::lock_guard<std::mutex> lock(self->mu_);
+        --self->uploading_;
+      }
+      self->uploads_done_.notify_all();
+    }
+  } done{this};
   if (!send_reply(s, "PUT_Ready")) return;
+  if (f.stop_reading_upload) {
+    hold(s);
+    return;
+  }
   fs::path recv = fs::path(dir) / "recv";
   std::error_code ec;
   fs::create_directories(recv, ec);
@@ -290,6 +344,14 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
     if (n <= 0) break;
     idle = 0;
     data.append(buf.data(), static_cast<size_t>(n));
+    if (f.stall_upload_after_bytes >= 0 &&
+        static_cast<int64_t>(data.size()) >= f.stall_upload_after_bytes) {
+      // A tracker that hangs: what the display sends piles up until it gives up (or the
+      // tracker stops); nothing is stored.
+      for (int waited = 0; !stop_ && waited < 30000; waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return;
+    }
   }
   // Written beside and renamed, so that whoever watches the folder sees the whole file or none.
   fs::path part = recv / (w[1] + ".part");
@@ -300,16 +362,21 @@ void FileService::receive_upload(Socket &s, const std::string &request) {
   fs::rename(part, recv / w[1], ec);
 }
 
+bool FileService::wait_for_uploads(int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return uploads_done_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return uploading_ == 0; });
+}
+
 bool FileService::on_command(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kCommandFixedSize) return false;
-  const uint8_t type = lvx::get_u8(b, kCommandTypeOffset);
-  if (type == kFileAck) {
+  const std::optional<CommandPacket> command = decode_command(p.bytes);
+  if (!command) return false;
+  if (command->type == kFileAck) {
     {
       std::lock_guard<std::mutex> lock(mu_);
       ++stats_.link_acks;
     }
-    const auto offset = static_cast<int64_t>(lvx::get_u32(b, kCommandValue));
+    const auto offset = static_cast<int64_t>(command->value);
     // An acknowledgement for a place already sent is stale while the blocks sent may still be
     // on their way (the display acknowledges both when a window ends and when it has read
     // everything); later it asks again for something lost, and is answered.
@@ -321,8 +388,8 @@ bool FileService::on_command(const ReceivedPacket &p) {
     }
     return true;
   }
-  if (type != kCommandTypeCommand) return false;
-  std::string text(lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset)));
+  if (command->type != kCommandTypeCommand) return false;
+  const std::string &text = command->text;
   if (text.rfind("lumavex_file_xfer_packets", 0) == 0) {
     size_t eq = text.find('=');
     link_window_ = eq == std::string::npos ? 1 : std::max(1, std::atoi(text.c_str() + eq + 1));
@@ -342,7 +409,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
   std::shared_ptr<const Loaded> file;
   if (!f.not_found && plain_name(base) && !dir.empty())
     file = load((fs::path(dir) / base).string());
-  auto serial = lvx::get_u32(b, 4);
+  const uint32_t serial = command->serial;
   if (!file) {
     // The tracker cannot open it: an error packet, and the command fails.
     std::vector<uint8_t> e(kFileData + 1, 0);
@@ -365,6 +432,7 @@ bool FileService::on_command(const ReceivedPacket &p) {
   lvx::put_u32(info, 20,
                static_cast<uint32_t>(static_cast<int64_t>(link_bytes_.size()) + f.size_delta));
   lvx::put_u16(info, 24, static_cast<uint16_t>(kInfoLength));
+  link_info_ = info;
   owner_.send_to_client(info);
   return true;
 }
@@ -407,6 +475,7 @@ void FileService::send_link_window(int64_t offset) {
       ++stats_.link_blocks_sent;
     }
     offset += n;
+    if (f.reannounce_each_block) owner_.send_to_client(link_info_);
   }
   link_sent_until_ = offset;
   if (offset >= size) link_active_ = false;

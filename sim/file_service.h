@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -36,10 +37,26 @@ struct FileFaults {
   // video listing's folder); hostile-name tests put paths and control characters here.
   std::optional<std::string> reply_name;
   bool refuse_put = false;  // answer uploads with "PUT_Error"
+  // Uploads: stop reading after this many bytes, keeping the connection (-1: never).
+  int64_t stall_upload_after_bytes = -1;
   // Link: send this error code (-113..-110) instead of the data once link_error_after bytes have
   // gone (0: no error).
   int16_t link_error = 0;
   int64_t link_error_after = 0;
+  // File service: after the reply, send the file one byte every this many ms (0: at once).
+  int trickle_ms = 0;
+  // File service: send each reply in two segments, this many ms apart (0: whole).
+  int split_reply_ms = 0;
+  // File service: accept an upload, then read nothing more, keeping the connection, until the
+  // tracker stops.
+  bool stop_reading_upload = false;
+  // The faults of a file download (not_found, wrong_checksum, drop_after_bytes,
+  // stall_after_bytes, trickle_ms) apply only to the file of this name, when set.
+  std::optional<std::string> only_file;
+  // The video listing names these files (';'-separated) instead of the folder's own.
+  std::optional<std::string> video_names;
+  // Link: announce the file again after every block it sends.
+  bool reannounce_each_block = false;
 };
 
 // Counts for tests.
@@ -70,6 +87,9 @@ class FileService {
   FileFaults faults() const;
   FileStats stats() const;
 
+  // Waits (at most timeout_ms) until no upload is being received; false on time-out.
+  bool wait_for_uploads(int timeout_ms);
+
   // The link side: looks at a command packet (receive thread) and returns true when it was a
   // file-transfer packet fully handled here (an acknowledgement, or a start that was answered).
   bool on_command(const ReceivedPacket &p);
@@ -83,6 +103,11 @@ class FileService {
   void serve_loop();
   void serve_one(lvx::platform::Socket &s);
   void send_file(lvx::platform::Socket &s, const std::string &path, const std::string &name);
+  // Sends a reply with its zero byte (and any bytes that follow it), split as the faults say.
+  bool send_reply(lvx::platform::Socket &s, const std::string &text,
+                  const std::vector<uint8_t> &after = {});
+  // Holds a connection without reading until the tracker stops.
+  void hold(lvx::platform::Socket &s);
   void receive_upload(lvx::platform::Socket &s, const std::string &request);
   void list_videos(lvx::platform::Socket &s, const std::string &base);
   // The file's bytes, time and checksum; nothing when missing. The last file served is kept
@@ -98,6 +123,8 @@ class FileService {
   mutable std::mutex mu_;
   FileFaults faults_;
   FileStats stats_;
+  int uploading_ = 0;  // mu_
+  std::condition_variable uploads_done_;
   std::string cached_path_;
   std::pair<uint64_t, int64_t> cached_key_{};
   std::shared_ptr<const Loaded> cached_;
@@ -106,6 +133,7 @@ class FileService {
   bool link_active_ = false;
   int link_window_ = 1;
   int64_t link_sent_until_ = 0;
+  std::vector<uint8_t> link_info_;  // the file-information packet of the transfer
   std::chrono::steady_clock::time_point link_sent_at_{};
 };
 

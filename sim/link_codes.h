@@ -18,8 +18,12 @@ inline constexpr uint8_t kFilePkt = 7;
 inline constexpr uint8_t kConnectPkt = 0x63;
 inline constexpr uint8_t kNodePkt = 0xFF;
 
-// Every packet header is 20 bytes and says so in byte 1.
+// Every packet header is 20 bytes and says so in byte 1. The display's packets use only the
+// type, the header length and the sequence field, which carries a command's serial.
 inline constexpr size_t kHeaderSize = 20;
+inline constexpr size_t kTypeOffset = 0;
+inline constexpr size_t kHeaderLengthOffset = 1;
+inline constexpr size_t kSerialOffset = 4;
 
 // Connect packet codes (byte 20 of a connect packet).
 inline constexpr uint8_t kConnectBusyTest = 1;
@@ -52,12 +56,26 @@ inline constexpr char kIdentityPrefix[] = "QX VELOTRIS ";
 // Node messages: 0xFF, 20, 16-bit payload length, payload, one trailing byte.
 inline constexpr size_t kNodeMaxPayload = 420;
 inline constexpr size_t kNodeOverhead = 5;
+inline constexpr size_t kNodeLengthOffset = 2;
+inline constexpr size_t kNodePayloadOffset = 4;
 
-// Key packets as the display sends them, and the bitmap (image) packet's fixed part.
+// Key packets as the display sends them: key code, modifiers, state, button number (0 for a key)
+// and the raw key code after the header.
 inline constexpr size_t kKeyPacketSize = 32;
+inline constexpr size_t kKeyCodeOffset = 24;
+inline constexpr size_t kKeyModifiersOffset = 26;
+inline constexpr size_t kKeyStateOffset = 28;
+inline constexpr size_t kKeyButtonOffset = 29;
+inline constexpr size_t kKeyRawOffset = 30;
 // A key or flush packet from the tracker: the display counts it as 30 bytes.
 inline constexpr size_t kTrackerKeyPacketSize = 30;
+
+// The bitmap (image) packet the display sends: its sequence number, data size and data, then one
+// byte.
 inline constexpr size_t kImageFixedSize = 25;
+inline constexpr size_t kBitmapSequenceOffset = 20;
+inline constexpr size_t kBitmapSizeOffset = 22;
+inline constexpr size_t kBitmapDataOffset = 24;
 
 // Status type of the "lost data" notice, which the display ignores: the keep-alive uses it.
 inline constexpr uint16_t kStatusMsgLost = 128;
@@ -67,8 +85,10 @@ inline constexpr char kTcpGreeting[] = "HELO ";  // sent with its NUL: 6 bytes
 inline constexpr size_t kTcpGreetingSize = 6;
 inline constexpr size_t kTcpMaxFrame = 1500;
 
-// Command packet layout: 30 bytes plus the data length at offset 26; the command type at 25.
+// Command packet layout: 30 bytes plus the data length at offset 26; the command type at 25; the
+// value that file-transfer control carries at 20.
 inline constexpr size_t kCommandFixedSize = 30;
+inline constexpr size_t kCommandValueOffset = 20;
 inline constexpr size_t kCommandTypeOffset = 25;
 inline constexpr size_t kCommandLengthOffset = 26;
 inline constexpr size_t kCommandTextOffset = 28;

@@ -13,11 +13,13 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "sim/options.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker.h"
 #include "sim/tracker_control.h"
 
@@ -69,36 +71,31 @@ const char *type_name(uint8_t type) {
 // Prints a command packet: a command (type 22) with the result the tracker answered, any other
 // type (read request, time request, acknowledgement) with its type and text.
 void print_command(const lvxsim::ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  uint8_t type = lvx::get_u8(b, lvxsim::kCommandTypeOffset);
-  std::string text(
-      lvx::get_text(b, lvxsim::kCommandTextOffset, lvx::get_u16(b, lvxsim::kCommandLengthOffset)));
-  uint32_t serial = lvx::get_u32(b, 4);
-  if (type == lvxsim::kCommandTypeCommand) {
+  const std::optional<lvxsim::CommandPacket> c = lvxsim::decode_command(p.bytes);
+  if (!c) return;
+  if (c->type == lvxsim::kCommandTypeCommand) {
     // This program sets no rules, so the answer is the tracker's own.
-    std::printf("command serial=%u result=%d \"%s\"\n", serial, lvxsim::builtin_result(text),
-                text.c_str());
+    std::printf("command serial=%u result=%d \"%s\"\n", c->serial, lvxsim::builtin_result(c->text),
+                c->text.c_str());
   } else {
-    std::printf("command type=%u serial=%u \"%s\"\n", static_cast<unsigned>(type), serial,
-                text.c_str());
+    std::printf("command type=%u serial=%u \"%s\"\n", static_cast<unsigned>(c->type), c->serial,
+                c->text.c_str());
   }
 }
 
 // True for a request to connect (plain, busy test or broadcast).
 bool is_connect_request(const lvxsim::ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b[0] != lvxsim::kConnectPkt || b.size() <= lvxsim::kConnectCodeOffset) return false;
-  uint8_t code = lvx::get_u8(b, lvxsim::kConnectCodeOffset);
-  return code == lvxsim::kConnectRequest || code == lvxsim::kConnectBusyTest ||
-         code == lvxsim::kConnectBroadcast;
+  const std::optional<lvxsim::ConnectPacket> c = lvxsim::decode_connect(p.bytes);
+  return c && (c->code == lvxsim::kConnectRequest || c->code == lvxsim::kConnectBusyTest ||
+               c->code == lvxsim::kConnectBroadcast);
 }
 
 // Prints a connect or disconnect request with its sender; other connect codes (polls, replies)
 // print nothing.
 void print_connection(const lvxsim::ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() <= lvxsim::kConnectCodeOffset) return;
-  switch (lvx::get_u8(b, lvxsim::kConnectCodeOffset)) {
+  const std::optional<lvxsim::ConnectPacket> c = lvxsim::decode_connect(p.bytes);
+  if (!c) return;
+  switch (c->code) {
     case lvxsim::kConnectRequest:
     case lvxsim::kConnectBusyTest:
     case lvxsim::kConnectBroadcast:
@@ -119,10 +116,11 @@ std::unique_ptr<lvxsim::SimTracker> make_tracker(const lvxsim::Config &config,
   const bool print_connections = options.print_connections;
   auto tracker = std::make_unique<lvxsim::SimTracker>(config);
   tracker->set_observer([print_commands, print_connections](const lvxsim::ReceivedPacket &p) {
-    std::printf("recv type=0x%02x %s size=%zu from=%s%s\n", p.bytes[0], type_name(p.bytes[0]),
-                p.bytes.size(), p.from.to_string().c_str(), p.via_tcp ? " tcp" : "");
-    if (print_commands && p.bytes[0] == lvxsim::kCommandPkt) print_command(p);
-    if (print_connections && p.bytes[0] == lvxsim::kConnectPkt) print_connection(p);
+    const uint8_t type = lvxsim::packet_type(p.bytes);
+    std::printf("recv type=0x%02x %s size=%zu from=%s%s\n", type, type_name(type), p.bytes.size(),
+                p.from.to_string().c_str(), p.via_tcp ? " tcp" : "");
+    if (print_commands && type == lvxsim::kCommandPkt) print_command(p);
+    if (print_connections && type == lvxsim::kConnectPkt) print_connection(p);
     std::fflush(stdout);
     if (is_connect_request(p)) {
       int64_t none = -1;

@@ -97,6 +97,12 @@ class Parser {
         number(0, 60000, &c.control.settle_ms);
       } else if (arg_ == "--no-modes") {
         c.control.enabled = false;
+      } else if (arg_ == "--follow-pointer") {
+        c.control.follow_pointer = true;
+      } else if (arg_ == "--bitmap-format") {
+        bitmap_format(&c.control.bitmap_format);
+      } else if (arg_ == "--backdrop-png") {
+        text(&c.control.backdrop_png);
       } else if (arg_ == "--poll-listen") {
         IPv4 ip{};
         if (loopback(&ip)) c.poll_listen_ip = ip;
@@ -111,6 +117,12 @@ class Parser {
         eyes(&o.stream.eyes);
       } else if (arg_ == "--seed") {
         number(0, 1LL << 62, &o.stream.seed);
+      } else if (arg_ == "--href-corners") {
+        o.stream.href_corners = true;
+      } else if (arg_ == "--screen-tilt-deg") {
+        tilt(&o.stream.screen_tilt_deg);
+      } else if (arg_ == "--raw-camera") {
+        raw_camera(&o.stream.raw_camera);
       } else if (arg_ == "--drop-rate") {
         fraction(&o.stream.drop_rate);
       } else if (arg_ == "--duplicate-rate") {
@@ -217,6 +229,16 @@ class Parser {
     *out = static_cast<int>(rate);
   }
 
+  void bitmap_format(int *out) {
+    long long f = 0;
+    if (!number(0, 255, &f)) return;
+    if (f != 2 && f != 4 && f != 5 && f != 32) {
+      fail("--bitmap-format takes 2, 4, 5 or 32");
+      return;
+    }
+    *out = static_cast<int>(f);
+  }
+
   void eyes(Eyes *out) {
     std::string e;
     if (!text(&e)) return;
@@ -228,6 +250,29 @@ class Parser {
       *out = Eyes::kBoth;
     } else {
       fail("--eyes takes left, right or both");
+    }
+  }
+
+  void tilt(double *out) {
+    const char *v = value();
+    if (v == nullptr) return;
+    std::optional<double> d = parse_decimal(v, 0.0, 60.0);
+    if (!d) {
+      fail(arg_ + " takes degrees from 0 to 60: " + v);
+      return;
+    }
+    *out = *d;
+  }
+
+  void raw_camera(RawPacking *out) {
+    std::string p;
+    if (!text(&p)) return;
+    if (p == "direct") {
+      *out = RawPacking::kDirect;
+    } else if (p == "fraction") {
+      *out = RawPacking::kFraction;
+    } else {
+      fail("--raw-camera takes direct or fraction");
     }
   }
 
@@ -305,6 +350,9 @@ const char *usage_text() {
          "                        (default 20)\n"
          "  --no-modes            answer connects and commands only (no mode machine,\n"
          "                        requests, keys, recording, playback or bitmaps)\n"
+         "  --bitmap-format N     the pixel format asked for when the display sends a backdrop\n"
+         "                        over the link: 2 (one bit per colour), 4 (four greys), 5\n"
+         "                        (125 colours) or 32 (32 greys; the default)\n"
          "\n"
          "STREAM OPTIONS\n"
          "  --stream RATE         stream samples and events at RATE Hz (250, 500, 1000 or\n"
@@ -315,6 +363,18 @@ const char *usage_text() {
          "                        sample_rate (1000 Hz until a command changes it).\n"
          "  --eyes left|right|both  eyes in the stream (default both)\n"
          "  --seed N              seed of the synthetic eye and of the fault draws (default 1)\n"
+         "  --follow-pointer      let the display steer the eye: node messages\n"
+         "                        \"gaze_pointer X Y\" (screen pixels) make it follow that\n"
+         "                        point with saccades and fixations, as a participant's\n"
+         "                        eye follows a cursor; \"gaze_pointer off\" lets it wander\n"
+         "  --href-corners        every sample carries the href positions of the screen's\n"
+         "                        corners (aux type 232), for the display's href and gaze\n"
+         "                        mapping (the rectangle 0, 0, 1023, 767)\n"
+         "  --screen-tilt-deg D   tilt the screen's top edge D degrees toward the eye (0 to\n"
+         "                        60, default 0), so that href and gaze differ by a true\n"
+         "                        perspective\n"
+         "  --raw-camera direct|fraction  send raw pupil and corneal-reflection values packed\n"
+         "                        into the sample fields instead of gaze\n"
          "\n"
          "FAULT OPTIONS\n"
          "  The rates apply to each data packet of samples, whether a recording or the option\n"
@@ -343,6 +403,8 @@ const char *usage_text() {
          "                        and each mode change\n"
          "  --print-connections   also print \"connect from A:P\" for each connect request\n"
          "                        and \"disconnect from A:P\" for each disconnect request\n"
+         "  --backdrop-png PATH   write each backdrop the display sends (over the link, or as\n"
+         "                        a file drawn with draw_image) to PATH as a PNG image\n"
          "  --help, -h            this text\n"
          "\n"
          "EXIT STATUS\n"

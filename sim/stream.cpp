@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
+#include "common/byte_io.h"
 #include "platform/clock.h"
 
 namespace lvxsim {
@@ -96,6 +98,8 @@ StreamEngine::StreamEngine(const StreamConfig &config, int64_t start_time_us,
         m.pixels_per_degree = config.pixels_per_degree;
         m.start_time_us = start_time_us;
         m.mean_blink_interval_s = config.mean_blink_interval_s;
+        m.screen_distance_px = config.screen_distance_px;
+        m.screen_tilt_deg = config.screen_tilt_deg;
         return m;
       }()),
       next_sequence_(first_sequence) {
@@ -105,6 +109,15 @@ StreamEngine::StreamEngine(const StreamConfig &config, int64_t start_time_us,
   if (config_.position_prescaler == 0) config_.position_prescaler = 1;
   if (config_.velocity_prescaler == 0) config_.velocity_prescaler = 1;
   if (config_.pupil_prescaler == 0) config_.pupil_prescaler = 1;
+  if (config_.raw_camera != RawPacking::kNone) {
+    config_.href_corners = false;
+    config_.sample_content |=
+        SF_PUPIL_XY | SF_HREF_XY | SF_GAZE_XY | SF_RESOLUTION | SF_PUPIL_SIZE | SF_INPUT | SF_AUX;
+  }
+  if (config_.href_corners) {
+    config_.sample_content |= SF_AUX;
+    corner_words_ = corner_aux_words(model_.geometry());
+  }
 }
 
 uint16_t StreamEngine::sample_flags() const {
@@ -142,8 +155,8 @@ int16_t StreamEngine::velocity(double deg_per_s) const {
   return saturate16(deg_per_s * config_.velocity_prescaler);
 }
 
-build::SampleFields StreamEngine::encode_sample(const ModelSample &s, bool full_time,
-                                                uint8_t delta) {
+build::SampleFields StreamEngine::encode_sample(const ModelSample &s, bool full_time, uint8_t delta,
+                                                raw_values (&unpacked)[2]) {
   build::SampleFields w;
   w.flags = sample_flags();
   if (full_time) w.flags |= SF_FULL_TIME;
@@ -168,6 +181,7 @@ build::SampleFields StreamEngine::encode_sample(const ModelSample &s, bool full_
       w.aux[i] = static_cast<uint16_t>((s.index + i) & 0xFFFF);
     }
   }
+  pack_extras(s, w, unpacked);
   if (w.flags & SF_BLOCKS) {
     // Raw camera values per eye: pupil x, y and area, corneal reflection x, y and area.
     std::array<int16_t, 12> raw;
@@ -239,9 +253,23 @@ build::SampleFields StreamEngine::encode_sample(const ModelSample &s, bool full_
   return w;
 }
 
+void StreamEngine::pack_extras(const ModelSample &s, build::SampleFields &w,
+                               raw_values (&raw)[2]) const {
+  if (config_.raw_camera != RawPacking::kNone) {
+    const double cx = config_.screen_width / 2.0;
+    const double cy = config_.screen_height / 2.0;
+    const CameraEye eyes[2] = {camera_eye(s.eye[0], 0, cx, cy), camera_eye(s.eye[1], 1, cx, cy)};
+    pack_raw_camera(config_.raw_camera, eyes, w, raw);
+  } else if (config_.href_corners) {
+    w.aux_type = kHrefCornersAuxType;
+    w.aux = corner_words_;
+  }
+}
+
 SentSample StreamEngine::describe(const ModelSample &s, const build::SampleFields &w) const {
   SentSample out;
   out.index = s.index;
+  out.velocity = s.velocity;
   out.time_us = s.time_us;
   out.time_ms = s.time_ms;
   out.wire = w;
@@ -448,7 +476,8 @@ StreamPacket StreamEngine::next_packet() {
     bool full = s.index % static_cast<uint64_t>(config_.full_time_every) == 0 ||
                 !previous_time_ms_ || s.time_ms - *previous_time_ms_ > 255;
     auto delta = static_cast<uint8_t>(previous_time_ms_ ? s.time_ms - *previous_time_ms_ : 0);
-    build::SampleFields w = encode_sample(s, full, delta);
+    raw_values raw[2]{};
+    build::SampleFields w = encode_sample(s, full, delta, raw);
 
     // This sample's items: the sample, its events, and (first sample only) the queued events.
     std::vector<build::Item> chunk;
@@ -495,6 +524,7 @@ StreamPacket StreamEngine::next_packet() {
     }
     area += size;
     SentSample sent = describe(s, w);
+    std::copy(std::begin(raw), std::end(raw), std::begin(sent.raw));
     if (full) {
       sent.half_ms = last_full_time_ && *last_full_time_ == s.time_ms;
       last_full_time_ = s.time_ms;
@@ -589,6 +619,7 @@ bool Streamer::start(const StreamConfig &config) {
     config_ = config;
     engine_.emplace(config, start_us, next_sequence_);
     engine_->look_at(gaze_target_);
+    engine_->follow(pointer_);
     faults_.emplace(config);
     stats_ = StreamStats{};
     stats_.first_sequence = next_sequence_;
@@ -700,6 +731,12 @@ void Streamer::steer(std::optional<std::pair<double, double>> target) {
   if (engine_) engine_->look_at(target);
 }
 
+void Streamer::follow(std::optional<std::pair<double, double>> pointer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pointer_ = pointer;
+  if (engine_) engine_->follow(pointer);
+}
+
 bool Streamer::inject_input(uint16_t input) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!running_) return false;
@@ -742,6 +779,15 @@ std::vector<SentEvent> Streamer::recent_events(size_t count) const {
 }
 
 void Streamer::route_and_send(StreamPacket p) {
+  // Stamped with the tracker's time now, before the faults repeat a packet or hold it back, so
+  // that it keeps the time it was first sent, as a network would deliver it.
+  if (p.bytes.size() >= 14) {
+    const int64_t us = clock_us_();
+    const int64_t ms = us >= 0 ? us / 1000 : (us - 999) / 1000;
+    lvx::MutableBytes b(p.bytes);
+    lvx::put_u32(b, 8, static_cast<uint32_t>(static_cast<uint64_t>(ms)));
+    lvx::put_u16(b, 12, static_cast<uint16_t>(us - ms * 1000));
+  }
   std::vector<FaultInjector::Out> outs;
   {
     std::lock_guard<std::mutex> lock(mu_);

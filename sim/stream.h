@@ -21,6 +21,7 @@
 #include "lumavex_core.h"
 #include "sim/data_items.h"
 #include "sim/eye_model.h"
+#include "sim/raw_camera.h"
 
 namespace lvxsim {
 
@@ -29,6 +30,9 @@ namespace lvxsim {
 inline constexpr uint16_t kDefaultSampleContent = SF_PUPIL_XY | SF_HREF_XY | SF_GAZE_XY |
                                                   SF_RESOLUTION | SF_PUPIL_SIZE | SF_STATUS |
                                                   SF_INPUT | SF_BUTTONS;
+
+// The aux type of samples that carry the href positions of the screen's corners.
+inline constexpr uint8_t kHrefCornersAuxType = 232;
 
 // Event kinds announced in the event block's type flags (the display's view; bits 15 and 14 say
 // which eyes are tracked).
@@ -63,6 +67,17 @@ struct StreamConfig {
   int screen_height = 768;
   double pixels_per_degree = 36.0;
   double mean_blink_interval_s = 4.0;
+  // Where the screen lies before the eye (sim/screen_geometry.h): the distance to its centre in
+  // pixels (0: what gives pixels_per_degree) and its tilt.
+  double screen_distance_px = 0;
+  double screen_tilt_deg = 0;
+  // Every sample carries the href positions of the screen's corner pixels (aux type 232, SF_AUX
+  // added), so that the display can map href to gaze. Not with raw camera data, whose aux words
+  // are taken.
+  bool href_corners = false;
+  // Raw camera data (sim/raw_camera.h) in the sample fields in place of the gaze, href, pupil,
+  // resolution, input and aux values; the fields it needs are added to sample_content.
+  RawPacking raw_camera = RawPacking::kNone;
   // DATA packet offset 36; 0 derives the eyes being recorded: 0x8000 left, 0x4000 right.
   uint16_t packet_flags = 0;
   // Tracker mode word of the block markers; 0 derives one: bits 0..3 the eyes (1 left, 2 right,
@@ -95,6 +110,8 @@ struct SentSample {
   float gaze_x[2], gaze_y[2], href_x[2], href_y[2], pupil_x[2], pupil_y[2], pupil_size[2];
   float res_x, res_y;
   Phase phase = Phase::kFixation;
+  double velocity = 0;  // the eye's true speed, deg/s (ModelSample::velocity)
+  raw_values raw[2]{};  // with raw camera data: what the display unpacks for each tracked eye
 };
 
 // One event item as it went out.
@@ -172,6 +189,8 @@ class StreamEngine {
   uint32_t next_sequence() const { return next_sequence_; }
   // Steers the eye (EyeModel::look_at).
   void look_at(std::optional<std::pair<double, double>> target) { model_.look_at(target); }
+  // Gives the eye a pointer to follow (EyeModel::follow).
+  void follow(std::optional<std::pair<double, double>> pointer) { model_.follow(pointer); }
   uint64_t next_sample_index() const;
   int64_t next_sample_time_us() const;
   // Tracker time of the last sample the next packet will hold (if it is not cut short): when
@@ -190,12 +209,15 @@ class StreamEngine {
     std::string text;
   };
 
-  build::SampleFields encode_sample(const ModelSample &s, bool full_time, uint8_t delta);
+  build::SampleFields encode_sample(const ModelSample &s, bool full_time, uint8_t delta,
+                                    raw_values (&raw)[2]);
   SentSample describe(const ModelSample &s, const build::SampleFields &w) const;
   build::ParsedEvent encode_event(const ModelEvent &e) const;
   StreamPacket finish(std::vector<build::Item> items, StreamPacket p);
   int16_t position(double px) const;
   int16_t velocity(double deg_per_s) const;
+  // Replaces what the raw camera packing or the corner points take, and fills `raw`.
+  void pack_extras(const ModelSample &s, build::SampleFields &w, raw_values (&raw)[2]) const;
 
   StreamConfig config_;
   EyeModel model_;
@@ -206,6 +228,7 @@ class StreamEngine {
   std::optional<uint32_t> previous_time_ms_;  // the last sample's time, for delta bytes
   std::optional<uint32_t> last_full_time_;    // the last full-time sample's time
   std::optional<ModelStep> carry_;            // a sample that did not fit the last packet
+  std::array<uint16_t, 8> corner_words_{};    // the corner points, when samples carry them
 };
 
 // Decides the fate of each sample packet: one-shot requests first, then the configured rates.
@@ -273,6 +296,8 @@ class Streamer {
   bool inject_message(uint32_t time_ms, std::string text);
   // Where the eye is to look (EyeModel::look_at), for this stream and the next.
   void steer(std::optional<std::pair<double, double>> target);
+  // The pointer the eye follows (EyeModel::follow), for this stream and the next.
+  void follow(std::optional<std::pair<double, double>> pointer);
 
   void set_data_observer(std::function<void(const SentDataPacket &)> observer);
   void set_sample_observer(std::function<void(const SentSample &)> observer);
@@ -297,6 +322,7 @@ class Streamer {
   StreamConfig config_;
   std::optional<StreamEngine> engine_;  // used by the thread alone while it runs
   std::optional<std::pair<double, double>> gaze_target_;
+  std::optional<std::pair<double, double>> pointer_;
   std::optional<FaultInjector> faults_;
   StreamStats stats_;
   uint32_t next_sequence_ = 1;

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <random>
 #include <string_view>
 
+#include "common/wire_reader.h"
 #include "platform/clock.h"
 #include "platform/thread_priority.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker_control.h"
 
 namespace lvxsim {
@@ -32,7 +33,8 @@ int64_t monotonic_us() {
 
 std::string socket_failure(const char *what, const Endpoint &where, int code) {
   return std::string(what) + " " + where.to_string() + ": " +
-         lvx::platform::socket_error_text(code) + " (" + std::to_string(code) + ")";
+         lvx::platform::socket_error_text(code) + " (" + lvx::platform::socket_error_name(code) +
+         ")";
 }
 
 bool is_loopback(const IPv4 &ip) {
@@ -45,21 +47,11 @@ int64_t floor_ms(int64_t us) {
   return us % 1000 < 0 ? ms - 1 : ms;
 }
 
-// The text of a command packet: its data up to the zero byte.
-std::string_view command_text(lvx::Bytes b) {
-  return lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset));
-}
-
-bool is_command(const ReceivedPacket &p) {
-  return p.bytes[0] == kCommandPkt &&
-         lvx::get_u8(lvx::Bytes(p.bytes), kCommandTypeOffset) == kCommandTypeCommand;
-}
-
-// True when a connect packet's identity field opens with the link's identity text.
-bool has_link_identity(lvx::Bytes packet) {
-  std::string_view id = lvx::get_text(packet, kIdentityOffset, kIdentitySize);
-  std::string_view want(kIdentity);
-  return id.size() >= want.size() && id.substr(0, want.size()) == want;
+// A command (command packet of type 22), decoded; nothing for any other packet.
+std::optional<CommandPacket> command_of(const ReceivedPacket &p) {
+  std::optional<CommandPacket> c = decode_command(p.bytes);
+  if (c && c->type != kCommandTypeCommand) c.reset();
+  return c;
 }
 
 // Where an answer goes: back down the TCP stream, or to a UDP endpoint.
@@ -162,15 +154,21 @@ struct SimTracker::Impl {
     // A status packet carries its serial there and a data packet its data sequence number.
     bool took_seq = p[0] != kStatusPkt && p[0] != kDataPkt;
     if (took_seq) lvx::put_u32(b, 4, seq);
-    int64_t us = owner.now_us();
-    int64_t ms = us / 1000;
-    int64_t frac = us % 1000;
-    if (frac < 0) {
-      frac += 1000;
-      ms -= 1;
+    // A data packet the stream stamped when it was first sent keeps that time (a repeat or a
+    // packet held back by a fault carries its original time, as over a network).
+    lvx::WireReader sent{lvx::Bytes(p)};
+    const bool stamped = p[0] == kDataPkt && (sent.u32_at(8) != 0 || sent.u16_at(12) != 0);
+    if (!stamped) {
+      int64_t us = owner.now_us();
+      int64_t ms = us / 1000;
+      int64_t frac = us % 1000;
+      if (frac < 0) {
+        frac += 1000;
+        ms -= 1;
+      }
+      lvx::put_u32(b, 8, static_cast<uint32_t>(static_cast<uint64_t>(ms)));
+      lvx::put_u16(b, 12, static_cast<uint16_t>(frac));
     }
-    lvx::put_u32(b, 8, static_cast<uint32_t>(static_cast<uint64_t>(ms)));
-    lvx::put_u16(b, 12, static_cast<uint16_t>(frac));
     lvx::put_u16(b, 14, h.word14);
     lvx::put_u16(b, 16, h.word16);
     lvx::put_u8(b, 18, h.byte18);
@@ -273,12 +271,12 @@ struct SimTracker::Impl {
   }
 
   void handle_connect(const ReceivedPacket &p) {
-    lvx::Bytes b(p.bytes);
-    if (b.size() < kConnectSize || !has_link_identity(b)) return;
+    const std::optional<ConnectPacket> packet = decode_connect(p.bytes);
+    if (!packet || !packet->link_identity) return;
     Route from{p.via_tcp, p.from};
-    std::string remote(lvx::get_text(b, kRemoteNameOffset, kNameSize));
+    const std::string &remote = packet->remote_name;
     Config c = config_copy();
-    switch (b[kConnectCodeOffset]) {
+    switch (packet->code) {
       case kConnectBusyTest:
       case kConnectRequest:
       case kConnectBroadcast:
@@ -312,10 +310,9 @@ struct SimTracker::Impl {
       case kPollRemotes:
         // Answered as a display node would: its own name at 66, the plain link identity.
         if (c.answer_remote_polls) {
-          std::string tracker(lvx::get_text(b, kTrackerNameOffset, kNameSize));
           send_packet(from,
                       build::connect_packet(kRemotePollReply, c.protocol_major, c.protocol_minor,
-                                            tracker, c.node_name, kIdentity));
+                                            packet->tracker_name, c.node_name, kIdentity));
         }
         break;
       default:
@@ -328,17 +325,17 @@ struct SimTracker::Impl {
   // travels as 0xFFFF, result -3 as 3. Read requests, time requests and the acknowledgements
   // (the other command types) get no answer here.
   void handle_command(const ReceivedPacket &p) {
-    if (!is_command(p)) return;
-    lvx::Bytes b(p.bytes);
+    const std::optional<CommandPacket> command = command_of(p);
+    if (!command) return;
     CommandRule rule;
     {
       std::lock_guard<std::mutex> lock(mu);
-      rule = answer_for(rules, command_text(b));
+      rule = answer_for(rules, command->text);
     }
     if (!rule.reply) return;
     auto field = static_cast<uint16_t>(-rule.result);
     std::vector<uint8_t> reply =
-        build::status_packet(lvx::get_u32(b, 4), kStatusCommandResult, field, 0, rule.text);
+        build::status_packet(command->serial, kStatusCommandResult, field, 0, rule.text);
     if (rule.delay_ms > 0) {
       schedule(rule.delay_ms, [this, reply] { owner.send_to_client(reply); });
     } else {
@@ -350,11 +347,9 @@ struct SimTracker::Impl {
   // offset, then tells the message observer what was added or extended. Each newly stored
   // message also goes into the data stream, if one runs (a long message with its first piece).
   void handle_message(const ReceivedPacket &p) {
-    lvx::Bytes b(p.bytes);
-    if (b.size() < kMessageFixedSize) return;
-    std::string_view text =
-        lvx::get_text(b, kMessageTextOffset, lvx::get_u16(b, kMessageLengthOffset));
-    auto offset = static_cast<int32_t>(lvx::get_u32(b, kMessageOffsetField));
+    const std::optional<MessagePacket> message = decode_message(p.bytes);
+    if (!message) return;
+    const int32_t offset = message->offset_ms;
     int64_t stamp = floor_ms(p.tracker_time_us) + offset;
     std::vector<std::pair<size_t, RecordedMessage>> changed;
     std::vector<RecordedMessage> added;
@@ -362,7 +357,7 @@ struct SimTracker::Impl {
     {
       std::lock_guard<std::mutex> lock(mu);
       size_t before = messages.size();
-      std::vector<size_t> touched = messages.add(text, stamp, offset, lvx::get_u32(b, 4));
+      std::vector<size_t> touched = messages.add(message->text, stamp, offset, message->serial);
       watch = message_observer;
       for (size_t at : touched) {
         if (watch) changed.emplace_back(at, messages.messages()[at]);
@@ -384,11 +379,10 @@ struct SimTracker::Impl {
   }
 
   void handle_node(const ReceivedPacket &p) {
-    lvx::Bytes b(p.bytes);
-    size_t n = lvx::get_u16(b, 2);
-    if (n > kNodeMaxPayload || n + kNodeOverhead > b.size()) return;
+    std::optional<std::vector<uint8_t>> payload = decode_node(p.bytes);
+    if (!payload) return;
     NodeMessage m;
-    m.payload.assign(b.begin() + 4, b.begin() + 4 + static_cast<std::ptrdiff_t>(n));
+    m.payload = std::move(*payload);
     m.from = p.from;
     std::lock_guard<std::mutex> lock(mu);
     nodes.push_back(std::move(m));
@@ -403,13 +397,15 @@ struct SimTracker::Impl {
       // A command is logged before it is answered, so that whoever has seen the answer finds
       // the command in the log.
       std::lock_guard<std::mutex> lock(mu);
-      auto it = handlers.find(p.bytes[0]);
+      auto it = handlers.find(packet_type(p.bytes));
       if (it != handlers.end()) handler = it->second;
-      if (is_command(p)) commands.emplace_back(command_text(lvx::Bytes(p.bytes)));
+      if (std::optional<CommandPacket> command = command_of(p)) {
+        commands.push_back(std::move(command->text));
+      }
     }
     // File-transfer commands and acknowledgements are the file side's; a start it answered
     // itself is not answered again.
-    bool taken = p.bytes[0] == kCommandPkt && owner.files_ && owner.files_->on_command(p);
+    bool taken = packet_type(p.bytes) == kCommandPkt && owner.files_ && owner.files_->on_command(p);
     if (handler && !taken) handler(owner, p);
     Observer watch;
     {
@@ -440,8 +436,8 @@ struct SimTracker::Impl {
     size_t off = 0;
     while (data.size() - off >= 2 && !stop_flag.load()) {
       lvx::Bytes rest = data.subspan(off);
-      if (rest[1] != kHeaderSize) break;
-      uint8_t type = rest[0];
+      if (!has_header_length(rest)) break;
+      uint8_t type = packet_type(rest);
       size_t least = type == kNodePkt ? kNodeOverhead : kHeaderSize;
       if (rest.size() < least) break;
       size_t len = packet_length(type, rest);
@@ -475,21 +471,25 @@ struct SimTracker::Impl {
   // Takes what the TCP stream has delivered: first the greeting, then frames of a 2-byte length
   // and a packet. Incomplete frames stay in `pending`. False when the stream is corrupt.
   bool parse_stream(std::vector<uint8_t> &pending, bool &greeted, const Endpoint &peer) {
+    lvx::WireReader in(pending);
     size_t off = 0;
     if (!greeted) {
-      if (pending.size() < kTcpGreetingSize) return true;
-      if (std::memcmp(pending.data(), kTcpGreeting, kTcpGreetingSize) != 0) return false;
+      const lvx::Bytes greeting = in.bytes_at(0, kTcpGreetingSize);
+      if (!in.ok()) return true;
+      if (!std::equal(greeting.begin(), greeting.end(), kTcpGreeting)) return false;
       off = kTcpGreetingSize;
       greeted = true;
       std::lock_guard<std::mutex> lock(mu);
       tcp_greeted = true;
     }
-    lvx::Bytes all(pending);
-    while (all.size() - off >= 2) {
-      size_t len = lvx::get_u16(all, off);
+    // Frames of a 2-byte length and a packet; an incomplete one waits for more bytes.
+    for (;;) {
+      const size_t len = in.u16_at(off);
+      if (!in.ok()) break;
       if (len > kTcpMaxFrame) return false;
-      if (all.size() - off - 2 < len) break;
-      if (len > 0) on_bytes(all.subspan(off + 2, len), peer, true);
+      const lvx::Bytes packet = in.bytes_at(off + 2, len);
+      if (!in.ok()) break;
+      if (len > 0) on_bytes(packet, peer, true);
       off += 2 + len;
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(off));
@@ -601,16 +601,9 @@ SimTracker::SimTracker(Config config) : config_(std::move(config)), impl_(new Im
   impl_->handlers[kNodePkt] = builtin;
   impl_->handlers[kCommandPkt] = builtin;
   impl_->handlers[kMessagePkt] = builtin;
-  impl_->lengths[kCommandPkt] = [](lvx::Bytes b) {
-    return kCommandFixedSize + lvx::get_u16(b, kCommandLengthOffset);
-  };
-  impl_->lengths[kMessagePkt] = [](lvx::Bytes b) {
-    return kMessageFixedSize + lvx::get_u16(b, kMessageLengthOffset);
-  };
-  impl_->lengths[kConnectPkt] = [](lvx::Bytes) { return kConnectSize; };
-  impl_->lengths[kNodePkt] = [](lvx::Bytes b) { return lvx::get_u16(b, 2) + kNodeOverhead; };
-  impl_->lengths[kKeyPkt] = [](lvx::Bytes) { return kKeyPacketSize; };
-  impl_->lengths[kImagePkt] = [](lvx::Bytes b) { return lvx::get_u16(b, 22) + kImageFixedSize; };
+  for (uint8_t type : {kCommandPkt, kMessagePkt, kConnectPkt, kNodePkt, kKeyPkt, kImagePkt}) {
+    impl_->lengths[type] = [type](lvx::Bytes b) { return declared_length(type, b); };
+  }
   // The control side keeps the link alive at the display's update interval unless a keep-alive
   // was configured explicitly.
   if (config_.control.enabled && config_.keepalive_interval_ms == 0) {
@@ -980,6 +973,10 @@ FileStats SimTracker::file_stats() const {
   return files_->stats();
 }
 
+bool SimTracker::wait_for_uploads(int timeout_ms) {
+  return files_ == nullptr || files_->wait_for_uploads(timeout_ms);
+}
+
 void SimTracker::add_handler(uint8_t packet_type, Handler handler) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   if (handler) {
@@ -991,14 +988,21 @@ void SimTracker::add_handler(uint8_t packet_type, Handler handler) {
 
 void SimTracker::run_builtin_handler(const ReceivedPacket &packet) {
   if (packet.bytes.empty()) return;
-  if (packet.bytes[0] == kConnectPkt) {
-    impl_->handle_connect(packet);
-  } else if (packet.bytes[0] == kNodePkt) {
-    impl_->handle_node(packet);
-  } else if (packet.bytes[0] == kCommandPkt) {
-    impl_->handle_command(packet);
-  } else if (packet.bytes[0] == kMessagePkt) {
-    impl_->handle_message(packet);
+  switch (packet_type(packet.bytes)) {
+    case kConnectPkt:
+      impl_->handle_connect(packet);
+      break;
+    case kNodePkt:
+      impl_->handle_node(packet);
+      break;
+    case kCommandPkt:
+      impl_->handle_command(packet);
+      break;
+    case kMessagePkt:
+      impl_->handle_message(packet);
+      break;
+    default:
+      break;
   }
 }
 
@@ -1055,6 +1059,10 @@ bool SimTracker::inject_button(uint16_t buttons_mask) {
 
 void SimTracker::steer_gaze(std::optional<std::pair<double, double>> target) {
   impl_->streamer.steer(target);
+}
+
+void SimTracker::follow_pointer(std::optional<std::pair<double, double>> pointer) {
+  impl_->streamer.follow(pointer);
 }
 
 bool SimTracker::inject_input(uint16_t input_word) {

@@ -56,10 +56,15 @@ struct ControlConfig {
   // DATA packets sent per playback data request.
   int playback_packets_per_request = 4;
   // Bitmap transfer: the credit granted when a transfer starts, how many image packets each
-  // acknowledgement covers, and the pixel format answered to "start_bitmap_transfer".
+  // acknowledgement covers, the pixel format answered to "start_bitmap_transfer" (2, 4, 5 or 32;
+  // tests answer others), and the target size asked for (0: the size the display offers).
   int bitmap_window = 8;
   int bitmap_ack_every = 1;
   int bitmap_format = 32;
+  int bitmap_target_width = 0;
+  int bitmap_target_height = 0;
+  // Where each backdrop shown is written as a PNG (empty: nowhere).
+  std::string backdrop_png;
   // Camera setup: the camera's picture rate (images answer requests no faster), the data bytes
   // per image segment, the calibration pattern ("calibration_type = HVn" changes it: 3, 5, 9 or
   // 13 points), and the drift (screen pixels) the eye shows at targets until a drift correction.
@@ -72,6 +77,10 @@ struct ControlConfig {
   // The stream a recording sends (the eyes, rate and content); the link digits of
   // "start_recording" and the "sample_rate" variable override its events and rate.
   StreamConfig stream;
+  // A display may steer the eye with node messages "gaze_pointer X Y" (screen pixels) and
+  // "gaze_pointer off": the streamed eye follows the pointer (EyeModel::follow), and so does the
+  // camera's eye while no target is shown. These messages are not kept with node_messages().
+  bool follow_pointer = false;
 };
 
 // How the tracker answers a connect request (CONNECT_REQUEST, CONNECT_BUSYTEST, CONNECT_BROADCAST).
@@ -278,6 +287,9 @@ class SimTracker {
   // Faults for later file transfers (service and link), and the counts so far.
   void set_file_faults(const FileFaults &faults);
   FileStats file_stats() const;
+  // Waits (at most timeout_ms) until no upload is being received; true at once without a file
+  // service.
+  bool wait_for_uploads(int timeout_ms);
 
   // --- control ---
   // The mode machine and the rest of the control side. It exists always; with
@@ -331,6 +343,9 @@ class SimTracker {
   // Makes the streamed eye look at a point (screen pixels), as at a calibration target; nullopt
   // lets it wander again. Applies to the running stream and to later ones.
   void steer_gaze(std::optional<std::pair<double, double>> target);
+  // Gives the streamed eye a pointer to follow (EyeModel::follow), as a hand or mouse cursor;
+  // nullopt stops it. Applies to the running stream and to later ones.
+  void follow_pointer(std::optional<std::pair<double, double>> pointer);
   bool inject_input(uint16_t input_word);
   // Observers (replacing any earlier one; an empty function removes it). The sample and event
   // observers see each sample and event just before its packet is sent; the data observer sees

@@ -8,9 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
+#include "common/wire_reader.h"
 #include "sim/command_table.h"
+#include "sim/packet_decoders.h"
+#include "sim/png_writer.h"
 
 namespace lvxsim {
 
@@ -18,6 +25,8 @@ namespace {
 
 // A recording replays at most this many DATA packets (a minute at 1000 Hz, one sample each).
 constexpr size_t kMaxPlaybackPackets = 60000;
+// The most bitmap data one image packet carries.
+constexpr size_t kMaxBitmapPacketData = 512;
 
 std::string lower(std::string_view s) {
   std::string out(s);
@@ -51,7 +60,9 @@ bool is_target_mode(uint8_t mode) {
 TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
     : t_(tracker),
       cfg_(std::move(config)),
-      machine_(cfg_.settle_ms < 0 ? int64_t{-1} : int64_t{cfg_.settle_ms} * 1000) {
+      machine_(cfg_.settle_ms < 0 ? int64_t{-1} : int64_t{cfg_.settle_ms} * 1000),
+      backdrop_(BitmapSettings{cfg_.bitmap_format, cfg_.bitmap_window, cfg_.bitmap_ack_every,
+                               cfg_.bitmap_target_width, cfg_.bitmap_target_height}) {
   variables_["screen_pixel_coords"] = "0,0," + std::to_string(cfg_.stream.screen_width - 1) + "," +
                                       std::to_string(cfg_.stream.screen_height - 1);
   variables_["sample_rate"] = std::to_string(cfg_.stream.rate_hz);
@@ -70,12 +81,40 @@ TrackerControl::TrackerControl(SimTracker &tracker, ControlConfig config)
                   pic.search_right, pic.search_bottom);
     variables_["search_limits_drawbox"] = limits;
   }
+  if (cfg_.follow_pointer) {
+    t_.add_handler(kNodePkt, [this](SimTracker &t, const ReceivedPacket &p) {
+      const std::optional<std::vector<uint8_t>> payload = decode_node(p.bytes);
+      const std::optional<PointerMessage> m =
+          payload ? parse_pointer_message(*payload) : std::nullopt;
+      if (m) {
+        set_pointer(m->pointer);
+      } else {
+        t.run_builtin_handler(p);
+      }
+    });
+  }
   if (!cfg_.enabled) return;
   t_.set_mode(machine_.mode(), machine_.state_flag());
   t_.add_handler(kCommandPkt,
                  [this](SimTracker &, const ReceivedPacket &p) { handle_command_packet(p); });
   t_.add_handler(kKeyPkt, [this](SimTracker &, const ReceivedPacket &p) { handle_key(p); });
   t_.add_handler(kImagePkt, [this](SimTracker &, const ReceivedPacket &p) { handle_image(p); });
+}
+
+std::optional<PointerMessage> parse_pointer_message(const std::vector<uint8_t> &payload) {
+  const std::string text(payload.begin(), payload.end());
+  constexpr std::string_view kWord = "gaze_pointer ";
+  if (text.compare(0, kWord.size(), kWord) != 0) return std::nullopt;
+  const std::string rest = text.substr(kWord.size());
+  if (rest == "off") return PointerMessage{};
+  double x = 0;
+  double y = 0;
+  char extra = 0;
+  if (std::sscanf(rest.c_str(), "%lf %lf %c", &x, &y, &extra) != 2 || !std::isfinite(x) ||
+      !std::isfinite(y)) {
+    return std::nullopt;
+  }
+  return PointerMessage{std::make_pair(x, y)};
 }
 
 TrackerControl::~TrackerControl() {
@@ -170,21 +209,18 @@ void TrackerControl::settle_now() {
 // --- commands and requests ---
 
 void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kCommandFixedSize) return;
-  uint8_t type = lvx::get_u8(b, kCommandTypeOffset);
-  uint32_t serial = lvx::get_u32(b, 4);
-  std::string text(lvx::get_text(b, kCommandTextOffset, lvx::get_u16(b, kCommandLengthOffset)));
-  switch (type) {
+  const std::optional<CommandPacket> command = decode_command(p.bytes);
+  if (!command) return;
+  switch (command->type) {
     case kCommandTypeCommand:
-      handle_mode_command(p, text);
+      handle_mode_command(p, *command);
       break;
     case kCommandTypeRead:
-      answer_read(serial, text);
+      answer_read(command->serial, command->text);
       break;
     case kCommandTypeTime:
       // The tracker time travels in the header, which the send fills.
-      send_status(serial, kStatusTimeReply, 0, 0, "");
+      send_status(command->serial, kStatusTimeReply, 0, 0, "");
       break;
     case kCommandTypePlayback:
       serve_playback_request();
@@ -197,7 +233,8 @@ void TrackerControl::handle_command_packet(const ReceivedPacket &p) {
   }
 }
 
-void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::string &text) {
+void TrackerControl::handle_mode_command(const ReceivedPacket &p, const CommandPacket &command) {
+  const std::string &text = command.text;
   uint8_t old = 0;
   CommandEffect e;
   std::function<void(uint8_t, uint8_t)> watch;
@@ -237,28 +274,17 @@ void TrackerControl::handle_mode_command(const ReceivedPacket &p, const std::str
   if (watch && e.mode_changed && old != mode()) watch(old, mode());
 
   // The answer. The bitmap transfer's start is answered with the image format the tracker
-  // takes, unless a test rule says otherwise.
-  bool bitmap_start = name == "start_bitmap_transfer" && !t_.command_rule_for(text);
+  // takes, unless a test rule says otherwise; a file to draw is shown before the answer.
+  const bool ruled = t_.command_rule_for(text).has_value();
+  bool bitmap_start = name == "start_bitmap_transfer" && !ruled;
+  if (name == "stop_bitmap_transfer") backdrop_.stop();
+  if (name == "draw_image" && !ruled) draw_image(text);
   if (bitmap_start) {
-    int args[5] = {0, 0, 0, 0, 0};
-    std::istringstream in{std::string(command_value(text))};
-    for (int &a : args) in >> a;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      bitmap_ = ReceivedBitmap{};
-      bitmap_.start_command = text;
-      bitmap_expected_seq_ = 1;
-      bitmap_unacked_ = 0;
-      bitmap_resend_pending_ = false;
-    }
-    char reply[96];
-    std::snprintf(reply, sizeof reply, "%d %d 0 0 %d 0", args[3], args[4], cfg_.bitmap_format);
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult, 0, 0, reply);
-    // The display sends nothing before it has credit.
-    send_bitmap_ack(static_cast<int16_t>(std::clamp(cfg_.bitmap_window, 1, 32767)));
+    const BackdropReceiver::Start start = backdrop_.start(text);
+    send_status(command.serial, kStatusCommandResult, 0, 0, start.answer);
+    send_bitmap_ack(start.credit);
   } else if (file_result) {
-    send_status(lvx::get_u32(lvx::Bytes(p.bytes), 4), kStatusCommandResult,
-                static_cast<uint16_t>(-*file_result), 0, "");
+    send_status(command.serial, kStatusCommandResult, static_cast<uint16_t>(-*file_result), 0, "");
   } else {
     t_.run_builtin_handler(p);
   }
@@ -594,14 +620,14 @@ void TrackerControl::leave_target_mode(uint8_t from) {
 // --- keys ---
 
 void TrackerControl::handle_key(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < 30) return;
+  const std::optional<KeyPacket> key = decode_key(p.bytes);
+  if (!key) return;
   ReceivedKey k;
-  k.code = lvx::get_u16(b, 24);
-  k.modifiers = lvx::get_u16(b, 26);
-  k.state = static_cast<int8_t>(lvx::get_u8(b, 28));
-  k.button = lvx::get_u8(b, 29);
-  k.raw = b.size() >= kKeyPacketSize ? lvx::get_u16(b, 30) : 0;
+  k.code = key->code;
+  k.modifiers = key->modifiers;
+  k.state = key->state;
+  k.button = key->button;
+  k.raw = key->raw;
   k.tracker_time_us = p.tracker_time_us;
   uint8_t mode_now = 0;
   uint16_t buttons = 0;
@@ -819,54 +845,80 @@ bool TrackerControl::select_user_menu(uint16_t menu, uint16_t selection) {
   return send_status(0, kStatusUserMenu, menu, selection, "");
 }
 
-// --- bitmap ---
+// --- backdrop ---
 
-// Image packets are taken in sequence from 1; the first one out of order asks for a resend from
-// the expected number, and later ones are ignored until it arrives. The empty packet ends the
-// transfer.
 void TrackerControl::handle_image(const ReceivedPacket &p) {
-  lvx::Bytes b(p.bytes);
-  if (b.size() < kImageFixedSize - 1) return;
-  uint16_t seq = lvx::get_u16(b, 20);
-  size_t size = lvx::get_u16(b, 22);
-  if (size > 512 || 24 + size > b.size()) return;
-  std::optional<int16_t> ack;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (seq != bitmap_expected_seq_) {
-      if (!bitmap_resend_pending_) {
-        bitmap_resend_pending_ = true;
-        ++bitmap_.resend_requests;
-        ack = static_cast<int16_t>(
-            -static_cast<int>(std::min<uint16_t>(bitmap_expected_seq_, 32767)));
-      }
-    } else {
-      bitmap_resend_pending_ = false;
-      ++bitmap_expected_seq_;
-      if (size == 0) {
-        bitmap_.complete = true;
-        ack = kBitmapComplete;
-      } else {
-        bitmap_.bytes.insert(bitmap_.bytes.end(), b.begin() + 24,
-                             b.begin() + 24 + static_cast<std::ptrdiff_t>(size));
-        ++bitmap_.packets;
-        if (++bitmap_unacked_ >= std::max(1, cfg_.bitmap_ack_every)) {
-          ack = static_cast<int16_t>(bitmap_unacked_);
-          bitmap_unacked_ = 0;
-        }
-      }
-    }
+  const std::optional<BitmapPacket> packet = decode_bitmap(p.bytes);
+  if (!packet || packet->data.size() > kMaxBitmapPacketData) return;
+  const std::optional<int16_t> ack = backdrop_.on_packet(packet->sequence, packet->data);
+  if (!ack) return;
+  send_bitmap_ack(*ack);
+  // The display hears of the completion first; the image is drawn after.
+  if (*ack == kBitmapComplete && backdrop_.show_completed()) after_backdrop_shown();
+}
+
+void TrackerControl::draw_image(const std::string &text) {
+  std::istringstream in{std::string(command_value(text))};
+  std::string name;
+  in >> name;
+  int x = 0, y = 0;
+  in >> x >> y;
+  static constexpr std::string_view kReceived = "/lvrx/data/recv/";
+  const std::filesystem::path dir = data_dir();
+  std::filesystem::path path;
+  if (name.rfind(kReceived, 0) == 0) {
+    path = dir / "recv" / name.substr(kReceived.size());
+  } else if (!name.empty()) {
+    path = dir / "recv" / name;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) path = dir / name;
   }
-  if (ack) send_bitmap_ack(*ack);
+  // The file may still be arriving: the display sends the command once its bytes are out.
+  t_.wait_for_uploads(2000);
+  std::ifstream file(path, std::ios::binary);
+  if (path.empty() || !file) return;
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                   std::istreambuf_iterator<char>());
+  std::optional<Backdrop> img = decode_bmp(bytes);
+  if (!img) return;
+  img->x = x;
+  img->y = y;
+  img->source = path.string();
+  backdrop_.show(std::move(*img));
+  after_backdrop_shown();
+}
+
+void TrackerControl::after_backdrop_shown() {
+  if (!cfg_.backdrop_png.empty()) save_backdrop_png(cfg_.backdrop_png);
 }
 
 ReceivedBitmap TrackerControl::bitmap() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return bitmap_;
+  return backdrop_.bitmap();
 }
 
 bool TrackerControl::send_bitmap_ack(int16_t value) {
   return send_status(0, kStatusBitmapAck, static_cast<uint16_t>(value), 0, "");
+}
+
+void TrackerControl::set_bitmap_faults(const BitmapFaults &faults) {
+  backdrop_.set_faults(faults);
+}
+
+std::optional<Backdrop> TrackerControl::backdrop() const {
+  return backdrop_.backdrop();
+}
+
+uint64_t TrackerControl::backdrops_shown() const {
+  return backdrop_.shown();
+}
+
+bool TrackerControl::save_backdrop_png(const std::string &path, std::string *error) const {
+  const std::optional<Backdrop> img = backdrop_.backdrop();
+  if (!img) {
+    if (error) *error = "no backdrop yet";
+    return false;
+  }
+  return write_png(path, img->width, img->height, img->rgb, error);
 }
 
 // --- camera setup ---
@@ -906,6 +958,9 @@ CameraScene TrackerControl::scene_locked(int64_t now_us) const {
   if (gaze_target_) {
     scene.gaze_x = as_double(gaze_target_->x + (drift_corrected_ ? 0.0f : cfg_.drift_x));
     scene.gaze_y = as_double(gaze_target_->y + (drift_corrected_ ? 0.0f : cfg_.drift_y));
+  } else if (pointer_) {
+    scene.gaze_x = pointer_->first;
+    scene.gaze_y = pointer_->second;
   } else {
     scene.gaze_x = scene.screen_width / 2.0 + 0.15 * scene.screen_width * std::sin(0.7 * t);
     scene.gaze_y = scene.screen_height / 2.0 + 0.12 * scene.screen_height * std::sin(1.1 * t);
@@ -1128,6 +1183,17 @@ std::pair<double, double> TrackerControl::gaze() const {
   std::lock_guard<std::mutex> lock(mu_);
   CameraScene s = scene_locked(t_.now_us());
   return {s.gaze_x, s.gaze_y};
+}
+
+void TrackerControl::set_pointer(std::optional<std::pair<double, double>> pointer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pointer_ = pointer;
+  t_.follow_pointer(pointer);  // the streamer's lock comes after this one
+}
+
+std::optional<std::pair<double, double>> TrackerControl::pointer() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return pointer_;
 }
 
 std::pair<double, double> TrackerControl::search_area() const {

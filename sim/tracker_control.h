@@ -16,9 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/backdrop_receiver.h"
 #include "sim/camera.h"
 #include "sim/data_file.h"
 #include "sim/mode_machine.h"
+#include "sim/packet_decoders.h"
 #include "sim/tracker.h"
 
 namespace lvxsim {
@@ -56,6 +58,14 @@ inline constexpr uint8_t kCommandTypePlayback = 61;
 
 // Bitmap acknowledgement values besides counts: the transfer is complete.
 inline constexpr int16_t kBitmapComplete = -32002;
+
+// A node message that steers the eye (ControlConfig::follow_pointer): the pointer, or nullopt
+// for "gaze_pointer off".
+struct PointerMessage {
+  std::optional<std::pair<double, double>> pointer;
+};
+// Reads "gaze_pointer X Y" or "gaze_pointer off"; nullopt for any other payload.
+std::optional<PointerMessage> parse_pointer_message(const std::vector<uint8_t> &payload);
 
 // One key packet the display sent.
 struct ReceivedKey {
@@ -107,15 +117,6 @@ struct ValidationReport {
   std::string text;  // the result text sent with status 103
 };
 
-// The backdrop bitmap received so far.
-struct ReceivedBitmap {
-  std::string start_command;  // the "start_bitmap_transfer ..." text
-  std::vector<uint8_t> bytes;
-  uint32_t packets = 0;   // image packets with data taken
-  bool complete = false;  // the empty end packet arrived
-  uint32_t resend_requests = 0;
-};
-
 class TrackerControl {
  public:
   TrackerControl(SimTracker &tracker, ControlConfig config);
@@ -162,6 +163,10 @@ class TrackerControl {
   // Where the eye looks now (screen pixels): at the shown target (plus the drift until a drift
   // correction), or wandering around the centre.
   std::pair<double, double> gaze() const;
+  // The pointer the eye follows (SimTracker::follow_pointer), also while the camera is shown;
+  // set by the display's "gaze_pointer" node messages, or here.
+  void set_pointer(std::optional<std::pair<double, double>> pointer);
+  std::optional<std::pair<double, double>> pointer() const;
   // The search area centre (fractions of the image), moved by "setup_mode_global_click".
   std::pair<double, double> search_area() const;
   int pupil_threshold() const;
@@ -203,16 +208,29 @@ class TrackerControl {
   std::optional<std::string> open_file_path() const;
   std::optional<std::string> last_file_path() const;
 
-  // --- bitmap ---
+  // --- backdrop ---
+  // The packets of the current (or last) link transfer.
   ReceivedBitmap bitmap() const;
   // An acknowledgement with any value: a count, a resend request -s or an error code.
   bool send_bitmap_ack(int16_t value);
+  // Faults for later link transfers: a lost packet, or a tracker that stops answering.
+  void set_bitmap_faults(const BitmapFaults &faults);
+  // The last backdrop shown (a link transfer completed, or a file drawn by "draw_image"), and
+  // how many were shown.
+  std::optional<Backdrop> backdrop() const;
+  uint64_t backdrops_shown() const;
+  // Writes the last backdrop as a PNG; false (with the reason) when there is none or it cannot
+  // be written.
+  bool save_backdrop_png(const std::string &path, std::string *error = nullptr) const;
 
  private:
   void handle_command_packet(const ReceivedPacket &p);
-  void handle_mode_command(const ReceivedPacket &p, const std::string &text);
+  void handle_mode_command(const ReceivedPacket &p, const CommandPacket &command);
   void handle_key(const ReceivedPacket &p);
   void handle_image(const ReceivedPacket &p);
+  // "draw_image <file>": shows a BMP file the tracker holds (an upload in progress is waited for).
+  void draw_image(const std::string &text);
+  void after_backdrop_shown();
   void on_image_request(const std::string &text);
   void send_image(uint64_t generation, int width, int height);
   void on_image_ack();
@@ -266,10 +284,7 @@ class TrackerControl {
   std::optional<std::pair<uint16_t, std::string>> last_info_;
   std::vector<ReceivedKey> keys_;
   uint16_t buttons_ = 0;
-  ReceivedBitmap bitmap_;
-  uint16_t bitmap_expected_seq_ = 1;
-  int bitmap_unacked_ = 0;
-  bool bitmap_resend_pending_ = false;
+  BackdropReceiver backdrop_;
 
   // Camera setup.
   uint8_t camera_ = kCameraLeftEye;
@@ -283,7 +298,8 @@ class TrackerControl {
   std::vector<std::vector<uint8_t>> image_segments_;
   size_t next_segment_ = 0;
   CameraStats camera_stats_;
-  std::optional<TargetPoint> gaze_target_;  // the target the eye looks at
+  std::optional<TargetPoint> gaze_target_;            // the target the eye looks at
+  std::optional<std::pair<double, double>> pointer_;  // the pointer it follows otherwise
   bool drift_corrected_ = false;
   int calibration_points_ = 9;
   std::vector<TargetPoint> targets_;

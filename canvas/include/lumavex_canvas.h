@@ -3,10 +3,12 @@
 // targets, the camera image scaled into its area with the crosshair overlay drawn through
 // lumavex_draw_cross_hair, the title in a small bitmap font, and sounds and alerts as records.
 // Keys and mouse clicks come from a script (or a window front-end) through the same queue the
-// input hook drains. Snapshots are written as PNG files.
+// input hook drains. Snapshots are written as PNG files by lumavex_canvas_png.h (a library of its
+// own, the only part that needs libpng).
 //
 // It knows no window system: a front-end that shows the framebuffer, and feeds real keys and
-// clicks into it, can sit on top. Link it together with the core library (shared or static).
+// clicks into it, sits on top (lumavex_sdl does). Link it together with the core library (shared
+// or static).
 #pragma once
 
 #include <cstdint>
@@ -37,11 +39,14 @@ class Framebuffer {
   void fill(Rgba c);
   // Out-of-range positions are ignored (reads give transparent black).
   void set(int x, int y, Rgba c);
+  // Mixes c into the pixel with the given coverage (0 leaves it, 255 replaces it).
+  void blend(int x, int y, Rgba c, uint8_t coverage);
   Rgba get(int x, int y) const;
   void line(int x1, int y1, int x2, int y2, Rgba c);
   void rect(int x, int y, int w, int h, Rgba c);  // outline
   void fill_rect(int x, int y, int w, int h, Rgba c);
   void disc(int cx, int cy, int radius, Rgba c);
+  void circle(int cx, int cy, int radius, Rgba c);  // outline
   // Draws `src` (32-bit RGBA pixels, src_w x src_h) scaled by nearest neighbour into the
   // rectangle (x, y, w, h).
   void blit_scaled(const uint32_t *src, int src_w, int src_h, int x, int y, int w, int h);
@@ -49,9 +54,6 @@ class Framebuffer {
   // letters use the capitals' shapes; byte 176 is a degree sign; unknown bytes are boxes.
   int text(int x, int y, const std::string &s, Rgba c, int scale = 1);
   static int text_width(const std::string &s, int scale = 1);
-
-  // Writes the picture as an 8-bit RGBA PNG file. False (with the reason in *error) on failure.
-  bool save_png(const std::string &path, std::string *error = nullptr) const;
 
  private:
   int width_ = 0, height_ = 0;
@@ -64,6 +66,43 @@ Rgba unpack(uint32_t pixel);
 
 // The colours of the crosshair codes (CR_HAIR_COLOR .. MARKER_COLOR_WEAK; others white).
 Rgba overlay_colour(int code);
+
+// A typeface for the display's texts (8-bit text; byte 176 is the degree sign). The built-in
+// one is the framebuffer's 5x7 font; a front-end can supply a scalable one.
+class Font {
+ public:
+  virtual ~Font() = default;
+  virtual int height() const = 0;  // of a line, in pixels
+  virtual int width(const std::string &text) const = 0;
+  // Draws text with its top-left corner at (x, y); returns the width drawn.
+  virtual int draw(Framebuffer &fb, int x, int y, const std::string &text, Rgba c) const = 0;
+};
+
+// The framebuffer's 5x7 font, each dot `scale` pixels.
+class BitmapFont : public Font {
+ public:
+  explicit BitmapFont(int scale = 2) : scale_(scale) {}
+  int height() const override { return 7 * scale_; }
+  int width(const std::string &text) const override {
+    return Framebuffer::text_width(text, scale_);
+  }
+  int draw(Framebuffer &fb, int x, int y, const std::string &text, Rgba c) const override {
+    return fb.text(x, y, text, c, scale_);
+  }
+
+ private:
+  int scale_;
+};
+
+// How calibration and drift-correction targets look: a disc with a hole of another colour, on
+// the target screen's background.
+struct TargetStyle {
+  int radius = 10;
+  int hole = 3;
+  Rgba outer{0, 0, 0, 255};
+  Rgba inner{255, 255, 255, 255};
+  Rgba background{192, 192, 192, 255};
+};
 
 // One sound the library asked for.
 struct SoundRecord {
@@ -83,8 +122,17 @@ class ReferenceDisplay {
   // Installs hooks() with setup_graphic_hook_functions_V2; returns its result.
   int install();
 
+  // The look of targets (from the next screen on), and the typeface of the title; null gives the
+  // built-in 5x7 font back. The font must outlive its use here.
+  void set_target_style(const TargetStyle &style) { style_ = style; }
+  const TargetStyle &target_style() const { return style_; }
+  void set_font(const Font *font) { font_ = font != nullptr ? font : &builtin_font_; }
+  const Font &font() const { return *font_; }
+
   // --- input: what the application's input hook reports next ---
   void press_key(uint16_t key, uint16_t modifiers = 0);
+  // Any input event (a key, or a mouse event: type with bit 4).
+  void push_input(const InputEvent &event) { input_.push_back(event); }
   // The mouse over the camera area, in that area's pixels; `pressed` holds the button down.
   void set_mouse(int x, int y, bool pressed);
   // Called at every input poll before the queue is drained (on the thread that runs the
@@ -116,11 +164,7 @@ class ReferenceDisplay {
   // The number of lines the last overlay drew in each colour code (index 0..7).
   const std::vector<int> &overlay_lines() const { return overlay_lines_; }
 
-  bool save_png(const std::string &path, std::string *error = nullptr) const {
-    return screen_.save_png(path, error);
-  }
-
-  // Colours of the screens.
+  // Colours of the screens (the targets' are TargetStyle's defaults).
   static constexpr Rgba kTargetBackground{192, 192, 192, 255};
   static constexpr Rgba kTargetOuter{0, 0, 0, 255};
   static constexpr Rgba kTargetInner{255, 255, 255, 255};
@@ -156,6 +200,9 @@ class ReferenceDisplay {
 
   Framebuffer screen_;
   Framebuffer camera_;
+  TargetStyle style_;
+  BitmapFont builtin_font_{2};
+  const Font *font_ = &builtin_font_;
   std::deque<InputEvent> input_;
   std::string title_;
   bool target_shown_ = false;

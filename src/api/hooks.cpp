@@ -32,16 +32,16 @@ int16_t setup_graphic_hook_functions_V2(GraphicHooksV2 *table) noexcept {
 
 // The returned copies belong to the library and stay valid until the next call.
 GraphicHooks *get_all_hook_functions(void) noexcept {
-  static GraphicHooks copy;
   return guard<GraphicHooks *>(nullptr, [] {
+    GraphicHooks &copy = lvx::hooks_record().v1_copy;
     copy = lvx::graphic_hooks().v1_table();
     return &copy;
   });
 }
 
 GraphicHooksV2 *get_all_hook_functions_V2(void) noexcept {
-  static GraphicHooksV2 copy;
   return guard<GraphicHooksV2 *>(nullptr, [] {
+    GraphicHooksV2 &copy = lvx::hooks_record().v2_copy;
     copy = lvx::graphic_hooks().v2_table();
     return &copy;
   });
@@ -55,15 +55,15 @@ int set_write_image_hook(lumavex_write_image_hook hook, int /*options*/) noexcep
 }
 
 void alert_printf(const char *format, ...) noexcept {
-  // Each thread formats into its own buffer, so alerts raised at once on the receive thread and
-  // the application thread do not overwrite each other; the text stays valid after the hook
-  // returns, until that thread's next alert.
-  thread_local char text[1024];
+  // Each thread formats into its own buffer (in its thread record), so alerts raised at once on
+  // the receive thread and the application thread do not overwrite each other; the text stays
+  // valid after the hook returns, until that thread's next alert.
+  char *text = lvx::thread_alert_text();
   text[0] = '\0';
   if (format != nullptr) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    std::vsnprintf(text, lvx::kAlertTextBytes, format, args);
     va_end(args);
   }
   lvx::api::guard_void([&] { lvx::alert_text(text); });

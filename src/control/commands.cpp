@@ -24,25 +24,6 @@ constexpr uint16_t kIdleMode = 1;
 // A formatted command waits this long in all for the answers to its pieces.
 constexpr uint32_t kFormattedCommandWaitMs = 5000;
 
-// The command channel's process-wide record. The ring and the last result text are guarded by
-// the link lock (the receive thread files results while holding it); the serial counter is
-// advanced only under the same lock. `send_lock` is held by a sender from drawing its serial to
-// the end of its send, so that serials leave in the order they were drawn; the receive thread
-// never takes it. Order: send_lock, then the link lock.
-struct CommandChannel {
-  LibraryMutex<std::mutex> send_lock;
-  uint32_t serial = 1;
-  ResultRing ring;
-  char last_text[200] = {};
-  // Count of results filed, so that a waiter can watch for news without taking the lock.
-  std::atomic<uint32_t> filed{0};
-};
-
-CommandChannel &channel() {
-  static auto *c = new CommandChannel;  // lives for the whole process
-  return *c;
-}
-
 }  // namespace
 
 void ResultRing::seed() {
@@ -96,8 +77,8 @@ int16_t ResultRing::lookup(uint32_t serial) const {
 
 void seed_command_serial(uint32_t start) {
   LinkLockGuard lock;
-  channel().serial = start;
-  channel().ring.seed();
+  command_channel().serial = start;
+  command_channel().ring.seed();
 }
 
 std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const char *text,
@@ -123,9 +104,9 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
 // end of the send, keeps two senders from overtaking each other between the two: the tracker
 // sees the serials in the order they were drawn.
 int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest,
-                     SerialDrawn on_drawn) {
+                     SerialDrawn on_drawn, void *context) {
   if (dummy_mode()) return 0;
-  CommandChannel &c = channel();
+  CommandChannel &c = command_channel();
   std::lock_guard sending(c.send_lock);
   uint32_t serial;
   ResultRing::Slot previous;
@@ -137,7 +118,7 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
     }
     serial = ++c.serial;
     previous = c.ring.push(serial);
-    if (on_drawn != nullptr) on_drawn(serial);
+    if (on_drawn != nullptr) on_drawn(serial, context);
   }
   std::vector<uint8_t> packet = encode_command_packet(serial, type, text, value);
   int16_t r = xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));
@@ -152,7 +133,7 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
 }
 
 void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length) {
-  CommandChannel &c = channel();
+  CommandChannel &c = command_channel();
   c.ring.file(serial, result);
   c.filed.fetch_add(1, std::memory_order_release);
   constexpr int kMaxText = static_cast<int>(sizeof c.last_text) - 1;
@@ -163,11 +144,11 @@ void file_command_result(uint32_t serial, int16_t result, const char *text, int 
 
 int16_t get_command_result_for_sn(uint32_t serial) {
   LinkLockGuard lock;
-  return channel().ring.lookup(serial);
+  return command_channel().ring.lookup(serial);
 }
 
 int16_t wait_for_result(uint32_t serial, uint32_t msec) {
-  CommandChannel &c = channel();
+  CommandChannel &c = command_channel();
   uint32_t start = lvx::local_ms();
   const bool connected = link_record().is_connected != 0;
   uint32_t seen = c.filed.load(std::memory_order_acquire);
@@ -284,7 +265,7 @@ int16_t send_command_pieces(const char *text) {
 int16_t last_command_message(char *buf) {
   if (dummy_mode() || !system_open()) return 0;
   LinkLockGuard lock;
-  const char *text = channel().last_text;
+  const char *text = command_channel().last_text;
   size_t n = std::strlen(text);
   if (buf != nullptr) std::memcpy(buf, text, n + 1);
   return static_cast<int16_t>(n);

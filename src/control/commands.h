@@ -1,10 +1,13 @@
 // The command channel: command packets with serial numbers, and the ring of their results.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
+#include "link/user_calls.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -61,6 +64,21 @@ class ResultRing {
   int index_ = -1;
 };
 
+// The command channel's process-wide record. The ring and the last result text are guarded by
+// the link lock (the receive thread files results while holding it); the serial counter is
+// advanced only under the same lock. `send_lock` is held by a sender from drawing its serial to
+// the end of its send, so that serials leave in the order they were drawn; the receive thread
+// never takes it. Order: send_lock, then the link lock.
+struct CommandChannel {
+  LibraryMutex<std::mutex> send_lock;
+  uint32_t serial = 1;
+  ResultRing ring;
+  char last_text[200] = {};
+  // Count of results filed, so that a waiter can watch for news without taking the lock.
+  std::atomic<uint32_t> filed{0};
+};
+CommandChannel &command_channel();
+
 // The bytes of one command packet (see cmd_pkt). An image acknowledgement with no text carries
 // one data byte.
 std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const char *text,
@@ -69,15 +87,16 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
 // Restarts the serial counter at `start` and clears the result ring.
 void seed_command_serial(uint32_t start);
 
-// Called with a command's serial under the link lock, before the packet leaves, so that whatever
-// the caller files under that serial is in place when the answer is handled.
-using SerialDrawn = void (*)(uint32_t serial);
+// Called with a command's serial (and the caller's context) under the link lock, before the
+// packet leaves, so that whatever the caller files under that serial is in place when the answer
+// is handled.
+using SerialDrawn = void (*)(uint32_t serial, void *context);
 
 // Sends one command packet of `type` with optional text to dest. Returns the new serial (> 0),
 // -100 when the send failed, or 0 without sending in dummy mode. Serials reach the tracker in the
 // order they were drawn, whichever threads send. The caller holds no link lock.
 int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest,
-                     SerialDrawn on_drawn = nullptr);
+                     SerialDrawn on_drawn = nullptr, void *context = nullptr);
 
 // Files a command result for a serial (receive thread, link lock held).
 void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length);

@@ -2,11 +2,6 @@
 
 namespace lvx {
 
-ControlState &control_state() {
-  static auto *s = new ControlState;  // never destroyed: the receive thread may outlive statics
-  return *s;
-}
-
 void KeyQueue::push(const TrackerKey &k) {
   if (count_ == kKeyQueueSize) {
     read_ = (read_ + 1) % kKeyQueueSize;

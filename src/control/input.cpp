@@ -36,11 +36,6 @@ constexpr uint8_t kEchoOther = 10;
 // During a break, every fourth read gives 0 instead of TERMINATE_KEY.
 constexpr uint32_t kBreakReadCycle = 4;
 
-KeyboardState &process_keyboard() {
-  static auto *s = new KeyboardState;  // lives for the whole process
-  return *s;
-}
-
 }  // namespace
 
 uint16_t tracker_modifiers(uint16_t modifiers) {
@@ -156,10 +151,6 @@ void KeyboardState::reset() {
   set_terminated(false);
 }
 
-KeyboardState &keyboard() {
-  return process_keyboard();
-}
-
 void InputEventQueue::push(const InputEvent &event) {
   std::lock_guard guard(lock_);
   if ((write_ + 1) % kSlots == read_) read_ = (read_ + 1) % kSlots;  // full: drop the oldest
@@ -215,35 +206,16 @@ size_t InputEventQueue::size() const {
   return count_locked();
 }
 
-InputEventQueue *input_event_queue(bool create) {
-  // The pointer marks whether the queue exists yet; the static itself is built once, safely,
-  // on the first call that asks for it.
-  static std::atomic<InputEventQueue *> existing{nullptr};
-  InputEventQueue *q = existing.load(std::memory_order_acquire);
-  if (q != nullptr || !create) return q;
-  static auto *instance = new InputEventQueue;  // lives for the whole process
-  existing.store(instance, std::memory_order_release);
-  return instance;
-}
-
-namespace {
-
-// The calibration-exit flag: written by any thread (exit_calibration), read and cleared by the
-// setup loops on the application thread; an atomic, so no lock.
-std::atomic<bool> g_calibration_exit{false};
-
-}  // namespace
-
 void exit_calibration() {
-  g_calibration_exit.store(true);
+  input_record().calibration_exit.store(true);
 }
 
 bool calibration_exit_requested() {
-  return g_calibration_exit.load();
+  return input_record().calibration_exit.load();
 }
 
 void clear_calibration_exit() {
-  g_calibration_exit.store(false);
+  input_record().calibration_exit.store(false);
 }
 
 bool application_terminated_flag() {
@@ -273,7 +245,7 @@ int16_t pump_key_events() {
     if (e.type == kKeyEventType) {
       keyboard().handle_key(e, local_ms());
     } else if ((e.type & kOtherEventBit) != 0) {
-      input_event_queue(true)->push(e);
+      input_event_queue().push(e);
     }
   }
   return break_key_pressed();
@@ -326,18 +298,17 @@ void set_terminal_break(bool terminated) {
 }
 
 bool peep_input_event(InputEvent *out, uint8_t mask, bool newest) {
-  InputEventQueue *q = input_event_queue(false);
-  if (q == nullptr || out == nullptr) return false;
-  return newest ? q->peek_last(mask, out) : q->peek_first(mask, out);
+  if (out == nullptr) return false;
+  InputEventQueue &q = input_event_queue();
+  return newest ? q.peek_last(mask, out) : q.peek_first(mask, out);
 }
 
 bool take_input_event(InputEvent *out, uint8_t mask) {
-  InputEventQueue *q = input_event_queue(false);
-  return q != nullptr && out != nullptr && q->take(mask, out);
+  return out != nullptr && input_event_queue().take(mask, out);
 }
 
 void flush_input_events() {
-  input_event_queue(true)->clear();
+  input_event_queue().clear();
 }
 
 }  // namespace lvx

@@ -136,9 +136,6 @@ class KeyboardState {
   std::atomic<int16_t> terminated_{0};
 };
 
-// The process-wide keyboard state.
-KeyboardState &keyboard();
-
 // The queue of input events other than keys: a ring of kSlots holding kSlots - 1 events, which
 // drops the oldest when full. Each operation takes the queue's own lock.
 class InputEventQueue {
@@ -164,8 +161,22 @@ class InputEventQueue {
   size_t write_ = 0;
 };
 
-// The process-wide input event queue; null until created (create = true creates it).
-InputEventQueue *input_event_queue(bool create);
+// The input's process-wide record: the keyboard state and the input event queue (application
+// threads; the queue has its own lock), and the calibration-exit flag, written by any thread
+// (exit_calibration), read and cleared by the setup loops on the application thread.
+struct InputRecord {
+  KeyboardState keyboard;
+  InputEventQueue events;
+  std::atomic<bool> calibration_exit{false};
+};
+InputRecord &input_record();
+
+inline KeyboardState &keyboard() {
+  return input_record().keyboard;
+}
+inline InputEventQueue &input_event_queue() {
+  return input_record().events;
+}
 
 // Waits `delay` ms in 20 ms sleeps, calling pump() before each sleep while more than 20 ms
 // remain. A delay of 0 does not sleep.

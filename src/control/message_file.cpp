@@ -112,35 +112,24 @@ int16_t MessageFile::line(uint32_t time_ms, const std::string &text) {
 
 // ---- The process-wide message file ----
 
-namespace {
-
-// Written by the application threads that call the message-file functions, under `lock`.
-struct MessageFileRecord {
-  std::mutex lock;
-  MessageFile file{
-      MessageFileServices{
-          [] { return local_usec(); },
-          [] { return realtime_flag() != 0; },
-          [](const std::string &text) { return send_message(text.c_str(), message_time_after(0)); },
-      },
-      kMaxQueuedLines};
-};
-
-MessageFileRecord &record() {
-  static auto *r = new MessageFileRecord;
-  return *r;
-}
-
-}  // namespace
+MessageFileRecord::MessageFileRecord()
+    : file(MessageFileServices{
+               [] { return local_usec(); },
+               [] { return realtime_flag() != 0; },
+               [](const std::string &text) {
+                 return send_message(text.c_str(), message_time_after(0));
+               },
+           },
+           kMaxQueuedLines) {}
 
 int16_t open_message_file(const char *path) {
-  MessageFileRecord &r = record();
+  MessageFileRecord &r = message_file_record();
   std::lock_guard<std::mutex> guard(r.lock);
   return r.file.open(path);
 }
 
 void close_message_file() {
-  MessageFileRecord &r = record();
+  MessageFileRecord &r = message_file_record();
   std::lock_guard<std::mutex> guard(r.lock);
   r.file.close();
 }
@@ -153,7 +142,7 @@ int16_t time_message(uint32_t t, const std::string &text) {
     send_message(text.c_str(), when);
     return 0;
   }
-  MessageFileRecord &r = record();
+  MessageFileRecord &r = message_file_record();
   std::lock_guard<std::mutex> guard(r.lock);
   return r.file.line(t, text);
 }

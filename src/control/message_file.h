@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace lvx {
@@ -85,6 +86,15 @@ class MessageFile {
 };
 
 // ---- The process-wide message file (the exported functions) ----
+
+// Written by the application threads that call the message-file functions, under `lock`. The
+// file's services are the library clock, real-time mode and the message channel.
+struct MessageFileRecord {
+  MessageFileRecord();
+  std::mutex lock;
+  MessageFile file;
+};
+MessageFileRecord &message_file_record();
 
 int16_t open_message_file(const char *path);
 void close_message_file();

@@ -27,29 +27,8 @@ namespace {
 
 constexpr int16_t kBadParameter = -1;
 
-// The message channel's process-wide record.
-struct MessageChannel {
-  // Serialises send_message, so that the pieces of messages sent from several threads never
-  // interleave. Recursive: a message can be sent while routing another (a log note from an error
-  // lookup, say).
-  LibraryMutex<std::recursive_mutex> message_lock;
-  // Serial of the next message packet; separate from the command serials.
-  std::atomic<uint32_t> serial{1};
-  // Pacing window; pace_lock is held across the 1 ms wait so that senders queue behind it.
-  std::mutex pace_lock;
-  MessagePacer pacer;
-  // Identity of long messages: a random byte drawn on first use and a counter.
-  std::mutex long_id_lock;
-  LongMessageId long_id;
-};
-
-MessageChannel &channel() {
-  static auto *c = new MessageChannel;  // lives for the whole process
-  return *c;
-}
-
 LongMessageId next_long_id() {
-  MessageChannel &c = channel();
+  MessageChannel &c = message_channel();
   std::lock_guard lock(c.long_id_lock);
   if (c.long_id.random == 0) c.long_id.random = static_cast<uint32_t>(std::rand() % 255);
   ++c.long_id.count;
@@ -57,7 +36,7 @@ LongMessageId next_long_id() {
 }
 
 void pace() {
-  MessageChannel &c = channel();
+  MessageChannel &c = message_channel();
   std::lock_guard lock(c.pace_lock);
   if (c.pacer.admit(lvx::local_ms())) {
     lvx::delay_ms(1);
@@ -108,7 +87,7 @@ int32_t message_offset_ms(double message_time_us, double now_us) {
 int16_t msg_core_impl(const LVXADDR &dest, std::string_view text, double message_time_us) {
   if (dummy_mode() || quiet_level() > 1) return 0;
   if (static_cast<int>(text.size()) + 1 > max_text_length()) return kBadText;
-  uint32_t serial = channel().serial.fetch_add(1);
+  uint32_t serial = message_channel().serial.fetch_add(1);
   std::vector<uint8_t> packet = encode_message_packet(serial, 0, text);
   lvx::log_printf("msg_core_impl: size=%d msg='%.*s'\n", static_cast<int>(packet.size()),
                   static_cast<int>(text.size()), text.data());
@@ -131,7 +110,7 @@ double message_time_after(int32_t exectime_ms) {
 }
 
 int16_t send_message(const char *text, double message_time_us) {
-  std::lock_guard lock(channel().message_lock);
+  std::lock_guard lock(message_channel().message_lock);
   return route_message(text, message_time_us);
 }
 

@@ -3,13 +3,17 @@
 // the packet is built.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "control/message_split.h"
+#include "link/user_calls.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -23,6 +27,23 @@ constexpr uint8_t kPlainMessage = 1;
 // Bytes of a message packet besides its text.
 constexpr size_t kOverhead = 31;
 }  // namespace msg_pkt
+
+// The message channel's process-wide record.
+struct MessageChannel {
+  // Serialises send_message, so that the pieces of messages sent from several threads never
+  // interleave. Recursive: a message can be sent while routing another (a log note from an error
+  // lookup, say).
+  LibraryMutex<std::recursive_mutex> message_lock;
+  // Serial of the next message packet; separate from the command serials.
+  std::atomic<uint32_t> serial{1};
+  // Pacing window; pace_lock is held across the 1 ms wait so that senders queue behind it.
+  std::mutex pace_lock;
+  MessagePacer pacer;
+  // Identity of long messages: a random byte drawn on first use and a counter.
+  std::mutex long_id_lock;
+  LongMessageId long_id;
+};
+MessageChannel &message_channel();
 
 // The bytes of one message packet (see msg_pkt).
 std::vector<uint8_t> encode_message_packet(uint32_t serial, int32_t offset_ms,

@@ -23,34 +23,13 @@ constexpr int kReserveHigh = 49;
 // The settling pumps of begin_realtime on systems of the NT family.
 constexpr uint32_t kSettlePumpMs = 20;
 
-// The process-wide state of real-time mode. Written by the application threads that call the
-// priority functions; the flags are atomics (the message file reads the real-time flag), the rest
-// is guarded by `lock`, which is never held while input is pumped (pumping calls the
-// application's hooks).
-struct RealtimeState {
-  std::mutex lock;
-  std::atomic<int32_t> flag{0};
-  std::atomic<int32_t> extended{0};
-  std::atomic<int> usable{-1};  // -1 not decided yet, 0 no, 1 yes
-  RegistrationTable table;
-  // Each thread's scheduling from before the library first changed it, for the normal class.
-  std::map<uint64_t, platform::ThreadSchedule> baselines;
-  bool memory_locked = false;
-  std::optional<int> reserve_override;
-};
-
-RealtimeState &state() {
-  static auto *s = new RealtimeState;
-  return *s;
-}
-
 bool command_line_has(const char *text) {
   return platform::command_line().find(text) != std::string::npos;
 }
 
 // The reserve as the decision reads it: the test override, or the kernel's real-time bandwidth.
 int read_reserve() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   {
     std::lock_guard<std::mutex> guard(s.lock);
     if (s.reserve_override) return *s.reserve_override;
@@ -58,7 +37,7 @@ int read_reserve() {
   int error_number = 0;
   std::optional<platform::RtBandwidth> b = platform::rt_bandwidth(&error_number);
   if (!b) {
-    log_printf("RegOpenKeyEx failed %x \n", static_cast<unsigned>(error_number));
+    log_printf("Priority: the real-time bandwidth is unreadable (%d)\n", error_number);
     return -1;
   }
   return reserved_percent(b->runtime_us, b->period_us);
@@ -66,12 +45,12 @@ int read_reserve() {
 
 bool decide_usable() {
   bool usable = registration_usable(kThisSystem, read_reserve());
-  state().usable = usable ? 1 : 0;
+  realtime_state().usable = usable ? 1 : 0;
   return usable;
 }
 
 bool usable() {
-  int cached = state().usable.load();
+  int cached = realtime_state().usable.load();
   if (cached >= 0) return cached == 1;
   return decide_usable();
 }
@@ -127,12 +106,12 @@ void register_thread(RealtimeState &s, int tag) {
     return;
   }
   if (!apply_fifo(kRegisteredBase)) {
-    log_printf("AvSetMmThreadCharacteristics failed!\n");
     int nice = platform::most_favourable_nice();
     platform::set_current_thread_nice(nice);
     log_fallback();
   }
-  log_printf("MMCSS_activate %d  %x\n", tag, static_cast<unsigned>(thread));
+  log_printf("Priority: thread %llu registered (%d)\n", static_cast<unsigned long long>(thread),
+             tag);
 }
 
 // Reverts the calling thread's registration (lock held); false when it had none.
@@ -287,14 +266,14 @@ std::optional<platform::ThreadSchedule> RegistrationTable::release(uint64_t thre
 // ---- The exported behaviour ----
 
 int16_t check_registration() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   s.usable = -1;
   if (!decide_usable()) {
-    log_printf("Not using MMCSS \n");
+    log_printf("Priority: threads are not registered\n");
     return 0;
   }
   // The scheduler's calls are part of the C library: there is nothing to load or look up.
-  log_printf("Using AVRT.DLL for %s \n", platform::command_line().c_str());
+  log_printf("Priority: threads are registered for %s\n", platform::command_line().c_str());
   std::lock_guard<std::mutex> guard(s.lock);
   s.table.clear();
   return 0;
@@ -308,7 +287,7 @@ void realtime_setup_at_load() {
 }
 
 void begin_realtime(uint32_t delay) {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   const RealtimePlan plan = plan_realtime_mode(kThisSystem, usable());
   {
     std::lock_guard<std::mutex> guard(s.lock);
@@ -325,7 +304,7 @@ void begin_realtime(uint32_t delay) {
 }
 
 void end_realtime() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   const bool registration = usable();
   std::lock_guard<std::mutex> guard(s.lock);
   if (registration) {
@@ -340,7 +319,7 @@ void end_realtime() {
 }
 
 int16_t raise_to_high_priority() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   std::lock_guard<std::mutex> guard(s.lock);
   bool ok = apply_high_class(s);
   unlock_memory(s);
@@ -349,7 +328,7 @@ int16_t raise_to_high_priority() {
 }
 
 int16_t drop_to_normal_priority() {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   std::lock_guard<std::mutex> guard(s.lock);
   bool ok =
       s.table.registered(platform::current_thread_id()) ? revert_thread(s) : apply_normal_class(s);
@@ -359,16 +338,16 @@ int16_t drop_to_normal_priority() {
 }
 
 void enable_extended_realtime() {
-  state().extended = 1;
+  realtime_state().extended = 1;
   end_realtime();
 }
 
 int32_t realtime_flag() {
-  return state().flag.load();
+  return realtime_state().flag.load();
 }
 
 void set_reserve_for_testing(std::optional<int> percent) {
-  RealtimeState &s = state();
+  RealtimeState &s = realtime_state();
   {
     std::lock_guard<std::mutex> guard(s.lock);
     s.reserve_override = percent;

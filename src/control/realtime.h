@@ -30,7 +30,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -109,6 +112,23 @@ class RegistrationTable {
   int find(uint64_t thread) const;
   std::array<Slot, kSlots> slots_{};
 };
+
+// The process-wide state of real-time mode. Written by the application threads that call the
+// priority functions; the flags are atomics (the message file reads the real-time flag), the rest
+// is guarded by `lock`, which is never held while input is pumped (pumping calls the
+// application's hooks).
+struct RealtimeState {
+  std::mutex lock;
+  std::atomic<int32_t> flag{0};
+  std::atomic<int32_t> extended{0};
+  std::atomic<int> usable{-1};  // -1 not decided yet, 0 no, 1 yes
+  RegistrationTable table;
+  // Each thread's scheduling from before the library first changed it, for the normal class.
+  std::map<uint64_t, platform::ThreadSchedule> baselines;
+  bool memory_locked = false;
+  std::optional<int> reserve_override;
+};
+RealtimeState &realtime_state();
 
 // ---- The exported behaviour ----
 

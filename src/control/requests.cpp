@@ -44,7 +44,7 @@ int16_t send_time_request(const LVXADDR *to) {
     LinkRecord &r = link_record();
     dest = r.is_connected != 0 ? r.tracker_address : r.tracker_node;
   }
-  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest, [](uint32_t serial) {
+  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest, [](uint32_t serial, void *) {
     ControlState &s = control_state();
     s.time_serial = serial;
     s.tracker_time = 0;
@@ -94,9 +94,6 @@ void send_playback_request() {
 
 namespace {
 
-// The announcer of the read request being made on this thread (a relay master's, for a slave).
-thread_local void (*request_announce)(uint32_t serial) = nullptr;
-
 // The common step of a read request to the tracker.
 int16_t send_read_request(const char *text, void (*announce)(uint32_t serial)) {
   ControlState &s = control_state();
@@ -114,12 +111,15 @@ int16_t send_read_request(const char *text, void (*announce)(uint32_t serial)) {
   }
   // The serial is made the pending one as it is drawn, before the packet leaves, so that the
   // reply cannot be handled before its serial is pending.
-  request_announce = announce;
-  int64_t sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, to, [](uint32_t serial) {
-    if (request_announce != nullptr) request_announce(serial);
-    control_state().request_serial = serial;
-  });
-  request_announce = nullptr;
+  // A relay master's request for a slave also announces the serial to that slave.
+  int64_t sent = send_cmd_pkt(
+      CMD_READ_REQUEST, text, 0, to,
+      [](uint32_t serial, void *context) {
+        auto announce_to = *static_cast<void (**)(uint32_t)>(context);
+        if (announce_to != nullptr) announce_to(serial);
+        control_state().request_serial = serial;
+      },
+      &announce);
   // A request that never left cannot be answered: reporting the failed send tells the caller
   // at once, instead of leaving it to poll a reply state that stays 1000.
   if (sent < 0) return LINK_TERMINATED_RESULT;
@@ -249,6 +249,12 @@ int16_t take_bitmap_ack_count() {
   int16_t count = s.ack_count;
   s.ack_count = 0;
   return count;
+}
+
+bool bitmap_ack_pending() {
+  LinkLockGuard lock;
+  const ControlState &s = control_state();
+  return s.ack_count != 0 || s.ack_error != 0;
 }
 
 }  // namespace lvx

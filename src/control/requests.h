@@ -83,5 +83,7 @@ int16_t send_bitmap_packet(const void *data, uint16_t size, uint16_t seq);
 // The bitmap packets acknowledged since the last read (which resets the count), or an
 // acknowledged error first (reset by reading it).
 int16_t take_bitmap_ack_count();
+// True while an acknowledgement (a count or an error) waits to be taken; for waits.
+bool bitmap_ack_pending();
 
 }  // namespace lvx

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "common/byte_io.h"
 #include "common/wire_reader.h"
 #include "control/commands.h"
 #include "control/control_state.h"
@@ -113,10 +112,15 @@ int apply_status_packet(ControlState &s, Bytes packet) {
     return 0;
   }
   set_last_status_serial(serial);
-  // A text cut short by the end of the buffer is taken as far as it goes.
+  // A text cut short by the end of the buffer is taken as far as it goes (the values before it
+  // are whole, and a command's result must not be lost for its text), and the cut is logged.
   const int available = static_cast<int>(packet.size() - status_pkt::kText);
-  const char *text = reinterpret_cast<const char *>(packet.data() + status_pkt::kText);
   const int text_length = length < available ? length : available;
+  if (text_length < length) {
+    log_printf("Status packet type %d: text of %d bytes cut to %d\n", type, length, text_length);
+  }
+  const Bytes text_bytes = r.bytes_at(status_pkt::kText, static_cast<size_t>(text_length));
+  const char *text = reinterpret_cast<const char *>(text_bytes.data());
 
   switch (type) {
     case STAT_COMMAND_RESULT:

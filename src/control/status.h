@@ -26,8 +26,8 @@ int status_packet_size(uint16_t type, int text_length);
 // Applies one STATUS_PKT (the packet and whatever follows it in the buffer) to `s`; command
 // results go to the command channel. Returns the bytes used, or 0 (the rest of the buffer) for a
 // packet too short for its fields, which is logged and changes nothing. A text cut short by the
-// end of the buffer is taken as far as it goes. Caller holds the link lock when `s` is the
-// process-wide record.
+// end of the buffer is taken as far as it goes, and logged. Caller holds the link lock when `s`
+// is the process-wide record.
 int apply_status_packet(ControlState &s, Bytes packet);
 
 // Handles a STATUS_PKT (receive thread, link lock held); returns the bytes used.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "data/data_stream.h"
 #include "data/item_decoder.h"
@@ -18,6 +17,9 @@ namespace lvx {
 namespace {
 
 constexpr int kDefaultWaitRounds = 20;
+// The batch functions return their count as a 16-bit number: no call takes more records than
+// that can count (a larger max used to write them all and return the count modulo 65536).
+constexpr int kMaxBatch = 32767;
 // Playback is paced by the reader: it asks for more when fewer items than this are queued.
 constexpr uint32_t kPlaybackLowWater = 4;
 // The newest-sample functions ask for playback data on every 256th call that finds nothing new.
@@ -46,6 +48,24 @@ void last_record_as_float(const link_state &s, float_data &out) {
   }
 }
 
+// Where a batch's records go: float slots, or double slots, each record converted as it is
+// taken (so that nothing is allocated in proportion to the caller's max).
+struct Slots {
+  float_data *floats = nullptr;
+  double_data *doubles = nullptr;
+  bool given() const { return floats != nullptr || doubles != nullptr; }
+};
+
+// A float-form record in double form: converted where a double form exists, else only its time
+// and type.
+void store_double(const float_data &f, double_data &out) {
+  std::memset(&out, 0, sizeof out);
+  if (!to_double(f.head.type, f, out)) {
+    out.head.time = f.head.time;
+    out.head.type = f.head.type;
+  }
+}
+
 // What one pass of the reader produced.
 struct ReadResult {
   int count = 0;  // records written to slots
@@ -54,8 +74,9 @@ struct ReadResult {
 
 // Takes one item from the queue and decodes it (data_lock held). Returns false when the queue
 // is empty. Items that fail to decode, or whose delivery has been switched off, are dropped and
-// the next one taken.
-bool take_and_decode(DataStream &d) {
+// the next one taken. `gaps` gathers the kinds discarded before the items of one read, so that
+// the status names every kind a batch's loss took, not only the last item's.
+bool take_and_decode(DataStream &d, uint16_t &gaps) {
   link_state &s = d.status;
   while (true) {
     uint8_t bytes[kMaxItemOut];
@@ -65,7 +86,8 @@ bool take_and_decode(DataStream &d) {
     {
       std::lock_guard lock(d.queue_lock);
       got = d.queue.get(bytes, &item, &oversized);
-      s.gap_types = d.queue.gap_types();
+      gaps = static_cast<uint16_t>(gaps | d.queue.gap_types());
+      s.gap_types = gaps;
     }
     if (!got) return false;
     int size = -1;
@@ -92,7 +114,10 @@ bool take_and_decode(DataStream &d) {
       case ITEM_EVENT:
         if (!d.events_on && event_item_type(taken) != EV_LOST_DATA) continue;
         size = decode_event(taken, d.decoder, s, s.last_item);
-        if (size > 0 && is_parsed_event(s.last_item.head.type)) {
+        if (size > 0 && s.last_item.head.type == EV_LOST_DATA) {
+          // A loss is placed in time by the last item delivered before it.
+          s.last_item.io.time = s.last_item_time;
+        } else if (size > 0 && is_parsed_event(s.last_item.head.type)) {
           s.last_item_read = s.last_item.event.read;
           s.last_item_time = s.last_item.event.time;
         } else if (size > 0 && s.last_item.head.type == EV_MESSAGE) {
@@ -115,34 +140,41 @@ bool take_and_decode(DataStream &d) {
   }
 }
 
-// Takes the next item under data_lock and, when one came, puts it into the slot (float form) and
-// the raw buffer, each when given, while the fields it was decoded with still hold. Returns false
-// when the queue is empty; `type` is the record's type.
-bool take_next(DataStream &d, float_data *slot, void *raw, int &type) {
+// Takes the next item under data_lock and, when one came, puts it into slot `index` and the raw
+// buffer, each when given, while the fields it was decoded with still hold. Returns false when
+// the queue is empty; `type` is the record's type.
+bool take_next(DataStream &d, const Slots &slots, int index, void *raw, int &type, uint16_t &gaps) {
   std::lock_guard lock(d.data_lock);
-  if (!take_and_decode(d)) return false;
+  if (!take_and_decode(d, gaps)) return false;
   const link_state &s = d.status;
   type = s.last_item_type;
-  if (type != 0 && slot != nullptr) last_record_as_float(s, *slot);
+  if (type != 0 && slots.floats != nullptr) last_record_as_float(s, slots.floats[index]);
+  if (type != 0 && slots.doubles != nullptr) {
+    float_data f;
+    last_record_as_float(s, f);
+    store_double(f, slots.doubles[index]);
+  }
   if (type != 0 && raw != nullptr) std::memcpy(raw, &s.last_item, s.last_size);
   return true;
 }
 
 // The reader shared by the single-item and batch functions. With slots, fills up to max of them
-// and returns the count; without, takes one item and returns its type (and with raw, copies the
-// raw decoded item there). Waits up to `wait` packet waits while the queue is empty.
+// (at most kMaxBatch) and returns the count; without, takes one item and returns its type (and
+// with raw, copies the raw decoded item there). Waits up to `wait` packet waits while the queue is
+// empty.
 //
 // The reader lock keeps the batch of one reader whole against other readers; data_lock is taken
 // for each item only, so that the receive thread's intake, which needs it for every data packet,
 // waits at most for one item's decoding rather than for a whole batch.
-ReadResult read_items(float_data *slots, int max, int wait, void *raw = nullptr) {
+ReadResult read_items(const Slots &slots, int max, int wait, void *raw = nullptr) {
   ReadResult r;
   if (!data_link_ready()) return r;
-  if (max < 1) max = 1;
+  max = std::clamp(max, 1, kMaxBatch);
   DataStream &d = data_stream();
   const bool playback = playing_back();
   std::unique_lock reader(d.reader_lock);
   uint32_t queued;
+  uint16_t gaps = 0;
   {
     std::lock_guard lock(d.data_lock);
     link_state &s = d.status;
@@ -152,21 +184,28 @@ ReadResult read_items(float_data *slots, int max, int wait, void *raw = nullptr)
     {
       std::lock_guard q(d.queue_lock);
       lost = d.queue.lost_pending();
-      if (lost) d.queue.clear_lost_pending();
+      if (lost) {
+        d.queue.clear_lost_pending();
+        gaps = d.queue.discarded_kinds();
+      }
       queued = d.queue.samples() + d.queue.events();
     }
     if (lost) {
       s.last_kind = 0;
       s.last_size = 0;
       s.last_item_type = EV_LOST_DATA;
+      s.gap_types = gaps;
       r.type = EV_LOST_DATA;
-      if (slots != nullptr) {
-        std::memset(&slots[0], 0, sizeof slots[0]);
-        slots[0].io.time = s.last_item_time;
-        slots[0].io.type = EV_LOST_DATA;
+      if (slots.given()) {
+        float_data f;
+        std::memset(&f, 0, sizeof f);
+        f.io.time = s.last_item_time;
+        f.io.type = EV_LOST_DATA;
+        if (slots.floats != nullptr) slots.floats[0] = f;
+        if (slots.doubles != nullptr) store_double(f, slots.doubles[0]);
         r.count = 1;
       }
-      if (slots == nullptr || max == 1) {
+      if (!slots.given() || max == 1) {
         publish_status();
         return r;
       }
@@ -180,8 +219,7 @@ ReadResult read_items(float_data *slots, int max, int wait, void *raw = nullptr)
   }
 
   int type = 0;
-  auto next_slot = [&] { return slots != nullptr ? &slots[r.count] : nullptr; };
-  bool took = take_next(d, next_slot(), raw, type);
+  bool took = take_next(d, slots, r.count, raw, type, gaps);
   for (int round = 0; !took && round < wait; ++round) {
     reader.unlock();
     // Announce the wait before the last look at the queue, so that an item queued in between
@@ -191,14 +229,14 @@ ReadResult read_items(float_data *slots, int max, int wait, void *raw = nullptr)
       return d.queue.items() > 0;
     });
     reader.lock();
-    took = take_next(d, next_slot(), raw, type);
+    took = take_next(d, slots, r.count, raw, type, gaps);
   }
   while (took) {
     r.type = type;
-    if (slots == nullptr || type == 0) break;
+    if (!slots.given() || type == 0) break;
     ++r.count;
     if (r.count >= max) break;
-    took = take_next(d, next_slot(), nullptr, type);
+    took = take_next(d, slots, r.count, nullptr, type, gaps);
   }
   publish_status();
   return r;
@@ -268,7 +306,7 @@ int wait_rounds(int wait) {
 }  // namespace
 
 int get_next_data(void *buf) {
-  return read_items(nullptr, 1, 0, buf).type;
+  return read_items(Slots{}, 1, 0, buf).type;
 }
 
 // Copies the record last read in float form into buf, compact when the scripting host asked for
@@ -320,28 +358,18 @@ int16_t last_record_double(void *buf) {
 }
 
 int16_t take_float_records(float_data *slots, int max) {
-  return records_result(slots, read_items(slots, max, 0));
+  return records_result(slots, read_items(Slots{slots, nullptr}, max, 0));
 }
 
 int16_t wait_float_records(float_data *slots, int max, int wait) {
-  return records_result(slots, read_items(slots, max, wait_rounds(wait)));
+  return records_result(slots, read_items(Slots{slots, nullptr}, max, wait_rounds(wait)));
 }
 
 int16_t wait_double_records(double_data *slots, int max, int wait) {
   // Without slots the wait is taken as given: 0 does not wait.
-  if (slots == nullptr) return static_cast<int16_t>(read_items(nullptr, 1, wait).type);
+  if (slots == nullptr) return static_cast<int16_t>(read_items(Slots{}, 1, wait).type);
   if (max <= 0) return 0;
-  std::vector<float_data> scratch(static_cast<size_t>(max));
-  const int n = read_items(scratch.data(), max, wait_rounds(wait)).count;
-  for (int i = 0; i < n; ++i) {
-    const float_data &f = scratch[static_cast<size_t>(i)];
-    std::memset(&slots[i], 0, sizeof slots[i]);
-    if (!to_double(f.head.type, f, slots[i])) {
-      slots[i].head.time = f.head.time;
-      slots[i].head.type = f.head.type;
-    }
-  }
-  return static_cast<int16_t>(n);
+  return static_cast<int16_t>(read_items(Slots{nullptr, slots}, max, wait_rounds(wait)).count);
 }
 
 int16_t newest_sample(void *buf, SampleForm form) {
@@ -353,7 +381,7 @@ int16_t wait_for_newest_sample(void *buf, int wait, SampleForm form) {
 }
 
 int take_next_data_item(int wait_rounds) {
-  return read_items(nullptr, 1, wait_rounds).type;
+  return read_items(Slots{}, 1, wait_rounds).type;
 }
 
 }  // namespace lvx

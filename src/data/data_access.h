@@ -19,13 +19,14 @@ int get_next_data(void *buf);
 int16_t last_record_float(void *buf);
 int16_t last_record_double(void *buf);
 
-// Takes up to max items into consecutive slots and returns the count; with null slots takes one
-// item and returns its type. take_ does not wait; wait_ waits up to `wait` rounds of at most 10 ms
-// while the queue is empty (0 means 20).
+// Takes up to max items (at most 32767, what the 16-bit result can count) into consecutive slots
+// and returns the count; with null slots takes one item and returns its type. take_ does not
+// wait; wait_ waits up to `wait` rounds of at most 10 ms while the queue is empty (0 means 20).
+// After a batch, the status's gap_types names every kind discarded before any of its records.
 int16_t take_float_records(float_data *slots, int max);
 int16_t wait_float_records(float_data *slots, int max, int wait);
-// As wait_float_records into double slots; with null slots the wait is taken as given (0: none).
-// Throws std::bad_alloc when the scratch slots cannot be had.
+// As wait_float_records into double slots (each record converted as it is taken); with null
+// slots the wait is taken as given (0: none).
 int16_t wait_double_records(double_data *slots, int max, int wait);
 
 // The forms of the newest sample: the record cut after aux_data or whole, float or double.

@@ -65,6 +65,8 @@ class DataQueue {
   void clear_lost_pending() { lost_pending_ = false; }
   // Kinds discarded before the item last taken.
   uint16_t gap_types() const { return gap_types_; }
+  // Kinds discarded since the item last taken (what the next take will report).
+  uint16_t discarded_kinds() const { return discard_mask_; }
   void clear_gaps() {
     discard_mask_ = 0;
     gap_types_ = 0;

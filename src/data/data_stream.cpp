@@ -4,6 +4,7 @@
 
 #include "common/byte_io.h"
 #include "common/wire_reader.h"
+#include "data/velocity_history.h"
 #include "link/link_state.h"
 #include "link/log.h"
 #include "link/packets.h"
@@ -135,6 +136,8 @@ void take_sample_item(DataStream &d, Bytes item) {
   d.newest_length = kept;
   d.newest_is_new = true;
   d.newest_decoded = false;
+  // The velocity history takes the item as it came, uncut: a copy under its own lock.
+  velocity_history_put(item, d.status.position_prescaler);
   notify(d, 2);
 }
 
@@ -180,23 +183,27 @@ constexpr uint32_t kBehindRunLimit = 8;
 // the check goes on from its number. Were a far jump instead kept as the last number, as a plain
 // "newer than the last" rule does, every later packet would look old and be dropped unreported
 // until the next data reset.
-bool take_data_sequence(DataStream &d, uint32_t sequence) {
+//
+// A packet a little behind that was sent later than the last one taken (its time, the tracker's
+// send time, is later) is neither a repeat nor a late packet, which were both sent before it: the
+// tracker restarted its numbering, perhaps only a few packets after it began, and the packet is
+// taken at once as a restart. (A tracker whose clock restarted with its numbering is recognised
+// by the run of packets behind, as before.)
+bool take_data_sequence(DataStream &d, uint32_t sequence, uint32_t send_time) {
   if (d.last_data_sequence != -1) {
     const auto ahead = static_cast<int32_t>(sequence - static_cast<uint32_t>(d.last_data_sequence));
-    if (ahead <= 0 && ahead > -kLateWindow && ++d.behind_run < kBehindRunLimit) return false;
+    const bool sent_later = static_cast<int32_t>(send_time - d.last_data_time) > 0;
+    if (ahead <= 0 && ahead >= -kLateWindow && !sent_later && ++d.behind_run < kBehindRunLimit)
+      return false;
     if (ahead != 1) queue_item(d, kLostDataItem, ITEM_EVENT);
   }
   d.behind_run = 0;
   d.last_data_sequence = sequence;
+  d.last_data_time = send_time;
   return true;
 }
 
 }  // namespace
-
-DataStream &data_stream() {
-  static auto *d = new DataStream;  // never destroyed: the receive thread may outlive statics
-  return *d;
-}
 
 bool data_link_ready() {
   return system_open() && !dummy_mode();
@@ -238,7 +245,7 @@ void data_status_refresh() {
   s.queue_free = static_cast<uint32_t>(d.queue.free_space());
   s.queued_samples = static_cast<uint16_t>(d.samples_on ? d.queue.samples() : 0);
   s.queued_events = static_cast<uint16_t>(d.events_on ? d.queue.events() + d.queue.markers() : 0);
-  s.gap_types = d.queue.gap_types();
+  // gap_types is the readers' to set: a batch names every kind its loss took.
 }
 
 void data_reset(int clear) {
@@ -283,6 +290,7 @@ void data_reset(int clear) {
       d.queue.clear_gaps();
       if (clear != 0) d.queue.clear();
     }
+    if (clear != 0) velocity_history_reset();
     s.gap_types = 0;
   }
   publish_status();
@@ -299,7 +307,7 @@ int handle_data_packet(const LVXADDR & /*sender*/, Bytes packet) {
   const int total = static_cast<int>(p.total);
 
   std::lock_guard lock(d.data_lock);
-  if (!take_data_sequence(d, p.sequence)) return total;
+  if (!take_data_sequence(d, p.sequence, p.send_time)) return total;
 
   link_state &s = d.status;
   s.last_receive_time = p.send_time;

@@ -37,6 +37,7 @@ struct DataStream {
   DecoderState decoder;
   int64_t last_data_sequence = -1;  // -1: none since the last data reset
   uint32_t behind_run = 0;          // packets dropped in a row as late or repeated
+  uint32_t last_data_time = 0;      // tracker's send time (ms) of the last data packet taken
   uint32_t last_full_time = 0xFFFFFFFF;
   // Set when a data packet shorter than its own fields was first refused (receive thread).
   std::atomic<bool> short_packet_logged{false};

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "lumavex_core.h"
 
 namespace lvx {
@@ -45,7 +45,9 @@ constexpr uint8_t kEventTypeMask = 0x3F;
 
 // The type of an event item, from its first byte; -1 for an empty item.
 inline int event_item_type(Bytes event) {
-  return event.empty() ? -1 : event[item::kEventType] & item::kEventTypeMask;
+  WireReader r(event);
+  const uint8_t first = r.u8_at(item::kEventType);
+  return r.ok() ? first & item::kEventTypeMask : -1;
 }
 
 inline bool is_parsed_event(int type) {

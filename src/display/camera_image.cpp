@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/wire_reader.h"
 #include "control/commands.h"
 #include "link/link_state.h"
 #include "link/log.h"
@@ -20,20 +21,6 @@ constexpr int kMaxImageKind = 9;
 // The number the log lines of a dropped segment carry beside the data length (the fixed part of
 // a later segment, less one).
 constexpr int kLogFixed = 33;
-
-// The camera-image record. The receiver is written by the receive thread (IMAGE_PKT) and by the
-// application thread (requests, aborts, line decoding), always under the link lock; the count of
-// acknowledgements is an atomic. Built on first use and never destroyed: the receive thread may
-// still dispatch while the process exits.
-struct CameraRecord {
-  ImageReceiver receiver;
-  std::atomic<uint32_t> acks{0};
-};
-
-CameraRecord &camera_record() {
-  static auto *r = new CameraRecord;
-  return *r;
-}
 
 // Acknowledges taken segments to the connected tracker; nothing through the relay, while
 // listening by broadcast, in dummy or in quiet mode.
@@ -75,10 +62,13 @@ void ImageReceiver::abort() {
 int ImageReceiver::on_packet(Bytes p, int is_connected) {
   const int len = static_cast<int>(p.size());
   if (len < image_pkt::kMinLength) return -1;
-  const uint16_t segment = get_u16(p, image_pkt::kSegment);
-  const int data_length = get_u16(p, image_pkt::kDataLength);
+  // Every field of the description lies within the shortest packet taken; the info block and
+  // the data are checked where they are read.
+  WireReader r(p);
+  const uint16_t segment = r.u16_at(image_pkt::kSegment);
+  const int data_length = r.u16_at(image_pkt::kDataLength);
   const bool first = segment == 0;
-  const int info_length = first ? get_u8(p, image_pkt::kInfoLength) : 0;
+  const int info_length = first ? r.u8_at(image_pkt::kInfoLength) : 0;
   const int used = first ? info_length + data_length + image_pkt::kFirstOverhead
                          : data_length + image_pkt::kLaterOverhead;
 
@@ -105,11 +95,19 @@ int ImageReceiver::on_packet(Bytes p, int is_connected) {
                  data_length + kLogFixed);
       return used;
     }
-    type_ = get_u8(p, image_pkt::kImageType) & 0x0F;
-    int line_length = get_u16(p, image_pkt::kLineLength);
+    // A first segment without a whole palette record is refused: its palette would be guessed.
+    const Bytes info = r.bytes_at(image_pkt::kInfo, pal::kSize);
+    if (!r.ok() || info_length < static_cast<int>(pal::kSize)) {
+      abort();
+      log_printf("Image packet of %d bytes: info block of %d bytes, %d needed; image dropped\n",
+                 len, info_length, static_cast<int>(pal::kSize));
+      return used;
+    }
+    type_ = r.u8_at(image_pkt::kImageType) & 0x0F;
+    int line_length = r.u16_at(image_pkt::kLineLength);
     if (type_ == image_pkt::kTypeWide) line_length *= 4;
-    width_ = get_u16(p, image_pkt::kWidth);
-    height_ = get_u16(p, image_pkt::kHeight);
+    width_ = r.u16_at(image_pkt::kWidth);
+    height_ = r.u16_at(image_pkt::kHeight);
     decoder_.start_image(line_length, height_);
     reset_slots();
     pending_ = false;
@@ -117,7 +115,7 @@ int ImageReceiver::on_packet(Bytes p, int is_connected) {
     previous_id_ = info_.palette_id;
     receiving_ = true;
     palette_valid_ = true;
-    info_ = palette_info_from_wire(p.subspan(std::min<size_t>(image_pkt::kInfo, p.size())));
+    info_ = palette_info_from_wire(info.first<pal::kSize>());
     data_at = image_pkt::kInfo + static_cast<size_t>(info_length);
   } else {
     if (segment != static_cast<uint16_t>(last_segment_ + 1)) {
@@ -131,11 +129,14 @@ int ImageReceiver::on_packet(Bytes p, int is_connected) {
 
   // Data that does not fit a slot, or that the packet does not hold, is dropped like data that
   // finds the write slot full: the image is then corrupt, and its lines stop in time.
-  const bool fits =
-      data_length <= kImageSlotBytes && data_at + static_cast<size_t>(data_length) <= p.size();
+  const Bytes data = r.bytes_at(data_at, static_cast<size_t>(data_length));
+  if (data_length > 0 && !r.ok()) {
+    log_printf("Image packet of %d bytes: segment %d holds less than its %d data bytes\n", len,
+               segment, data_length);
+  }
+  const bool fits = data_length <= kImageSlotBytes && r.ok();
   if (data_length > 0 && write_count_ == 0 && fits) {
-    std::memcpy(slots_[static_cast<size_t>(write_index_)].data(), p.data() + data_at,
-                static_cast<size_t>(data_length));
+    std::memcpy(slots_[static_cast<size_t>(write_index_)].data(), data.data(), data.size());
     write_count_ = data_length;
     return used;
   }

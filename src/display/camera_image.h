@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "common/byte_io.h"
@@ -72,6 +73,15 @@ class ImageReceiver {
   size_t read_remaining_ = 0;
   LineDecoder decoder_;
 };
+
+// The camera-image record. The receiver is written by the receive thread (IMAGE_PKT) and by the
+// application thread (requests, aborts, line decoding), always under the link lock; the count of
+// acknowledgements is an atomic.
+struct CameraRecord {
+  ImageReceiver receiver;
+  std::atomic<uint32_t> acks{0};
+};
+CameraRecord &camera_record();
 
 // The IMAGE_PKT route (receive thread, link lock held); returns the bytes used.
 int handle_image_packet(const LVXADDR &sender, Bytes packet);

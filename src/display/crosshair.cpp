@@ -519,8 +519,6 @@ int read_search_limits(float limits[4]) {
 
 int draw_cross_hair(CrosshairCanvas *canvas) {
   if (canvas == nullptr) return 0;
-  // The smoothed positions of the process's overlay: application thread, like the kernel.
-  static auto *smoothing = new OverlaySmoothing;
   OverlayEnv env;
   env.tracker_version = tracker_version(nullptr);
   env.gen4 = link_record().is_gen4.load();
@@ -529,7 +527,7 @@ int draw_cross_hair(CrosshairCanvas *canvas) {
   env.title = [](const char *t) { hook_camera_title(t); };
   env.search_limits = [](float l[4]) { return read_search_limits(l); };
   env.command = [](const char *text) { send_command_pieces(text); };
-  draw_overlay(*canvas, kernel_state(), *smoothing, env);
+  draw_overlay(*canvas, kernel_state(), overlay_smoothing(), env);
   return 0;
 }
 

@@ -41,6 +41,8 @@ struct OverlaySmoothing {
   std::array<double, kCount> x{}, y{};
   OverlaySmoothing();
 };
+// The smoothed positions of the process's overlay: application thread, like the kernel.
+OverlaySmoothing &overlay_smoothing();
 
 // What the overlay needs from outside the kernel.
 struct OverlayEnv {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/wire_reader.h"
+
 namespace lvx {
 
 namespace {
@@ -13,26 +15,25 @@ constexpr uint8_t kCountMask = 0x3F;
 constexpr int kModeRuns = 1;
 constexpr int kModeRunsAndCopies = 2;
 
-uint16_t host_word(Bytes wire, size_t off) {
-  return get_u16(wire, off);
-}
-
-int16_t big_endian_s16(const uint8_t *p) {
-  return static_cast<int16_t>((p[0] << 8) | p[1]);
+// The bytes of a PaletteInfo, which keeps the wire order apart from its three host-order words.
+Bytes record_bytes(const PaletteInfo &info) {
+  return {reinterpret_cast<const uint8_t *>(&info), sizeof info};
 }
 
 uint8_t capped(int value) {
   return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
 
-// Colour ramp at `ramp` (8 bytes): returns the entries it stands for (last - first + 1, also
-// when negative) after writing the ones that fit the palette.
-int apply_ramp(const uint8_t *ramp, CameraPalette &p) {
-  const int first = ramp[pal::kRampFirst];
-  const int last = ramp[pal::kRampLast];
-  const int c0[3] = {ramp[pal::kRampRed], ramp[pal::kRampGreen], ramp[pal::kRampBlue]};
-  const int delta[3] = {ramp[pal::kRampDeltaRed], ramp[pal::kRampDeltaGreen],
-                        ramp[pal::kRampDeltaBlue]};
+// The colour ramp at `ramp` in the record: returns the entries it stands for (last - first + 1,
+// also when negative) after writing the ones that fit the palette.
+int apply_ramp(WireReader &record, size_t ramp, CameraPalette &p) {
+  const int first = record.u8_at(ramp + pal::kRampFirst);
+  const int last = record.u8_at(ramp + pal::kRampLast);
+  const int c0[3] = {record.u8_at(ramp + pal::kRampRed), record.u8_at(ramp + pal::kRampGreen),
+                     record.u8_at(ramp + pal::kRampBlue)};
+  const int delta[3] = {record.u8_at(ramp + pal::kRampDeltaRed),
+                        record.u8_at(ramp + pal::kRampDeltaGreen),
+                        record.u8_at(ramp + pal::kRampDeltaBlue)};
   std::array<uint8_t, kCameraPaletteSize> *channels[3] = {&p.red, &p.green, &p.blue};
   if (last >= first) {
     const int span = last - first;
@@ -48,13 +49,13 @@ int apply_ramp(const uint8_t *ramp, CameraPalette &p) {
 
 }  // namespace
 
-PaletteInfo palette_info_from_wire(Bytes wire) {
+PaletteInfo palette_info_from_wire(std::span<const uint8_t, pal::kSize> wire) {
   PaletteInfo info{};
-  const size_t n = std::min(wire.size(), pal::kSize);
-  std::memcpy(&info, wire.data(), n);
-  info.flags = host_word(wire, pal::kFlags);
-  info.reserved6 = host_word(wire, pal::kWord6);
-  info.colour_count = static_cast<int16_t>(host_word(wire, pal::kColourCount));
+  std::memcpy(&info, wire.data(), pal::kSize);
+  WireReader r(wire);
+  info.flags = r.u16_at(pal::kFlags);
+  info.reserved6 = r.u16_at(pal::kWord6);
+  info.colour_count = static_cast<int16_t>(r.u16_at(pal::kColourCount));
   return info;
 }
 
@@ -76,14 +77,14 @@ int marker_mode(uint16_t flags) {
 }
 
 MarkerPoints marker_points(const PaletteInfo &info) {
-  const auto *raw = reinterpret_cast<const uint8_t *>(&info);
+  WireReader r(record_bytes(info));
   MarkerPoints m;
   const size_t xs[4] = {pal::kMarker1X, pal::kMarker2X, pal::kMarker3X, pal::kMarker4X};
   const size_t ys[4] = {pal::kMarker1Y, pal::kMarker2Y, pal::kMarker3Y, pal::kMarker4Y};
   const bool present = (info.flags & LUMAVEX_PAL_MARKERS) != 0;
   for (int i = 0; i < 4; ++i) {
-    m.x[i] = present ? big_endian_s16(raw + xs[i]) : kMissingMarker;
-    m.y[i] = big_endian_s16(raw + ys[i]);
+    m.x[i] = present ? static_cast<int16_t>(r.u16_at(xs[i])) : kMissingMarker;
+    m.y[i] = static_cast<int16_t>(r.u16_at(ys[i]));
   }
   m.mode = marker_mode(info.flags);
   return m;
@@ -91,7 +92,7 @@ MarkerPoints marker_points(const PaletteInfo &info) {
 
 CameraPalette build_palette(const PaletteInfo &info) {
   CameraPalette p;
-  const auto *raw = reinterpret_cast<const uint8_t *>(&info);
+  WireReader record(record_bytes(info));
   const int first = info.grey_first;
   const int last = info.grey_last;
   const int l0 = info.grey_first_level;
@@ -104,15 +105,16 @@ CameraPalette build_palette(const PaletteInfo &info) {
         p.blue[static_cast<size_t>(i)] = v;
   }
   int count = last - first + 1;
-  if ((info.flags & LUMAVEX_PAL_RAMP1) != 0) count += apply_ramp(raw + pal::kRamp1, p);
-  if ((info.flags & LUMAVEX_PAL_RAMP2) != 0) count += apply_ramp(raw + pal::kRamp2, p);
+  if ((info.flags & LUMAVEX_PAL_RAMP1) != 0) count += apply_ramp(record, pal::kRamp1, p);
+  if ((info.flags & LUMAVEX_PAL_RAMP2) != 0) count += apply_ramp(record, pal::kRamp2, p);
   const int entries = std::clamp<int>(info.colour_count, 0, pal::kMaxColourEntries);
   for (int e = 0; e < entries; ++e) {
-    const uint8_t *c = raw + pal::kColours + 4 * static_cast<size_t>(e);
-    if (c[0] >= kCameraPaletteSize) continue;
-    p.red[c[0]] = c[1];
-    p.green[c[0]] = c[2];
-    p.blue[c[0]] = c[3];
+    const size_t entry = pal::kColours + pal::kEntrySize * static_cast<size_t>(e);
+    const uint8_t index = record.u8_at(entry + pal::kEntryIndex);
+    if (index >= kCameraPaletteSize) continue;
+    p.red[index] = record.u8_at(entry + pal::kEntryRed);
+    p.green[index] = record.u8_at(entry + pal::kEntryGreen);
+    p.blue[index] = record.u8_at(entry + pal::kEntryBlue);
   }
   count += entries;
   // The palette dispatch is never told of entries the arrays do not have.

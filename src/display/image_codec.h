@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "common/byte_io.h"
 #include "lumavex_core.h"
@@ -47,9 +48,10 @@ constexpr size_t kId = 0, kCamera = 2, kPupilThreshold = 3, kFlags = 4, kWord6 =
                  kColourCount = 22, kColours = 24, kMarker1X = 24, kMarker1Y = 26, kMarker2X = 28,
                  kMarker2Y = 30, kRamp1 = 32, kRamp2 = 40;
 constexpr size_t kSize = 48;
-// Offsets within a colour ramp.
+// Offsets within a colour ramp, and within an explicit colour entry.
 constexpr size_t kRampFirst = 0, kRampRed = 1, kRampGreen = 2, kRampBlue = 3, kRampLast = 4,
                  kRampDeltaRed = 5, kRampDeltaGreen = 6, kRampDeltaBlue = 7;
+constexpr size_t kEntryIndex = 0, kEntryRed = 1, kEntryGreen = 2, kEntryBlue = 3, kEntrySize = 4;
 // Explicit colour entries that fit between kColours and the end of the record.
 constexpr int kMaxColourEntries = 6;
 }  // namespace pal
@@ -57,7 +59,7 @@ constexpr int kMaxColourEntries = 6;
 static_assert(sizeof(PaletteInfo) == pal::kSize);
 
 // PaletteInfo from its 48 wire bytes: the words at 4, 6 and 22 in host order, the rest as sent.
-PaletteInfo palette_info_from_wire(Bytes wire);
+PaletteInfo palette_info_from_wire(std::span<const uint8_t, pal::kSize> wire);
 // The 48 wire bytes of a PaletteInfo (the inverse).
 std::array<uint8_t, pal::kSize> palette_info_to_wire(const PaletteInfo &info);
 

@@ -137,13 +137,6 @@ void KernelState::update_title(int p, int q, int k, uint16_t f) {
   title_pupil = p;
 }
 
-KernelState &kernel_state() {
-  // The camera view's record: used only by the application thread that runs the view (the
-  // kernel and the overlay drawn from its hooks), so it has no lock. Never destroyed.
-  static auto *k = new KernelState;
-  return *k;
-}
-
 int16_t kernel_init(int16_t extended) {
   KernelState &k = kernel_state();
   char text[41] = {};
@@ -230,8 +223,8 @@ int16_t line_step(KernelState &k, uint32_t now) {
     k.request_time = 0;
     return -1;
   }
-  static uint8_t line[kSavedLineBytes];
-  static uint8_t expanded[kSavedLineBytes];
+  uint8_t *line = k.line.data();
+  uint8_t *expanded = k.expanded_line.data();
   int16_t n = image_line(line);
   if (n == 0) {
     wait_for_packet();

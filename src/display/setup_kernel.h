@@ -75,6 +75,9 @@ struct KernelState {
   std::array<uint8_t, kSavedLineBytes> before_last{};
   std::array<uint8_t, kSavedLineBytes> ext_line{};
   int ext_width = 0;
+  // The line being shown, and its expanded form for images of 4-bit pixels.
+  std::array<uint8_t, kSavedLineBytes> line{};
+  std::array<uint8_t, kSavedLineBytes> expanded_line{};
 
   int title_source = TITLE_NORMAL;
   bool target_showing = false;
@@ -85,7 +88,8 @@ struct KernelState {
   void update_title(int p, int q, int k, uint16_t f);
 };
 
-// The process-wide kernel (application thread).
+// The camera view's process-wide record: used only by the application thread that runs the view
+// (the kernel and the overlay drawn from its hooks), so it has no lock.
 KernelState &kernel_state();
 
 int16_t kernel_init(int16_t extended);

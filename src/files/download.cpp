@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -16,7 +17,7 @@
 #include "link/link_state.h"
 #include "link/log.h"
 #include "link/transport.h"
-#include "platform/net.h"
+#include "platform/files.h"
 
 namespace lvx {
 
@@ -26,14 +27,9 @@ namespace fs = std::filesystem;
 
 constexpr int32_t kReplaceFlag = RECEIVE_FILE_REPLACE;
 constexpr size_t kVideoBaseLimit = 256;
-constexpr int kVideoListWaitMs = 120000;
-
-// The 32-bit callback of receive_data_file_feedback, written by the application thread that
-// calls it (one download at a time) and read by the adapter on the same thread.
-std::atomic<download_progress32_fn> g_progress32{nullptr};
 
 int adapter(const char *, uint64_t total, uint64_t received) {
-  download_progress32_fn fn = g_progress32.load();
+  download_progress32_fn fn = download_record().progress32.load();
   if (fn == nullptr) return 65535;
   return fn(static_cast<uint32_t>(total), static_cast<uint32_t>(received));
 }
@@ -50,23 +46,42 @@ bool move_path(const std::string &from, const std::string &to) {
   return true;
 }
 
-// A private temporary folder: "<TEMP, TMPDIR or HOME>/lumavex_<date>_<time>"; "" on failure.
-std::string make_temp_folder() {
-  std::optional<std::string> base = get_temp_dir(nullptr);
-  std::string dir = base ? join_path(*base, "lumavex") : std::string("lumavex");
-  if (dir.size() >= kPathLimit - 20) {
+// A private temporary folder inside `folder` (the folder the downloads are moved into, so that
+// moving them is a rename within one file system, which a destination on another disk, a USB
+// stick or a network share would otherwise make fail): "<folder>/lumavex_XXXXXX", made by this
+// user alone (mode 0700). "" on failure.
+std::string make_temp_folder(const std::string &folder) {
+  if (folder.size() >= kPathLimit - 20) {
     log_printf("makenamebuffers: base name overflow\n");
     return {};
   }
-  if (filename_search(dir) != 0) {
-    log_printf("makenamebuffers: failed to find unused name for temporary directory\n");
-    return {};
-  }
-  if (!make_folders(dir)) {
-    log_printf("makenamebuffers: failed to create %s\n", dir.c_str());
+  if (!folder.empty()) make_folders(folder);
+  std::string dir = platform::make_private_folder(folder, "lumavex_");
+  if (dir.empty()) {
+    log_printf("makenamebuffers: failed to create a temporary folder in %s\n",
+               folder.empty() ? "." : folder.c_str());
     return {};
   }
   return dir + "/";
+}
+
+// The folder the downloads of `option` end up in: dest's own folder for option 6, dest for a
+// folder option, and the current folder otherwise.
+std::string destination_folder(const std::string &dest, int option) {
+  if (option == 6) {
+    size_t cut = dest.find_last_of("/\\");
+    return cut == std::string::npos ? std::string() : dest.substr(0, cut + 1);
+  }
+  return option % 2 == 1 ? dest : std::string();
+}
+
+// True when a folder holds a regular file anywhere below it.
+bool holds_files(const std::string &dir) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_regular_file(ec)) return true;
+  }
+  return false;
 }
 
 // Tells the user where the video files of a recording can be found on the tracker.
@@ -89,36 +104,20 @@ void alert_no_video(const std::string &name) {
     alert("Unable to download a vfile for %s.qrd from an unidentified host.", n);
 }
 
-// Lists the video folder of recording `base` and downloads each file into dest/<folder>.
+// Lists the video folder of recording `base` and downloads each file into dest/<folder>. All the
+// files share one wait, renewed only as whole buffers arrive, so that a folder of many names
+// that each stall costs one wait, not one per name. A file that does not arrive whole does not
+// stop the others; the result is then the first such file's code, and the log names them all.
 int video_folder_ftpd(const std::string &base, const std::string &dest,
                       download_progress_fn progress, std::string *vdir_out) {
   abort_to_idle();
-  platform::Socket sock;
-  int r = open_ftpd_socket(nullptr, &sock);
-  if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d \n", 201, r);
-    return -1;
-  }
-  std::string request = "QXGETVS " + base;
-  if (sock.send_all(request.c_str(), request.size() + 1) != 0) return -4;
   std::string reply;
-  {
-    std::vector<char> buf(16384);
-    int wait = std::min(kVideoListWaitMs, file_service_wait_ms() * 2);
-    int w = sock.wait_readable(static_cast<int64_t>(wait) * 1000);
-    int n = w > 0 ? sock.recv(buf.data(), buf.size() - 1) : -1;
-    if (n <= 0) {
-      log_printf("Failed to receive reply from tracker ftpd. line %d\n", 202);
-      return -4;
-    }
-    buf[static_cast<size_t>(n)] = 0;
-    reply = buf.data();
-  }
-  sock.close();
+  int r = request_video_list(base, &reply);
+  if (r != 0) return r;
   std::optional<VideoList> list = parse_video_list(reply);
   if (!list) {
-    log_printf("Failed to retrive QXGETVS message path=[%s].buf=[%s] line %d\n", base.c_str(),
-               reply.c_str(), 203);
+    log_printf("Failed to retrive QXGETVS message path=[%s].buf=[%s]\n", base.c_str(),
+               reply.c_str());
     alert_no_video(base);
     console_printf("receive_data_vfiles_feedback_ftp failed\n");
     return -6;
@@ -126,30 +125,62 @@ int video_folder_ftpd(const std::string &base, const std::string &dest,
   log_printf("@receive_data_vfiles_feedback_ftpd: path=[%s] buf=[%s]\n", base.c_str(),
              reply.c_str());
   if (list->count <= 0 || list->folder.empty() || list->names.empty()) {
-    log_printf("Failed to retrive QXGETVS message.dfname=[%s] response=[%s] line %d\n",
-               list->folder.c_str(), reply.c_str(), 204);
+    log_printf("Failed to retrive QXGETVS message.dfname=[%s] response=[%s]\n",
+               list->folder.c_str(), reply.c_str());
     alert_no_video(list->folder);
     return -6;
   }
   if (!host_name_acceptable(list->folder, "receive_data_vfiles_feedback_ftpd")) return -6;
+  // A listing that names a file twice is not a folder's contents: each copy would overwrite or
+  // stamp the one before.
+  std::set<std::string> seen;
+  for (const std::string &name : list->names) {
+    if (!seen.insert(name).second) {
+      log_printf(
+          "receive_data_vfiles_feedback_ftpd: the listing names %s more than once: "
+          "refused\n",
+          name.c_str());
+      return -6;
+    }
+  }
   *vdir_out = list->folder;
   log_printf("receive_data_vfiles_feedback done\n");
   std::string local = join_path(dest, list->folder);
   if (local.size() >= kPathLimit) return -2;
   delete_path(local);
   make_folders(local);
-  int taken = 0;
-  for (const std::string &name : list->names) {
-    if (taken++ >= list->count) break;
-    log_printf("->receive_data_vfiles_feedback_ftpd: path=[%s] fName[%s]\n", base.c_str(),
-               name.c_str());
-    int32_t one = receive_video_file_ftpd(base, name, local, progress);
+  const size_t count = std::min(list->names.size(), static_cast<size_t>(list->count));
+  ServiceWait wait(true);
+  std::string missing;
+  int result = 0;
+  size_t failed = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string &name = list->names[i];
+    int32_t one;
+    if (wait.spent()) {
+      one = -2;  // the folder's wait is spent: nothing more is asked for
+    } else {
+      log_printf("->receive_data_vfiles_feedback_ftpd: path=[%s] fName[%s]\n", base.c_str(),
+                 name.c_str());
+      one = receive_video_file_ftpd(base, name, local, progress, wait);
+    }
     if (one == -3) {
       log_printf("File transfer cancelled. no more file to process. \n");
       return -3;
     }
+    if (one < 0) {
+      ++failed;
+      if (result == 0) result = one;
+      missing += (missing.empty() ? "" : ", ") + name + " (" + std::to_string(one) + ")";
+    }
   }
-  return 0;
+  if (failed > 0) {
+    log_printf("receive_data_vfiles_feedback_ftpd: %d of %d video files did not arrive: %s\n",
+               static_cast<int>(failed), static_cast<int>(count), missing.c_str());
+    alert("%d of %d video files of %s did not arrive: %s", static_cast<int>(failed),
+          static_cast<int>(count), base.c_str(), missing.c_str());
+  }
+  return result;
 }
 
 // Moves the downloads from the temporary folder into place. `option` is the (adjusted) option
@@ -246,6 +277,11 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
     log_printf("receive_data_file_feedback64: buffer overflow: src is %s\n", src);
     return -5;
   }
+  if (has_control_character(src)) {
+    // Checked before anything goes to the tracker: the name is sent in its command texts.
+    log_printf("receive_data_file_feedback64: src holds a control character\n");
+    return -5;
+  }
   if (dest != nullptr && std::strlen(dest) >= kPathLimit) {
     log_printf("receive_data_file_feedback64: buffer overflow: dest is %s\n", dest);
     return -5;
@@ -271,12 +307,13 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
                service ? "QNX " : "", link.version_value.load(), option & 1);
   int32_t result = 0;
   std::string tmp;
+  bool keep_tmp = false;
   if (!use_link) {
     std::string qrd_name;
     std::string to = user_dest;
     int qrd_option = option;
     if (option >= 2 && has_video) {
-      tmp = make_temp_folder();
+      tmp = make_temp_folder(destination_folder(user_dest, option));
       if (tmp.empty()) return -2;
       to = tmp;
       qrd_option = 3;
@@ -317,33 +354,38 @@ int32_t receive_file(const char *src, const char *dest, int32_t options,
                    base.c_str(), tmp.c_str(), option);
         v = video_folder_ftpd(base, tmp, progress, &vdir);
       }
-      if (v == 0) {
-        int moved = resolve_names(user_dest, option, tq, replace, tmp, qrd_name, vdir);
-        if (moved != 0) {
-          if (moved == -2)
-            log_printf("resolvenames: buffer overflow: dest %lu: tmp %lu: qrd %lu: vdir %lu\n",
-                       static_cast<unsigned long>(user_dest.size()),
-                       static_cast<unsigned long>(tmp.size()),
-                       static_cast<unsigned long>(qrd_name.size()),
-                       static_cast<unsigned long>(vdir.size()));
-          result = moved;
+      // Whatever arrived whole is moved into place even when the video step failed or was
+      // cancelled (a file missing, cut short or failing its checksum, the listing refused): the
+      // result says that the download is incomplete, and the log names what is missing.
+      if (v != 0 && !vdir.empty() && !holds_files(tmp + vdir)) vdir.clear();
+      int moved = resolve_names(user_dest, option, tq, replace, tmp, qrd_name, vdir);
+      if (moved != 0) {
+        if (moved == -2)
+          log_printf(
+              "resolvenames: buffer overflow: dest %lu: tmp %lu: qrd %lu: vdir %lu\n",
+              static_cast<unsigned long>(user_dest.size()), static_cast<unsigned long>(tmp.size()),
+              static_cast<unsigned long>(qrd_name.size()), static_cast<unsigned long>(vdir.size()));
+        // The files that arrived are never deleted: the temporary folder, which sits in the
+        // destination folder, keeps them.
+        if (holds_files(tmp)) {
+          keep_tmp = true;
+          alert("The downloaded files could not be moved into place; they are in %s", tmp.c_str());
         }
-      } else {
-        result = v;
       }
+      result = v != 0 ? v : (moved != 0 ? moved : result);
     }
   }
   if (use_link) {
     result = receive_data_file_feedback_udp(src, user_dest.c_str(), (option & 1) != 0, replace,
                                             progress);
   }
-  if (!tmp.empty()) delete_path(tmp.substr(0, tmp.size() - 1));
+  if (!tmp.empty() && !keep_tmp) delete_path(tmp.substr(0, tmp.size() - 1));
   return result;
 }
 
 int32_t receive_file_32(const char *src, const char *dest, int16_t dest_is_path,
                         download_progress32_fn progress) {
-  g_progress32 = progress;
+  download_record().progress32 = progress;
   return receive_file(src, dest, dest_is_path != 0 ? 1 : 0, adapter);
 }
 

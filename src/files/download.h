@@ -4,11 +4,20 @@
 // both are moved into place without overwriting anything the user has.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "lumavex_core.h"
 
 namespace lvx {
+
+// The downloads' process-wide record: the 32-bit callback of receive_data_file_feedback, written
+// by the application thread that calls it (one download at a time) and read by the adapter on the
+// same thread.
+struct DownloadRecord {
+  std::atomic<download_progress32_fn> progress32{nullptr};
+};
+DownloadRecord &download_record();
 
 int32_t receive_file(const char *src, const char *dest, int32_t options,
                      download_progress_fn progress);

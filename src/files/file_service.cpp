@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/wire_reader.h"
 #include "control/input.h"
 #include "control/tracker_mode.h"
 #include "files/checksum.h"
@@ -20,6 +21,7 @@
 #include "link/link_state.h"
 #include "link/log.h"
 #include "link/transport.h"
+#include "platform/clock.h"
 
 namespace lvx {
 
@@ -31,17 +33,16 @@ constexpr uint64_t kPipeMinimum = 4 << 20;
 constexpr int32_t kResultCap = 2147483647;
 constexpr size_t kUploadNameLimit = 20;
 constexpr size_t kUploadSourceLimit = 1024;
+// The service reads sizes as signed 32-bit numbers.
+constexpr uint64_t kLargestUpload = INT32_MAX;
 constexpr int kDownloadThrottleMs = 250;
 constexpr int kDownloadThrottlePercent = 2;
 constexpr int kUploadThrottleMs = 500;
 constexpr int kUploadThrottlePercent = 5;
 constexpr int kVideoCancel = LUMAVEX_PROGRESS_CANCEL;
 
-// Numbers naming the failing places in the "line %d" logs.
-enum Place { kAtConnect = 101, kAtReply = 102, kAtOpen = 103, kAtWrite = 104, kAtSend = 105 };
-
-// Written by the application thread of a test before any transfer; read by transfers.
-std::atomic<int> g_wait_ms{60000};
+// How long the video listing may take at most (twice the service wait).
+constexpr int kVideoListWaitMs = 120000;
 
 int percent_of(uint64_t part, uint64_t total) {
   return total == 0 ? 100
@@ -49,71 +50,91 @@ int percent_of(uint64_t part, uint64_t total) {
                           static_cast<double>(part) / static_cast<double>(total) * 100.0 + 0.5);
 }
 
-// Texts printed (when console output is on) after a failed receive.
-const char *receive_error_text(int code) {
-  switch (code) {
-    case 10004:
-      return "The (blocking) call was canceled through WSACancelBlockingCall.\n";
-    case 10014:
-      return "The buf parameter is not completely contained in a valid part of the user address "
-             "space.\n";
-    case 10022:
-      return "The socket has not been bound with bind, or an unknown flag was specified, or "
-             "MSG_OOB was specified for a socket with SO_OOBINLINE enabled or (for byte stream "
-             "sockets only) len was zero or negative.\n";
-    case 10035:
-      return "The socket is marked as nonblocking and the receive operation would block.\n";
-    case 10036:
-      return "A blocking Windows Sockets 1.1 call is in progress, or the service provider is "
-             "still processing a callback function.\n";
-    case 10038:
-      return "The descriptor is not a socket.\n";
-    case 10040:
-      return "The message was too large to fit into the specified buffer and was truncated.\n";
-    case 10045:
-      return "MSG_OOB was specified, but the socket is not stream-style such as type "
-             "SOCK_STREAM, OOB data is not supported in the communication domain associated "
-             "with this socket, or the socket is unidirectional and supports only send "
-             "operations.\n";
-    case 10050:
-      return "The network subsystem has failed.\n";
-    case 10052:
-      return "For a connection-oriented socket, this error indicates that the connection has "
-             "been broken due to keep-alive activity that detected a failure while the "
-             "operation was in progress. For a datagram socket, this error indicates that the "
-             "time to live has expired.\n";
-    case 10053:
-      return "The virtual circuit was terminated due to a time-out or other failure. The "
-             "application should close the socket as it is no longer usable.\n";
-    case 10054:
-      return "The virtual circuit was reset by the remote side executing a hard or abortive "
-             "close. \n";
-    case 10057:
-      return "The socket is not connected.\n";
-    case 10058:
-      return "The socket has been shut down; it is not possible to receive on a socket after "
-             "shutdown has been invoked with how set to SD_RECEIVE or SD_BOTH.\n";
-    case 10060:
-      return "The connection has been dropped because of a network failure or because the peer "
-             "system failed to respond.\n";
-    case 10093:
-      return "A successful WSAStartup call must occur before using this function.\n";
-    default:
-      return nullptr;
+// How a receive of a whole buffer ended.
+enum class Moved { kWhole, kClosed, kTimedOut, kFailed };
+struct Received {
+  size_t got = 0;
+  Moved how = Moved::kWhole;
+  int error = 0;  // the socket error of kFailed
+};
+
+// Receives until `want` bytes have arrived (or, with stop_at_zero, a zero byte among them), the
+// peer closes, the wait is spent or the socket fails. The socket does not block: the wait is
+// measured over the whole buffer, not per receive, so that bytes that trickle in do not hold the
+// transfer for ever.
+Received receive_whole(platform::Socket &s, uint8_t *buf, size_t want, ServiceWait &wait,
+                       bool stop_at_zero) {
+  Received r;
+  while (r.got < want) {
+    int n = s.recv(buf + r.got, want - r.got);
+    if (n > 0) {
+      // The reply's text ends at its zero: a text shorter than what arrived has met it.
+      const auto arrived = static_cast<size_t>(n);
+      WireReader in(Bytes(buf + r.got, arrived));
+      const bool zero = stop_at_zero && in.text_at(0, arrived).size() < arrived;
+      r.got += static_cast<size_t>(n);
+      if (zero) return r;
+      continue;
+    }
+    if (n == 0) {
+      r.how = Moved::kClosed;
+      return r;
+    }
+    if (-n != platform::kSockWouldBlock && -n != platform::kSockTimedOut) {
+      r.how = Moved::kFailed;
+      r.error = -n;
+      return r;
+    }
+    const int64_t left = wait.left_us();
+    if (left == 0) {
+      r.how = Moved::kTimedOut;
+      return r;
+    }
+    const int ready = s.wait_readable(left);
+    if (ready < 0) {
+      r.how = Moved::kFailed;
+      r.error = -ready;
+      return r;
+    }
   }
+  return r;
 }
 
-// One receive on a service socket, whose receive time-out is the service wait: the byte count
-// (> 0), 0 when the peer closed, -1 when the time ran out, or minus (1 + the socket error).
-int receive_within(platform::Socket &s, uint8_t *buf, size_t size) {
-  int n = s.recv(buf, size);
-  if (n >= 0) return n;
-  if (-n == platform::kSockWouldBlock || -n == platform::kSockTimedOut) return -1;
-  return -1 + n;
+// Sends a block completely within the wait; the bytes left unsent (0 on success).
+size_t send_block(platform::Socket &s, const uint8_t *data, size_t size, ServiceWait &wait) {
+  size_t done = 0;
+  while (done < size) {
+    int n = s.send(data + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == -platform::kSockIntr) continue;
+    if (n != -platform::kSockWouldBlock) break;
+    const int64_t left = wait.left_us();
+    if (left == 0 || s.wait_writable(left) < 0) break;
+  }
+  return size - done;
 }
 
-bool send_text(platform::Socket &s, const std::string &text) {
-  return s.send_all(text.c_str(), text.size() + 1) == 0;
+bool send_text(platform::Socket &s, const std::string &text, ServiceWait &wait) {
+  return send_block(s, reinterpret_cast<const uint8_t *>(text.c_str()), text.size() + 1, wait) == 0;
+}
+
+int64_t now_ns() {
+  return platform::counter_now();
+}
+
+// Receives a reply of the service: bytes until its terminating zero has arrived (with whatever
+// came after it in the same receive), the buffer is full or the service closed; a reply that
+// comes in several segments is read whole. The byte count, 0 when the service closed without a
+// byte, -1 when the wait was spent before the reply was whole, or minus (1 + the socket error).
+int receive_service_reply(platform::Socket &s, uint8_t *buf, size_t size, ServiceWait &wait) {
+  Received r = receive_whole(s, buf, size, wait, true);
+  // A reply cut off by the wait or an error is no reply; one the service closed after is whole.
+  if (r.how == Moved::kTimedOut) return -1;
+  if (r.how == Moved::kFailed) return -1 - r.error;
+  return static_cast<int>(r.got);
 }
 
 // The receive loop's view of one download.
@@ -126,27 +147,31 @@ struct GetJob {
   download_progress_fn progress = nullptr;
   bool cancellable = false;  // a video file: the progress result can cancel
   std::string *placed = nullptr;
+  ServiceWait *wait = nullptr;  // a shared wait (a video folder's); null: one of its own
 };
 
 int32_t run_get(const GetJob &job) {
-  const int wait_ms = g_wait_ms.load();
+  ServiceWait own;
+  ServiceWait &wait = job.wait != nullptr ? *job.wait : own;
   abort_to_idle();
+  wait.begin_step();
   platform::Socket sock;
-  int r = open_ftpd_socket(nullptr, &sock);
+  int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d \n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
     return -1;
   }
-  if (!send_text(sock, job.request)) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
+  wait.begin_step();
+  if (!send_text(sock, job.request, wait)) {
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
-  log_printf("Waiting up to %d ms for a response from the host to get file %s.\n", wait_ms,
-             job.src.c_str());
-  std::vector<uint8_t> buf(kServiceBuffer);
-  int n = receive_within(sock, buf.data(), buf.size() - 1);
+  log_printf("Waiting up to %d ms for a response from the host to get file %s.\n",
+             static_cast<int>(wait.left_us() / 1000), job.src.c_str());
+  std::vector<uint8_t> buf(kServiceBuffer + 1);
+  int n = receive_service_reply(sock, buf.data(), kServiceBuffer, wait);
   if (n <= 0) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
   buf[static_cast<size_t>(n)] = 0;
@@ -169,7 +194,7 @@ int32_t run_get(const GetJob &job) {
   }
   std::unique_ptr<PendingFile> out = PendingFile::open(path, job.replace);
   if (!out) {
-    log_printf("open_file line %d\n", kAtOpen);
+    log_printf("open_file %s failed\n", path.c_str());
     alert("open_file %s failed.\n", path.c_str());
     return -2;
   }
@@ -189,7 +214,7 @@ int32_t run_get(const GetJob &job) {
   auto take = [&](const uint8_t *data, size_t count) {
     size_t written = out->write(data, count);
     if (written < count) {
-      log_printf("Failed to write %d bytes to file. line %d\n", static_cast<int>(count), kAtWrite);
+      log_printf("Failed to write %d bytes to file.\n", static_cast<int>(count));
       alert("Failed to write %d bytes to file.\n", static_cast<int>(count));
       status = ServiceStatus::kSizeMismatch;
     }
@@ -213,25 +238,31 @@ int32_t run_get(const GetJob &job) {
     log_printf("Added get response data to  qrd at start %llu \n",
                static_cast<unsigned long long>(split.surplus_size));
   }
-  while (!cancelled) {
-    uint8_t *into = pipe ? pipe->reserve(kServiceBuffer) : buf.data();
-    n = receive_within(sock, into, kServiceBuffer);
-    if (n > 0) {
-      take(into, static_cast<size_t>(n));
+  // Buffer by buffer: 16384 bytes, or the rest of the file, each within the wait. Once the
+  // announced size is in, the service closes; bytes beyond it make the file the wrong size, and
+  // the download ends there rather than taking whatever a faulty service keeps sending.
+  while (!cancelled && total <= size) {
+    const size_t want = total < size
+                            ? static_cast<size_t>(std::min<uint64_t>(kServiceBuffer, size - total))
+                            : kServiceBuffer;
+    uint8_t *into = pipe ? pipe->reserve(want) : buf.data();
+    wait.begin_step();
+    Received got = receive_whole(sock, into, want, wait, false);
+    if (got.got > 0) take(into, got.got);
+    if (got.how == Moved::kWhole) {
+      if (got.got == kServiceBuffer) wait.whole_buffer_moved();
       continue;
     }
-    if (n == 0) break;
-    if (n == -1) {
-      log_printf(
-          "The connection has been dropped because of a network failure or because the peer "
-          "system failed to respond.\n");
+    if (got.how == Moved::kClosed) break;
+    if (got.how == Moved::kTimedOut) {
+      log_printf("receive_data_file_feedback_ftpd: no whole buffer within %d ms\n",
+                 file_service_wait_ms());
       alert("Connection disconnected.\n");
       status = ServiceStatus::kDropped;
       break;
     }
-    int code = -(n + 1);
-    log_printf("receive_data_file_feedback_ftpd: recv failed #%d:\n", code);
-    if (const char *text = receive_error_text(code)) console_printf("%s", text);
+    log_printf("receive_data_file_feedback_ftpd: recv failed #%d:\n", got.error);
+    console_printf("receive_data_file_feedback_ftpd: %s\n", platform::socket_error_text(got.error));
     status = ServiceStatus::kReceiveFailed;
     break;
   }
@@ -314,41 +345,74 @@ class UploadProgress {
   int last_percent_ = 0;
 };
 
-// Sends a block completely; the bytes left unsent (0 on success).
-size_t send_block(platform::Socket &s, const uint8_t *data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    int n = s.send(data + done, size - done);
-    if (n <= 0) {
-      if (n == -platform::kSockWouldBlock && s.wait_writable(2'000'000) > 0) continue;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return size - done;
-}
-
 // Sends the request and waits for the reply; its bytes, or nothing when none came.
-std::optional<std::vector<uint8_t>> request_reply(platform::Socket &s, const std::string &text) {
-  if (!send_text(s, text)) return std::nullopt;
+std::optional<std::vector<uint8_t>> request_reply(platform::Socket &s, const std::string &text,
+                                                  ServiceWait &wait) {
+  wait.begin_step();
+  if (!send_text(s, text, wait)) return std::nullopt;
   std::vector<uint8_t> buf(kServiceBuffer);
-  int n = receive_within(s, buf.data(), buf.size());
+  int n = receive_service_reply(s, buf.data(), buf.size(), wait);
   if (n <= 0) return std::nullopt;
   buf.resize(static_cast<size_t>(n));
   return buf;
 }
 
+// A host name for an upload: 1..20 characters, none of them a control character (the name goes
+// into the request's text).
+bool upload_name_acceptable(const char *dest) {
+  return dest != nullptr && *dest != 0 && std::strlen(dest) <= kUploadNameLimit &&
+         !has_control_character(dest);
+}
+
 }  // namespace
 
 int file_service_wait_ms() {
-  return g_wait_ms.load();
+  return file_service_record().wait_ms.load();
 }
 
 void set_file_service_wait_ms_for_testing(int ms) {
-  g_wait_ms = ms > 0 ? ms : 60000;
+  file_service_record().wait_ms = ms > 0 ? ms : 60000;
 }
 
-int open_ftpd_socket(const char *host, platform::Socket *out) {
+ServiceWait::ServiceWait(bool shared, int wait_ms)
+    : shared_(shared), wait_ms_(wait_ms), deadline_ns_(now_ns() + int64_t{wait_ms} * 1000000) {}
+
+void ServiceWait::begin_step() {
+  if (!shared_) deadline_ns_ = now_ns() + int64_t{wait_ms_} * 1000000;
+}
+
+void ServiceWait::whole_buffer_moved() {
+  if (shared_) deadline_ns_ = now_ns() + int64_t{wait_ms_} * 1000000;
+}
+
+int64_t ServiceWait::left_us() const {
+  const int64_t left = deadline_ns_ - now_ns();
+  return left > 0 ? (left + 999) / 1000 : 0;
+}
+
+int request_video_list(const std::string &base, std::string *reply) {
+  ServiceWait wait(false, std::min(kVideoListWaitMs, file_service_wait_ms() * 2));
+  platform::Socket sock;
+  int r = open_ftpd_socket(nullptr, &sock, wait);
+  if (r != 0) {
+    log_printf("Failed to connect tracker ftpd. ret val %d \n", r);
+    return -1;
+  }
+  std::vector<uint8_t> buf(kServiceBuffer + 1);
+  wait.begin_step();
+  int n = send_text(sock, "QXGETVS " + base, wait)
+              ? receive_service_reply(sock, buf.data(), kServiceBuffer, wait)
+              : 0;
+  if (n <= 0) {
+    log_printf("Failed to receive reply from tracker ftpd.\n");
+    return -4;
+  }
+  buf[static_cast<size_t>(n)] = 0;
+  *reply = reinterpret_cast<const char *>(buf.data());
+  return 0;
+}
+
+int open_ftpd_socket(const char *host, platform::Socket *out, ServiceWait &wait) {
   LinkRecord &link = link_record();
   if (!link.host_v5) {
     log_printf("open_ftpd_socket: TCP unsupported by host\n");
@@ -374,15 +438,18 @@ int open_ftpd_socket(const char *host, platform::Socket *out) {
   int err = 0;
   platform::Socket s = platform::Socket::tcp(&err);
   if (!s.valid()) return -7;
-  if (s.set_blocking(true) != 0) return -8;
-  if ((err = s.set_receive_timeout_ms(g_wait_ms.load())) != 0) return -err;
+  // The socket never blocks: every wait (the connect's included, which a blocking connect would
+  // leave to the system's own minutes-long limit) is a poll against the service wait.
+  if (s.set_blocking(false) != 0) return -8;
   err = s.connect_start(platform::Endpoint{ip, transport_options().file_service_port});
   if (err == platform::kSockWouldBlock || err == platform::kSockInProgress) {
-    int w = s.wait_writable(static_cast<int64_t>(g_wait_ms.load()) * 1000);
+    const int64_t left = wait.left_us();
+    const int w = left > 0 ? s.wait_writable(left) : 0;
     err = w > 0 ? 0 : (w == 0 ? platform::kSockTimedOut : -w);
   }
   if (err != 0) {
-    log_printf("open_ftpd_socket: connect failed #%d\n", err);
+    log_printf("open_ftpd_socket: connect failed #%d (%s, %s)\n", err,
+               platform::socket_error_text(err), platform::socket_error_name(err));
     log_printf("open_ftpd_socket: connect %s failed\n", text.c_str());
     alert("open_ftpd_socket: connect failed\n");
     return -9;
@@ -443,8 +510,10 @@ int32_t receive_data_file_feedback_ftpd(const char *src, const char *dest, int o
 }
 
 int32_t receive_video_file_ftpd(const std::string &base, const std::string &name,
-                                const std::string &dest, download_progress_fn progress) {
+                                const std::string &dest, download_progress_fn progress,
+                                ServiceWait &wait) {
   GetJob job;
+  job.wait = &wait;
   job.src = name;
   job.request = "QXGETVF " + base + " " + name;
   job.replace = false;
@@ -472,7 +541,7 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
     log_printf("send_data_file_feedback: src is invalid: \"%s\"\n", src ? src : "");
     return -3;
   }
-  if (dest == nullptr || *dest == 0 || std::strlen(dest) > kUploadNameLimit) {
+  if (!upload_name_acceptable(dest)) {
     log_printf("send_data_file_feedback: dest is invalid: \"%s\"\n", dest ? dest : "");
     return -3;
   }
@@ -483,7 +552,7 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
     file = std::fopen(src, "rb");
   }
   if (file == nullptr) {
-    log_printf("open_file line %d\n", kAtOpen);
+    log_printf("open_file %s failed\n", src);
     alert("open_file %s failed.\n", src);
     return -2;
   }
@@ -491,18 +560,24 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
   std::fseek(file, 0, SEEK_END);
   long length = std::ftell(file);
   std::fseek(file, 0, SEEK_SET);
-  if (length < 0 || length > INT32_MAX) length = 0;
+  if (length < 0) length = 0;
+  if (static_cast<uint64_t>(length) > kLargestUpload) {
+    // Announced as a signed 32-bit size it would come out wrong; the service cannot take it.
+    log_printf("send_data_file_feedback: %s is %ld bytes, 2 GiB or more\n", src, length);
+    alert("Cannot send %s: the file service takes files smaller than 2 GiB.\n", src);
+    return -3;
+  }
+  ServiceWait wait;
   platform::Socket sock;
-  int r = open_ftpd_socket(nullptr, &sock);
+  int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd. line %d ret val %d\n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd. ret val %d\n", r);
     return -1;
   }
   char request[128];
   std::snprintf(request, sizeof request, "PUT %s %ld %s", dest, length, time.c_str());
-  std::optional<std::vector<uint8_t>> reply = request_reply(sock, request);
+  std::optional<std::vector<uint8_t>> reply = request_reply(sock, request, wait);
   if (!reply) {
-    log_printf("Failed to receive reply from tracker ftpd. line %d\n", kAtReply);
     log_printf("Failed to receive reply from tracker ftpd.\n");
     return -4;
   }
@@ -512,11 +587,15 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
     std::vector<uint8_t> block(kServiceBuffer);
     size_t n;
     while ((n = std::fread(block.data(), 1, block.size(), file)) > 0) {
-      size_t left = send_block(sock, block.data(), n);
-      if (left > 0)
-        log_printf("Failed to send %d bytes to tracker ftpd. line %d\n", static_cast<int>(left),
-                   kAtSend);
+      wait.begin_step();
+      size_t left = send_block(sock, block.data(), n, wait);
       sent += static_cast<uint32_t>(n - left);
+      if (left > 0) {
+        // A service that no longer takes bytes would make every later block wait as long: the
+        // upload ends here, and the count tells the caller that not all of it went.
+        log_printf("Failed to send %d bytes to tracker ftpd.\n", static_cast<int>(left));
+        break;
+      }
       prog.update(sent);
     }
   }
@@ -527,18 +606,27 @@ int32_t send_file_to_tracker(const char *src, const char *dest, upload_progress_
 
 int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size,
                                upload_progress_fn progress) {
+  if (size > kLargestUpload) {
+    console_printf("send_data_file_mem: %u bytes: the file service takes less than 2 GiB\n", size);
+    return -5;
+  }
+  if (dest != nullptr && has_control_character(dest)) {
+    console_printf("send_data_file_mem: invalid name\n");
+    return -3;
+  }
+  ServiceWait wait;
   platform::Socket sock;
-  int r = open_ftpd_socket(nullptr, &sock);
+  int r = open_ftpd_socket(nullptr, &sock, wait);
   if (r != 0) {
-    log_printf("Failed to connect tracker ftpd line %d ret val %d \n", kAtConnect, r);
+    log_printf("Failed to connect tracker ftpd ret val %d \n", r);
     console_printf("send_data_file_mem: failed to connect tracker ftpd\n");
     return -1;
   }
   char request[128];
   std::snprintf(request, sizeof request, "PUT %s %u ", dest ? dest : "", size);
-  std::optional<std::vector<uint8_t>> reply = request_reply(sock, request);
+  std::optional<std::vector<uint8_t>> reply = request_reply(sock, request, wait);
   if (!reply) {
-    log_printf("Failed to receive reply from tracker ftpd line %d\n", kAtReply);
+    log_printf("Failed to receive reply from tracker ftpd\n");
     console_printf("send_data_file_mem: failed to get reply from tracker ftpd\n");
     return -2;
   }
@@ -551,10 +639,10 @@ int32_t send_memory_to_tracker(const void *data, const char *dest, uint32_t size
   uint32_t sent = 0;
   while (sent < size && bytes != nullptr) {
     size_t block = std::min<size_t>(kServiceBuffer, size - sent);
-    size_t left = send_block(sock, bytes + sent, block);
+    wait.begin_step();
+    size_t left = send_block(sock, bytes + sent, block, wait);
     if (left > 0) {
-      log_printf("Failed to send %d bytes to tracker ftpd line %d\n", static_cast<int>(left),
-                 kAtSend);
+      log_printf("Failed to send %d bytes to tracker ftpd\n", static_cast<int>(left));
       console_printf("send_data_file_mem: failed to send to ftpd rbytes %u\n", sent);
       return -4;
     }

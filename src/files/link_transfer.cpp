@@ -12,6 +12,7 @@
 #include "control/error_table.h"
 #include "control/input.h"
 #include "control/keys.h"
+#include "control/realtime.h"
 #include "control/tracker_mode.h"
 #include "files/file_service.h"
 #include "files/local_files.h"
@@ -22,6 +23,7 @@
 #include "link/log.h"
 #include "link/transport.h"
 #include "link/user_calls.h"
+#include "recording/recording.h"
 
 namespace lvx {
 
@@ -36,46 +38,10 @@ constexpr int kShortBlock = 512;
 constexpr int kPumpMs = 100;
 constexpr size_t kNameLimit = 255;
 constexpr int kEscKey = 27;
+constexpr uint16_t kIdleModeBit = 0x01;
 
-enum Style : int { kSingle = 0, kWindowed = 1, kWindowAsked = 2 };
-
-struct Entry {
-  uint8_t data[file_pkt::kMaxBlock];
-  int32_t offset;
-  int16_t dlen;
-  void empty() {
-    std::memset(data, 0, sizeof data);
-    offset = -1;
-    dlen = -1;
-  }
-};
-
-// The transfer's state. The ring and the name are read and written under the link lock (the
-// receive thread's handler and the reader's look); the single words are atomics so that the
-// application thread can poll them without it. Built on first use and never destroyed.
-struct FileTransfer {
-  std::unique_ptr<Entry[]> ring;  // allocated by the first request, kept
-  std::atomic<int> w{0};
-  std::atomic<int> r{0};
-  std::atomic<bool> active{false};
-  std::atomic<int> style{kSingle};
-  std::atomic<bool> first_call{false};
-  std::string name;
-  std::atomic<uint32_t> size{0};
-  std::atomic<int64_t> next_expected{-1};
-  std::atomic<int64_t> last_acked{0};
-  std::atomic<uint32_t> last_ack_ms{0};
-  int window_count = 0;  // receive thread
-  std::atomic<uint64_t> acks{0};
-  std::atomic<int> reack_ms{200};
-  std::atomic<int> block_wait_ms{2000};   // how long a block call waits for data
-  std::atomic<bool> acks_stubbed{false};  // tests and fuzzing: acknowledgements "sent" unsent
-};
-
-FileTransfer &transfer() {
-  static auto *t = new FileTransfer;
-  return *t;
-}
+using Entry = FileTransfer::Entry;
+using enum FileTransfer::Style;
 
 bool quiet_or_broadcast() {
   return quiet_level() != 0 || link_system().broadcast_open || connection_state() == 2;
@@ -83,8 +49,8 @@ bool quiet_or_broadcast() {
 
 // Sends the acknowledgement for `offset`: 0, -100 when not connected, or the send's error.
 int send_filebuf_ack(int32_t offset) {
-  if (transfer().acks_stubbed) {
-    transfer().acks.fetch_add(1);
+  if (file_transfer().acks_stubbed) {
+    file_transfer().acks.fetch_add(1);
     return 0;
   }
   if (link_system().relay_master < 0 || dummy_mode() || quiet_or_broadcast()) return 0;
@@ -96,14 +62,14 @@ int send_filebuf_ack(int32_t offset) {
   }
   int64_t sent = send_cmd_pkt(kFileAckCommand, nullptr, static_cast<uint32_t>(offset), to);
   if (sent <= 0) return sent == 0 ? 0 : -100;
-  transfer().acks.fetch_add(1);
+  file_transfer().acks.fetch_add(1);
   return 0;
 }
 
 // An acknowledgement that failed ends the transfer.
 bool ack_or_end(int32_t offset, const char *failure_log) {
   if (send_filebuf_ack(offset) == 0) return true;
-  transfer().active = false;
+  file_transfer().active = false;
   log_printf("%s", failure_log);
   return false;
 }
@@ -139,7 +105,7 @@ const char *file_error_text(int dlen) {
 }
 
 int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   WireReader in(packet);
   uint32_t position = in.u32_at(file_pkt::kPosition);
   auto dlen = static_cast<int16_t>(in.u16_at(file_pkt::kLength));
@@ -160,15 +126,19 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
     return 0;
   }
   std::string_view name;
+  Bytes block;
   int used = file_pkt::kOverhead + dlen;
   if (info) {
     size_t room = packet.size() > file_pkt::kData ? packet.size() - file_pkt::kData : 0;
     name = in.text_at(file_pkt::kData, room);
     used = file_pkt::kOverhead + static_cast<int>(name.size());
-  } else if (!in.has(file_pkt::kData, static_cast<size_t>(dlen))) {
-    log_printf("file_xfer_handler: block of %d bytes in a packet of %zu: dropped\n", dlen,
-               packet.size());
-    return 0;
+  } else {
+    block = in.bytes_at(file_pkt::kData, static_cast<size_t>(dlen));
+    if (!in.ok()) {
+      log_printf("file_xfer_handler: block of %d bytes in a packet of %zu: dropped\n", dlen,
+                 packet.size());
+      return 0;
+    }
   }
   log_printf("API-2516  file_xfer_handler dlen=%d datalen=%d, sizeof(FILE_PKT)=%d \n", dlen,
              static_cast<int>(packet.size()) - static_cast<int>(file_pkt::kData),
@@ -197,8 +167,7 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
     t.name = std::string(name.substr(0, kNameLimit));
     t.size = position;
     note_ack(t, 0);
-    log_printf("CONTINUE_FILE_TRANSFER  aaa %d. (file_xfer_style=%d line=%d)\n", 0, t.style.load(),
-               1);
+    log_printf("CONTINUE_FILE_TRANSFER %d. (file_xfer_style=%d)\n", 0, t.style.load());
     user_call(deferred_ack, 0);
     e.empty();  // the information is not a block
     return used;
@@ -212,7 +181,7 @@ int handle_file_packet(const LVXADDR & /*sender*/, Bytes packet) {
   }
   if (flags == kWindowFirst) t.window_count = 0;
   ++t.window_count;
-  std::memcpy(e.data, packet.data() + file_pkt::kData, static_cast<size_t>(dlen));
+  std::memcpy(e.data, block.data(), block.size());
   const int64_t next = static_cast<int64_t>(offset) + dlen;
   t.next_expected = next;
   const int next_w = (w + 1) % kRingEntries;
@@ -249,7 +218,7 @@ static void clear_ring_locked(FileTransfer &t) {
 }
 
 int16_t request_file_read(const char *name, bool windowed, bool first_call_info) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   if (first_call_info) t.first_call = true;
   log_printf("lumavex_request_file_read start\n");
   if (t.active) {
@@ -261,6 +230,10 @@ int16_t request_file_read(const char *name, bool windowed, bool first_call_info)
     clear_ring_locked(t);
   }
   if (quiet_or_broadcast()) return -100;
+  // The name goes into a command line: one that cannot go whole is refused before any command
+  // is sent (a newline in it would end the tracker's command early).
+  if (name == nullptr || std::strlen(name) > kMaxRequestName || has_control_character(name))
+    return -3;
   t.size = 0;
   int style = kSingle;
   const TrackerVersion v = [] {
@@ -278,7 +251,6 @@ int16_t request_file_read(const char *name, bool windowed, bool first_call_info)
     style = r == 0 && windowed ? kWindowAsked : kSingle;
   }
   t.style = style;
-  if (name == nullptr || std::strlen(name) > kMaxRequestName) return -3;
   std::string command = std::string("start_file_transfer ") + name;
   t.active = true;
   log_printf("lumavex_send_command %s\n", command.c_str());
@@ -312,7 +284,7 @@ int16_t get_file_block(void *buf, int32_t *offset) {
 }
 
 int16_t take_file_block(void *buf, int32_t *offset, bool *from_ring) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   if (from_ring) *from_ring = false;
   if (t.first_call) {
     if (t.size == 0) return 1000;
@@ -370,7 +342,7 @@ int16_t take_file_block(void *buf, int32_t *offset, bool *from_ring) {
 }
 
 int16_t end_file_transfer() {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   if (t.active) {
     log_printf("lumavex_end_file_transfer cancelling   file transfer\n");
     t.active = false;
@@ -380,28 +352,28 @@ int16_t end_file_transfer() {
 }
 
 void end_link_file_transfer() {
-  transfer().active = false;
+  file_transfer().active = false;
 }
 
 uint32_t announced_file_size() {
-  return transfer().size;
+  return file_transfer().size;
 }
 
 std::string announced_file_name() {
   LinkLockGuard lock;
-  return transfer().name;
+  return file_transfer().name;
 }
 
 uint64_t file_acks_sent() {
-  return transfer().acks;
+  return file_transfer().acks;
 }
 
 void set_file_reack_ms_for_testing(int ms) {
-  transfer().reack_ms = ms > 0 ? ms : 200;
+  file_transfer().reack_ms = ms > 0 ? ms : 200;
 }
 
 void begin_file_transfer_for_testing(int style) {
-  FileTransfer &t = transfer();
+  FileTransfer &t = file_transfer();
   LinkLockGuard lock;
   clear_ring_locked(t);
   t.size = 0;
@@ -413,19 +385,20 @@ void begin_file_transfer_for_testing(int style) {
 }
 
 bool file_transfer_active() {
-  return transfer().active;
+  return file_transfer().active;
 }
 
 void set_file_block_wait_ms_for_testing(int ms) {
-  transfer().block_wait_ms = ms > 0 ? ms : 2000;
+  file_transfer().block_wait_ms = ms > 0 ? ms : 2000;
 }
 
 namespace {
 
 // receive_file_block: the block for `expected`, with "nothing yet" turned into -112. A block of
 // 999 or 1000 bytes is a block: only the reader's own answers mean information or nothing.
-int16_t receive_file_block(int64_t expected, uint8_t *buf) {
-  int32_t offset = 0;
+int16_t receive_file_block(int64_t expected, uint8_t *buf, int32_t *at) {
+  int32_t &offset = *at;
+  offset = 0;
   bool block = false;
   int16_t r = take_file_block(buf, &offset, &block);
   if (!block && r == 1000) return -112;
@@ -440,7 +413,7 @@ int16_t receive_file_block(int64_t expected, uint8_t *buf) {
 int32_t start_file_receive(const char *src) {
   int16_t r = request_file_read(src, true, false);
   if (r != 0) return r;
-  return static_cast<int32_t>(transfer().size.load());
+  return static_cast<int32_t>(file_transfer().size.load());
 }
 
 }  // namespace
@@ -450,21 +423,27 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
   clear_terminal_break();
   if (dummy_mode()) return 0;
   if (link_record().is_connected == 0 || break_key_pressed()) return -6;
+  // The tracker's data file must be closed before it can be sent: its answer is waited for.
   set_offline();
-  send_command("close_data_file");
+  close_tracker_file();
   pump_for(kPumpMs);
+  drop_to_normal_priority();
   const char *source = src ? src : "";
-  int32_t size = start_file_receive(source);
-  log_printf("receive_data_file_feedback = %d\n", size);
-  if (size <= 0) {
-    const char *why = size < 0 ? find_error_text(size, "start_file_receive") : nullptr;
-    char text[1200];
-    std::snprintf(text, sizeof text, "Failed to transfer file %s.  %s", source,
-                  why ? why : "Unknown Error");
-    end_file_transfer();
-    alert("%s %s.", text, "");
-    return -1;
-  }
+  auto start = [&] {
+    int32_t size = start_file_receive(source);
+    log_printf("receive_data_file_feedback = %d\n", size);
+    if (size <= 0) {
+      const char *why = size < 0 ? find_error_text(size, "start_file_receive") : nullptr;
+      char text[1200];
+      std::snprintf(text, sizeof text, "Failed to transfer file %s.  %s", source,
+                    why ? why : "Unknown Error");
+      end_file_transfer();
+      alert("%s %s.", text, "");
+    }
+    return size;
+  };
+  int32_t size = start();
+  if (size <= 0) return -1;
   // The tracker's name for the file decides the local name only when no file name was given;
   // it must then be a plain name, not a path.
   std::string base(base_of_host_path(announced_file_name()));
@@ -488,10 +467,18 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
   log_printf(" qrd file name %s and to save name %s isPath %d \n", source, local.c_str(),
              dest_is_path ? 1 : 0);
   if (!out) {
+    // Not 0, which would read as "not connected": the file could not be made.
     log_printf("lumavex_end_file_transfer file_ref == 0 \n");
     end_file_transfer();
+    alert("open_file %s failed.\n", local.c_str());
     pump_for(kPumpMs);
-    return 0;
+    return -2;
+  }
+  if ((current_mode_bits() & kIdleModeBit) == 0) {
+    log_printf("receive_data_file_feedback_udp: tracker not idle: offline, transfer again\n");
+    set_offline();
+    size = start();
+    if (size <= 0) return -1;
   }
   console_printf("file size = %d\n", size);
   while (read_key() != 0) {
@@ -506,14 +493,26 @@ int32_t receive_data_file_feedback_udp(const char *src, const char *dest, bool d
   while (!finished) {
     uint32_t key = pump_and_read_key(nullptr);
     int16_t r;
+    int32_t offset = 0;
     if (key == TERMINATE_KEY) {
       terminated = true;
       r = -110;
     } else if (key == kEscKey) {
       r = -110;
     } else {
-      r = receive_file_block(total, buffer.data());
+      r = receive_file_block(total, buffer.data(), &offset);
       log_printf("receive_file_block rec =%d \n", r);
+    }
+    if (r > 0 && offset != total) {
+      // Blocks are written one after the other: a block for another place (a tracker that
+      // announced the file again and started over) would put bytes where they do not belong.
+      log_printf("receive_data_file_feedback_udp: block for offset %d where %lld was due\n", offset,
+                 static_cast<long long>(total));
+      end_file_transfer();
+      alert("Error: the tracker sent the file out of order. So far transferred %d of %d",
+            static_cast<int>(total), size);
+      result = -4;
+      break;
     }
     if (r >= 0) {
       size_t n = static_cast<size_t>(r);

@@ -4,7 +4,10 @@
 // out and acknowledges again whenever the ring runs dry, so a lost block is asked for again.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/byte_io.h"
@@ -29,6 +32,41 @@ constexpr uint32_t kOffsetMask = 0x9FFFFFFFu;
 constexpr int kRingEntries = 128;
 // The command type of an acknowledgement.
 constexpr uint8_t kFileAckCommand = 60;
+
+// The link transfer's process-wide record. The ring and the name are read and written under the
+// link lock (the receive thread's handler and the reader's look); the single words are atomics so
+// that the application thread can poll them without it.
+struct FileTransfer {
+  enum Style : int { kSingle = 0, kWindowed = 1, kWindowAsked = 2 };
+  struct Entry {
+    uint8_t data[file_pkt::kMaxBlock];
+    int32_t offset;
+    int16_t dlen;
+    void empty() {
+      std::memset(data, 0, sizeof data);
+      offset = -1;
+      dlen = -1;
+    }
+  };
+
+  std::unique_ptr<Entry[]> ring;  // allocated by the first request, kept
+  std::atomic<int> w{0};
+  std::atomic<int> r{0};
+  std::atomic<bool> active{false};
+  std::atomic<int> style{kSingle};
+  std::atomic<bool> first_call{false};
+  std::string name;
+  std::atomic<uint32_t> size{0};
+  std::atomic<int64_t> next_expected{-1};
+  std::atomic<int64_t> last_acked{0};
+  std::atomic<uint32_t> last_ack_ms{0};
+  int window_count = 0;  // receive thread
+  std::atomic<uint64_t> acks{0};
+  std::atomic<int> reack_ms{200};
+  std::atomic<int> block_wait_ms{2000};   // how long a block call waits for data
+  std::atomic<bool> acks_stubbed{false};  // tests and fuzzing: acknowledgements "sent" unsent
+};
+FileTransfer &file_transfer();
 
 // Tracker error codes carried in the data length, with their texts (null for other values).
 const char *file_error_text(int dlen);

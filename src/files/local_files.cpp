@@ -19,6 +19,8 @@ namespace {
 constexpr size_t kHostNameLimit = 256;
 constexpr int kSearchTries = 10;
 constexpr size_t kSearchPathLimit = 4079;
+// Room kept in a temporary file's name for its suffix (".partNN").
+constexpr size_t kTempSuffixRoom = 8;
 
 }  // namespace
 
@@ -64,6 +66,14 @@ bool host_name_acceptable(std::string_view name, const char *who) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   log_printf("%s: refused file name from the tracker \"%s\": %s\n", who, shown.c_str(),
              name_problem_text(p));
+  return false;
+}
+
+bool has_control_character(std::string_view text) {
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return true;
+  }
   return false;
 }
 
@@ -167,15 +177,27 @@ std::unique_ptr<PendingFile> PendingFile::open(const std::string &path, bool rep
     }
     if (!replace && filename_search(f->final_) != 0) return nullptr;
   }
+  // A final name the file system cannot take is refused before anything is received for it.
+  const size_t cut = f->final_.find_last_of('/') + 1;  // 0 without a folder
+  const std::string folder = f->final_.substr(0, cut);
+  const size_t longest = platform::longest_name(folder);
+  if (f->final_.size() - cut > longest) {
+    log_printf("open_xfer_file: %s: name longer than %d bytes\n", f->final_.c_str(),
+               static_cast<int>(longest));
+    return nullptr;
+  }
   // The temporary file sits beside the final one (same file system, so the rename is atomic)
-  // and is created exclusively, so that nothing already there is ever opened.
+  // and is created exclusively, so that nothing already there is ever opened. Its name is the
+  // final one cut short enough that the suffix never pushes it over the longest name.
+  const std::string stem =
+      folder + f->final_.substr(cut, longest > kTempSuffixRoom ? longest - kTempSuffixRoom : 1);
   for (int i = 0; i < 100 && f->file_ == nullptr; ++i) {
-    f->temp_ = f->final_ + ".part" + (i == 0 ? std::string() : std::to_string(i));
+    f->temp_ = stem + ".part" + (i == 0 ? std::string() : std::to_string(i));
     f->file_ = std::fopen(f->temp_.c_str(), "wbx");
     if (f->file_ == nullptr && errno != EEXIST) break;
   }
   if (f->file_ == nullptr) {
-    log_printf("open_xfer_file line %d: fopen %s: %s\n", 1, f->temp_.c_str(), std::strerror(errno));
+    log_printf("open_xfer_file: fopen %s: %s\n", f->temp_.c_str(), std::strerror(errno));
     f->temp_.clear();
     return nullptr;
   }

@@ -25,6 +25,10 @@ const char *name_problem_text(NameProblem p);
 // check_host_name, logging "<who>: refused file name from the tracker ..." when it fails.
 bool host_name_acceptable(std::string_view name, const char *who);
 
+// True when the text holds a control character (below 0x20, or 0x7F). Such a name is refused
+// before it goes into a request: a newline would end the tracker's command line early.
+bool has_control_character(std::string_view text);
+
 // True for a name ending in ".qrd" in any case.
 bool has_qrd_extension(std::string_view name);
 // The part of a tracker path after its last '/', '\' or ':'.

@@ -30,17 +30,8 @@ int32_t truncate_coordinate(float v) {
   return static_cast<int32_t>(v);
 }
 
-// Built on first use and never destroyed: an alert raised while the process exits still finds it.
-GraphicHookState &hooks_record() {
-  static auto *h = new GraphicHookState;
-  return *h;
-}
-std::atomic<lumavex_write_image_hook> g_write_image_hook{nullptr};
-// Sends the camera view's pupil-ellipse commands; registered by the owner (the command channel).
-std::atomic<TimedCommand> g_command_sender{nullptr};
-
 int16_t send_hook_command(uint32_t msec, const char *text) {
-  TimedCommand sender = g_command_sender.load();
+  TimedCommand sender = hooks_record().command_sender.load();
   return sender != nullptr ? sender(msec, text) : int16_t{LINK_TERMINATED_RESULT};
 }
 
@@ -251,79 +242,75 @@ bool GraphicHookState::alert(const char *text) {
 }
 
 void set_hook_command_sender(TimedCommand sender) {
-  g_command_sender = sender;
-}
-
-GraphicHookState &graphic_hooks() {
-  return hooks_record();
+  hooks_record().command_sender = sender;
 }
 
 lumavex_write_image_hook write_image_hook() {
-  return g_write_image_hook.load();
+  return hooks_record().write_image_hook.load();
 }
 
 lumavex_write_image_hook replace_write_image_hook(lumavex_write_image_hook hook) {
-  return g_write_image_hook.exchange(hook);
+  return hooks_record().write_image_hook.exchange(hook);
 }
 
 int16_t hook_open_target_screen() {
   expect_no_library_lock();
-  return hooks_record().open_target_screen();
+  return graphic_hooks().open_target_screen();
 }
 void hook_close_target_screen() {
   expect_no_library_lock();
-  hooks_record().close_target_screen();
+  graphic_hooks().close_target_screen();
 }
 void hook_hide_for_abort_menu() {
   expect_no_library_lock();
-  hooks_record().hide_for_abort_menu();
+  graphic_hooks().hide_for_abort_menu();
 }
 int16_t hook_open_camera_view(int width, int height) {
   expect_no_library_lock();
-  return hooks_record().open_camera_view(width, height, send_hook_command);
+  return graphic_hooks().open_camera_view(width, height, send_hook_command);
 }
 void hook_close_camera_view() {
   expect_no_library_lock();
-  hooks_record().close_camera_view(send_hook_command);
+  graphic_hooks().close_camera_view(send_hook_command);
 }
 void hook_camera_title(const char *title) {
   expect_no_library_lock();
-  hooks_record().camera_title(title);
+  graphic_hooks().camera_title(title);
 }
 void hook_camera_palette(int count, const uint8_t *red, const uint8_t *green, const uint8_t *blue) {
   expect_no_library_lock();
-  hooks_record().camera_palette(count, red, green, blue);
+  graphic_hooks().camera_palette(count, red, green, blue);
 }
 void hook_camera_line(int width, int line, int total_lines, uint8_t *pixels) {
   expect_no_library_lock();
-  hooks_record().camera_line(width, line, total_lines, pixels);
+  graphic_hooks().camera_line(width, line, total_lines, pixels);
 }
 void hook_erase_target() {
   expect_no_library_lock();
-  hooks_record().erase_target();
+  graphic_hooks().erase_target();
 }
 void hook_blank_target_screen() {
   expect_no_library_lock();
-  hooks_record().blank_target_screen();
+  graphic_hooks().blank_target_screen();
 }
 void hook_draw_target(float x, float y) {
   expect_no_library_lock();
-  hooks_record().draw_target(x, y);
+  graphic_hooks().draw_target(x, y);
 }
 void hook_play_sound(int code) {
   expect_no_library_lock();
-  hooks_record().play_sound(code);
+  graphic_hooks().play_sound(code);
 }
 int hook_poll_input_events(InputEvent *events) {
   expect_no_library_lock();
-  return hooks_record().poll_input_events(events);
+  return graphic_hooks().poll_input_events(events);
 }
 int ellipse_flag() {
-  return hooks_record().ellipse_flag();
+  return graphic_hooks().ellipse_flag();
 }
 
 bool hook_alert(const char *text) {
-  return hooks_record().alert(text != nullptr ? text : "");
+  return graphic_hooks().alert(text != nullptr ? text : "");
 }
 
 }  // namespace lvx

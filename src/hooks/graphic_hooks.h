@@ -4,6 +4,7 @@
 // by a default; no other code looks at which table form is installed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "lumavex_core.h"
@@ -98,9 +99,27 @@ class GraphicHookState {
 // registered by the owner. Until then those commands fail with -100.
 void set_hook_command_sender(TimedCommand sender);
 
-// The process-wide hooks. Written by the application thread that installs tables and runs the
-// screens and polls; the alert dispatch only reads the installed alert hook, from any thread.
-GraphicHookState &graphic_hooks();
+// The hooks' process-wide record.
+//  - `installed` is written by the application thread that installs tables and runs the screens
+//    and polls; the alert dispatch only reads the installed alert hook, from any thread.
+//  - The writer and the command sender are atomics: set by the application and the owner, read
+//    by any thread.
+//  - The copies are what get_all_hook_functions and its V2 form hand to the application (they
+//    stay valid until the next call); application thread.
+struct HooksRecord {
+  GraphicHookState installed;
+  std::atomic<lumavex_write_image_hook> write_image_hook{nullptr};
+  // Sends the camera view's pupil-ellipse commands; registered by the owner (the command channel).
+  std::atomic<TimedCommand> command_sender{nullptr};
+  GraphicHooks v1_copy{};
+  GraphicHooksV2 v2_copy{};
+};
+HooksRecord &hooks_record();
+
+// The process-wide hooks.
+inline GraphicHookState &graphic_hooks() {
+  return hooks_record().installed;
+}
 
 // The image writer of set_write_image_hook (null until set). The bitmap transfer swaps its own
 // writer in for a TCP upload with replace_write_image_hook and puts the previous one back.

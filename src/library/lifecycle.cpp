@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "control/commands.h"
@@ -9,6 +10,7 @@
 #include "control/tracker_mode.h"
 #include "data/data_stream.h"
 #include "files/link_transfer.h"
+#include "library/library.h"
 #include "link/alert.h"
 #include "link/clock.h"
 #include "link/connection.h"
@@ -17,6 +19,7 @@
 #include "link/packets.h"
 #include "link/tracker_clock.h"
 #include "link/transport.h"
+#include "platform/net.h"
 #include "relay/relay.h"
 
 namespace lvx {
@@ -27,6 +30,47 @@ constexpr uint16_t kScriptingHostQueue = 20000;
 constexpr uint16_t kSmallestQueue = 10000;
 constexpr uint16_t kDefaultQueue = 30000;
 constexpr int kConnectSeconds = 2;
+
+// Tells the user why a connect failed, by the cause the connect saw: the tracker's answer (busy,
+// another protocol), no answer at all, or the socket error of the connect request (a Linux name,
+// not a number). The one result of open_lumavex_connection (-1) cannot carry the cause.
+void alert_connect_failure(int16_t r) {
+  LVXADDR node;
+  {
+    LinkLockGuard lock;
+    node = link_record().tracker_node;
+  }
+  const IPv4 ip = address_ip(node);
+  char where[32];
+  std::snprintf(where, sizeof where, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3],
+                static_cast<unsigned>(address_port(node)));
+  switch (r) {
+    case CONNECT_TIMEOUT_RESULT:
+      alert("Connection timed out: no answer from the tracker at %s within %d s", where,
+            kConnectSeconds);
+      break;
+    case CONNECT_VERSION_MISMATCH_RESULT:
+      alert(
+          "Version mismatch between lumavex_core and LUMAVEX tracker software: the tracker at %s "
+          "speaks another link protocol",
+          where);
+      break;
+    case CONNECT_BUSY_RESULT:
+      alert("Connection failed: the tracker at %s is busy with another display", where);
+      break;
+    case LINK_NOT_OPEN_RESULT:
+      alert("Cannot initialize link");
+      break;
+    default:
+      if (r > 0) {
+        alert("Connection failed: cannot send to the tracker at %s: %s (%s)", where,
+              platform::socket_error_text(r), platform::socket_error_name(r));
+      } else {
+        alert("Connection failed (%d)", r);
+      }
+      break;
+  }
+}
 
 // After a connection is made: restart the clock estimate and ask for link updates every 50 ms.
 int16_t after_connect() {
@@ -68,6 +112,7 @@ void reset_link() {
 }
 
 int16_t open_system(uint16_t bufsize, const char *options) {
+  install_exit_step();
   LinkSystem &sys = link_system();
   sys.dummy = false;
   uint32_t queue = adjusted_queue_size(bufsize);
@@ -210,7 +255,13 @@ int16_t open_connection(int16_t mode) {
     sys.relay_master = 0;
   }
   if (open_system(kDefaultQueue, nullptr) == 0) {
-    alert("Cannot initialize link: Check network and TCP/IP setup");
+    // The cause the transport saw, so that the user can act on it without a debugger.
+    const std::string why = transport_start_failure();
+    if (why.empty()) {
+      alert("Cannot initialize link: Check network and TCP/IP setup");
+    } else {
+      alert("Cannot initialize link: Check network and TCP/IP setup (%s)", why.c_str());
+    }
     return -1;
   }
   sys.connection_opened = 1;
@@ -227,25 +278,18 @@ int16_t open_connection(int16_t mode) {
     if (relay_open_slave() != 0) {
       relay_mark_failed();
       close_connection();
+      alert("Cannot join the relay master: %s", relay_failure());
       return -1;
     }
     link_record().is_connected = -1;
     log_printf("API-2516 Open Slave Ready\n");
     return 0;
   }
-  switch (r) {
-    case CONNECT_TIMEOUT_RESULT:
-      alert("Connection timed out");
-      break;
-    case CONNECT_VERSION_MISMATCH_RESULT:
-      alert("Version mismatch between LUMAVEX.DLL and LUMAVEX tracker software");
-      break;
-    case LINK_NOT_OPEN_RESULT:
-      alert("Cannot initialize link");
-      break;
-    default:
-      alert("Connection failed");
-      break;
+  // A master's tracker is connected when only its relay failed to start.
+  if (sys.relay_master == 1 && link_record().is_connected > 0) {
+    alert("Cannot start the relay master: %s", relay_failure());
+  } else {
+    alert_connect_failure(r);
   }
   return -1;
 }

@@ -1,6 +1,5 @@
 #include "link/alert.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
@@ -10,11 +9,9 @@ namespace lvx {
 
 namespace {
 
-std::atomic<AlertSink> g_sink{nullptr};
-
 // Shows one alert: through the sink installed when it is made, else on standard error.
 void show_alert(int /*code*/, const char *text) {
-  AlertSink sink = g_sink.load();
+  AlertSink sink = alert_record().sink.load();
   if (sink != nullptr && sink(text)) return;
   std::fprintf(stderr, "Lumavex Error: %s\n", text);
   std::fflush(stderr);
@@ -23,7 +20,7 @@ void show_alert(int /*code*/, const char *text) {
 }  // namespace
 
 void set_alert_sink(AlertSink sink) {
-  g_sink.store(sink);
+  alert_record().sink.store(sink);
 }
 
 void alert_text(const char *text) {

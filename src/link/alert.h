@@ -3,6 +3,8 @@
 // the sink declines, to standard error as "Lumavex Error: <text>".
 #pragma once
 
+#include <atomic>
+
 namespace lvx {
 
 // Formats a message (at most 1023 characters) and shows it to the user. The sink runs the
@@ -17,5 +19,11 @@ void alert_text(const char *text);
 // error. Null restores the default.
 using AlertSink = bool (*)(const char *text);
 void set_alert_sink(AlertSink sink);
+
+// The alert service's process-wide record: the sink, set by the owner, read by any thread.
+struct AlertRecord {
+  std::atomic<AlertSink> sink{nullptr};
+};
+AlertRecord &alert_record();
 
 }  // namespace lvx

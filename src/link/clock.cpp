@@ -8,7 +8,6 @@
 #include "link/clock.h"
 #include "link/log.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -20,28 +19,16 @@
 namespace lvx {
 namespace {
 
-// Values set at initialisation and read by every clock call from any thread. Relaxed atomics
-// keep a re-initialisation (lumavex_set_clock_base) while other threads read the clock free of
-// data races; such readers may see one value old and one new for an instant, which is the price
-// of not locking the hot path.
-constinit std::atomic<bool> g_initialised{false};
-constinit std::atomic<int32_t> g_base{0};
-constinit std::atomic<double> g_usec_per_tick{0.0};  // 0: the clock is unset, times read 0
-constinit std::atomic<int64_t> g_zero_ticks{0};
-constinit std::atomic<int64_t> g_timer_resolution{0};
-
-// Serialises initialisations against one another (not against readers).
-constinit std::mutex g_init_mutex;
-
 // Delay not slept but spun, so that the thread is running when the delay ends.
 constexpr int64_t kSpinUsec = 300;
 // Wait between setting the zero point and using the clock.
 constexpr int32_t kSettleMsec = 20;
 
 double elapsed_usec() {
-  const double factor = g_usec_per_tick.load(std::memory_order_relaxed);
+  const ClockRecord &c = clock_record();
+  const double factor = c.usec_per_tick.load(std::memory_order_relaxed);
   if (factor <= 0.0) return 0.0;
-  const int64_t ticks = platform::counter_now() - g_zero_ticks.load(std::memory_order_relaxed);
+  const int64_t ticks = platform::counter_now() - c.zero_ticks.load(std::memory_order_relaxed);
   return ticks > 0 ? static_cast<double>(ticks) * factor : 0.0;
 }
 
@@ -53,21 +40,21 @@ double elapsed_usec() {
   return buffer;
 }
 
-void initialise_locked() {
-  g_initialised.store(true, std::memory_order_relaxed);
+void initialise_locked(ClockRecord &c) {
+  c.initialised.store(true, std::memory_order_relaxed);
 
   // Linux offers no call to make the system timer finer, so this only records the resolution the
   // monotonic clock offers. A later initialisation never makes the recorded value coarser.
   const int64_t resolution = platform::timer_resolution_100ns();
-  const int64_t stored = g_timer_resolution.load(std::memory_order_relaxed);
+  const int64_t stored = c.timer_resolution.load(std::memory_order_relaxed);
   if (stored == 0 || resolution < stored)
-    g_timer_resolution.store(resolution, std::memory_order_relaxed);
+    c.timer_resolution.store(resolution, std::memory_order_relaxed);
 
   const int64_t frequency = platform::counter_frequency();
   if (frequency <= 0) return;  // no counter: leave the clock unset
-  g_usec_per_tick.store(1000000.0 / static_cast<double>(frequency), std::memory_order_relaxed);
-  const bool machine_local = g_base.load(std::memory_order_relaxed) == QX_CLOCK_BASE_MACHINE_LOCAL;
-  g_zero_ticks.store(machine_local ? 0 : platform::counter_now(), std::memory_order_relaxed);
+  c.usec_per_tick.store(1000000.0 / static_cast<double>(frequency), std::memory_order_relaxed);
+  const bool machine_local = c.base.load(std::memory_order_relaxed) == QX_CLOCK_BASE_MACHINE_LOCAL;
+  c.zero_ticks.store(machine_local ? 0 : platform::counter_now(), std::memory_order_relaxed);
 
   delay_ms(kSettleMsec);
   // An estimate formed against the old zero point means nothing against the new one.
@@ -77,16 +64,17 @@ void initialise_locked() {
 }  // namespace
 
 void clock_initialise(bool force) {
-  std::lock_guard<std::mutex> guard(g_init_mutex);
-  if (force || !g_initialised.load(std::memory_order_relaxed)) initialise_locked();
+  ClockRecord &c = clock_record();
+  std::lock_guard<std::mutex> guard(c.init_mutex);
+  if (force || !c.initialised.load(std::memory_order_relaxed)) initialise_locked(c);
 }
 
 bool clock_initialised() {
-  return g_initialised.load(std::memory_order_relaxed);
+  return clock_record().initialised.load(std::memory_order_relaxed);
 }
 
 int64_t clock_timer_resolution_100ns() {
-  return g_timer_resolution.load(std::memory_order_relaxed);
+  return clock_record().timer_resolution.load(std::memory_order_relaxed);
 }
 
 void timer_sleep_usec(int64_t usec) {
@@ -113,14 +101,15 @@ void delay_ms(int32_t ms) {
   if (ms < 0) return;
   const double start = local_double_usec();
   const int64_t usec = static_cast<int64_t>(ms) * 1000;
-  if (g_usec_per_tick.load(std::memory_order_relaxed) <= 0.0) {
+  if (clock_record().usec_per_tick.load(std::memory_order_relaxed) <= 0.0) {
     // The clock is unset and reads 0: spinning against it would never end, so only sleep.
     timer_sleep_usec(usec);
     return;
   }
   // Sleep only when the delay is longer than the timer can resolve, and only to within
   // kSpinUsec of the end; spin the rest for precision.
-  if (static_cast<int64_t>(ms) * 10000 > g_timer_resolution.load(std::memory_order_relaxed))
+  if (static_cast<int64_t>(ms) * 10000 >
+      clock_record().timer_resolution.load(std::memory_order_relaxed))
     timer_sleep_usec(usec - kSpinUsec);
   const double end = start + static_cast<double>(usec);
   while (local_double_usec() < end) {
@@ -128,19 +117,20 @@ void delay_ms(int32_t ms) {
 }
 
 uint64_t zero_time_usec() {
-  const double factor = g_usec_per_tick.load(std::memory_order_relaxed);
-  const int64_t zero = g_zero_ticks.load(std::memory_order_relaxed);
+  const ClockRecord &c = clock_record();
+  const double factor = c.usec_per_tick.load(std::memory_order_relaxed);
+  const int64_t zero = c.zero_ticks.load(std::memory_order_relaxed);
   return static_cast<uint64_t>(static_cast<double>(zero) * factor);
 }
 
 void set_clock_base(int32_t base) {
   const int32_t stored = (base < 0 || base > QX_CLOCK_BASE_MACHINE_LOCAL) ? 0 : base;
-  g_base.store(stored, std::memory_order_relaxed);
+  clock_record().base.store(stored, std::memory_order_relaxed);
   clock_initialise(true);
 }
 
 int32_t clock_base() {
-  return g_base.load(std::memory_order_relaxed);
+  return clock_record().base.load(std::memory_order_relaxed);
 }
 
 }  // namespace lvx

@@ -3,9 +3,27 @@
 // functions are thin wrappers over them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace lvx {
+
+// The clock's process-wide record: values set at initialisation and read by every clock call
+// from any thread. Relaxed atomics keep a re-initialisation (lumavex_set_clock_base) while other
+// threads read the clock free of data races; such readers may see one value old and one new for
+// an instant, which is the price of not locking the hot path. `init_mutex` serialises
+// initialisations against one another (not against readers).
+struct ClockRecord {
+  std::atomic<bool> initialised{false};
+  std::atomic<int32_t> base{0};
+  std::atomic<double> usec_per_tick{0.0};  // 0: the clock is unset, times read 0
+  std::atomic<int64_t> zero_ticks{0};
+  std::atomic<int64_t> timer_resolution{0};
+  std::mutex init_mutex;
+};
+
+ClockRecord &clock_record();
 
 // Initialises the local clock: sets the zero point for the stored clock base, waits 20 ms and
 // resets the tracker-clock estimate. Without `force` this happens only the first time in the

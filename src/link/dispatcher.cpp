@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "link/connection.h"
 #include "link/link_state.h"
 #include "link/log.h"
@@ -27,22 +27,6 @@ constexpr size_t kNodeLength = 2;
 constexpr size_t kNodePayload = 4;
 constexpr int kNodeTrailer = 1;
 
-// The routes subsystems registered. Entries are atomics so that a route changed while the
-// receive thread runs (tests do this) is never read half-written.
-struct DispatchTable {
-  std::atomic<PacketHandler> handlers[256]{};
-  std::atomic<bool> anyone[256]{};
-  std::atomic<ModeObserver> mode_observer{nullptr};
-  std::atomic<BufferWalker> relay_walker{nullptr};
-  std::atomic<RelayForwarder> relay_forwarder{nullptr};
-  std::atomic<RelayReader> relay_reader{nullptr};
-};
-
-DispatchTable &table() {
-  static auto *t = new DispatchTable;  // lives for the whole process, like the receive thread
-  return *t;
-}
-
 // Takes the header echo of a status or accepted tracker packet: the extra header fields, the
 // mode word, the state flag with its mode-ready latch, and the tracker time.
 void take_header_echo(const PacketHeader &h) {
@@ -53,7 +37,8 @@ void take_header_echo(const PacketHeader &h) {
   r.mode_code = h.byte18;
   r.state.header_byte19 = h.byte19;
   if (h.mode != r.mode_word) {
-    if (ModeObserver observer = table().mode_observer.load()) observer(r.mode_word, h.mode);
+    if (ModeObserver observer = dispatch_table().mode_observer.load())
+      observer(r.mode_word, h.mode);
   }
   uint8_t old_state = r.state_flag;
   if (old_state != 0 && h.state == 0) r.mode_ready = 1;
@@ -93,10 +78,18 @@ bool from_connect_target(const LVXADDR &sender) {
   return r.connect_any || transport_tcp_only() || same_node(sender, r.connect_target);
 }
 
-void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h) {
+// Returns the bytes the packet counts for, or 0 (the rest of the buffer) for a packet cut short:
+// a reply without its version text would otherwise pass for a first-generation tracker's.
+int handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h) {
   LinkRecord &r = link_record();
-  if (get_text(p, conn::kIdentity, conn::kIdentityText.size()) != conn::kIdentityText) return;
-  uint8_t code = get_u8(p, conn::kCode);
+  const std::optional<ConnectPacket> c = decode_connect_packet(p);
+  if (!c) {
+    log_printf("Connect packet of %d bytes is shorter than %d, dropped\n",
+               static_cast<int>(p.size()), static_cast<int>(kConnectPacketSize));
+    return 0;
+  }
+  if (!c->has_link_identity()) return kConnectPacketUsed;
+  const uint8_t code = c->code;
   // The time of a connect packet feeds the clock estimate only when it comes from the tracker,
   // or is the reply of the node being connected to; other nodes' polls and replies carry their
   // own clocks.
@@ -108,21 +101,19 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
       if (!from_target) break;
       r.tracker_address = sender;
       r.state.tracker_address = sender;
-      r.protocol_major = get_u8(p, conn::kMajor);
-      r.protocol_minor = get_u8(p, conn::kMinor);
-      std::string name(get_text(p, conn::kTrackerName, 40));
-      copy_node_name(r.state.tracker_name, name.c_str());
-      int generation = generation_from_model_char(static_cast<char>(get_u8(p, conn::kModelChar)));
-      std::string text = generation == 1 ? std::string("LUMAVEX K")
-                                         : std::string(get_text(p, conn::kVersionText, 30 - 12));
+      r.protocol_major = c->major;
+      r.protocol_minor = c->minor;
+      copy_node_name(r.state.tracker_name, std::string(c->tracker_name).c_str());
+      int generation = generation_from_model_char(c->model);
+      std::string text = generation == 1 ? std::string("LUMAVEX K") : std::string(c->version_text);
       apply_tracker_version(detect_version(generation, text));
       // Set last: do_connect reads the reply's fields once it sees the flag.
       r.accepted = true;
-      return;
+      return kConnectPacketUsed;
     }
     case POLL_REMOTES:
       send_connect_pkt(REMOTE_POLL_REPLY, &sender);
-      return;
+      return kConnectPacketUsed;
     case DISCONNECT_ACK:
       if (r.is_connected < 0 || (r.is_connected > 0 && same_node(sender, r.tracker_address))) {
         r.is_connected = 0;
@@ -131,7 +122,7 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
             "%s:%d is_connected=%d xlink_rx_process(). Got p->code == "
             "DISCONNECT_ACK\n",
             __FILE_NAME__, __LINE__, r.is_connected.load());
-        return;
+        return kConnectPacketUsed;
       }
       break;
     case CONNECT_BUSY:
@@ -140,7 +131,7 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
       r.busy = true;
       log_printf("%s:%d is_connected=%d xlink_rx_process(). Got p->code == CONNECT_BUSY\n",
                  __FILE_NAME__, __LINE__, r.is_connected.load());
-      return;
+      return kConnectPacketUsed;
     case REMOTE_POLL_REPLY:
     case TRACKER_POLL_REPLY: {
       bool remote = code == REMOTE_POLL_REPLY;
@@ -148,10 +139,10 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
       if (s.poll_mode == (remote ? 1 : 0) && s.poll_count < kMaxPollResponses) {
         LVXNODE &slot = s.poll_responses[s.poll_count];
         slot.addr = sender;
-        std::string name(get_text(p, remote ? conn::kRemoteName : conn::kTrackerName, 40));
+        const std::string name(remote ? c->remote_name : c->tracker_name);
         copy_node_name(slot.name, name.c_str());
         ++s.poll_count;
-        return;
+        return kConnectPacketUsed;
       }
       break;
     }
@@ -159,12 +150,21 @@ void handle_connect_packet(const LVXADDR &sender, Bytes p, const PacketHeader &h
       break;
   }
   log_printf("Uknown code %d \n", code);
+  return kConnectPacketUsed;
 }
 
+// A node message whose payload the bytes do not hold is dropped; it still counts N + 21 bytes,
+// which ends the walk with the buffer used.
 int handle_node_packet(const LVXADDR &sender, Bytes p) {
-  int n = get_u16(p, kNodeLength);
-  if (n > 0 && n <= NodeRing::kMaxPayload && p.size() >= static_cast<size_t>(n) + kNodePayload) {
-    link_record().nodes.store(sender, p.data() + kNodePayload, n);
+  WireReader r(p);
+  const int n = r.u16_at(kNodeLength);
+  if (n > 0 && n <= NodeRing::kMaxPayload) {
+    const Bytes payload = r.bytes_at(kNodePayload, static_cast<size_t>(n));
+    if (r.ok()) {
+      link_record().nodes.store(sender, payload.data(), n);
+    } else {
+      log_printf("Node message of %d bytes in %d, dropped\n", n, static_cast<int>(p.size()));
+    }
   }
   return n + kNodeOverhead;
 }
@@ -174,26 +174,36 @@ int handle_node_packet(const LVXADDR &sender, Bytes p) {
 // carried over and spoilt the sender's next datagram. A node packet whose own length covers
 // exactly what remains of the buffer is whole, however short, and is taken as such.
 bool is_whole_short_node_packet(Bytes rest) {
-  if (rest.size() < kNodePayload || rest.size() >= kHeaderSize) return false;
-  if (rest[0] != NODE_PKT || rest[1] != kHeaderSize) return false;
-  return static_cast<size_t>(get_u16(rest, kNodeLength)) + kNodePayload + kNodeTrailer ==
-         rest.size();
+  if (rest.size() >= kHeaderSize) return false;
+  WireReader r(rest);
+  const uint8_t type = r.u8_at(hdr::kType);
+  const uint8_t length = r.u8_at(hdr::kLength);
+  const size_t n = r.u16_at(kNodeLength);
+  return r.ok() && type == NODE_PKT && length == kHeaderSize &&
+         n + kNodePayload + kNodeTrailer == rest.size();
 }
 
 }  // namespace
 
+bool begins_with_packet(Bytes datagram) {
+  WireReader r(datagram);
+  const uint8_t length = r.u8_at(hdr::kLength);
+  return r.ok() && length == kHeaderSize;
+}
+
 int walk_packets(const LVXADDR &sender, Bytes buffer) {
-  const uint8_t *buf = buffer.data();
+  WireReader in(buffer);
   const int len = static_cast<int>(buffer.size());
   int off = 0;
   int rest = len;
   while (rest >= static_cast<int>(kHeaderSize)) {
-    uint8_t hlen = buf[off + 1];
+    const auto at = static_cast<size_t>(off);
+    const uint8_t hlen = in.u8_at(at + hdr::kLength);
     if (hlen != kHeaderSize) {
       log_printf(
           "API-2516 ERROR Invalid data packet type = %d len = %d sizeof(PHDR) =%d hdrsize = %d "
           "used=%d\n",
-          buf[off], len, static_cast<int>(kHeaderSize), hlen, off);
+          in.u8_at(at + hdr::kType), len, static_cast<int>(kHeaderSize), hlen, off);
       return len;
     }
     int r = xlink_rx_process(sender, buffer.subspan(static_cast<size_t>(off)));
@@ -221,37 +231,50 @@ int walk_packets(const LVXADDR &sender, Bytes buffer) {
   return off;
 }
 
-void register_packet_route(uint8_t type, PacketRoute route) {
-  table().anyone[type] = !route.tracker_only;
-  table().handlers[type] = route.handler;
+bool register_packet_route(uint8_t type, PacketRoute route) {
+  DispatchTable &t = dispatch_table();
+  if (route.handler == nullptr || type == CONNECT_PKT || type == NODE_PKT) return false;
+  if (t.handlers[type].load() != nullptr) return false;
+  t.anyone[type] = !route.tracker_only;
+  t.handlers[type] = route.handler;
+  return true;
 }
 
-void register_mode_observer(ModeObserver observer) {
-  table().mode_observer = observer;
+bool register_mode_observer(ModeObserver observer) {
+  ModeObserver none = nullptr;
+  return observer != nullptr &&
+         dispatch_table().mode_observer.compare_exchange_strong(none, observer);
 }
 
-void register_relay_walker(BufferWalker walker) {
-  table().relay_walker = walker;
+bool register_relay_walker(BufferWalker walker) {
+  BufferWalker none = nullptr;
+  return walker != nullptr && dispatch_table().relay_walker.compare_exchange_strong(none, walker);
 }
 
-void register_relay_io(RelayForwarder forward, RelayReader read) {
-  table().relay_forwarder = forward;
-  table().relay_reader = read;
+bool register_relay_io(RelayForwarder forward, RelayReader read) {
+  DispatchTable &t = dispatch_table();
+  if (forward == nullptr || read == nullptr) return false;
+  RelayForwarder no_forwarder = nullptr;
+  if (!t.relay_forwarder.compare_exchange_strong(no_forwarder, forward)) return false;
+  RelayReader no_reader = nullptr;
+  if (t.relay_reader.compare_exchange_strong(no_reader, read)) return true;
+  t.relay_forwarder = nullptr;  // the pair goes in whole or not at all
+  return false;
 }
 
 void forward_to_relay(Bytes buffer) {
-  if (RelayForwarder forward = table().relay_forwarder.load()) forward(buffer);
+  if (RelayForwarder forward = dispatch_table().relay_forwarder.load()) forward(buffer);
 }
 
 int read_from_relay(uint8_t *buf, int room, int wait_ms) {
-  RelayReader read = table().relay_reader.load();
+  RelayReader read = dispatch_table().relay_reader.load();
   return read != nullptr ? read(buf, room, wait_ms) : -1;
 }
 
 int rx_buffer(const LVXADDR &sender, Bytes buffer) {
   if (buffer.empty()) return 0;
   if (link_record().is_connected < 0) {
-    BufferWalker walker = table().relay_walker.load();
+    BufferWalker walker = dispatch_table().relay_walker.load();
     return walker != nullptr ? walker(sender, buffer) : static_cast<int>(buffer.size());
   }
   return walk_packets(sender, buffer);
@@ -259,8 +282,12 @@ int rx_buffer(const LVXADDR &sender, Bytes buffer) {
 
 int xlink_rx_process(const LVXADDR &sender, Bytes p) {
   const int remaining = static_cast<int>(p.size());
-  if (remaining < static_cast<int>(kHeaderSize)) return 0;
-  PacketHeader h = decode_header(p);
+  const std::optional<PacketHeader> header = decode_header(p);
+  if (!header) {
+    log_printf("Packet of %d bytes is shorter than its header, dropped\n", remaining);
+    return 0;
+  }
+  const PacketHeader &h = *header;
   LinkRecord &r = link_record();
 
   if (r.last_sequence != -1 && h.sequence != static_cast<uint32_t>(r.last_sequence + 1)) {
@@ -271,14 +298,13 @@ int xlink_rx_process(const LVXADDR &sender, Bytes p) {
 
   switch (h.type) {
     case CONNECT_PKT:
-      handle_connect_packet(sender, p, h);
-      return kConnectPacketUsed;
+      return handle_connect_packet(sender, p, h);
     case NODE_PKT:
       return handle_node_packet(sender, p);
     default:
       break;
   }
-  DispatchTable &t = table();
+  DispatchTable &t = dispatch_table();
   PacketHandler handler = t.handlers[h.type].load();
   const bool from_anyone = handler != nullptr && t.anyone[h.type].load() && !link_has_tracker();
   if (!from_anyone && !from_tracker(sender)) {

@@ -5,18 +5,6 @@
 
 namespace lvx {
 
-// Both records live for the whole process: the receive thread may still read them while the
-// process exits.
-LinkRecord &link_record() {
-  static auto *record = new LinkRecord;
-  return *record;
-}
-
-LinkSystem &link_system() {
-  static auto *system = new LinkSystem;
-  return *system;
-}
-
 int max_send_size() {
   return link_record().large_packets.load() ? 1022 : 580;
 }

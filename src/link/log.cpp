@@ -23,22 +23,6 @@ constexpr const char *kLogEnvironment = "LVKDEBUG_MODE";
 constexpr const char *kTempVariables[] = {"TEMP", "TMPDIR", "HOME"};
 constexpr const char *kConsoleEnvironment = "LVKDEBUG_STDOUT";
 
-struct LogState {
-  std::mutex mutex;
-  FILE *file = nullptr;
-  // Set once the first entry has looked for a log, so the environment is consulted only once.
-  bool tried = false;
-  // False once the first entry has looked and no log is open: entries then return without
-  // taking the mutex, which keeps the many trace lines of the receive path cheap.
-  std::atomic<bool> may_write{true};
-};
-
-// Never destroyed, so that a line logged from another static destructor at exit is still safe.
-LogState &log_state() {
-  static auto *state = new LogState;
-  return *state;
-}
-
 int16_t set_log_locked(LogState &state, const char *path) {
   if (state.file != nullptr) return -1;
   if (path == nullptr) {
@@ -163,15 +147,13 @@ void log_printf(const char *format, ...) {
 
 namespace {
 
-// -1 until the environment has been read, then 0 or 1; set_console_output overrides it.
-std::atomic<int> g_console{-1};
-
 bool console_on() {
-  int on = g_console.load(std::memory_order_relaxed);
+  std::atomic<int> &console = log_state().console;
+  int on = console.load(std::memory_order_relaxed);
   if (on < 0) {
     on = platform::env_value(kConsoleEnvironment).has_value() ? 1 : 0;
     int unset = -1;
-    if (!g_console.compare_exchange_strong(unset, on)) on = unset;
+    if (!console.compare_exchange_strong(unset, on)) on = unset;
   }
   return on == 1;
 }
@@ -179,7 +161,7 @@ bool console_on() {
 }  // namespace
 
 void set_console_output(bool on) {
-  g_console.store(on ? 1 : 0);
+  log_state().console.store(on ? 1 : 0);
 }
 
 void console_printf(const char *format, ...) {

@@ -4,12 +4,32 @@
 // LVKDEBUG_MODE is set.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 
 namespace lvx {
+
+// The log's process-wide record. The file and `tried` are guarded by `mutex`; the flags are read
+// without it.
+struct LogState {
+  std::mutex mutex;
+  FILE *file = nullptr;
+  // Set once the first entry has looked for a log, so the environment is consulted only once.
+  bool tried = false;
+  // False once the first entry has looked and no log is open: entries then return without
+  // taking the mutex, which keeps the many trace lines of the receive path cheap.
+  std::atomic<bool> may_write{true};
+  // Console output: -1 until the environment has been read, then 0 or 1; set_console_output
+  // overrides it.
+  std::atomic<int> console{-1};
+};
+
+LogState &log_state();
 
 // Writes one entry: the local-time prefix, then the formatted text. Returns at once, without
 // taking a lock, once the first entry has found that no log is wanted.

@@ -2,22 +2,41 @@
 
 #include <cstring>
 
+#include "common/wire_reader.h"
+
 namespace lvx {
 
-PacketHeader decode_header(Bytes p) {
+std::optional<PacketHeader> decode_header(Bytes p) {
+  WireReader r(p);
   PacketHeader h;
-  h.type = get_u8(p, hdr::kType);
-  h.length = get_u8(p, hdr::kLength);
-  h.mode = get_u8(p, hdr::kMode);
-  h.state = get_u8(p, hdr::kState);
-  h.sequence = get_u32(p, hdr::kSequence);
-  h.time_ms = get_u32(p, hdr::kTimeMs);
-  h.time_us = get_u16(p, hdr::kTimeUs);
-  h.word14 = get_u16(p, hdr::kWord14);
-  h.word16 = get_u16(p, hdr::kWord16);
-  h.byte18 = get_u8(p, hdr::kByte18);
-  h.byte19 = get_u8(p, hdr::kByte19);
+  h.type = r.u8_at(hdr::kType);
+  h.length = r.u8_at(hdr::kLength);
+  h.mode = r.u8_at(hdr::kMode);
+  h.state = r.u8_at(hdr::kState);
+  h.sequence = r.u32_at(hdr::kSequence);
+  h.time_ms = r.u32_at(hdr::kTimeMs);
+  h.time_us = r.u16_at(hdr::kTimeUs);
+  h.word14 = r.u16_at(hdr::kWord14);
+  h.word16 = r.u16_at(hdr::kWord16);
+  h.byte18 = r.u8_at(hdr::kByte18);
+  h.byte19 = r.u8_at(hdr::kByte19);
+  if (!r.ok()) return std::nullopt;
   return h;
+}
+
+std::optional<ConnectPacket> decode_connect_packet(Bytes p) {
+  WireReader r(p);
+  ConnectPacket c;
+  c.code = r.u8_at(conn::kCode);
+  c.major = r.u8_at(conn::kMajor);
+  c.minor = r.u8_at(conn::kMinor);
+  c.tracker_name = r.text_at(conn::kTrackerName, conn::kNameSize);
+  c.remote_name = r.text_at(conn::kRemoteName, conn::kNameSize);
+  c.identity = r.text_at(conn::kIdentity, conn::kIdentitySize);
+  c.version_text = r.text_at(conn::kVersionText, conn::kVersionTextSize);
+  c.model = static_cast<char>(r.u8_at(conn::kModelChar));
+  if (!r.ok()) return std::nullopt;
+  return c;
 }
 
 void encode_plain_header(MutableBytes p, uint8_t type) {
@@ -36,9 +55,9 @@ std::array<uint8_t, kConnectPacketSize> encode_connect_packet(uint8_t code,
   put_u8(b, conn::kCode, code);
   put_u8(b, conn::kMajor, LUMAVEX_LINK_PROTOCOL_MAJOR);
   put_u8(b, conn::kMinor, LUMAVEX_LINK_PROTOCOL_MINOR);
-  put_text(b, conn::kTrackerName, 40, tracker_name);
-  put_text(b, conn::kRemoteName, 40, own_name);
-  put_text(b, conn::kIdentity, 30, conn::kIdentityText);
+  put_text(b, conn::kTrackerName, conn::kNameSize, tracker_name);
+  put_text(b, conn::kRemoteName, conn::kNameSize, own_name);
+  put_text(b, conn::kIdentity, conn::kIdentitySize, conn::kIdentityText);
   return p;
 }
 

@@ -1,10 +1,11 @@
 // Link packet wire formats: the 20-byte header every packet opens with, the 136-byte connect
 // packet and the node-message packet. Encoders write into byte arrays; decoders read through the
-// bounds-checked helpers of common/byte_io.h.
+// cursor (common/wire_reader.h) and give nothing for bytes too short for the fields.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -25,10 +26,15 @@ constexpr size_t kType = 0, kLength = 1, kMode = 2, kState = 3, kSequence = 4, k
                  kTimeUs = 12, kWord14 = 14, kWord16 = 16, kByte18 = 18, kByte19 = 19;
 }
 
-// Connect packet field offsets and the identity text every connect packet carries.
+// Connect packet field offsets and sizes, and the identity text every connect packet carries. In
+// the tracker's reply the identity field goes on with a blank and its version text ("QX VELOTRIS
+// LUMAVEX RX 5.7"): the version text starts at kVersionText, and the character after its model's
+// first word ("LUMAVEX ") stands at kModelChar.
 namespace conn {
 constexpr size_t kCode = 20, kMajor = 21, kMinor = 22, kTrackerName = 26, kRemoteName = 66,
                  kIdentity = 106, kVersionText = 118, kModelChar = 126;
+constexpr size_t kNameSize = 40, kIdentitySize = 30,
+                 kVersionTextSize = kIdentity + kIdentitySize - kVersionText;
 constexpr std::string_view kIdentityText = "QX VELOTRIS LUMAVEX";
 }  // namespace conn
 
@@ -63,7 +69,26 @@ struct PacketHeader {
   double tracker_usec() const { return static_cast<double>(time_ms) * 1000.0 + time_us; }
 };
 
-PacketHeader decode_header(Bytes packet);
+// The header of a received packet; nothing when the bytes are shorter than a header.
+std::optional<PacketHeader> decode_header(Bytes packet);
+
+// The fields of a received connect packet. The texts are views into the packet's bytes, each up
+// to its NUL (or its field's end).
+struct ConnectPacket {
+  uint8_t code = 0;
+  uint8_t major = 0;
+  uint8_t minor = 0;
+  std::string_view tracker_name;
+  std::string_view remote_name;
+  std::string_view identity;
+  std::string_view version_text;
+  char model = 0;
+  // Every connect packet of the link opens its identity field with the identity text.
+  bool has_link_identity() const { return identity.starts_with(conn::kIdentityText); }
+};
+
+// The fields of a connect packet; nothing when the bytes are shorter than its 136 bytes.
+std::optional<ConnectPacket> decode_connect_packet(Bytes packet);
 
 // Writes a header with the given type and length 20, everything else zero.
 void encode_plain_header(MutableBytes packet, uint8_t type);

@@ -2,34 +2,41 @@
 
 #include <cstring>
 
+#include "common/wire_reader.h"
+
 namespace lvx {
 
 namespace {
 
 constexpr uint8_t kPrefix0 = 'L';
 constexpr uint8_t kPrefix1 = 'V';
-constexpr size_t kLengthOffset = 2;
 
 }  // namespace
 
 TcpFrame next_tcp_frame(Bytes held) {
   TcpFrame f;
-  if ((!held.empty() && held[0] != kPrefix0) || (held.size() > 1 && held[1] != kPrefix1)) {
+  // Each byte of the header is judged as soon as it is held; a header not yet whole means more.
+  WireReader r(held);
+  uint8_t first = 0;
+  uint8_t second = 0;
+  if ((r.u8(first) && first != kPrefix0) || (r.u8(second) && second != kPrefix1)) {
     f.kind = TcpFrameKind::kCorrupt;
     f.fault = TcpFrameFault::kBadPrefix;
     return f;
   }
-  if (held.size() < kTcpFrameHeaderSize) return f;
-  f.length = get_u16(held, kLengthOffset);
+  uint16_t length = 0;
+  if (!r.u16(length)) return f;
+  f.length = length;
   if (f.length > kTcpMaxFramePayload) {
     f.kind = TcpFrameKind::kCorrupt;
     f.fault = TcpFrameFault::kTooLong;
     return f;
   }
-  if (held.size() - kTcpFrameHeaderSize < f.length) return f;
+  const Bytes payload = r.take_bytes(f.length);
+  if (!r.ok()) return f;
   f.kind = TcpFrameKind::kFrame;
   f.size = kTcpFrameHeaderSize + f.length;
-  f.payload = held.subspan(kTcpFrameHeaderSize, f.length);
+  f.payload = payload;
   return f;
 }
 

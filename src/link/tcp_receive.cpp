@@ -45,10 +45,15 @@ const char *tcp_rx_process(Transport &t) {
   }
   uint8_t buf[kTcpReceiveBufferSize];
   size_t held = 0;
+  LinkRecord &link = link_record();
+  const int64_t tick_us = int64_t{t.silence_limit_ms / kSilentTimeouts} * 1000;
+  t.quiet_since_ms = local_ms();
   while (!t.stop) {
     int n = t.tcp.recv(buf + held, sizeof buf - held);
     if (n < 0 && (-n == platform::kSockWouldBlock || -n == platform::kSockTimedOut)) {
-      int ready = t.tcp.wait_readable(int64_t{kReceiveTimeoutMs} * 1000);
+      int ready = t.tcp.wait_readable(tick_us);
+      // A tracker that keeps its connection open and sends nothing is noticed as over UDP.
+      if (ready == 0) watch_silence(t, link, local_ms(), 0);
       if (ready >= 0) continue;
       n = ready;
     }
@@ -61,6 +66,12 @@ const char *tcp_rx_process(Transport &t) {
                       : "the tracker closed the connection";
     }
     t.lastrecv = local_ms();
+    t.quiet_since_ms = t.lastrecv;
+    t.status_msgs_cnt = 0;
+    if (restore_silenced(t, link)) {
+      log_printf("%s:%d is_connected=%d xlink_tcp_rx_process() cancel disconnect\n", __FILE_NAME__,
+                 __LINE__, link.is_connected.load());
+    }
     if (!t.priority_raised) {
       platform::set_current_thread_priority(t.options.high_priority);
       t.priority_raised = true;
@@ -104,22 +115,31 @@ int tcp_connect(Transport &t) {
   int err = 0;
   platform::Socket s = platform::Socket::tcp(&err);
   if (!s.valid()) {
-    log_printf("tcp_connect INVALID_SOCKET line %d\n", __LINE__);
+    log_printf("tcp_connect INVALID_SOCKET\n");
     alert("tcp_connect: INVALID_SOCKET\n");
+    t.start_failure = std::string("cannot make the link's TCP socket: ") +
+                      platform::socket_error_text(err) + " (" + platform::socket_error_name(err) +
+                      ")";
     return -7;
   }
   if (s.set_blocking(false) != 0) {
-    log_printf("tcp_connect failed setting block line %d\n", __LINE__);
+    log_printf("tcp_connect failed setting block\n");
     alert("tcp_connect: ioctlsocket failed\n");
+    t.start_failure = "cannot make the link's TCP socket non-blocking";
     return -8;
   }
   // Frames go out as they are sent: commands and key presses are small and must not wait for the
   // acknowledgement of the one before.
   s.set_no_delay(true);
   if (s.set_receive_timeout_ms(kReceiveTimeoutMs) != 0) {
-    log_printf("tcp_connect setsockopt failed line %d\n", __LINE__);
+    log_printf("tcp_connect setsockopt failed\n");
     alert("tcp_connect: setsockopt timeout failed\n");
+    t.start_failure = "cannot set the link's receive time-out";
     return -1;
+  }
+  {
+    std::lock_guard guard(t.testing_mutex);
+    t.silence_limit_ms = static_cast<uint32_t>(kSilentTimeouts * t.receive_timeout_ms);
   }
   {
     LinkLockGuard lock;
@@ -128,22 +148,31 @@ int tcp_connect(Transport &t) {
   const uint16_t port = t.options.tracker_tcp_port;
   t.tracker_tcp_address.port[0] = static_cast<uint8_t>(port >> 8);
   t.tracker_tcp_address.port[1] = static_cast<uint8_t>(port & 0xFF);
+  const std::string where = dotted(t.tracker_tcp_address) + ":" + std::to_string(port);
   log_printf("displayAPI: tcp_connect() to %s:%d (block=%d)\n",
              dotted(t.tracker_tcp_address).c_str(), port, 0);
   err = s.connect_start(address_endpoint(t.tracker_tcp_address));
   if (err == platform::kSockWouldBlock || err == platform::kSockInProgress) {
-    err = s.wait_writable(2000000 + 200000) == 1 ? 0 : platform::kSockTimedOut;
+    const int w = s.wait_writable(2000000 + 200000);
+    err = w == 1 ? 0 : (w < 0 ? -w : platform::kSockTimedOut);
   }
   if (err != 0) {
-    log_printf("tcp_connect connect timeout line %d\n", __LINE__);
+    log_printf("tcp_connect connect timeout\n");
     alert("tcp_connect: connect timeout\n");
+    t.start_failure = err == platform::kSockTimedOut
+                          ? "no answer from the tracker's TCP port " + where + " within 2.2 s"
+                          : "cannot connect to the tracker's TCP port " + where + ": " +
+                                platform::socket_error_text(err) + " (" +
+                                platform::socket_error_name(err) + ")";
     return -10;
   }
   static const char kGreeting[6] = {'H', 'E', 'L', 'O', ' ', '\0'};
   if ((err = s.send_all(kGreeting, sizeof kGreeting)) != 0) {
-    console_printf("displayAPI: tcp_connect() HELO failed %d\n", err);
-    log_printf("tcp_connect connect failed line %d\n", __LINE__);
+    console_printf("displayAPI: tcp_connect() HELO failed %s\n", platform::socket_error_name(err));
+    log_printf("tcp_connect connect failed\n");
     alert("tcp_connect: connect failed\n");
+    t.start_failure =
+        "the tracker's TCP port " + where + " took the connection but not the greeting";
     return -11;
   }
   log_printf("displayAPI: tcp_connect() HELO message sent\n");

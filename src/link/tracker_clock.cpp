@@ -83,42 +83,24 @@ uint32_t usec_to_msec_u32(double usec) {
   return static_cast<uint32_t>(std::fmod(msec, 4294967296.0));
 }
 
-namespace {
-
-struct SharedTrackerClock {
-  std::recursive_mutex lock;
-  TrackerClock clock;
-};
-
-// Created on first use, which may be during library load, and never destroyed, so that a late
-// packet or a call from another static destructor still finds it.
-SharedTrackerClock &shared() {
-  static auto *instance = new SharedTrackerClock;
-  return *instance;
-}
-
-// Set by the receive thread around each datagram it walks.
-thread_local double arrival_usec = -1.0;
-
-}  // namespace
-
 void tracker_clock_set_arrival(double local_usec) {
-  arrival_usec = local_usec;
+  thread_arrival_usec() = local_usec;
 }
 
 // The lock only throws when the system refuses it; the estimate then keeps its state.
 void tracker_clock_update(double tracker_usec) {
   try {
-    SharedTrackerClock &s = shared();
+    SharedTrackerClock &s = shared_tracker_clock();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
-    s.clock.update(tracker_usec, arrival_usec >= 0.0 ? arrival_usec : local_double_usec());
+    const double arrival = thread_arrival_usec();
+    s.clock.update(tracker_usec, arrival >= 0.0 ? arrival : local_double_usec());
   } catch (...) {
   }
 }
 
 void tracker_clock_reset() {
   try {
-    SharedTrackerClock &s = shared();
+    SharedTrackerClock &s = shared_tracker_clock();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
     s.clock.reset();
   } catch (...) {
@@ -127,7 +109,7 @@ void tracker_clock_reset() {
 
 void tracker_clock_restart() {
   try {
-    SharedTrackerClock &s = shared();
+    SharedTrackerClock &s = shared_tracker_clock();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
     s.clock.restart();
   } catch (...) {
@@ -136,7 +118,7 @@ void tracker_clock_restart() {
 
 double tracker_time_usec() {
   try {
-    SharedTrackerClock &s = shared();
+    SharedTrackerClock &s = shared_tracker_clock();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
     return s.clock.report(local_double_usec());
   } catch (...) {
@@ -146,7 +128,7 @@ double tracker_time_usec() {
 
 double tracker_offset_usec() {
   try {
-    SharedTrackerClock &s = shared();
+    SharedTrackerClock &s = shared_tracker_clock();
     std::lock_guard<std::recursive_mutex> guard(s.lock);
     return s.clock.report_offset(local_double_usec());
   } catch (...) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 namespace lvx {
 
@@ -58,8 +59,18 @@ class TrackerClock {
   double last_report_local_usec_ = 0.0;
 };
 
-// The process-wide estimate, guarded by the tracker-clock lock. tracker_clock_update is called by
-// the receive thread with the time stamp of every tracker packet header.
+// The process-wide estimate and the tracker-clock lock that guards it.
+struct SharedTrackerClock {
+  std::recursive_mutex lock;
+  TrackerClock clock;
+};
+SharedTrackerClock &shared_tracker_clock();
+
+// The arrival time that tracker_clock_set_arrival keeps: a field of the calling thread's record.
+double &thread_arrival_usec() noexcept;
+
+// The functions over the process-wide estimate. tracker_clock_update is called by the receive
+// thread with the time stamp of every tracker packet header.
 void tracker_clock_update(double tracker_usec);
 // The local time (us) the datagram now being walked arrived, for the calling thread (the receive
 // thread): headers read from it are taken as of that time, not of the moment the walk reaches

@@ -102,11 +102,6 @@ int16_t send_one(Transport &t, const LVXADDR &dest, const uint8_t *packet, int s
 
 }  // namespace
 
-Transport &transport() {
-  static auto *t = new Transport;  // lives for the whole process (see transport_record.h)
-  return *t;
-}
-
 // Hands one buffer to the dispatcher under the link lock; returns the bytes it used.
 int dispatch(Transport &t, const LVXADDR &sender, const uint8_t *buf, int len) {
   LinkLockGuard lock;
@@ -173,6 +168,7 @@ int init_net() {
   console_printf("displayAPI: init_net() start use_tcp_only=%d\n", t.use_tcp_only ? 1 : 0);
   find_local_addresses(t);
   t.link_broken = false;
+  t.start_failure.clear();
   if (t.use_tcp_only) {
     if (tcp_connect(t) != 0) {
       console_printf("displayAPI: tcp_connect failed\n");
@@ -206,6 +202,7 @@ int init_net() {
     t.udp.close();
     t.tcp.close();
     console_printf("displayAPI: %s %d failed to start network thread\n", __FILE_NAME__, __LINE__);
+    t.start_failure = "cannot start the receive thread";
     return -1;
   }
   t.network_started = true;
@@ -216,6 +213,10 @@ int init_net() {
 
 void shutdown_net() {
   stop_net(kStopWaitMs);
+}
+
+std::string transport_start_failure() {
+  return transport().start_failure;
 }
 
 bool transport_broken() {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -60,6 +61,9 @@ bool transport_tcp_only();
 
 // Starts the transport: local addresses, socket or TCP connection, receive thread. 0 or -1.
 int init_net();
+// Why the last init_net failed, in Linux terms a user can act on ("no free local UDP port: 4000
+// to 4010 are all in use (EADDRINUSE)"); empty after a start that worked.
+std::string transport_start_failure();
 // Stops the receive thread and closes the transport. Does nothing unless it runs.
 void shutdown_net();
 // As shutdown_net, waiting at most wait_ms for the receive thread; a thread that has not ended by

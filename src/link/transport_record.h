@@ -1,6 +1,6 @@
 // The transport's process-wide record, shared by the three files of the transport: transport.cpp
-// (start, stop, send, waits), udp_receive.cpp and tcp_receive.cpp (the two receive paths). Not
-// for use outside the link.
+// (start, stop, send, waits), udp_receive.cpp and tcp_receive.cpp (the two receive paths), and
+// held by the owner. Not for use elsewhere outside the link.
 #pragma once
 
 #include <atomic>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,6 +24,8 @@ constexpr int kReceiveBufferSize = 4096;
 // The largest datagram or frame the link carries.
 constexpr int kMaxDatagram = 1500;
 constexpr int kReceiveTimeoutMs = 200;
+// A connected tracker silent for this many receive time-outs (20 s) marks the link disconnected.
+constexpr int kSilentTimeouts = 100;
 constexpr int kNoSavedState = -100;
 
 // The transport's process-wide record. It lives for the whole process, so that a receive thread
@@ -76,6 +79,10 @@ struct Transport {
   std::atomic<bool> event_exists{false};
   std::atomic<bool> waiting{false};
 
+  // Why the last start failed, in words a user can act on; written and read by the thread that
+  // starts the transport.
+  std::string start_failure;
+
   std::mutex testing_mutex;
   std::optional<std::vector<IPv4>> local_override;
   int receive_timeout_ms = kReceiveTimeoutMs;
@@ -94,6 +101,13 @@ void mark_done(Transport &t);
 // once per start by the receive thread or by a sender (which holds the send lock, so this takes
 // no link lock); later calls only mark the link disconnected again.
 void declare_link_broken(Transport &t, const char *why);
+
+// Silence detection, for both receive paths (receive thread): watch_silence marks a connected
+// link whose tracker has not been heard for silence_limit_ms disconnected, with its state saved;
+// restore_silenced brings it back in that state once the tracker is heard again (false when
+// there is nothing to restore).
+void watch_silence(Transport &t, LinkRecord &r, uint32_t now, int received);
+bool restore_silenced(Transport &t, LinkRecord &r);
 
 // UDP: opens the bound, broadcast-enabled socket with its receive time-out (0 or -1), and the
 // receive thread's body.

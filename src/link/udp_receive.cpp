@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "link/clock.h"
@@ -18,7 +19,6 @@ namespace lvx {
 
 namespace {
 
-constexpr int kSilentTimeouts = 100;  // 100 receive time-outs: 20 s without a datagram
 constexpr int kUdpBufferBytes = 4 * 1024 * 1024;
 constexpr int64_t kLongestArrivalAgeNs = 1000000000;
 
@@ -27,42 +27,6 @@ constexpr int64_t kLongestArrivalAgeNs = 1000000000;
 // without the link lock.
 bool from_link_tracker(const LinkRecord &r, const LVXADDR &sender) {
   return r.is_connected < 0 || same_node(sender, r.tracker_address);
-}
-
-// Watches for a silent tracker: once connected and answered, a link that hears nothing from its
-// tracker for kSilentTimeouts receive time-outs (20 s) is marked disconnected, with the state it
-// had saved. Only the tracker's own datagrams count. Another program's traffic on the port
-// (keep-alives of a second tracker, say) used to keep a dead link looking alive: every datagram
-// reset the count of time-outs, and traffic arriving more often than the time-out kept it from
-// ever advancing. The silence is therefore measured in time since the tracker was last heard.
-void watch_silence(Transport &t, LinkRecord &r, uint32_t now, int received) {
-  const bool watching = r.is_connected != 0 && t.last_status_serial.load() != -1 && !r.silenced;
-  if (!watching) {
-    t.quiet_since_ms = now;
-    t.status_msgs_cnt = 0;
-    return;
-  }
-  const uint32_t quiet = now - t.quiet_since_ms;
-  const uint32_t timeout_ms = t.silence_limit_ms / kSilentTimeouts;
-  t.status_msgs_cnt = static_cast<int>(quiet / (timeout_ms > 0 ? timeout_ms : 1));
-  if (quiet < t.silence_limit_ms) return;
-  t.saved_state = r.is_connected;
-  r.silenced = true;
-  r.is_connected = 0;
-  log_printf(
-      "%s:%d is_connected=%d net_receive() fail. status_msgs_cnt=%d r=%d lastrecv=%d "
-      "current_time=%d \n",
-      __FILE_NAME__, __LINE__, r.is_connected.load(), t.status_msgs_cnt, received,
-      static_cast<int>(t.lastrecv.load()), static_cast<int>(now));
-}
-
-// Brings back the connection that fell silent, in the state it had. False when there is none
-// (the application has connected or disconnected since, which voids it).
-bool restore_silenced(Transport &t, LinkRecord &r) {
-  if (r.is_connected != 0 || !r.silenced.exchange(false)) return false;
-  r.is_connected = static_cast<int16_t>(t.saved_state);
-  t.saved_state = kNoSavedState;
-  return true;
 }
 
 // Receives one datagram. Returns the byte count, 0 for nothing, or minus a socket error.
@@ -134,18 +98,60 @@ int net_receive(Transport &t, uint8_t *buf, int len, LVXADDR *from, double *arri
 
 }  // namespace
 
+// Watches for a silent tracker (over UDP and over TCP): once connected and answered, a link that
+// hears nothing from its tracker for kSilentTimeouts receive time-outs (20 s) is marked
+// disconnected, with the state it had saved. Only the tracker's own datagrams count. Another
+// program's traffic on the port (keep-alives of a second tracker, say) used to keep a dead link
+// looking alive: every datagram reset the count of time-outs, and traffic arriving more often than
+// the time-out kept it from ever advancing. The silence is therefore measured in time since the
+// tracker was last heard.
+void watch_silence(Transport &t, LinkRecord &r, uint32_t now, int received) {
+  const bool watching = r.is_connected != 0 && t.last_status_serial.load() != -1 && !r.silenced;
+  if (!watching) {
+    t.quiet_since_ms = now;
+    t.status_msgs_cnt = 0;
+    return;
+  }
+  const uint32_t quiet = now - t.quiet_since_ms;
+  const uint32_t timeout_ms = t.silence_limit_ms / kSilentTimeouts;
+  t.status_msgs_cnt = static_cast<int>(quiet / (timeout_ms > 0 ? timeout_ms : 1));
+  if (quiet < t.silence_limit_ms) return;
+  t.saved_state = r.is_connected;
+  r.silenced = true;
+  r.is_connected = 0;
+  log_printf(
+      "%s:%d is_connected=%d net_receive() fail. status_msgs_cnt=%d r=%d lastrecv=%d "
+      "current_time=%d \n",
+      __FILE_NAME__, __LINE__, r.is_connected.load(), t.status_msgs_cnt, received,
+      static_cast<int>(t.lastrecv.load()), static_cast<int>(now));
+}
+
+// Brings back the connection that fell silent, in the state it had. False when there is none
+// (the application has connected or disconnected since, which voids it).
+bool restore_silenced(Transport &t, LinkRecord &r) {
+  if (r.is_connected != 0 || !r.silenced.exchange(false)) return false;
+  r.is_connected = static_cast<int16_t>(t.saved_state);
+  t.saved_state = kNoSavedState;
+  return true;
+}
+
 int open_udp_socket(Transport &t) {
   int err = 0;
+  auto failed = [&t](const char *what, int code) {
+    t.start_failure = std::string(what) + ": " + platform::socket_error_text(code) + " (" +
+                      platform::socket_error_name(code) + ")";
+    return -1;
+  };
   platform::Socket s = platform::Socket::udp(&err);
   if (!s.valid()) {
-    console_printf("displayApi: Socket open failed: %d %s \n", err,
+    console_printf("displayApi: Socket open failed: %s %s \n", platform::socket_error_name(err),
                    platform::socket_error_text(err));
-    return -1;
+    return failed("cannot make the link's UDP socket", err);
   }
   if ((err = s.set_blocking(true)) != 0) {
-    console_printf("displayApi: IOCTL failed setting blocking state: %d : %s %d ", err,
-                   platform::socket_error_text(err), __LINE__);
-    return -1;
+    console_printf("displayApi: IOCTL failed setting blocking state: %s : %s\n",
+                   platform::socket_error_name(err), platform::socket_error_text(err));
+    return failed("cannot set up the link's UDP socket", err);
   }
   uint16_t port = t.options.remote_port;
   for (int tries = 0; tries <= 10; ++tries) {
@@ -154,14 +160,19 @@ int open_udp_socket(Transport &t) {
     ++port;
   }
   if (err != 0) {
-    console_printf("displayApi: Socket BIND failed: %d %s :%d port %d\n", err,
-                   platform::socket_error_text(err), __LINE__, port);
-    return -1;
+    console_printf("displayApi: Socket BIND failed: %s %s port %d\n",
+                   platform::socket_error_name(err), platform::socket_error_text(err), port);
+    if (err == platform::kSockAddrInUse) {
+      t.start_failure = "no free local UDP port: " + std::to_string(t.options.remote_port) +
+                        " to " + std::to_string(port) + " are all in use (EADDRINUSE)";
+      return -1;
+    }
+    return failed(("cannot bind local UDP port " + std::to_string(port)).c_str(), err);
   }
   if ((err = s.set_broadcast(true)) != 0) {
-    console_printf("displayApi: Socket Broadcast enable failed: %d %s \n", err,
-                   platform::socket_error_text(err));
-    return -1;
+    console_printf("displayApi: Socket Broadcast enable failed: %s %s \n",
+                   platform::socket_error_name(err), platform::socket_error_text(err));
+    return failed("cannot enable broadcasts on the link's UDP socket", err);
   }
   int timeout_ms;
   {
@@ -170,9 +181,9 @@ int open_udp_socket(Transport &t) {
   }
   t.silence_limit_ms = static_cast<uint32_t>(kSilentTimeouts * timeout_ms);
   if ((err = s.set_receive_timeout_ms(timeout_ms)) != 0) {
-    console_printf("displayApi: Socket RCTTIMEO enable failed: %d %s \n", err,
-                   platform::socket_error_text(err));
-    return -1;
+    console_printf("displayApi: Socket RCTTIMEO enable failed: %s %s \n",
+                   platform::socket_error_name(err), platform::socket_error_text(err));
+    return failed("cannot set the link's receive time-out", err);
   }
   // A large receive buffer rides out bursts of data packets while the receive thread is busy.
   s.set_receive_buffer(kUdpBufferBytes);
@@ -187,7 +198,8 @@ int open_udp_socket(Transport &t) {
 
 // The receive thread. A tail that the walk leaves unused (a packet cut short) is carried to the
 // front of the buffer and walked again with the next datagram, but only with the next datagram
-// from the same sender, and never more than kMaxCarryBytes of it: bytes of one node's datagram
+// from the same sender, only when that datagram does not begin with a packet of its own, and
+// never more than kMaxCarryBytes of it: bytes of one node's datagram
 // glued to another's spoilt that datagram, and a carry that grew with every pass left the next
 // read no room at all, so that every later datagram was swallowed and the link went deaf.
 void rx_thread_udp(Transport &t) {
@@ -216,6 +228,15 @@ void rx_thread_udp(Transport &t) {
     }
     if (carry > 0 && !same_node(from, carry_from)) {
       log_printf("API-2516 Carry %d dropped: next datagram from another node\n", carry);
+      std::memmove(buf, buf + carry, static_cast<size_t>(n));
+      carry = 0;
+    } else if (carry > 0 && !relayed &&
+               begins_with_packet(Bytes(buf + carry, static_cast<size_t>(n)))) {
+      // A datagram that opens with a packet header of its own is not the rest of the carried
+      // bytes: joined to them it would be walked out of step and lost with them (a short
+      // datagram from the tracker used to cost the packets of its next one). The relay's stream
+      // is cut anywhere: what follows its carry is always the rest.
+      log_printf("API-2516 Carry %d dropped: next datagram begins with a packet\n", carry);
       std::memmove(buf, buf + carry, static_cast<size_t>(n));
       carry = 0;
     }

@@ -3,49 +3,18 @@
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace lvx {
 
 namespace {
 
-// One kept notification: fn(code, text), `count` times over.
-struct Pending {
-  UserCallFn fn;
-  int code;
-  uint32_t count;
-  char *text;  // malloc'd copy, freed once made; null for none
-};
-
-// Entries held without allocating; a thread that keeps more in one go (a long burst of
-// interleaved notices) moves on to a vector, freed again once everything has been made.
-constexpr uint32_t kFixedEntries = 16;
-
-// The calling thread's record. Trivially destructible and constant-initialised, so that it is
-// there from the thread's first instruction to its last: the exit step still takes library locks
-// after the main thread's thread-local objects with destructors are gone.
-//
-// The queue is fixed[first..used) followed by (*more)[more_first..): once `more` exists, new
-// entries go there, so that the order stays the order raised.
-struct ThreadCalls {
-  int depth;        // library locks held
-  bool delivering;  // making kept calls now (further ones wait for the running one)
-  uint32_t first;
-  uint32_t used;
-  Pending fixed[kFixedEntries];
-  std::vector<Pending> *more;
-  size_t more_first;
-};
-
-constinit thread_local ThreadCalls t_calls{};
-
-Pending *front(ThreadCalls &t) {
+PendingCall *front(ThreadCalls &t) {
   if (t.first < t.used) return &t.fixed[t.first];
   if (t.more != nullptr && t.more_first < t.more->size()) return &(*t.more)[t.more_first];
   return nullptr;
 }
 
-Pending *back(ThreadCalls &t) {
+PendingCall *back(ThreadCalls &t) {
   if (t.more != nullptr && t.more_first < t.more->size()) return &t.more->back();
   if (t.first < t.used) return &t.fixed[t.used - 1];
   return nullptr;
@@ -61,18 +30,18 @@ void pop_front(ThreadCalls &t) {
   ++t.more_first;
 }
 
-void push_back(ThreadCalls &t, const Pending &p) {
-  if (t.more == nullptr && t.used < kFixedEntries) {
+void push_back(ThreadCalls &t, const PendingCall &p) {
+  if (t.more == nullptr && t.used < kFixedCallEntries) {
     t.fixed[t.used++] = p;
     return;
   }
-  if (t.more == nullptr) t.more = new std::vector<Pending>;
+  if (t.more == nullptr) t.more = new std::vector<PendingCall>;
   t.more->push_back(p);
 }
 
 void keep(ThreadCalls &t, UserCallFn fn, int code, const char *text) {
   if (text == nullptr) {
-    Pending *last = back(t);
+    PendingCall *last = back(t);
     if (last != nullptr && last->fn == fn && last->code == code && last->text == nullptr &&
         last->count < UINT32_MAX) {
       ++last->count;
@@ -87,7 +56,7 @@ void keep(ThreadCalls &t, UserCallFn fn, int code, const char *text) {
     copy = static_cast<char *>(std::malloc(n));
     if (copy != nullptr) std::memcpy(copy, text, n);
   }
-  push_back(t, Pending{fn, code, 1, copy});
+  push_back(t, PendingCall{fn, code, 1, copy});
 }
 
 // Makes every kept call, oldest first. Calls raised meanwhile by the application's code on this
@@ -100,7 +69,7 @@ void deliver(ThreadCalls &t) {
     explicit Delivering(ThreadCalls &calls) : t(calls) { t.delivering = true; }
     ~Delivering() { t.delivering = false; }
   } delivering(t);
-  while (Pending *p = front(t)) {
+  while (PendingCall *p = front(t)) {
     if (p->count == 0) {
       pop_front(t);
       continue;
@@ -122,22 +91,22 @@ void deliver(ThreadCalls &t) {
 }  // namespace
 
 void library_lock_taken() noexcept {
-  ++t_calls.depth;
+  ++thread_calls().depth;
 }
 
 void library_lock_released() noexcept {
-  ThreadCalls &t = t_calls;
+  ThreadCalls &t = thread_calls();
   if (--t.depth > 0 || t.delivering || front(t) == nullptr) return;
   deliver(t);
 }
 
 bool library_lock_held() noexcept {
-  return t_calls.depth > 0;
+  return thread_calls().depth > 0;
 }
 
 void user_call(UserCallFn fn, int code, const char *text) {
   if (fn == nullptr) return;
-  ThreadCalls &t = t_calls;
+  ThreadCalls &t = thread_calls();
   if (t.depth == 0 && !t.delivering) {
     // Nothing can be kept while the thread holds no lock and makes no call, so none is ahead.
     fn(code, text != nullptr ? text : "");
@@ -147,7 +116,7 @@ void user_call(UserCallFn fn, int code, const char *text) {
 }
 
 uint32_t pending_user_calls() noexcept {
-  const ThreadCalls &t = t_calls;
+  const ThreadCalls &t = thread_calls();
   uint64_t n = 0;
   for (uint32_t i = t.first; i < t.used; ++i) n += t.fixed[i].count;
   if (t.more != nullptr) {

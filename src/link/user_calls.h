@@ -18,12 +18,44 @@
 // expect_no_library_lock() checks in debug builds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace lvx {
 
 // Makes one call into the application: `code` and `text` are what the call was raised with.
 using UserCallFn = void (*)(int code, const char *text);
+
+// One kept notification: fn(code, text), `count` times over.
+struct PendingCall {
+  UserCallFn fn;
+  int code;
+  uint32_t count;
+  char *text;  // malloc'd copy, freed once made; null for none
+};
+
+// Entries held without allocating; a thread that keeps more in one go (a long burst of
+// interleaved notices) moves on to a vector, freed again once everything has been made.
+constexpr uint32_t kFixedCallEntries = 16;
+
+// What the calling thread keeps: its field of the thread's own record (thread_calls()), which is
+// trivially destructible and constant-initialised, so that it is there from the thread's first
+// instruction to its last: the exit step still takes library locks after the main thread's
+// thread-local objects with destructors are gone.
+//
+// The queue is fixed[first..used) followed by (*more)[more_first..): once `more` exists, new
+// entries go there, so that the order stays the order raised.
+struct ThreadCalls {
+  int depth;        // library locks held
+  bool delivering;  // making kept calls now (further ones wait for the running one)
+  uint32_t first;
+  uint32_t used;
+  PendingCall fixed[kFixedCallEntries];
+  std::vector<PendingCall> *more;
+  size_t more_first;
+};
+ThreadCalls &thread_calls() noexcept;
 
 // Kept for the thread by LibraryMutex: a lock taken, a lock released. Releasing the last one makes
 // the calls kept meanwhile.

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace lvx::platform {
@@ -25,6 +27,21 @@ MakeFolder make_folder(const char *path) {
     default:
       return MakeFolder::kFailed;
   }
+}
+
+std::string make_private_folder(const std::string &parent, const std::string &prefix) {
+  std::string path = parent.empty() ? std::string(".") : parent;
+  if (path.back() != '/') path += '/';
+  path += prefix + "XXXXXX";
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == nullptr) return {};
+  return std::string(name.data());
+}
+
+size_t longest_name(const std::string &folder) {
+  long n = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  return n > 0 ? static_cast<size_t>(n) : 255;
 }
 
 std::string current_folder() {

@@ -3,6 +3,7 @@
 // seconds since 1970 (UTC), setting its access and write times, and the local calendar time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -25,6 +26,13 @@ enum class MakeFolder {
 };
 // Makes one folder (mode 0777, narrowed by the umask).
 MakeFolder make_folder(const char *path);
+
+// Makes a new folder inside `parent` named `prefix` followed by six characters chosen to make it
+// unique, readable and writable by this user alone (mode 0700). Its path, or "" on failure.
+std::string make_private_folder(const std::string &parent, const std::string &prefix);
+
+// The longest file name (one path component, in bytes) the file system of `folder` takes.
+size_t longest_name(const std::string &folder);
 
 // The current working folder; empty when it cannot be read.
 std::string current_folder();

@@ -117,6 +117,65 @@ const char *socket_error_text(int code) {
   }
 }
 
+const char *socket_error_name(int code) {
+  switch (code) {
+    case 0:
+      return "no error";
+    case kSockIntr:
+      return "EINTR";
+    case kSockBadF:
+      return "EBADF";
+    case kSockAccess:
+      return "EACCES";
+    case kSockFault:
+      return "EFAULT";
+    case kSockInval:
+      return "EINVAL";
+    case kSockMFile:
+      return "EMFILE";
+    case kSockWouldBlock:
+      return "EAGAIN";
+    case kSockInProgress:
+      return "EINPROGRESS";
+    case kSockAlready:
+      return "EALREADY";
+    case kSockNotSock:
+      return "ENOTSOCK";
+    case kSockMsgSize:
+      return "EMSGSIZE";
+    case kSockAfNoSupport:
+      return "EAFNOSUPPORT";
+    case kSockAddrInUse:
+      return "EADDRINUSE";
+    case kSockAddrNotAvail:
+      return "EADDRNOTAVAIL";
+    case kSockNetDown:
+      return "ENETDOWN";
+    case kSockNetUnreach:
+      return "ENETUNREACH";
+    case kSockConnAborted:
+      return "ECONNABORTED";
+    case kSockConnReset:
+      return "ECONNRESET";
+    case kSockNoBufs:
+      return "ENOBUFS";
+    case kSockIsConn:
+      return "EISCONN";
+    case kSockNotConn:
+      return "ENOTCONN";
+    case kSockShutdown:
+      return "ESHUTDOWN";
+    case kSockTimedOut:
+      return "ETIMEDOUT";
+    case kSockConnRefused:
+      return "ECONNREFUSED";
+    case kSockHostUnreach:
+      return "EHOSTUNREACH";
+    default:
+      return "EIO";
+  }
+}
+
 std::string Endpoint::to_string() const {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3], port);

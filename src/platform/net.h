@@ -45,6 +45,9 @@ enum SocketError : int {
 int socket_error_from_errno(int err);
 // A short text for a socket error number.
 const char *socket_error_text(int code);
+// The Linux name of the error behind a socket error number ("EADDRINUSE"); "EIO" for the numbers
+// that gather several (kSockOther).
+const char *socket_error_name(int code);
 
 // An IPv4 address and port. Both are kept in the order a person reads them: ip[0] is the first
 // dotted number and port is a plain number.

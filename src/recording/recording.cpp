@@ -45,13 +45,6 @@ constexpr uint16_t kFileSamples = 0x01, kFileEvents = 0x02, kLinkSamples = 0x04,
 // The abort menu's entries as the tracker reports the selection.
 constexpr int16_t kSelectEntry2 = 2, kSelectEntry3 = 3, kSelectEntry4 = 4;
 
-// The long-name option: set by lumavex_set_options from any application thread; read by
-// open_data_file. Kept for the life of the process.
-std::atomic<long> &long_names() {
-  static auto *v = new std::atomic<long>(0);
-  return *v;
-}
-
 void restore_heuristic_filter() {
   char version[40] = {};
   if (tracker_version(version) < kFilterGeneration) send_command_pieces("heuristic_filter = ON");
@@ -66,7 +59,7 @@ bool link_data_arrived(bool samples, bool events) {
 // ---- The recording file ----
 
 int16_t open_tracker_file(const char *name) {
-  const bool long_option = long_names() != 0;
+  const bool long_option = recording_state().long_names != 0;
   if (std::optional<std::string> problem =
           data_file_name_problem(name != nullptr ? name : "", long_option)) {
     alert_text(problem->c_str());
@@ -89,16 +82,16 @@ int16_t close_tracker_file() {
 }
 
 int16_t set_library_options(const char *text) {
-  long value = long_names();
+  long value = recording_state().long_names;
   const int16_t result = apply_library_options(text, &value);
-  long_names() = value;
+  recording_state().long_names = value;
   if (result < 0)
     console_printf("displayAPI: %s %d Error parsing options\n", __FILE_NAME__, __LINE__);
   return result;
 }
 
 long long_name_option() {
-  return long_names();
+  return recording_state().long_names;
 }
 
 // ---- Trials ----

@@ -7,6 +7,7 @@
 // bounded, and the abort-menu loop waits on packets between polls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace lvx {
@@ -18,6 +19,13 @@ inline constexpr int16_t kRecordingFailed = -1;
 inline constexpr int16_t kMenuEntry2 = 1;
 inline constexpr int16_t kMenuEntry3 = 2;
 inline constexpr int16_t kRecordingAborted = 3;
+
+// The recording's process-wide record: the long-name option, set by lumavex_set_options from
+// any application thread and read by open_data_file.
+struct RecordingState {
+  std::atomic<long> long_names{0};
+};
+RecordingState &recording_state();
 
 // open_data_file: checks the name (an alert and -1 for a refused one), idles the tracker and
 // opens the file there. 0, or the command's result; no answer within 10 s counts as 0 (logged).

@@ -286,7 +286,10 @@ int relay_start_master() {
   RelayState &state = relay_state();
   RelayMaster &m = state.master;
   std::lock_guard guard(m.start_stop);
-  if (state.ipc_mode != kRelayIdle) return -1;
+  if (state.ipc_mode != kRelayIdle) {
+    state.failure = "this program is a relay master or slave already";
+    return -1;
+  }
   m.running = platform::process_id();
   m.ignore_slave_times = false;
   m.requesting_slot = -1;
@@ -311,6 +314,9 @@ int relay_start_master() {
       break;
   }
   if (l.failure != platform::LocalListenFailure::kNone) {
+    state.failure = l.failure == platform::LocalListenFailure::kInUse
+                        ? "another program is the relay master in this working folder"
+                        : "its socket ./server.sock cannot be made in this working folder";
     m.running = -1;
     return -1;
   }
@@ -325,6 +331,7 @@ int relay_start_master() {
     m.connections = std::thread(wait_for_connections);
   } catch (const std::system_error &) {
     log_printf("_beginthread() error\n");
+    state.failure = "its threads cannot start";
     m.running = -1;
     release_master();
     return -1;
@@ -340,6 +347,7 @@ int relay_start_master() {
   if (m.messages.joinable()) state.ipc_mode = kRelayMaster;
   log_printf("API-2516 lumavex_start_listener_master 2  ipc_mode=%d\n", state.ipc_mode.load());
   if (state.ipc_mode == kRelayIdle) {
+    state.failure = "its threads cannot start";
     m.running = -1;
     m.listener.shutdown();
     m.connections.join();

@@ -63,12 +63,16 @@ int relay_buffer(const LVXADDR &sender, Bytes buffer);
 
 // --- the owner ---
 
-void register_relay_services(const RelayServices &services);
+// Registers the services of the layers above, once, before any relay thread runs; a missing one,
+// or a second registration, is refused (false).
+[[nodiscard]] bool register_relay_services(const RelayServices &services);
 
 // --- queries ---
 
 // The relay mode: -1 idle, 0 master running, 1 slave connected.
 int32_t relay_mode();
+// Why the last master start or slave open failed, in words for the user.
+const char *relay_failure();
 // Slaves attached to this master.
 int relay_slave_count();
 // Test-only: the outbox limits of slaves attached from now on.

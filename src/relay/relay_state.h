@@ -90,6 +90,8 @@ struct RelaySlave {
 
 struct RelayState {
   std::atomic<int32_t> ipc_mode{kRelayIdle};
+  // Why the last master start or slave open failed, for the user's alert.
+  std::atomic<const char *> failure{""};
   RelayMaster master;
   RelaySlave slave;
   RelayServices services;

@@ -88,7 +88,10 @@ int relay_open_slave() {
   RelayState &state = relay_state();
   RelaySlave &s = state.slave;
   if (state.ipc_mode == kRelaySlave) relay_close_connection();
-  if (state.ipc_mode != kRelayIdle) return -1;
+  if (state.ipc_mode != kRelayIdle) {
+    state.failure = "this program is a relay master already";
+    return -1;
+  }
   std::lock_guard lock(s.send_lock);
   const uint32_t pid = platform::process_id();
   s.pid = pid;
@@ -105,6 +108,7 @@ int relay_open_slave() {
   if (!socket.valid()) {
     log_printf("Failed to connect '%s' Error:%s %d\n", kServerName,
                platform::socket_error_text(err), err);
+    state.failure = "no relay master runs in this working folder";
     drop_connection(s);
     return -1;
   }
@@ -117,6 +121,7 @@ int relay_open_slave() {
   err = s.socket.send_all_within(open.c_str(), open.size() + 1, kSendLimitUs, &sent);
   if (err != 0) {
     log_printf("Client: Error on send() call \n");
+    state.failure = "the relay master does not answer";
     drop_connection(s);
     return -1;
   }
@@ -125,6 +130,7 @@ int relay_open_slave() {
   const int verdict = s.socket.wait_readable(kVerdictWaitUs) > 0 ? s.socket.peek() : 1;
   if (verdict == 0 || (verdict < 0 && verdict != -platform::kSockWouldBlock)) {
     log_printf("API-2516 the relay master turned this slave away (all slots taken)\n");
+    state.failure = "the relay master has ten slaves already";
     drop_connection(s);
     return -1;
   }

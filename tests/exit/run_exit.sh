@@ -18,27 +18,22 @@ exit_limit_ms=${LVX_EXIT_LIMIT_MS:-1000}
 # library's time: skip it.
 export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}atexit_sleep_ms=0"
 
+. "$(dirname "$0")/../start_tracker.sh"
+tracker_log=
+
 fail() {
   echo "FAIL: $*" >&2
-  [ -n "${sim_log:-}" ] && { echo "--- simulated tracker:" >&2; cat "$sim_log" >&2; }
+  [ -n "$tracker_log" ] && { echo "--- simulated tracker:" >&2; cat "$tracker_log" >&2; }
   exit 1
 }
 
 work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_tracker; rm -rf "$work"' EXIT
 
-# Waits (at most 5 s) for a line matching a pattern in a file.
+# Waits (at most 5 s) for a line matching a pattern in the tracker's output.
 wait_for_line() {
   for _ in $(seq 50); do
-    grep -q "$1" "$2" && return 0
+    grep -q "$1" "$tracker_log" && return 0
     sleep 0.1
   done
   return 1
@@ -46,15 +41,9 @@ wait_for_line() {
 
 connected=1
 [ "$situation" = failed-connect ] && connected=0
-sim_log=
 if [ "$connected" = 1 ]; then
-  sim_log=$work/sim.log
-  # A port the system chooses, so that the test runs as an ordinary user.
-  "$sim" --address "$address" --udp-port 0 --print-connections --keepalive-ms 20 \
-    >"$sim_log" 2>&1 &
-  sim_pid=$!
-  wait_for_line '^listening' "$sim_log" || fail "the simulated tracker did not start"
-  target=$(sed -n 's/^listening udp=\([0-9.]*:[0-9]*\).*/\1/p' "$sim_log")
+  start_tracker "$sim" "$address" --print-connections --keepalive-ms 20 ||
+    fail "the simulated tracker did not start"
 else
   target=$address
 fi
@@ -74,9 +63,9 @@ echo "whole exit took $exit_ms ms"
 [ "$exit_ms" -lt "$exit_limit_ms" ] || fail "$situation: exit took $exit_ms ms"
 
 if [ "$connected" = 1 ]; then
-  grep -q '^connect from 127\.' "$sim_log" || fail "$situation: no connect request arrived"
-  wait_for_line '^disconnect from 127\.' "$sim_log" ||
+  grep -q '^connect from 127\.' "$tracker_log" || fail "$situation: no connect request arrived"
+  wait_for_line '^disconnect from 127\.' ||
     fail "$situation: the tracker never received the disconnect"
-  grep '^disconnect from' "$sim_log"
+  grep '^disconnect from' "$tracker_log"
 fi
 exit 0

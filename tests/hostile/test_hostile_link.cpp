@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "link/transport.h"
 #include "sim/data_items.h"
 #include "sim_fixture.h"
@@ -215,7 +215,7 @@ class HostileLink : public simtest::SimTest {
     uint32_t serial = 0;
     for (const lvxsim::ReceivedPacket &p : sim().received()) {
       if (p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT) {
-        serial = lvx::get_u32(lvx::Bytes(p.bytes), 4);
+        serial = lvx::WireReader(p.bytes).u32_at(4);
       }
     }
     return serial;
@@ -332,8 +332,7 @@ TEST_F(HostileLink, ShortDatagramsCostNoOtherDatagram) {
   Packet nineteen(19, 0xA5);
   nineteen[0] = DATA_PKT;
   nineteen[1] = 20;
-  // (A sender's own short datagram still spoils its own next one, so the stranger sends its node
-  // messages first.)
+  // (The stranger sends its node messages first, then only short datagrams.)
   stranger_.flood([nineteen](uint32_t i) {
     if (i < 20)
       return std::vector<Packet>{lvxsim::build::node_packet({'s', 't', static_cast<uint8_t>(i)})};

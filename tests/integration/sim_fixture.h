@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -33,6 +36,14 @@ inline int64_t ms_since(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                since)
       .count();
+}
+
+// A file's bytes; empty when it cannot be read.
+inline std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  if (in) out << in.rdbuf();
+  return out.str();
 }
 
 inline std::string dotted(const lvxsim::IPv4 &ip) {
@@ -124,6 +135,12 @@ class SimTest : public testing::Test {
   }
 
   lvxsim::SimTracker &sim() { return *sim_; }
+
+  // How many times the tracker has received the command `text`.
+  int received_command(const std::string &text) {
+    const std::vector<std::string> log = sim().command_log();
+    return static_cast<int>(std::count(log.begin(), log.end(), text));
+  }
 
   std::optional<lvxsim::SimTracker> sim_;
   bool serve_tcp_ = false;  // every tracker this test starts also serves the TCP link port

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "data/data_queue.h"
 #include "data/data_stream.h"
 #include "link/user_calls.h"
@@ -311,7 +311,7 @@ TEST_F(ThreadedCommands, SerialsReachTheTrackerInTheOrderDrawn) {
   std::vector<uint32_t> serials;
   for (const lvxsim::ReceivedPacket &p : sim().received()) {
     if (simtest::is_command(p, "echo serial order"))
-      serials.push_back(lvx::get_u32(lvx::Bytes(p.bytes), 4));
+      serials.push_back(lvx::WireReader(p.bytes).u32_at(4));
   }
   ASSERT_EQ(serials.size(), 2u * kPerThread);
   for (size_t i = 1; i < serials.size(); ++i) {

@@ -5,9 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "control/input.h"
+#include "display/setup_kernel.h"
 #include "lumavex_canvas.h"
+#include "sim/camera.h"
 #include "sim/tracker_control.h"
 #include "sim_fixture.h"
 
@@ -217,11 +220,8 @@ TEST_F(CameraSetupTest, DriftCorrectionAcceptedAbortedAndEnded) {
   char message[100] = {};
   lumavex_cal_message(message);
   EXPECT_EQ(std::string(message).rfind("DRIFTCORRECT LR LEFT OFFSET ", 0), 0u) << message;
-  EXPECT_TRUE(simtest::wait_until([&] {
-    for (const std::string &c : sim().command_log())
-      if (c == "apply_last_drift_correction 1.0") return true;
-    return false;
-  }));
+  EXPECT_TRUE(
+      simtest::wait_until([&] { return received_command("apply_last_drift_correction 1.0"); }));
   EXPECT_TRUE(has_sound(LUMAVEX_SOUND_DRIFT_TARGET));
   EXPECT_TRUE(has_sound(LUMAVEX_SOUND_DRIFT_DONE));
   EXPECT_FLOAT_EQ(display_.target_x(), 500.0f);
@@ -294,6 +294,135 @@ TEST_F(CameraSetupTest, CameraViewOverTcpAndKernelOrder) {
   EXPECT_EQ(bounded([] { return do_tracker_setup(); }, 60000), 27);
   EXPECT_GE(display_.camera_images(), 1);
   EXPECT_GE(tracker().camera_stats().segments, 2u);  // an image comes in several segments
+}
+
+// The camera view's engine driven by hand against a tracker whose only images are the ones the
+// test sends: its two time-outs, what it renews from one image to the next, and the last line of
+// an extended image.
+TEST_F(CameraSetupTest, KernelTimeOutsRenewalsAndTheExtendedLine) {
+  start_tracker(128);  // no control side: it answers the requests but sends no image
+  ASSERT_EQ(open_lumavex_connection(0), 0);
+  static GraphicHooksV2 inner;
+  static int opens;
+  static std::vector<std::string> titles;
+  inner = display_.hooks();
+  opens = 0;
+  titles.clear();
+  GraphicHooksV2 h = inner;
+  h.open_camera_view_hook = [](void *u, int16_t w, int16_t ht) {
+    ++opens;
+    return inner.open_camera_view_hook(u, w, ht);
+  };
+  h.camera_title_hook = [](void *u, const char *t) {
+    titles.emplace_back(t);
+    inner.camera_title_hook(u, t);
+  };
+  ASSERT_EQ(setup_graphic_hook_functions_V2(&h), 0);
+  ASSERT_EQ(image_display_kernal_init(0, 0, 0, 0, 1), 0);
+  constexpr int kW = 64, kH = 8;
+  // Requests an image and sends `parts` of its segments (0: all).
+  auto send = [&](const lvxsim::CameraScene &scene, int segment_bytes = 4096, size_t parts = 0) {
+    EXPECT_EQ(image_display_kernal_iterate(0), 1);
+    const lvxsim::CameraPicture pic = lvxsim::render_camera(scene, kW, kH);
+    const auto segs = lvxsim::imgcode::segments(
+        lvxsim::imgcode::encode_image(pic.pixels, kW, kH, lvxsim::imgcode::kRaw), pic.info, kW, kH,
+        segment_bytes);
+    for (size_t i = 0; i < (parts == 0 ? segs.size() : parts); ++i) sim().send_to_client(segs[i]);
+    return pic;
+  };
+  auto shown = [&](int images) {
+    return simtest::wait_until([&] {
+      image_display_kernal_iterate(0);
+      return display_.camera_images() >= images;
+    });
+  };
+  auto wait_past = [](uint32_t since, uint32_t ms) {
+    while (current_time() - since < ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+
+  // No first segment: given up 150 ms after the request.
+  ASSERT_EQ(image_display_kernal_iterate(0), 1);
+  wait_past(current_time(), 170);
+  EXPECT_EQ(image_display_kernal_iterate(0), -2);
+
+  // The view opens once; the title is renewed when a threshold changes, and only then.
+  lvxsim::CameraScene eye;
+  send(eye);
+  ASSERT_TRUE(shown(1));
+  send(eye);
+  ASSERT_TRUE(shown(2));
+  eye.pupil_threshold = 95;
+  send(eye);
+  ASSERT_TRUE(shown(3));
+  EXPECT_EQ(opens, 1);
+  ASSERT_EQ(titles.size(), 2u);
+  EXPECT_EQ(titles[1].rfind("Camera:  LEFT      Threshold:  P=95 ", 0), 0u) << titles[1];
+
+  // The last line of an extended head-camera image carries information: the line above it is
+  // shown in its place.
+  lvxsim::CameraScene head;
+  head.camera = lvxsim::kCameraHead;
+  head.extended = true;
+  const lvxsim::CameraPicture pic = send(head);
+  ASSERT_TRUE(shown(4));
+  auto row = [&](int y) {
+    const uint32_t *p = display_.camera_image().pixels().data() + y * kW;
+    return std::vector<uint32_t>(p, p + kW);
+  };
+  ASSERT_NE(std::vector<uint8_t>(pic.pixels.end() - kW, pic.pixels.end()),
+            std::vector<uint8_t>(pic.pixels.end() - 2 * kW, pic.pixels.end() - kW));
+  EXPECT_EQ(row(kH - 1), row(kH - 2));
+  EXPECT_NE(row(kH - 2), row(kH - 3));
+
+  // Lines that stop coming: given up 250 ms after the first segment.
+  send(eye, 100, 1);
+  ASSERT_TRUE(simtest::wait_until([] {
+    image_display_kernal_iterate(0);
+    return lvx::kernel_state().line_time != 0;
+  }));
+  wait_past(lvx::kernel_state().line_time, 270);
+  EXPECT_EQ(image_display_kernal_iterate(0), -1);
+  image_display_kernal_iterate(-1);
+}
+
+// Drift correction's keys and its end: with special list 2 holding Enter and 'a', a space is
+// dropped (neither accepted nor passed on) and 'a' accepts; a space soon after an Escape still
+// accepts; a draw value of 256 leaves the target on the screen, 255 does not.
+TEST_F(CameraSetupTest, DriftCorrectionKeyListsEscapeWindowAndTargetLeftShown) {
+  connect(129);
+  const int list2[4] = {kEnter, 'a', 0, 0}, none[4] = {};
+  lumavex_set_special_keys_ex(2, none, list2, 2);
+  const int first = display_.polls();  // the next poll is the one that empties the key queue
+  display_.on_poll = [first](ReferenceDisplay &d) {
+    if (d.polls() == first + 4) d.press_key(kSpace);
+    if (d.polls() == first + 13) d.press_key('a');
+    if (d.polls() == first + 21) d.press_key(kEnter);
+  };
+  EXPECT_EQ(bounded([] { return do_drift_correctf(500.0f, 400.0f, 255, 0); }), 0);
+  EXPECT_GE(display_.polls(), first + 13);  // the space did not end it, 'a' did
+  EXPECT_LT(display_.polls(), first + 20);
+  EXPECT_EQ(received_command("accept_target_fixation"), 1);
+  std::vector<uint16_t> forwarded;
+  for (const auto &k : tracker().received_keys()) forwarded.push_back(k.code);
+  EXPECT_EQ(forwarded, std::vector<uint16_t>{'a'});  // a key of list 2 is passed on too
+  EXPECT_FALSE(display_.target_shown());
+
+  // A space 30 ms after an Escape.
+  lumavex_set_special_keys_ex(2, none, none, 0);
+  const int start = display_.polls() + 1;
+  uint32_t escaped = 0;
+  display_.on_poll = [&](ReferenceDisplay &d) {
+    if (d.polls() == start + 3) {
+      d.press_key(kEscape);
+      escaped = current_time();
+    } else if (escaped != 0 && current_time() - escaped >= 30) {
+      d.press_key(kSpace);
+      escaped = 0;
+    }
+  };
+  EXPECT_EQ(bounded([] { return do_drift_correctf(300.0f, 200.0f, 256, 0); }), 0);
+  EXPECT_EQ(received_command("accept_target_fixation"), 2);
+  EXPECT_TRUE(display_.target_shown());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "common/wire_reader.h"
 #include "control/commands.h"
 #include "library/lifecycle.h"
 #include "sim_fixture.h"
@@ -76,7 +77,7 @@ TEST_P(Commands, ResultsFarBehindTheNewestSerialAreDropped) {
   auto first =
       sim().wait_for([](const auto &p) { return simtest::is_command(p, "echo first"); }, 2000);
   ASSERT_TRUE(first);
-  uint32_t serial = lvx::get_u32(lvx::Bytes(first->bytes), 4);
+  uint32_t serial = lvx::WireReader(first->bytes).u32_at(4);
   for (int i = 0; i < 81; ++i) ASSERT_EQ(lumavex_send_command("echo more"), 0);
   ASSERT_TRUE(sim().wait_for_commands(82, 3000));
   // 80 behind the newest: still filed. 81 behind: dropped.

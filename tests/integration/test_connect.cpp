@@ -1,8 +1,12 @@
 // Connecting, talking and disconnecting over both transports, against the simulated tracker.
 #include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
 
 #include "common/byte_io.h"
 #include "link/packets.h"
+#include "platform/net.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -206,6 +210,47 @@ TEST_F(Connect, LargePacketsOnlyForTrackersThatTakeThem) {
   ASSERT_EQ(lumavex_open(), 0);
   EXPECT_EQ(lvx::xlink_send(&tracker, packet.data(), 1022), 0);
   EXPECT_TRUE(sim().wait_for([](const auto &p) { return p.bytes.size() == 1022; }, 1000));
+}
+
+// open_lumavex_connection returns -1 for every failure; its alert names the cause in Linux terms.
+TEST_F(Connect, FailedConnectionAlertsNameTheCause) {
+  auto alert_of_open = [] {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open_lumavex_connection(0), -1);
+    return testing::internal::GetCapturedStderr();
+  };
+  lvxsim::Config c;
+  c.connect_reply = lvxsim::ConnectReply::kBusy;
+  start_tracker(612, c);
+  std::vector<std::string> alerts{alert_of_open()};
+  EXPECT_NE(alerts.back().find("busy"), std::string::npos) << alerts.back();
+  sim().set_connect_reply(lvxsim::ConnectReply::kAccept);
+  sim().set_protocol_major(2);
+  alerts.push_back(alert_of_open());
+  EXPECT_NE(alerts.back().find("protocol"), std::string::npos) << alerts.back();
+  close_lumavex_system();
+  // Every local port the link may take (the first and the ten above it) is in use.
+  std::vector<lvx::platform::Socket> taken;
+  for (int attempt = 0; attempt < 20 && taken.size() < 11; ++attempt) {
+    taken.clear();
+    int err = 0;
+    taken.push_back(lvx::platform::Socket::udp(&err));
+    if (taken[0].bind({{0, 0, 0, 0}, 0}) != 0) continue;
+    const uint16_t first = taken[0].local_endpoint().port;
+    for (uint16_t port = first + 1; port <= first + 10; ++port) {
+      lvx::platform::Socket s = lvx::platform::Socket::udp(&err);
+      if (s.bind({{0, 0, 0, 0}, port}) != 0) break;
+      taken.push_back(std::move(s));
+    }
+    lvx::transport_options().remote_port = first;
+  }
+  ASSERT_EQ(taken.size(), 11u);
+  alerts.push_back(alert_of_open());
+  EXPECT_NE(alerts.back().find("EADDRINUSE"), std::string::npos) << alerts.back();
+  for (const std::string &a : alerts) {
+    EXPECT_EQ(a.find("DLL"), std::string::npos) << a;
+    EXPECT_FALSE(std::regex_search(a, std::regex("\\b100[0-9][0-9]\\b"))) << a;  // Winsock
+  }
 }
 
 }  // namespace

@@ -1,25 +1,33 @@
 // Downloads and uploads against the simulated tracker: over its file service and over the link
 // (single blocks and windows), video folders, the transport choice, progress and cancelling, and
 // every fault and hostile name, each checking the result and that nothing partial stays behind.
-// Trackers 127.0.1.244 .. (test numbers 500..599).
+// Trackers 127.0.1.244 .. (test numbers 500..599) and 127.0.2.88 .. (600..607).
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
 #include <sstream>
 
+#include "common/wire_reader.h"
 #include "files/file_service.h"
 #include "files/link_transfer.h"
 #include "platform/files.h"
+#include "platform/net.h"
+#include "sim/tracker_control.h"
 #include "sim_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using simtest::read_file;
 
 std::string random_bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -31,13 +39,6 @@ std::string random_bytes(size_t n, uint32_t seed) {
 void write_file(const fs::path &path, const std::string &bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  if (in) out << in.rdbuf();
-  return out.str();
 }
 
 // Every regular file under a folder, as paths relative to it, sorted.
@@ -148,7 +149,7 @@ TEST_F(FileTransfer, ServiceDownloadIntoAFolderKeepsBytesTimeAndReportsProgress)
   EXPECT_EQ(sim().file_stats().link_blocks_sent, 0u);
 }
 
-TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAsked) {
+TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAskedOrUsesItsNameHere) {
   connect(501);
   std::string bytes = put_recording("trial.qrd", 5000);
   write_file(local_ / "trial.qrd", "mine");
@@ -164,26 +165,16 @@ TEST_F(FileTransfer, ServiceDownloadKeepsAnExistingFileUnlessReplaceIsAsked) {
             5000);
   EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
   EXPECT_EQ(tree(local_).size(), 2u);
-}
 
-TEST_F(FileTransfer, ServiceDownloadWithoutDestinationUsesTheTrackersNameHere) {
-  connect(502);
-  std::string bytes = put_recording("here.qrd", 100);
+  // Without a destination the tracker's name is used, here.
+  std::string here = put_recording("here.qrd", 100);
   fs::path was = fs::current_path();
   fs::current_path(local_);
   int32_t r = receive_data_file_feedback("here", nullptr, 0, record_progress32);
   fs::current_path(was);
   ASSERT_EQ(r, 100);
-  EXPECT_TRUE(read_file(local_ / "here.qrd") == bytes);
+  EXPECT_TRUE(read_file(local_ / "here.qrd") == here);
   expect_monotonic_to(100);
-}
-
-TEST_F(FileTransfer, ServiceDownloadOfAnEmptyFileCallsNoProgress) {
-  connect(503, "LUMAVEX T 1.2");
-  put_recording("empty.qrd", 0);
-  EXPECT_EQ(receive_data_file_feedback64("empty", local().c_str(), 1, record_progress), 0);
-  EXPECT_TRUE(g_progress.empty());
-  EXPECT_EQ(tree(local_), std::vector<std::string>{"empty.qrd"});
 }
 
 // Each fault: the result code, and no file (partial or temporary) left in the folder.
@@ -193,23 +184,25 @@ struct Fault {
   int32_t expected;
 };
 
-TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehind) {
+template <class Set>
+lvxsim::FileFaults with(Set set) {
+  lvxsim::FileFaults f;
+  set(f);
+  return f;
+}
+
+TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehindAndAnEmptyFileArrives) {
   connect(504, "LUMAVEX T 1.2");
   put_recording("trial.qrd", 200000);
   lvx::set_file_service_wait_ms_for_testing(400);
-  auto fault = [](auto set) {
-    lvxsim::FileFaults f;
-    set(f);
-    return f;
-  };
   const Fault faults[] = {
-      {"not found", fault([](auto &f) { f.not_found = true; }), -6},
-      {"dropped after 50000 bytes", fault([](auto &f) { f.drop_after_bytes = 50000; }), -4},
-      {"dropped in the first segment", fault([](auto &f) { f.drop_after_bytes = 10; }), -4},
-      {"wrong checksum", fault([](auto &f) { f.wrong_checksum = true; }), -4},
-      {"size one more", fault([](auto &f) { f.size_delta = 1; }), -4},
-      {"size one less", fault([](auto &f) { f.size_delta = -1; }), -4},
-      {"stalls after 70000 bytes", fault([](auto &f) { f.stall_after_bytes = 70000; }), -2},
+      {"not found", with([](auto &f) { f.not_found = true; }), -6},
+      {"dropped after 50000 bytes", with([](auto &f) { f.drop_after_bytes = 50000; }), -4},
+      {"dropped in the first segment", with([](auto &f) { f.drop_after_bytes = 10; }), -4},
+      {"wrong checksum", with([](auto &f) { f.wrong_checksum = true; }), -4},
+      {"size one more", with([](auto &f) { f.size_delta = 1; }), -4},
+      {"size one less", with([](auto &f) { f.size_delta = -1; }), -4},
+      {"stalls after 70000 bytes", with([](auto &f) { f.stall_after_bytes = 70000; }), -2},
   };
   for (const Fault &f : faults) {
     sim().set_file_faults(f.faults);
@@ -221,6 +214,11 @@ TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehind) {
   }
   sim().set_file_faults({});
   EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 200000);
+  // An empty file is a file, with no progress call.
+  put_recording("empty.qrd", 0);
+  EXPECT_EQ(receive_data_file_feedback64("empty", local().c_str(), 1, record_progress), 0);
+  EXPECT_TRUE(g_progress.empty());
+  EXPECT_TRUE(fs::exists(local_ / "empty.qrd"));
 }
 
 TEST_F(FileTransfer, ServiceHostileNamesAreRefused) {
@@ -296,7 +294,7 @@ TEST_F(FileTransfer, LinkBlocksOneAtATime) {
     std::vector<uint32_t> offsets;
     for (const auto &p : sim().received())
       if (p.bytes.size() >= 30 && p.bytes[0] == COMMAND_PKT && p.bytes[25] == 60)
-        offsets.push_back(lvx::get_u32(lvx::Bytes(p.bytes), 20));
+        offsets.push_back(lvx::WireReader(p.bytes).u32_at(20));
     return offsets;
   };
   EXPECT_TRUE(simtest::wait_until([&] {
@@ -358,26 +356,22 @@ TEST_F(FileTransfer, LinkFaultsLeaveNothingBehind) {
   connect(513, "LUMAVEX RX 4.50");
   put_recording("trial.qrd", 60000);
   lvx::set_file_block_wait_ms_for_testing(150);
-  lvxsim::FileFaults missing;
-  missing.not_found = true;
-  sim().set_file_faults(missing);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -1);
-  lvxsim::FileFaults error;
-  error.link_error = -113;
-  error.link_error_after = 20000;
-  sim().set_file_faults(error);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
-  EXPECT_TRUE(tree(local_).empty());
-  lvxsim::FileFaults stall;
-  stall.stall_after_bytes = 30000;
-  sim().set_file_faults(stall);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
-  EXPECT_TRUE(tree(local_).empty());
-  lvxsim::FileFaults longer;
-  longer.size_delta = 5000;
-  sim().set_file_faults(longer);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -4);
-  EXPECT_TRUE(tree(local_).empty());
+  const Fault faults[] = {
+      {"not found", with([](auto &f) { f.not_found = true; }), -1},
+      {"error -113 after 20000 bytes", with([](auto &f) {
+         f.link_error = -113;
+         f.link_error_after = 20000;
+       }),
+       -4},
+      {"stalls after 30000 bytes", with([](auto &f) { f.stall_after_bytes = 30000; }), -4},
+      {"5000 bytes longer", with([](auto &f) { f.size_delta = 5000; }), -4},
+  };
+  for (const Fault &f : faults) {
+    sim().set_file_faults(f.faults);
+    EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), f.expected)
+        << f.what;
+    EXPECT_TRUE(tree(local_).empty()) << f.what;
+  }
 }
 
 TEST_F(FileTransfer, LinkHostileNamesAreRefusedOrReducedToTheirLastPart) {
@@ -401,13 +395,17 @@ TEST_F(FileTransfer, LinkHostileNamesAreRefusedOrReducedToTheirLastPart) {
 
 // ---- choice of transport, video folders ----
 
-TEST_F(FileTransfer, Version515UsesTheLinkAndOlderTrackersFallBack) {
+TEST_F(FileTransfer, Version515UsesTheLinkAndHasNoVideo) {
   connect(515, "LUMAVEX RX 5.15");
   std::string bytes = put_recording("trial.qrd", 20000);
   ASSERT_EQ(receive_data_file("trial.qrd", local("a.qrd").c_str(), 0), 20000);
   EXPECT_EQ(sim().file_stats().service_requests, 0u);
   EXPECT_GT(sim().file_stats().link_blocks_sent, 0u);
   EXPECT_TRUE(read_file(local_ / "a.qrd") == bytes);
+  // Video options need a tracker that records video.
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -5);
 }
 
 TEST_F(FileTransfer, ThirdGenerationFallsBackToTheLinkWhenTheServiceFails) {
@@ -476,13 +474,194 @@ TEST_F(FileTransfer, VideoFaultsAndCancel) {
   EXPECT_TRUE(tree(local_).empty());
 }
 
-TEST_F(FileTransfer, VideoOptionsNeedATrackerThatRecordsVideo) {
-  connect(519);
+// ---- bounded waits, and no download that lost data reports success (trackers 600..607) ----
+
+TEST_F(FileTransfer, AServiceThatDoesNotAnswerTricklesOrStopsReadingIsGivenUpOnWithinTheWait) {
+  connect(600, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 1000);
+  lvx::set_file_service_wait_ms_for_testing(300);
+  // A service whose queue of connections is full: the system leaves a connect unanswered.
+  int err = 0;
+  lvx::platform::Socket full = lvx::platform::Socket::tcp(&err);
+  ASSERT_EQ(full.bind({simtest::tracker_ip(600), 0}), 0);
+  ASSERT_EQ(full.listen(0), 0);
+  std::vector<lvx::platform::Socket> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.push_back(lvx::platform::Socket::tcp(&err));
+    queued.back().set_blocking(false);
+    queued.back().connect_start(full.local_endpoint());
+  }
+  const uint16_t service_port = lvx::transport_options().file_service_port;
+  lvx::transport_options().file_service_port = full.local_endpoint().port;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -1);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+  lvx::transport_options().file_service_port = service_port;
+  lvxsim::FileFaults trickle;
+  trickle.trickle_ms = 10;  // a byte every 10 ms: the file would take 10 s
+  sim().set_file_faults(trickle);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -2);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+  EXPECT_TRUE(tree(local_).empty());
+  // An upload to a service that takes the request and then reads nothing.
+  lvxsim::FileFaults deaf;
+  deaf.stop_reading_upload = true;
+  sim().set_file_faults(deaf);
+  std::string big(32 << 20, 'b');
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(send_data_file_mem(big.data(), "big.dat", static_cast<uint32_t>(big.size()), nullptr),
+            -4);
+  EXPECT_LT(simtest::ms_since(start), 3000);
+}
+
+TEST_F(FileTransfer, RepliesThatComeInSeveralSegmentsAreReadWhole) {
+  connect(601, "LUMAVEX T 1.2");
+  std::string bytes = put_recording("trial.qrd", 30000);
+  lvx::set_file_service_wait_ms_for_testing(2000);
+  lvxsim::FileFaults split;
+  split.split_reply_ms = 50;
+  sim().set_file_faults(split);
+  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 30000);
+  EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
+  EXPECT_EQ(send_data_file(local("trial.qrd").c_str(), "up.dat", 0), 30000);
+  EXPECT_TRUE(arrives(data_ / "recv" / "up.dat", bytes));
+}
+
+TEST_F(FileTransfer, NamesThatCannotGoWholeAndFilesOf2GiBAreRefusedBeforeAnythingIsSent) {
+  connect(602, "LUMAVEX RX 4.0");
   put_recording("trial.qrd", 100);
+  ASSERT_TRUE(sim().wait_for_commands(1, 2000));  // the connection's own
+  sim().clear_received();
+  EXPECT_EQ(receive_data_file_feedback64("tri\nal", local().c_str(), 1, nullptr), -5);
+  EXPECT_EQ(lumavex_request_file_read("tri\nal"), -3);
+  EXPECT_EQ(send_data_file(local("x").c_str(), "up\n.dat", 0), -3);
+  // Sparse: 2 GiB on the file system's books, nothing on its disk.
+  write_file(local_ / "huge.bin", "");
+  fs::resize_file(local_ / "huge.bin", uint64_t{1} << 31);
+  EXPECT_EQ(send_data_file(local("huge.bin").c_str(), "huge.dat", 0), -3);
+  EXPECT_EQ(sim().file_stats().service_requests, 0u);
+  EXPECT_TRUE(sim().command_log().empty());
+}
+
+TEST_F(FileTransfer, AVideoFileThatDoesNotArriveWholeFailsTheDownloadAndTheRestIsKept) {
+  connect(603, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 9000);
+  write_file(data_ / "vfiles" / "trial" / "a.evf", random_bytes(30000, 5));
+  write_file(data_ / "vfiles" / "trial" / "b.evf", random_bytes(30000, 6));
+  auto fault = [](auto set) {
+    lvxsim::FileFaults f;
+    f.only_file = "b.evf";
+    set(f);
+    return f;
+  };
+  const Fault faults[] = {
+      {"wrong checksum", fault([](auto &f) { f.wrong_checksum = true; }), -4},
+      {"cut short", fault([](auto &f) { f.drop_after_bytes = 10000; }), -4},
+      {"missing", fault([](auto &f) { f.not_found = true; }), -6},
+  };
+  for (const Fault &f : faults) {
+    sim().set_file_faults(f.faults);
+    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
+                                           nullptr),
+              f.expected)
+        << f.what;
+    EXPECT_EQ(tree(local_), (std::vector<std::string>{"trial.qrd", "trial/a.evf"})) << f.what;
+    fs::remove_all(local_);
+    fs::create_directories(local_);
+  }
+}
+
+TEST_F(FileTransfer, AVideoListingIsRefusedWithRepeatsAndTheFolderHasOneWait) {
+  connect(604, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 100);
+  for (char c = 'a'; c <= 'h'; ++c)
+    write_file(data_ / "vfiles" / "trial" / (std::string(1, c) + ".evf"), random_bytes(3000, 5));
+  lvx::set_file_service_wait_ms_for_testing(300);
+  lvxsim::FileFaults repeats;
+  repeats.video_names = "a.evf";
+  for (int i = 1; i < 60; ++i) *repeats.video_names += ";a.evf";
+  sim().set_file_faults(repeats);
   EXPECT_EQ(
       receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -5);
-  EXPECT_EQ(sim().file_stats().service_requests, 0u);
+      -6);
+  EXPECT_EQ(sim().file_stats().service_requests, 1u);  // the listing alone
+  EXPECT_TRUE(tree(local_).empty());
+  // Eight names whose files each stall: the folder's one wait is spent on the first.
+  lvxsim::FileFaults stalls;
+  stalls.stall_after_bytes = 0;
+  sim().set_file_faults(stalls);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(
+      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
+      -2);
+  EXPECT_LT(simtest::ms_since(start), 1500);
+  EXPECT_EQ(sim().file_stats().service_requests, 3u);  // and the listing and the first file
+  EXPECT_TRUE(tree(local_).empty());
+}
+
+TEST_F(FileTransfer, LinkDownloadsThatLoseDataEndNegative) {
+  connect(605, "LUMAVEX RX 4.0");
+  std::string bytes = put_recording("trial.qrd", 5000);
+  lvx::set_file_block_wait_ms_for_testing(150);
+  // The longest name the file system takes works; one longer cannot be made.
+  const std::string longest(255, 'n');
+  EXPECT_EQ(receive_data_file("trial.qrd", local(longest).c_str(), 0), 5000);
+  EXPECT_TRUE(read_file(local_ / longest) == bytes);
+  EXPECT_EQ(receive_data_file("trial.qrd", local(longest + "n").c_str(), 0), -2);
+  EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
+  // A tracker that announces the file again after every block starts over each time.
+  lvxsim::FileFaults again;
+  again.reannounce_each_block = true;
+  sim().set_file_faults(again);
+  EXPECT_EQ(receive_data_file("trial.qrd", local("again.qrd").c_str(), 0), -4);
+  EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
+}
+
+TEST_F(FileTransfer, LinkDownloadClosesTheTrackersFileWaitsForItsAnswerAndStartsFromIdle) {
+  connect(606, "LUMAVEX RX 4.0");
+  put_recording("trial.qrd", 3000);
+  sim().set_command_rule("close_data_file", {0, 400, true, {}});
+  // The operator opens the setup menu as the file is closed: the transfer starts outside idle
+  // mode, and is started again once the tracker is offline.
+  sim().set_observer([this](const lvxsim::ReceivedPacket &p) {
+    if (simtest::is_command(p, "close_data_file"))
+      sim().control().enter_mode(lvxsim::kModeSetupMenu);
+  });
+  sim().clear_received();
+  ASSERT_EQ(receive_data_file("trial.qrd", local("t.qrd").c_str(), 0), 3000);
+  const std::vector<std::string> commands = sim().command_log();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "start_file_transfer trial.qrd"), 2);
+  int64_t closed = -1;
+  int64_t started = -1;
+  for (const auto &p : sim().received()) {
+    if (simtest::is_command(p, "close_data_file")) closed = p.tracker_time_us;
+    if (started < 0 && simtest::is_command(p, "start_file_transfer trial.qrd"))
+      started = p.tracker_time_us;
+  }
+  ASSERT_GE(closed, 0);
+  ASSERT_GE(started, 0);
+  EXPECT_GE(started - closed, 390000);
+}
+
+TEST_F(FileTransfer, DownloadsIntoAFolderOnAnotherFileSystem) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs for the destination needs root";
+  const fs::path mnt = root_ / "mnt";
+  fs::create_directories(mnt);
+  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mnt};
+  connect(607, "LUMAVEX T 1.2");
+  put_recording("trial.qrd", 9000);
+  write_file(data_ / "vfiles" / "trial" / "a.evf", random_bytes(30000, 5));
+  ASSERT_EQ(
+      receive_data_file_feedback64("trial", mnt.c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR, nullptr),
+      9000);
+  EXPECT_EQ(tree(mnt), (std::vector<std::string>{"trial.qrd", "trial/a.evf"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(mnt), fs::directory_iterator()), 2);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -27,7 +27,7 @@ class MessageTest : public simtest::TransportChoice {
   }
 
   static int32_t offset_of(const lvxsim::ReceivedPacket &p) {
-    return static_cast<int32_t>(lvx::get_u32(lvx::Bytes(p.bytes), 20));
+    return static_cast<int32_t>(lvx::WireReader(p.bytes).u32_at(20));
   }
 
   static std::string letters(size_t n) {
@@ -59,8 +59,8 @@ TEST_P(Messages, ExecTimeOffsetsAndStamps) {
   EXPECT_LE(offset_of(packets[2]), 0);
   EXPECT_GE(offset_of(packets[2]), -10);
   // Serials follow one another.
-  uint32_t first = lvx::get_u32(lvx::Bytes(packets[0].bytes), 4);
-  EXPECT_EQ(lvx::get_u32(lvx::Bytes(packets[2].bytes), 4), first + 2);
+  uint32_t first = lvx::WireReader(packets[0].bytes).u32_at(4);
+  EXPECT_EQ(lvx::WireReader(packets[2].bytes).u32_at(4), first + 2);
 
   auto stored = sim().recorded_messages();
   ASSERT_EQ(stored.size(), 3u);

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,22 +21,11 @@
 
 namespace {
 
+using simtest::read_file;
 using simtest::wait_until;
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class Recording : public simtest::SimTest {
  protected:
-  void SetUp() override {
-    log_path_ = "/tmp/lvx_recording_" + std::to_string(getpid()) + ".log";
-    lumavex_set_log(log_path_.c_str());
-  }
-
   void connect(int n, double drop_rate = 0, int settle_ms = 20) {
     lvxsim::Config c;
     c.control.enabled = true;
@@ -53,19 +41,9 @@ class Recording : public simtest::SimTest {
     terminal_break(0);
     if (sim_) sim_->stop_streaming();
     SimTest::TearDown();
-    std::remove(log_path_.c_str());
   }
 
   lvxsim::TrackerControl &tracker() { return sim().control(); }
-
-  bool logged_command(const std::string &text) {
-    for (const std::string &c : sim().command_log())
-      if (c == text) return true;
-    return false;
-  }
-  bool log_has(const std::string &text) {
-    return read_file(log_path_).find(text) != std::string::npos;
-  }
 
   // Starts a trial, opens the abort menu from the tracker's side and schedules the operator's
   // action; returns what check_recording gave.
@@ -86,14 +64,13 @@ class Recording : public simtest::SimTest {
     return result;
   }
 
-  std::string log_path_;
   std::atomic<int> leave_after_ms_{-1};  // read on the tracker's thread
 };
 
 TEST_F(Recording, WholeTrialLandsInTheTrackersFile) {
   connect(98);
   EXPECT_EQ(open_data_file("results/trial1"), 0);
-  ASSERT_TRUE(logged_command("open_data_file 'trial1.qrd'"));
+  ASSERT_TRUE(received_command("open_data_file 'trial1.qrd'"));
   const std::string path = sim().data_dir() + "/trial1.qrd";
   ASSERT_EQ(tracker().open_file_path(), path);
 
@@ -153,7 +130,7 @@ TEST_F(Recording, RefusedNamesSendNothingAndLongNamesAreAnnounced) {
   std::vector<std::string> log = sim().command_log();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 1], "open_data_file 'a_long_recording_name.qrd'");
-  EXPECT_TRUE(logged_command("long_filename_enabled = YES"));
+  EXPECT_TRUE(received_command("long_filename_enabled = YES"));
   EXPECT_EQ(tracker().open_file_path(), sim().data_dir() + "/a_long_recording_name.qrd");
   EXPECT_EQ(lumavex_set_options("longname"), -1);
 
@@ -178,13 +155,12 @@ TEST_F(Recording, StartFailsAtStepOneWhenTheTrackerRefuses) {
   connect(101);
   sim().set_command_rule("start_recording", lvxsim::CommandRule{-7, 0, true, ""});
   EXPECT_EQ(start_recording(1, 1, 1, 1), -7);
-  EXPECT_TRUE(log_has("start_recording failed. (1)"));
 }
 
 TEST_F(Recording, StartFailsAtStepTwoWhenTheModeNeverSettles) {
   connect(102, 0, 2000);
   EXPECT_EQ(start_recording(1, 1, 1, 1), -1);
-  EXPECT_TRUE(log_has("start_recording failed. (2)"));
+  EXPECT_EQ(tracker().mode(), lvxsim::kModeRecording);  // not stopped: it may still settle
 }
 
 TEST_F(Recording, StartFailsAtStepsThreeToFive) {
@@ -198,15 +174,12 @@ TEST_F(Recording, StartFailsAtStepsThreeToFive) {
   // Step 3: the tracker leaves recording before the first check.
   leave_after_ms_ = 0;
   EXPECT_EQ(start_recording(1, 1, 1, 1), -1);
-  EXPECT_TRUE(log_has("start_recording failed. (3)"));
   // Step 4: it leaves while the library waits for data.
   leave_after_ms_ = 120;
   EXPECT_EQ(start_recording(1, 1, 1, 0), -1);
-  EXPECT_TRUE(log_has("start_recording failed. (4)"));
   // Step 5: recording goes on but no sample comes within 300 ms: the recording is stopped.
   leave_after_ms_ = -1;
   EXPECT_EQ(start_recording(1, 1, 1, 0), -1);
-  EXPECT_TRUE(log_has("start_recording failed. (5)"));
   EXPECT_EQ(tracker().mode(), lvxsim::kModeIdle);
 }
 
@@ -234,7 +207,7 @@ TEST_F(Recording, AbortMenuEntryFourAfterSetupAborts) {
   tracker().set_mode_observer({});
   EXPECT_EQ(menus.load(), 2);
   EXPECT_EQ(result, RECORDING_ABORTED);
-  EXPECT_TRUE(logged_command("display_user_menu 1"));
+  EXPECT_TRUE(received_command("display_user_menu 1"));
   EXPECT_EQ(tracker().mode(), lvxsim::kModeIdle);  // the library put the tracker idle
 }
 
@@ -275,7 +248,6 @@ TEST_F(Recording, RealtimeModeAndTheMessageFile) {
   EXPECT_EQ(read_file(path), "");  // nothing written in real-time mode
   int policy = 0;
   ASSERT_EQ(pthread_getschedparam(pthread_self(), &policy, &param), 0);
-  const bool fifo = policy == SCHED_FIFO;
   end_realtime_mode();
   EXPECT_EQ(in_realtime_mode(), 0);
   ASSERT_EQ(pthread_getschedparam(pthread_self(), &policy, &param), 0);
@@ -292,12 +264,6 @@ TEST_F(Recording, RealtimeModeAndTheMessageFile) {
   ASSERT_TRUE(sim().wait_for_messages(1, 2000));
   EXPECT_EQ(sim().recorded_messages().back().text, "to the tracker");
   EXPECT_EQ(set_application_priority(5), 0);
-
-  if (!fifo) {
-    GTEST_SKIP() << "this machine does not allow SCHED_FIFO (needs CAP_SYS_NICE or an rtprio "
-                    "limit): real-time mode ran in its fallback, checked above";
-  }
-  EXPECT_TRUE(log_has("SCHED_FIFO"));
 }
 
 TEST_F(Recording, ExtendedRealtimeKeepsTheHighPriority) {

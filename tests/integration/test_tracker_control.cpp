@@ -48,12 +48,6 @@ class TrackerControlLink : public simtest::TransportTest {
   }
 
   lvxsim::TrackerControl &tracker() { return sim().control(); }
-
-  bool logged(const std::string &text) {
-    for (const std::string &c : sim().command_log())
-      if (c == text) return true;
-    return false;
-  }
 };
 
 TEST_P(TrackerControlLink, ModeChangesSettleAndAreReported) {
@@ -63,11 +57,11 @@ TEST_P(TrackerControlLink, ModeChangesSettleAndAreReported) {
   EXPECT_EQ(lumavex_wait_for_mode_ready(0), 1);  // the settle wait saw the flag fall
   EXPECT_NE(lumavex_current_mode() & IN_SETUP_MODE, 0);
   EXPECT_NE(lumavex_in_setup(), 0);
-  EXPECT_TRUE(logged("setup_menu_mode"));
+  EXPECT_TRUE(received_command("setup_menu_mode"));
 
   EXPECT_EQ(lumavex_set_tracker_setup_default(1), 1);
   EXPECT_EQ(lumavex_start_setup(), 0);
-  EXPECT_TRUE(logged("set_imaging_mode"));
+  EXPECT_TRUE(received_command("set_imaging_mode"));
   EXPECT_EQ(lumavex_current_mode() & IN_IMAGE_MODE, IN_IMAGE_MODE);
 
   EXPECT_EQ(lumavex_abort(), 0);
@@ -90,8 +84,8 @@ TEST_P(TrackerControlLink, ModeReadyWaitTimesOutWhileTheTrackerSettles) {
 TEST_P(TrackerControlLink, RecordingStartsAndStopsTheStream) {
   connect(at(142, 241));
   EXPECT_EQ(lumavex_data_start(0x0F, 1), 0);
-  EXPECT_TRUE(logged("lock_record_exit = YES"));
-  EXPECT_TRUE(logged("start_recording break data =  1,1,1,1, "));
+  EXPECT_TRUE(received_command("lock_record_exit = YES"));
+  EXPECT_TRUE(received_command("start_recording break data =  1,1,1,1, "));
   EXPECT_EQ(lumavex_wait_for_block_start(2000, 1, 1), 1);
   EXPECT_EQ(lumavex_wait_for_data(2000, 1, 0), 1);
   EXPECT_EQ(lumavex_in_data_block(1, 1), 1);
@@ -134,7 +128,7 @@ TEST_P(TrackerControlLink, EveryStartFlagCombination) {
     EXPECT_EQ(lumavex_data_stop(), 0);
     EXPECT_EQ(lumavex_data_status()->samples_on, 0);
   }
-  EXPECT_TRUE(logged("lock_record_exit = NO"));
+  EXPECT_TRUE(received_command("lock_record_exit = NO"));
 }
 
 TEST_P(TrackerControlLink, ReadRequestsAndTrackerTime) {
@@ -230,12 +224,12 @@ TEST_P(TrackerControlLink, CalibrationTargetAndDriftCorrection) {
   EXPECT_EQ(lumavex_cal_result(), 1000);  // taken once
 
   EXPECT_EQ(lumavex_driftcorr_startf(400.0f, 300.0f), 0);
-  EXPECT_TRUE(logged("drift_correction_targets = 400.000 300.000"));
+  EXPECT_TRUE(received_command("drift_correction_targets = 400.000 300.000"));
   EXPECT_EQ(tracker().mode(), lvxsim::kModeDriftCorrection);
   EXPECT_EQ(lumavex_current_mode() & 0x1A, 0x1A);
   EXPECT_EQ(lumavex_accept_trigger(), 0);
   EXPECT_EQ(lumavex_apply_driftcorr(), 0);
-  EXPECT_TRUE(logged("apply_last_drift_correction 1.0"));
+  EXPECT_TRUE(received_command("apply_last_drift_correction 1.0"));
 }
 
 TEST_P(TrackerControlLink, UserMenuSelectionsAreTakenOnce) {

@@ -79,6 +79,22 @@ static_assert(offsetof(link_state, header_byte19) == 737);
 static_assert(offsetof(link_state, tracker_mode_word) == 738);
 static_assert(sizeof(link_state) == 740);
 
+// Gaze arithmetic records.
+static_assert(sizeof(raw_values) == 72);
+static_assert(offsetof(raw_values, pupil_raw_x) == 4);
+static_assert(offsetof(raw_values, cr_raw_y) == 16);
+static_assert(offsetof(raw_values, pupil_area) == 20);
+static_assert(offsetof(raw_values, cr_area) == 24);
+static_assert(offsetof(raw_values, pupil_dim) == 28);
+static_assert(offsetof(raw_values, cr_dim) == 36);
+static_assert(offsetof(raw_values, origin_x) == 44);
+static_assert(offsetof(raw_values, pupil_cr_x) == 52);
+static_assert(offsetof(raw_values, aux_code) == 60);
+static_assert(offsetof(raw_values, aux_point) == 64);
+static_assert(sizeof(corrected_raw) == 28);
+static_assert(offsetof(corrected_raw, diff_x) == 16);
+static_assert(offsetof(corrected_raw, pupil_area) == 24);
+
 // Camera images and the crosshair canvas.
 static_assert(sizeof(PaletteInfo) == 48);
 static_assert(offsetof(PaletteInfo, camera) == 2);
@@ -95,6 +111,21 @@ static_assert(offsetof(CrosshairCanvas, last_mouse_state) == sizeof(void *) + 8)
 static_assert(offsetof(CrosshairCanvas, draw_line) == sizeof(void *) + 16);
 static_assert(offsetof(CrosshairCanvas, get_mouse_state) == 3 * sizeof(void *) + 16);
 static_assert(CR_HAIR_COLOR == 1 && MARKER_COLOR_WEAK == 7);
+static_assert(sizeof(GraphicHooks) == 17 * sizeof(void *));
+static_assert(offsetof(GraphicHooks, poll_input_events_hook) == 15 * sizeof(void *));
+static_assert(sizeof(GraphicHooksV2) == 19 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, user_data) == 2 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, open_target_screen_hook) == 3 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, alert_hook) == 14 * sizeof(void *));
+static_assert(offsetof(GraphicHooksV2, reserved2) == 15 * sizeof(void *));
+static_assert(sizeof(pixel_format) == 16);
+static_assert(offsetof(pixel_format, alpha_mask) == 12);
+static_assert(offsetof(bitmap_record, pitch) == 8);
+static_assert(offsetof(bitmap_record, depth) == 12);
+static_assert(offsetof(bitmap_record, pixels) == 16);
+static_assert(offsetof(bitmap_record, format) == 16 + sizeof(void *));
+static_assert(sizeof(bitmap_record) == 16 + 2 * sizeof(void *));
+static_assert(BACKDROP_VIA_FILE == 0x20 && BACKDROP_GREY == 0x10 && BACKDROP_TRANSFER == 0x100);
 
 namespace {
 
@@ -165,6 +196,18 @@ TEST(PublicApi, CameraImageCallsWithoutATracker) {
   canvas.width = 640;
   canvas.height = 480;
   EXPECT_EQ(lumavex_draw_cross_hair(&canvas), 0);  // no draw_line: nothing drawn
+}
+
+TEST(PublicApi, GazeArithmeticWithoutATracker) {
+  EXPECT_DOUBLE_EQ(lumavex_href_angle(15000, 0, 0, 0), 45.0);
+  float xres = 0;
+  lumavex_href_resolution(0, 0, &xres, nullptr);
+  EXPECT_FLOAT_EQ(xres, 261.75f);
+  EXPECT_EQ(lumavex_initialize_mapping(0, 0, 1023, 767), -1);  // no tracker, no generation
+  float vel[2] = {0, 0};
+  EXPECT_EQ(lumavex_calculate_velocity(LUMAVEX_FILTER_5, vel, nullptr), 0);
+  EXPECT_EQ(vel[0], MISSING_VALUE);
+  EXPECT_EQ(lumavex_reconstr_raw_link_data(nullptr, 0, nullptr), -1);
 }
 
 TEST(PublicApi, DummyModeAndVersionText) {

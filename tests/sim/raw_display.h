@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "sim/tracker.h"
@@ -61,12 +61,12 @@ inline uint8_t first_item_type(const Packet &p) {
 }
 
 inline bool is_status(const Packet &p, uint16_t type) {
-  return p.size() >= 32 && p[0] == lvxsim::kStatusPkt && lvx::get_u16(lvx::Bytes(p), 20) == type;
+  return p.size() >= 32 && p[0] == lvxsim::kStatusPkt && lvx::WireReader(p).u16_at(20) == type;
 }
 
 inline std::string status_text(const Packet &p) {
-  lvx::Bytes b(p);
-  return std::string(lvx::get_text(b, 32, lvx::get_u16(b, 30)));
+  lvx::WireReader r(p);
+  return std::string(r.text_at(32, r.u16_at(30)));
 }
 
 struct RawDisplay {
@@ -119,7 +119,7 @@ struct RawDisplay {
   std::optional<Packet> result(uint32_t serial_no) {
     return until(
         [serial_no](const Packet &p) {
-          return is_status(p, 22) && lvx::get_u32(lvx::Bytes(p), 4) == serial_no;
+          return is_status(p, 22) && lvx::WireReader(p).u32_at(4) == serial_no;
         },
         2000);
   }

@@ -2,7 +2,7 @@
 // items with every kind of optional field, extension blocks, block markers and the DATA packet.
 #include <gtest/gtest.h>
 
-#include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "lumavex_core.h"
 #include "sim/data_items.h"
 
@@ -49,7 +49,7 @@ TEST(SimDataItems, ExtensionBlockLayouts) {
   raw[11] = -2;
   Bytes b1 = build::block_type1(raw).data;
   ASSERT_EQ(b1.size(), 24u);  // twelve 16-bit values
-  EXPECT_EQ(lvx::get_u16(lvx::Bytes(b1), 22), 0xFFFE);
+  EXPECT_EQ(lvx::WireReader(b1).u16_at(22), 0xFFFE);
 
   // Twelve floats, a word, six floats, then the gaze of both eyes; 1e8 marks a missing float.
   build::Block2 v;
@@ -57,16 +57,16 @@ TEST(SimDataItems, ExtensionBlockLayouts) {
   v.left_gaze_x = 512.25f;
   Bytes b2 = build::block_type2(v).data;
   ASSERT_EQ(b2.size(), 92u);
-  EXPECT_EQ(lvx::get_u32(lvx::Bytes(b2), 48), 0xDEADBEEFu);
-  EXPECT_EQ(lvx::get_u32(lvx::Bytes(b2), 76), 0x44001000u);  // 512.25
-  EXPECT_EQ(lvx::get_u32(lvx::Bytes(b2), 80), 0x4CBEBC20u);  // 1e8
+  EXPECT_EQ(lvx::WireReader(b2).u32_at(48), 0xDEADBEEFu);
+  EXPECT_EQ(lvx::WireReader(b2).u32_at(76), 0x44001000u);  // 512.25
+  EXPECT_EQ(lvx::WireReader(b2).u32_at(80), 0x4CBEBC20u);  // 1e8
 
   // Type 3: two lead floats, one point or three candidates, five points.
   std::array<float, 10> five{};
   EXPECT_EQ(build::block_type3({1, 2}, std::array<float, 6>{}, five).data.size(), 72u);
   Bytes b3 = build::block_type3({1, 2}, std::array<float, 2>{0.5f, 0}, five).data;
   ASSERT_EQ(b3.size(), 56u);
-  EXPECT_EQ(lvx::get_u32(lvx::Bytes(b3), 8), 0x3F000000u);  // 0.5
+  EXPECT_EQ(lvx::WireReader(b3).u32_at(8), 0x3F000000u);  // 0.5
   EXPECT_TRUE(build::block_type3({0, 0}, std::array<float, 3>{}, five).data.empty());
 }
 
@@ -117,17 +117,17 @@ TEST(SimDataItems, DataPacketLayout) {
   lvx::Bytes b(p);
   ASSERT_EQ(p.size(), 24u + 47u);  // L = (2 + 12) + (2 + 8)
   EXPECT_EQ(p[0], 4);
-  EXPECT_EQ(lvx::get_u32(b, 4), 0x01020304u);
-  EXPECT_EQ(lvx::get_u16(b, 20), 24);
+  EXPECT_EQ(lvx::WireReader(b).u32_at(4), 0x01020304u);
+  EXPECT_EQ(lvx::WireReader(b).u16_at(20), 24);
   EXPECT_EQ(p[22], 0);
-  EXPECT_EQ(lvx::get_u16(b, 30), 100);
-  EXPECT_EQ(lvx::get_u16(b, 32), 20);
-  EXPECT_EQ(lvx::get_u16(b, 34), 3);
-  EXPECT_EQ(lvx::get_u16(b, 36), 0x8001);
-  EXPECT_EQ(lvx::get_u16(b, 38), 20000);
-  EXPECT_EQ(lvx::get_u16(b, 44), 0x000C);  // a sample item, not last
+  EXPECT_EQ(lvx::WireReader(b).u16_at(30), 100);
+  EXPECT_EQ(lvx::WireReader(b).u16_at(32), 20);
+  EXPECT_EQ(lvx::WireReader(b).u16_at(34), 3);
+  EXPECT_EQ(lvx::WireReader(b).u16_at(36), 0x8001);
+  EXPECT_EQ(lvx::WireReader(b).u16_at(38), 20000);
+  EXPECT_EQ(lvx::WireReader(b).u16_at(44), 0x000C);  // a sample item, not last
   EXPECT_EQ(p[46], 0xAA);
-  EXPECT_EQ(lvx::get_u16(b, 58), 0xC008);  // an event item, last
+  EXPECT_EQ(lvx::WireReader(b).u16_at(58), 0xC008);  // an event item, last
   EXPECT_EQ(p[67], 0xEE);
   EXPECT_EQ(Bytes(p.begin() + 68, p.end()), Bytes(3, 0));  // zero tail
   EXPECT_EQ(build::data_packet({}, {}).size(), 47u);

@@ -21,7 +21,7 @@ using simtest::plain_pkt;
 using simtest::RawDisplay;
 
 std::string text_at(const Packet &p, size_t off, size_t len) {
-  return std::string(lvx::get_text(lvx::Bytes(p), off, len));
+  return std::string(lvx::WireReader(p).text_at(off, len));
 }
 
 TEST(SimTracker, ConnectAnswerAndHeadersAsTheDisplayReadsThem) {
@@ -42,7 +42,7 @@ TEST(SimTracker, ConnectAnswerAndHeadersAsTheDisplayReadsThem) {
   EXPECT_EQ(text_at(*ack, 66, 40), "display1");
   EXPECT_EQ(text_at(*ack, 106, 30), "QX VELOTRIS LUMAVEX RX 5.7");
   EXPECT_EQ(sim->client(), d.ep);
-  const uint32_t seq = lvx::get_u32(*ack, 4);
+  const uint32_t seq = lvx::WireReader(*ack).u32_at(4);
 
   sim->set_mode(0x02, 1);
   ASSERT_TRUE(sim->send_to_client(plain_pkt(lvxsim::kKeyPkt, 24, 0xEE)));
@@ -55,17 +55,17 @@ TEST(SimTracker, ConnectAnswerAndHeadersAsTheDisplayReadsThem) {
   ASSERT_EQ(first->size(), 24u);
   EXPECT_EQ((*first)[2], 0x02);
   EXPECT_EQ((*first)[3], 1);
-  EXPECT_EQ(lvx::get_u32(*first, 4), seq + 1);  // the ACK's sequence continues
-  EXPECT_LT(lvx::get_u16(*first, 12), 1000);    // the tracker time's microseconds
-  EXPECT_EQ((*first)[20], 0xEE);                // payload untouched
+  EXPECT_EQ(lvx::WireReader(*first).u32_at(4), seq + 1);  // the ACK's sequence continues
+  EXPECT_LT(lvx::WireReader(*first).u16_at(12), 1000);    // the tracker time's microseconds
+  EXPECT_EQ((*first)[20], 0xEE);                          // payload untouched
 
   auto batch = d.recv(3000);  // one datagram: 24 + 36 + 24 bytes
   ASSERT_TRUE(batch);
   ASSERT_EQ(batch->size(), 84u);
-  EXPECT_EQ(lvx::get_u32(*batch, 4), seq + 7);       // gap of 5 after seq + 1
-  EXPECT_EQ(lvx::get_u32(*batch, 28), 0xABCDEF01u);  // status keeps its serial...
-  EXPECT_EQ((*batch)[26], 0x02);                     // ...but gets the mode byte
-  EXPECT_EQ(lvx::get_u32(*batch, 64), seq + 8);      // and takes no sequence number
+  EXPECT_EQ(lvx::WireReader(*batch).u32_at(4), seq + 7);       // gap of 5 after seq + 1
+  EXPECT_EQ(lvx::WireReader(*batch).u32_at(28), 0xABCDEF01u);  // status keeps its serial...
+  EXPECT_EQ((*batch)[26], 0x02);                               // ...but gets the mode byte
+  EXPECT_EQ(lvx::WireReader(*batch).u32_at(64), seq + 8);      // and takes no sequence number
 
   // A data packet keeps its own data sequence number and takes none of the link's, but gets
   // the tracker time like any other.
@@ -75,9 +75,9 @@ TEST(SimTracker, ConnectAnswerAndHeadersAsTheDisplayReadsThem) {
   auto pair = d.recv(3000);
   ASSERT_TRUE(pair);
   ASSERT_EQ(pair->size(), 71u);
-  EXPECT_EQ(lvx::get_u32(*pair, 4), 0x00C0FFEEu);
-  EXPECT_NE(lvx::get_u32(*pair, 8), 0u);
-  EXPECT_EQ(lvx::get_u32(*pair, 47 + 4), seq + 9);
+  EXPECT_EQ(lvx::WireReader(*pair).u32_at(4), 0x00C0FFEEu);
+  EXPECT_NE(lvx::WireReader(*pair).u32_at(8), 0u);
+  EXPECT_EQ(lvx::WireReader(*pair).u32_at(47 + 4), seq + 9);
 }
 
 TEST(SimTracker, WalksADatagramLogsCommandsAndAnswersOnlyThem) {
@@ -102,13 +102,14 @@ TEST(SimTracker, WalksADatagramLogsCommandsAndAnswersOnlyThem) {
   d.send(simtest::command_pkt(21, 4, "screen_pixel_coords"));
   d.send(simtest::command_pkt(22, 5, "close_data_file"));
   // A packet is recorded once handled: when the last is, every answer has gone out.
-  ASSERT_TRUE(sim->wait_for([](const auto &p) { return lvx::get_u32(p.bytes, 4) == 5; }, 3000));
+  ASSERT_TRUE(
+      sim->wait_for([](const auto &p) { return lvx::WireReader(p.bytes).u32_at(4) == 5; }, 3000));
   ASSERT_TRUE(d.result(5));
   EXPECT_EQ(sim->command_log(),
             (std::vector<std::string>{"set_idle_mode", "draw_cross 1 2 15", "close_data_file"}));
   std::vector<uint32_t> answered;
   for (const Packet &p : d.seen) {
-    if (simtest::is_status(p, 22)) answered.push_back(lvx::get_u32(p, 4));
+    if (simtest::is_status(p, 22)) answered.push_back(lvx::WireReader(p).u32_at(4));
   }
   EXPECT_EQ(answered, (std::vector<uint32_t>{1, 2, 5}));
   auto all = sim->received();
@@ -122,7 +123,7 @@ TEST(SimTracker, ASilentTrackerNeitherHearsNorSpeaksAndKeepsItsClient) {
   RawDisplay d(*sim);
   auto ack = d.connect();
   ASSERT_TRUE(ack);
-  const uint32_t seq = lvx::get_u32(*ack, 4);
+  const uint32_t seq = lvx::WireReader(*ack).u32_at(4);
   sim->set_silent(true);
   EXPECT_TRUE(sim->silent());
   // What it sends is taken as sent (into the void) and uses up sequence numbers.
@@ -137,7 +138,7 @@ TEST(SimTracker, ASilentTrackerNeitherHearsNorSpeaksAndKeepsItsClient) {
   ASSERT_TRUE(sim->send_to_client(plain_pkt(lvxsim::kKeyPkt)));
   auto after = d.until([](const Packet &p) { return p[0] == lvxsim::kKeyPkt; }, 3000);
   ASSERT_TRUE(after);
-  EXPECT_EQ(lvx::get_u32(*after, 4), seq + 3);  // two went nowhere
+  EXPECT_EQ(lvx::WireReader(*after).u32_at(4), seq + 3);  // two went nowhere
   ASSERT_TRUE(d.result(d.command("draw_cross 1 2 15")));
   EXPECT_EQ(sim->command_log(), (std::vector<std::string>{"draw_cross 1 2 15"}));
 }
@@ -180,7 +181,7 @@ TEST(SimTracker, StreamsInRealTimeBetweenItsMarkers) {
   }
   ASSERT_GE(data.size(), 3u);
   for (size_t i = 1; i < data.size(); ++i) {
-    ASSERT_EQ(lvx::get_u32(data[i], 4), lvx::get_u32(data[i - 1], 4) + 1) << i;
+    ASSERT_EQ(lvx::WireReader(data[i]).u32_at(4), lvx::WireReader(data[i - 1]).u32_at(4) + 1) << i;
   }
   EXPECT_EQ(simtest::first_item_type(data.front()), EV_SAMPLE_BLOCK_START);
   EXPECT_EQ(simtest::first_item_type(data.back()), EV_SAMPLE_BLOCK_END);
@@ -210,7 +211,7 @@ TEST(SimTracker, SendJitterHoldsPacketsBackAfterTheirStamps) {
     const int64_t arrived_us = lvx::platform::counter_now() / 1000;
     if (n < 20 || buf[0] != lvxsim::kKeyPkt) continue;
     const int64_t stamp_us =
-        int64_t{lvx::get_u32(lvx::Bytes(buf), 8)} * 1000 + lvx::get_u16(lvx::Bytes(buf), 12);
+        int64_t{lvx::WireReader(buf).u32_at(8)} * 1000 + lvx::WireReader(buf).u16_at(12);
     delays.push_back(arrived_us - stamp_us);
   }
   sender.join();

@@ -4,7 +4,10 @@
 // at the link update interval. Each test's tracker has its own address, 127.0.0.180 and up.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "lumavex_core.h"
 #include "raw_display.h"
@@ -15,6 +18,7 @@ namespace {
 using simtest::is_status;
 using simtest::Packet;
 using simtest::RawDisplay;
+using namespace std::chrono_literals;
 
 std::unique_ptr<lvxsim::SimTracker> start_control(uint8_t n, lvxsim::ControlConfig cc = {}) {
   lvxsim::Config c;
@@ -24,7 +28,7 @@ std::unique_ptr<lvxsim::SimTracker> start_control(uint8_t n, lvxsim::ControlConf
 }
 
 uint16_t u16_at(const Packet &p, size_t at) {
-  return lvx::get_u16(lvx::Bytes(p), at);
+  return lvx::WireReader(p).u16_at(at);
 }
 
 TEST(TrackerControl, PlaybackIsPacedByDataRequests) {
@@ -132,6 +136,35 @@ TEST(TrackerControl, KeepAliveFollowsTheLinkUpdateInterval) {
   for (const Packet &p : d.collect(400)) keepalives += is_status(p, 128);
   EXPECT_GE(keepalives, 8);
   EXPECT_LE(keepalives, 30);
+}
+
+// The display steers the eye with "gaze_pointer" node messages, which are not kept; other node
+// messages are.
+TEST(TrackerControl, PointerNodeMessagesSteerTheEye) {
+  lvxsim::Config c;
+  c.ip = {127, 0, 3, 82};  // 850
+  c.control.follow_pointer = true;
+  lvxsim::SimTracker sim(c);
+  std::string error;
+  ASSERT_TRUE(sim.start(&error)) << error;
+  RawDisplay d(sim);
+  auto node = [&](const std::string &text) {
+    d.send(lvxsim::build::node_packet(std::vector<uint8_t>(text.begin(), text.end())));
+  };
+  auto within_2s = [](const std::function<bool()> &done) {
+    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(1ms);
+    return done();
+  };
+  node("gaze_pointer 200.5 150");
+  ASSERT_TRUE(within_2s([&] { return sim.control().pointer() == std::make_pair(200.5, 150.0); }));
+  EXPECT_EQ(sim.control().gaze(), std::make_pair(200.5, 150.0));  // the camera's eye too
+  node("gaze_pointer off");
+  ASSERT_TRUE(within_2s([&] { return !sim.control().pointer(); }));
+  node("gaze_pointer 1 2 3");
+  node("gaze_pointer 300");
+  node("hello");
+  EXPECT_TRUE(within_2s([&] { return sim.node_messages().size() == 3; }));
+  EXPECT_EQ(sim.control().pointer(), std::nullopt);
 }
 
 }  // namespace

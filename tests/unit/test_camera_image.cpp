@@ -62,6 +62,11 @@ TEST(LineDecoder, CodesOfEveryMode) {
     ASSERT_EQ(lines.size(), c.above.empty() ? 1u : 2u) << c.what;
     EXPECT_EQ(lines.back(), c.expect) << c.what;
   }
+  // Image type 1: two pixels a byte, high nibble first; an odd width ends on a high nibble.
+  const uint8_t packed[2] = {0x12, 0x3F};
+  uint8_t pixels[3] = {};
+  lvx::expand_nibbles(packed, 3, pixels);
+  EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 3), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 // The simulated tracker's encoder and the library's decoder were written apart: every picture
@@ -172,6 +177,18 @@ TEST(ImageReceiver, PacketRulesAndLineDelivery) {
   r.on_packet(first_segment(a, 4, 3), 1);
   r.on_packet(first_segment(a, 4, 3), 1);
   EXPECT_FALSE(r.receiving());
+
+  // A first segment without a whole palette record (cut inside it, or with an info block shorter
+  // than it) drops the image rather than show it with a palette of zeros or of image data.
+  auto short_info = first_segment(c, 4, 1);
+  short_info[lvx::image_pkt::kInfoLength] = 40;
+  const auto whole = first_segment(c, 4, 1);
+  for (const auto &bad : {std::vector<uint8_t>(whole.begin(), whole.begin() + 60), short_info}) {
+    r.set_pending();
+    r.on_packet(bad, 1);
+    EXPECT_FALSE(r.receiving() || r.pending());
+    EXPECT_EQ(r.palette(nullptr), -1);
+  }
 }
 
 TEST(CameraPalette, RampsEntriesAndMarkers) {

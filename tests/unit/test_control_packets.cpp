@@ -13,7 +13,6 @@
 #include "control/status.h"
 #include "link/link_state.h"
 #include "link/transport.h"
-#include "log_capture.h"
 
 namespace {
 
@@ -151,7 +150,7 @@ TEST(ControlStatus, MenuSelectionsCountUntilTheTrackerEntersAMenu) {
             (std::vector<int>{0, 0, 0}));
 }
 
-TEST(ControlStatus, NoticesChangeNothingAndUnknownTypesAreLogged) {
+TEST(ControlStatus, NoticesAndUnknownTypesChangeNothing) {
   ControlState s;
   s.cal_result = 7;
   s.target_visible = 1;
@@ -159,16 +158,10 @@ TEST(ControlStatus, NoticesChangeNothingAndUnknownTypesAreLogged) {
   EXPECT_EQ(apply_status(s, status_packet(21, 128, 1, 1, "")), 37);
   EXPECT_EQ(lvx::last_status_serial(), 21);
   EXPECT_EQ(s.cal_result, 7);
-  EXPECT_EQ(s.target_visible.load(), 1);
-
-  if (!testlog::available()) GTEST_SKIP() << "another log is open in this process";
-  testlog::Mark mark;
   EXPECT_EQ(apply_status(s, status_packet(22, 77, 0, 0, "abc")), 3 + 34);
-  std::string log = mark.since();
-  EXPECT_NE(log.find("API-2516 Unhandled type 77 STAT_MSG_LOST=128 CAL_INFO_FIX_ACCEPTED=102\n"),
-            std::string::npos);
-  EXPECT_NE(log.find("Unhandled type 77 \n"), std::string::npos);
-  EXPECT_EQ(log.find("Unhandled type 102"), std::string::npos);
+  EXPECT_EQ(lvx::last_status_serial(), 22);
+  EXPECT_EQ(s.cal_result, 7);
+  EXPECT_EQ(s.target_visible.load(), 1);
 }
 
 TEST(KeyPackets, SentKeyAndButtonGoldenBytes) {
@@ -265,10 +258,9 @@ TEST(KeyPackets, FlushEchoEmptiesQueueAndSetsButtonStates) {
   EXPECT_EQ(s.button_change_time, 300u);
 }
 
-// A packet too short for its fields is refused and logged, never read as zeros: the handler
-// drops the rest of the buffer (0) and nothing changes.
+// A packet too short for its fields is refused, never read as zeros: the handler drops the rest
+// of the buffer (0) and nothing changes.
 TEST(ShortPackets, StatusAndKeyPacketsCutShortAreRefused) {
-  testlog::Mark mark;
   ControlState s;
   s.request_serial = 9;
   s.cal_result = 5;
@@ -300,13 +292,6 @@ TEST(ShortPackets, StatusAndKeyPacketsCutShortAreRefused) {
   EXPECT_EQ(apply_key(s, key_packet(0, 0, kPressed, 3, 0, 1, lvx::key_pkt::kKeyUsed)), 0);
   EXPECT_EQ(s.button_states.load(), 0x0007);
   EXPECT_EQ(s.keys.size(), 2);
-
-  if (!testlog::available()) return;
-  const std::string log = mark.since();
-  EXPECT_NE(log.find("Status packet of 31 bytes is too short"), std::string::npos);
-  EXPECT_NE(log.find("Status packet of 23 bytes is too short"), std::string::npos);
-  EXPECT_NE(log.find("Key packet of 27 bytes is too short"), std::string::npos);
-  EXPECT_NE(log.find("Key packet of 29 bytes is too short"), std::string::npos);
 }
 
 TEST(ControlBitmap, PacketOfTheLargestSize) {

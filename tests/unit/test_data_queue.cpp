@@ -142,6 +142,11 @@ TEST(DataQueue, RefusesItemsThatCanNeverFitAndReportsOversizedOnes) {
   EXPECT_EQ(item.length, 0);
   EXPECT_EQ(real.length, 1500);
   EXPECT_EQ(take(q), 3);
+  // The longest item a reader takes out is still handed out whole.
+  ASSERT_EQ(q.put(item_of(6, lvx::kMaxItemOut), lvx::ITEM_EVENT), 0);
+  ASSERT_TRUE(q.get(buf, &item, &real));
+  EXPECT_EQ(item.length, lvx::kMaxItemOut);
+  EXPECT_EQ(buf[lvx::kMaxItemOut - 1], 6);
 
   // The stored header has 12 bits for the length.
   ASSERT_TRUE(q.init(10000));

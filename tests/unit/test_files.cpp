@@ -13,7 +13,6 @@
 #include "files/host_time.h"
 #include "files/local_files.h"
 #include "files/service_reply.h"
-#include "log_capture.h"
 #include "platform/files.h"
 
 namespace fs = std::filesystem;
@@ -147,13 +146,8 @@ TEST(FileNames, HostNamesThatCouldLeaveTheFolderAreRefused) {
   EXPECT_EQ(lvx::check_host_name("C:x.qrd"), NameProblem::kDrive);
   EXPECT_EQ(lvx::check_host_name(std::string(256, 'a')), NameProblem::kTooLong);
   EXPECT_EQ(lvx::check_host_name(std::string(255, 'a')), NameProblem::kOk);
-
-  if (!testlog::available()) GTEST_SKIP() << "log not ours";
-  testlog::Mark mark;
   EXPECT_FALSE(lvx::host_name_acceptable("../evil\x01", "tester"));
-  EXPECT_NE(mark.since().find("tester: refused file name from the tracker \"../evil?\": holds a "
-                              "path separator"),
-            std::string::npos);
+  EXPECT_TRUE(lvx::host_name_acceptable("trial.qrd", "tester"));
 }
 
 TEST(FileNames, PathsAndStamps) {

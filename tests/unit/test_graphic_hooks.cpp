@@ -137,60 +137,37 @@ class HookInstall : public HookDispatch {
   void TearDown() override { setup_graphic_hook_functions(nullptr); }
 };
 
-TEST(HookTables, LayoutIsSeventeenAndNineteenWords) {
-  EXPECT_EQ(sizeof(GraphicHooks), 17 * sizeof(void *));
-  EXPECT_EQ(offsetof(GraphicHooks, poll_input_events_hook), 15 * sizeof(void *));
-  EXPECT_EQ(sizeof(GraphicHooksV2), 19 * sizeof(void *));
-  EXPECT_EQ(offsetof(GraphicHooksV2, user_data), 2 * sizeof(void *));
-  EXPECT_EQ(offsetof(GraphicHooksV2, open_target_screen_hook), 3 * sizeof(void *));
-  EXPECT_EQ(offsetof(GraphicHooksV2, alert_hook), 14 * sizeof(void *));
-  EXPECT_EQ(offsetof(GraphicHooksV2, reserved2), 15 * sizeof(void *));
-}
-
-TEST_F(HookInstall, VersionOneIsCopiedAndNullRemovesIt) {
-  GraphicHooks table = full_v1();
+TEST_F(HookInstall, EachFormIsCopiedReplacesTheOtherAndNullRemovesIt) {
+  GraphicHooks v1 = full_v1();
   const int version = lumavex_get_tracker_version(nullptr);
-  EXPECT_EQ(setup_graphic_hook_functions(&table), version);
-  table.alert_hook = nullptr;  // the caller's table is not what is installed
+  EXPECT_EQ(setup_graphic_hook_functions(&v1), version);
+  v1.alert_hook = nullptr;  // the caller's table is not what is installed
   GraphicHooks *copy = get_all_hook_functions();
   EXPECT_EQ(copy->alert_hook, full_v1().alert_hook);
-  EXPECT_TRUE(all_zero(*get_all_hook_functions_V2()));
-
   // The returned copy is rewritten by every call, in the same place.
   copy->draw_target_hook = nullptr;
   EXPECT_EQ(get_all_hook_functions(), copy);
   EXPECT_EQ(copy->draw_target_hook, full_v1().draw_target_hook);
 
-  EXPECT_EQ(setup_graphic_hook_functions(nullptr), version);
-  EXPECT_TRUE(all_zero(*get_all_hook_functions()));
-}
-
-TEST_F(HookInstall, VersionTwoKeepsAllWordsAndEachFormWipesTheOther) {
-  GraphicHooks v1 = full_v1();
-  setup_graphic_hook_functions(&v1);
   GraphicHooksV2 v2 = full_v2();
   EXPECT_EQ(setup_graphic_hook_functions_V2(&v2), 0);
   EXPECT_TRUE(all_zero(*get_all_hook_functions()));
   EXPECT_EQ(std::memcmp(get_all_hook_functions_V2(), &v2, sizeof v2), 0);  // reserved words too
-
+  v1 = full_v1();
   setup_graphic_hook_functions(&v1);
   EXPECT_TRUE(all_zero(*get_all_hook_functions_V2()));
-  EXPECT_EQ(get_all_hook_functions()->open_target_screen_hook, v1.open_target_screen_hook);
-}
 
-TEST_F(HookInstall, UnsupportedVersionTwoLeavesNoHooks) {
-  GraphicHooks v1 = full_v1();
-  setup_graphic_hook_functions(&v1);
-  GraphicHooksV2 v2 = full_v2();
-  v2.major_version = 2;
-  EXPECT_EQ(setup_graphic_hook_functions_V2(&v2), -1);
-  EXPECT_TRUE(all_zero(*get_all_hook_functions()));
-  EXPECT_TRUE(all_zero(*get_all_hook_functions_V2()));
+  // An unsupported version 2, or none at all, leaves no hooks.
+  for (int major : {2, -1}) {
+    setup_graphic_hook_functions(&v1);
+    v2.major_version = major;
+    EXPECT_EQ(setup_graphic_hook_functions_V2(major < 0 ? nullptr : &v2), -1);
+    EXPECT_TRUE(all_zero(*get_all_hook_functions()));
+    EXPECT_TRUE(all_zero(*get_all_hook_functions_V2()));
+  }
   EXPECT_STREQ(lumavex_get_error(-1, "setup_graphic_hook_functions_V2"), "Unsupported Version");
-
-  // No table at all is treated the same way.
   setup_graphic_hook_functions(&v1);
-  EXPECT_EQ(setup_graphic_hook_functions_V2(nullptr), -1);
+  EXPECT_EQ(setup_graphic_hook_functions(nullptr), version);
   EXPECT_TRUE(all_zero(*get_all_hook_functions()));
 }
 

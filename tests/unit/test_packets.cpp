@@ -40,7 +40,8 @@ TEST(NodePacket, LengthPrefixAndTrailingByte) {
 TEST(Header, DecodesBigEndianFields) {
   const uint8_t raw[20] = {4,    20,   10,   1,    0x01, 0x02, 0x03, 0x04, 0x00, 0x01,
                            0x86, 0xA0, 0x03, 0xE7, 0xBE, 0xEF, 0xCA, 0xFE, 0x12, 0x34};
-  lvx::PacketHeader h = lvx::decode_header(lvx::Bytes(raw, 20));
+  ASSERT_TRUE(lvx::decode_header(lvx::Bytes(raw, 20)));
+  lvx::PacketHeader h = *lvx::decode_header(lvx::Bytes(raw, 20));
   EXPECT_EQ(h.type, 4);
   EXPECT_EQ(h.mode, 10);
   EXPECT_EQ(h.state, 1);
@@ -52,8 +53,8 @@ TEST(Header, DecodesBigEndianFields) {
   EXPECT_EQ(h.byte18, 0x12);
   EXPECT_EQ(h.byte19, 0x34);
   EXPECT_DOUBLE_EQ(h.tracker_usec(), 100000999.0);
-  // A short buffer reads as zeros instead of past its end.
-  EXPECT_EQ(lvx::decode_header(lvx::Bytes(raw, 6)).sequence, 0u);
+  // A header cut short is refused, not read as zeros.
+  EXPECT_FALSE(lvx::decode_header(lvx::Bytes(raw, 19)));
 }
 
 TEST(TrackerVersion, GenerationFromModelCharacter) {

@@ -50,8 +50,9 @@ TEST(SetupKernel, ImageRequestsAndTrackerLevels) {
     const char *text;
     int level, info;
   } levels[] = {
-      {3, "LUMAVEX RX 5.7", 570, 2}, {4, "LUMAVEX TQ 1.2", 120, 2}, {3, "LUMAVEX rx 4.56", 456, 2},
-      {2, "LUMAVEX KK 0.5", 100, 0}, {2, "LUMAVEX KK", 100, 0},     {1, "LUMAVEX K", 0, 0},
+      {3, "LUMAVEX RX 5.7", 570, 2},  {4, "LUMAVEX TQ 1.2", 120, 2}, {3, "LUMAVEX rx 4.56", 456, 2},
+      {2, "LUMAVEX KK 0.5", 100, 0},  {2, "LUMAVEX KK", 100, 0},     {1, "LUMAVEX K", 0, 0},
+      {3, "LUMAVEX RX2 5.7", 570, 0},
   };
   for (const auto &c : levels) {
     const auto l = lvx::tracker_levels(c.generation, c.text);
