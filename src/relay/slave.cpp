@@ -4,7 +4,9 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "common/wire_reader.h"
 #include "link/clock.h"
 #include "link/dispatcher.h"
 #include "link/link_state.h"
@@ -202,10 +204,10 @@ int relay_read(uint8_t *buf, int room, int wait_ms) {
   if (s.socket.wait_readable(int64_t{wait_ms} * 1000) <= 0) return 0;
   int n = s.socket.recv_some(buf, static_cast<size_t>(room));
   if (n > 0) {
-    int shown = 0;
-    while (shown < n && buf[shown] != 0) ++shown;
-    log_printf("API-2516 SLAVE got data %d msg='%.*s'\n", n, shown,
-               reinterpret_cast<const char *>(buf));
+    WireReader r(Bytes(buf, static_cast<size_t>(n)));
+    const std::string_view shown = r.text_at(0, static_cast<size_t>(n));
+    log_printf("API-2516 SLAVE got data %d msg='%.*s'\n", n, static_cast<int>(shown.size()),
+               shown.data());
     return n;
   }
   if (n == -platform::kSockWouldBlock) return 0;
