@@ -3,7 +3,7 @@
 //
 //   lumavex_demo [--address 127.0.0.2] [--port 0] [--model "LUMAVEX RX 5.7"]
 //                [--offset-ms 1234.5] [--tcp] [--trial-seconds 2] [--output DIR]
-//                [--calibration 3|5|9|13]
+//                [--calibration 3|5|9|13] [--monitor]
 //
 // The simulated tracker listens on --port (0, the default: a free port the system chooses, so
 // that the demo runs as an ordinary user); the library learns the port through its "eyeport"
@@ -28,11 +28,19 @@
 // At the end it downloads the recording from the tracker's file service (on a port the
 // system chose, given to the library with the "fileport" option) with a progress bar of its own,
 // and shows where the file landed, its size and that its checksum matched.
+//
+// With --monitor the experiment shares its link: it connects as the relay master (its socket in
+// the output folder, the working folder from then on) and starts a second program beside it, this
+// demo again as a relay slave, which prints a line of gaze position and velocity twice a second
+// while samples flow, and ends when the experiment closes the link.
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +59,8 @@
 #include "sim/tracker.h"
 #include "sim/tracker_control.h"
 
+extern char **environ;
+
 namespace {
 
 struct Options {
@@ -62,6 +72,8 @@ struct Options {
   int stream_seconds = 2;
   std::string output;  // everything written; empty: a new folder of the user's own
   int calibration_points = 9;
+  bool monitor = false;        // share the link with a gaze monitor in a program of its own
+  bool monitor_slave = false;  // be that monitor (started by the demo itself)
 };
 
 bool parse(int argc, char **argv, Options *o) {
@@ -84,10 +96,15 @@ bool parse(int argc, char **argv, Options *o) {
       o->calibration_points = std::atoi(argv[++i]);
     } else if (a == "--tcp") {
       o->tcp = true;
+    } else if (a == "--monitor") {
+      o->monitor = true;
+    } else if (a == "--monitor-slave") {
+      o->monitor_slave = true;
     } else {
       std::fprintf(stderr,
                    "usage: %s [--address 127.0.0.N] [--port N] [--model TEXT] [--offset-ms MS] "
-                   "[--tcp] [--trial-seconds N] [--output DIR] [--calibration 3|5|9|13]\n",
+                   "[--tcp] [--trial-seconds N] [--output DIR] [--calibration 3|5|9|13] "
+                   "[--monitor]\n",
                    argv[0]);
       return false;
     }
@@ -701,11 +718,96 @@ void download_recording(const lvxsim::SimTracker &tracker, const std::string &fo
   if (!same) failed("download: checksum");
 }
 
+// ---- The gaze monitor: a second program on the experiment's link ----
+
+// Runs as a relay slave of the experiment: reads every sample the experiment's link brings and
+// prints, twice a second while they flow, the newest gaze position and the gaze velocity over the
+// last 10 ms, in degrees per second (from the tracker's pixels-per-degree resolution). Ends when
+// the experiment closes the link.
+int run_monitor() {
+  // A port the system chooses: a relay slave never uses its link socket.
+  if (open_lumavex_system(0, "remport=0") == 0 ||
+      open_lumavex_connection(LUMAVEX_OPEN_SLAVE) != 0) {
+    std::fprintf(stderr, "[monitor] no experiment to join in this folder\n");
+    return 1;
+  }
+  lumavex_data_switch(0x0C);
+  std::printf("[monitor] joined the experiment's link\n");
+  std::fflush(stdout);
+  struct Gaze {
+    uint32_t time = 0;
+    float x = 0, y = 0, res_x = 0, res_y = 0;
+  };
+  Gaze recent[16];
+  size_t count = 0;
+  long samples = 0;
+  uint32_t next_line = 0;
+  float_data slots[100];
+  while (lumavex_is_connected() != 0) {
+    const int n = lumavex_wait_for_next_data(slots, 100, 5);
+    for (int i = 0; i < n; ++i) {
+      const float_sample &fs = slots[i].fs;
+      if (slots[i].head.type != EV_SAMPLE) continue;
+      ++samples;
+      const int eye = fs.gaze_x[1] != MISSING_VALUE ? 1 : 0;
+      if (fs.gaze_x[eye] == MISSING_VALUE || fs.gaze_y[eye] == MISSING_VALUE) continue;
+      recent[count++ % 16] = {fs.time, fs.gaze_x[eye], fs.gaze_y[eye], fs.res_x, fs.res_y};
+    }
+    if (n <= 0 || count == 0 || static_cast<int32_t>(current_time() - next_line) < 0) continue;
+    next_line = current_time() + 500;
+    const Gaze &now = recent[(count - 1) % 16];
+    // Against the newest sample at least 10 ms older (or the oldest one kept).
+    const size_t kept = std::min<size_t>(count, 16);
+    size_t back = 1;
+    while (back + 1 < kept && now.time - recent[(count - 1 - back) % 16].time < 10) ++back;
+    double velocity = 0;
+    if (back < kept) {
+      const Gaze &then = recent[(count - 1 - back) % 16];
+      const double dx = static_cast<double>((now.x - then.x) / std::max(1.0f, now.res_x));
+      const double dy = static_cast<double>((now.y - then.y) / std::max(1.0f, now.res_y));
+      const double ms = std::max(1u, now.time - then.time);
+      velocity = std::sqrt(dx * dx + dy * dy) * 1000.0 / ms;
+    }
+    std::printf("[monitor] t=%u ms  gaze (%6.1f, %6.1f) px  velocity %6.1f deg/s\n", now.time,
+                static_cast<double>(now.x), static_cast<double>(now.y), velocity);
+    std::fflush(stdout);
+  }
+  std::printf("[monitor] the experiment closed the link; %ld samples seen\n", samples);
+  close_lumavex_connection();
+  return 0;
+}
+
+// Starts this program again as the gaze monitor, in the current working folder.
+pid_t start_monitor() {
+  std::error_code error;
+  std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+  if (error) return -1;
+  std::string flag = "--monitor-slave";
+  char *argv[] = {self.data(), flag.data(), nullptr};
+  pid_t pid = -1;
+  std::fflush(stdout);
+  return posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
+}
+
+// Waits up to five seconds for the monitor to end after the link closed.
+void end_monitor(pid_t pid) {
+  if (pid <= 0) return;
+  for (int waited = 0; waited < 5000; waited += 10) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    msec_delay(10);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   Options opt;
   if (!parse(argc, argv, &opt)) return 2;
+  if (opt.monitor_slave) return run_monitor();
+  // Beside the monitor, whole lines keep the two programs' output apart.
+  if (opt.monitor) std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
   lvxsim::Config config;
   LVXADDR parsed{};
@@ -726,7 +828,9 @@ int main(int argc, char **argv) {
   config.control.stream.href_corners = true;
   config.control.bitmap_format = 5;  // backdrops in 125 colours
   // The tracker's files: its data folder, and its file service on a port the system chooses.
-  std::string folder = opt.output;
+  // Absolute: with --monitor the demo works in this folder, and its paths must still hold.
+  std::string folder =
+      opt.output.empty() ? std::string() : std::filesystem::absolute(opt.output).string();
   if (folder.empty()) {
     folder = make_output_folder();
     if (folder.empty()) return 1;
@@ -769,11 +873,22 @@ int main(int argc, char **argv) {
     return 1;
   }
   set_lumavex_address(opt.address.c_str());
-  if (open_lumavex_connection(LUMAVEX_OPEN_CONNECT) != 0) {
+  // Sharing the link: the relay's socket goes into the working folder, so work in the output
+  // folder (the monitor starts there too).
+  if (opt.monitor && chdir(folder.c_str()) != 0) {
+    std::fprintf(stderr, "cannot work in %s\n", folder.c_str());
+    return 1;
+  }
+  if (open_lumavex_connection(opt.monitor ? LUMAVEX_OPEN_MASTER : LUMAVEX_OPEN_CONNECT) != 0) {
     std::fprintf(stderr, "connection failed\n");
     return 1;
   }
   lumavex_set_name("demo-display");
+  const pid_t monitor = opt.monitor ? start_monitor() : -1;
+  if (opt.monitor) {
+    std::printf("Sharing the link: a gaze monitor runs beside the experiment (%s)\n",
+                monitor > 0 ? "started" : "could not start");
+  }
 
   char version[40] = {};
   int generation = lumavex_get_tracker_version(version);
@@ -817,6 +932,7 @@ int main(int argc, char **argv) {
   download_recording(tracker, folder);
 
   close_lumavex_connection();
+  end_monitor(monitor);
   std::printf("\nClosed: link %s; the tracker received %zu packets in all\n",
               link_in_words(lumavex_is_connected()), tracker.received().size());
   tracker.stop();

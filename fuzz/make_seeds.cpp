@@ -19,8 +19,13 @@
 //     behind the byte that picks the transfer style and the reader's pace.
 //   make_seeds DIR fuzz_service_reply: the file service's replies (with file bytes after them,
 //     cut short, with over-long fields) and video listings.
+//   make_seeds DIR fuzz_relay_slave_records: what relay slaves send their master (every kind of
+//     record, well made and not), each behind the byte that picks the size of its pieces;
+//   make_seeds DIR fuzz_relay_stream: what a relay master sends its slaves (data packets in
+//     "LV_PKT:" records, a serial and its reply, unusable lengths, a cut tag), likewise.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -283,6 +288,71 @@ void write_service_replies(const std::string &dir) {
   write(dir, "put", 'P', text("UT_Ready"));
 }
 
+// What relay slaves send their master: zero-terminated records of every kind, well made and not.
+void write_slave_records(const std::string &dir) {
+  auto records = [](std::initializer_list<std::string> each) {
+    Bytes out;
+    for (const std::string &r : each) {
+      out.insert(out.end(), r.begin(), r.end());
+      out.push_back(0);
+    }
+    return out;
+  };
+  Bytes session = records({"LV_OPN:00001a2b", "LV_MSG:00001a2b:00003039:02a6:TRIALID 1",
+                           "LV_MSG:00001a2b:00000000:0000:no time",
+                           "LV_CMD:00001a2b:00000000:0000:screen_pixel_coords", "LV_CLS:00001a2b"});
+  write(dir, "session_whole", 255, session);
+  write(dir, "session_by_7", 6, session);
+  write(dir, "session_by_1", 0, session);
+  write(dir, "upper_case_hex", 255, records({"LV_MSG:00001A2B:FFFFFFFF:03E7:x"}));
+  write(dir, "longest_text", 200,
+        records({"LV_MSG:00000001:00000001:0001:" + std::string(993, 't')}));
+  write(dir, "overlong", 100,
+        records({"LV_MSG:00000001:00000001:0001:" + std::string(1100, 'o'), "LV_CLS:00000001"}));
+  write(dir, "broken_fields", 255,
+        records({"LV_MSG:0000000g:00000001:0001:x", "LV_MSG:00000001:00000001:03e8:x",
+                 "LV_MSG:00000001-00000001:0001:x", "LV_CLS:0001", "xLV_OPN:00000001",
+                 "LV_MSG:00000001:00000001:0001"}));
+}
+
+// What a relay master sends its slaves: the tracker's datagrams in "LV_PKT:" records, a read
+// request's serial in an "LV_SER:" record, and records of unusable lengths.
+void write_relay_streams(const std::string &dir, const std::vector<Bytes> &packets) {
+  uint32_t counter = 0;
+  auto packet_record = [&counter](const Bytes &data) {
+    char head[32];
+    std::snprintf(head, sizeof head, "LV_PKT:%08x:%08zx:", counter++, data.size());
+    Bytes out(head, head + 25);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+  };
+  auto serial_record = [&counter](uint32_t serial) {
+    char text[48];
+    std::snprintf(text, sizeof text, "LV_SER:%08x:0000000d:SER=%08x:", counter++, serial);
+    Bytes out(text, text + std::strlen(text));
+    out.push_back(0);
+    return out;
+  };
+  namespace b = lvxsim::build;
+  Bytes stream;
+  for (size_t i = 0; i < packets.size() && stream.size() < 6000; i += 3) {
+    Bytes r = packet_record(packets[i]);
+    stream.insert(stream.end(), r.begin(), r.end());
+  }
+  write(dir, "data_whole", 255, stream);
+  write(dir, "data_by_13", 12, stream);
+  write(dir, "data_by_1", 0, Bytes(stream.begin(), stream.begin() + 500));
+  Bytes reply = b::status_packet(0x51, 21, 0, 0, "1280 1024");
+  write(dir, "serial_then_reply", 30, cat({serial_record(0x51), packet_record(reply)}));
+  write(dir, "largest", 255, packet_record(Bytes(1499, 0x5A)));
+  write(dir, "unusable_lengths", 255,
+        cat({packet_record(Bytes{}), packet_record(Bytes(1500, 1)),
+             Bytes{'L', 'V', '_', 'S', 'E', 'R', ':', '0', '0', '0', '0', '0', '0',
+                   '0', '0', ':', '0', '0', '0', '0', '0', '0', '0', 'e', ':'},
+             packet_record(reply)}));
+  write(dir, "cut_tag", 3, cat({packet_record(reply), Bytes{'L', 'V', '_', 'P'}}));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -316,6 +386,14 @@ int main(int argc, char **argv) {
   }
   if (target == "fuzz_service_reply") {
     write_service_replies(dir);
+    return 0;
+  }
+  if (target == "fuzz_relay_slave_records") {
+    write_slave_records(dir);
+    return 0;
+  }
+  if (target == "fuzz_relay_stream") {
+    write_relay_streams(dir, stream);
     return 0;
   }
   for (size_t i = 0; i < stream.size(); i += 7) {

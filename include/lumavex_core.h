@@ -936,10 +936,16 @@ typedef struct {
 #define LUMAVEX_OPEN_CONNECT 0      /**< open the link system and connect to the tracker */
 #define LUMAVEX_OPEN_DUMMY 1        /**< dummy mode: no tracker; commands succeed and do nothing */
 #define LUMAVEX_OPEN_LINK_ONLY (-1) /**< open the link system without connecting */
+#define LUMAVEX_OPEN_SLAVE 2        /**< join the relay master of the working folder as a slave */
+#define LUMAVEX_OPEN_MASTER 3       /**< connect to the tracker and be the relay master */
 
 /** Opens the link system and, by mode, connects: 0 connect to the tracker; positive (other than
- *  2 and 3) dummy mode with no tracker; negative open the link system only. Returns 0 on success
- *  and -1 on every failure, after an alert that names the cause: no free local UDP port
+ *  2 and 3) dummy mode with no tracker; negative open the link system only; 3 connect and become
+ *  the relay master, whose socket "./server.sock" in the working folder lets other programs of
+ *  this user share the link; 2 join that master as a slave, which sees the master's samples,
+ *  events and replies and may send messages and read requests but no commands
+ *  (lumavex_is_connected() is then -1). Returns 0 on success and -1 on every failure, after an
+ *  alert that names the cause: no free local UDP port
  *  (EADDRINUSE) or another reason the transport could not start, no answer from the tracker
  *  within 2 s, the tracker busy with another display, a tracker speaking another link protocol,
  *  or the socket error of the connect request. A program that needs the distinct code calls

@@ -104,7 +104,7 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
 // end of the send, keeps two senders from overtaking each other between the two: the tracker
 // sees the serials in the order they were drawn.
 int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest,
-                     SerialDrawn on_drawn) {
+                     SerialDrawn on_drawn, void *context) {
   if (dummy_mode()) return 0;
   CommandChannel &c = command_channel();
   std::lock_guard sending(c.send_lock);
@@ -118,7 +118,7 @@ int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXAD
     }
     serial = ++c.serial;
     previous = c.ring.push(serial);
-    if (on_drawn != nullptr) on_drawn(serial);
+    if (on_drawn != nullptr) on_drawn(serial, context);
   }
   std::vector<uint8_t> packet = encode_command_packet(serial, type, text, value);
   int16_t r = xlink_send(&dest, packet.data(), static_cast<int>(packet.size()));

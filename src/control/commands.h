@@ -87,15 +87,16 @@ std::vector<uint8_t> encode_command_packet(uint32_t serial, uint8_t type, const 
 // Restarts the serial counter at `start` and clears the result ring.
 void seed_command_serial(uint32_t start);
 
-// Called with a command's serial under the link lock, before the packet leaves, so that whatever
-// the caller files under that serial is in place when the answer is handled.
-using SerialDrawn = void (*)(uint32_t serial);
+// Called with a command's serial (and the caller's context) under the link lock, before the
+// packet leaves, so that whatever the caller files under that serial is in place when the answer
+// is handled.
+using SerialDrawn = void (*)(uint32_t serial, void *context);
 
 // Sends one command packet of `type` with optional text to dest. Returns the new serial (> 0),
 // -100 when the send failed, or 0 without sending in dummy mode. Serials reach the tracker in the
 // order they were drawn, whichever threads send. The caller holds no link lock.
 int64_t send_cmd_pkt(uint8_t type, const char *text, uint32_t value, const LVXADDR &dest,
-                     SerialDrawn on_drawn = nullptr);
+                     SerialDrawn on_drawn = nullptr, void *context = nullptr);
 
 // Files a command result for a serial (receive thread, link lock held).
 void file_command_result(uint32_t serial, int16_t result, const char *text, int text_length);

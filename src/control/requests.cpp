@@ -44,7 +44,7 @@ int16_t send_time_request(const LVXADDR *to) {
     LinkRecord &r = link_record();
     dest = r.is_connected != 0 ? r.tracker_address : r.tracker_node;
   }
-  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest, [](uint32_t serial) {
+  int64_t sent = send_cmd_pkt(CMD_TIME_REQUEST, nullptr, 0, dest, [](uint32_t serial, void *) {
     ControlState &s = control_state();
     s.time_serial = serial;
     s.tracker_time = 0;
@@ -92,7 +92,10 @@ void send_playback_request() {
   send_cmd_pkt(CMD_PLAYBACK_REQUEST, nullptr, 0, to);
 }
 
-int16_t read_request(const char *text) {
+namespace {
+
+// The common step of a read request to the tracker.
+int16_t send_read_request(const char *text, void (*announce)(uint32_t serial)) {
   ControlState &s = control_state();
   LinkRecord &r = link_record();
   s.reply_state = kNoReplyYet;
@@ -108,13 +111,34 @@ int16_t read_request(const char *text) {
   }
   // The serial is made the pending one as it is drawn, before the packet leaves, so that the
   // reply cannot be handled before its serial is pending.
-  int64_t sent = send_cmd_pkt(CMD_READ_REQUEST, text, 0, to,
-                              [](uint32_t serial) { control_state().request_serial = serial; });
+  // A relay master's request for a slave also announces the serial to that slave.
+  int64_t sent = send_cmd_pkt(
+      CMD_READ_REQUEST, text, 0, to,
+      [](uint32_t serial, void *context) {
+        auto announce_to = *static_cast<void (**)(uint32_t)>(context);
+        if (announce_to != nullptr) announce_to(serial);
+        control_state().request_serial = serial;
+      },
+      &announce);
   // A request that never left cannot be answered: reporting the failed send tells the caller
   // at once, instead of leaving it to poll a reply state that stays 1000.
   if (sent < 0) return LINK_TERMINATED_RESULT;
   wait_for_packet();
   return 0;
+}
+
+}  // namespace
+
+int16_t read_request(const char *text) {
+  return send_read_request(text, nullptr);
+}
+
+int16_t read_request_for_slave(const char *text, void (*announce)(uint32_t serial)) {
+  return send_read_request(text, announce);
+}
+
+void set_request_serial(uint32_t serial) {
+  control_state().request_serial = serial;
 }
 
 int16_t read_reply(char *buf) {

@@ -44,6 +44,13 @@ void send_playback_request();
 // a text, -3 for a text too long, -100 while not connected or when the send failed; through the
 // relay the relay's answer.
 int16_t read_request(const char *text);
+// A relay master's read request for one of its slaves: as read_request to the tracker, and
+// `announce` is called with the request's serial under the link lock as it is drawn, before the
+// request leaves. The serial also becomes this process's pending request serial.
+int16_t read_request_for_slave(const char *text, void (*announce)(uint32_t serial));
+// Makes `serial` the one read-request replies are matched against (a relay slave learns the
+// serial of its request from its master).
+void set_request_serial(uint32_t serial);
 // The reply to the pending read request copied into buf (when not null), and the reply state 0;
 // 1000 while none came (after one packet wait), in dummy mode or while the link system is closed.
 int16_t read_reply(char *buf);

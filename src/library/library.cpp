@@ -51,14 +51,23 @@ namespace {
 // The locks, in the order a thread takes them: a thread that holds one takes only locks further
 // down. Each is numbered again beside the record that holds it.
 //    0 backdrop.link_lock     one backdrop's link transfer, commands and packets included
+//    0 relay.master.start_stop  a relay master's start or stop (the stop joins its threads, which
+//                             take the locks below but never this one); never held with the
+//                             backdrop's
 //    1 message_file.lock      held while a line goes to the tracker
 //    2 data.reader_lock       a reader's whole batch
 //    3 messages.message_lock  one message, all its pieces
 //    4 commands.send_lock     one command, from its serial's draw to the end of its send
 //    5 transport.link_lock    the receive thread's dispatch, and every look at what it files
+//    5a relay.master.slots[i].lock  one slave's socket and outbox: the receive thread's
+//                             forwarding, a read request's serial for its slave (under 4 and 5),
+//                             the message thread's flushes and drops; one slot at a time
 //    6 data.data_lock         one data packet taken in, or one item read
 //    7 data.queue_lock        one item queued or taken
 //    8 transport.send_lock    one packet on the wire
+//    8a relay.slave.send_lock  one record to the master, its connection opened or closed
+//    8b relay.slave.recv_lock  the receive thread's read from the master (the connection changes
+//                             only under both 8a and 8b)
 //    9 clock.init_mutex       one clock initialisation (which restarts the estimate under 10)
 //   10 tracker_clock.lock     the tracker-clock estimate
 //   11 the leaves: messages.pace_lock and long_id_lock, the input event queue's lock,
@@ -76,7 +85,7 @@ struct LibraryRecord {
   Transport transport;  // 5 link_lock, 8 send_lock, 11 done_mutex and testing_mutex
   DispatchTable dispatch;
   // relay/
-  RelayState relay;
+  RelayState relay;  // 0 start_stop, 5a the slots' locks, 8a and 8b the slave's
   // data/
   DataStream data;           // 2 reader_lock, 6 data_lock, 7 queue_lock
   VelocityHistory velocity;  // calculation_lock (never held by the receive thread), 11 lock
@@ -154,6 +163,11 @@ void build_library() {
   register_packet_routes(kRoutes);
   if (!register_mode_observer(on_tracker_mode_word)) start_fault("the mode observer");
   if (!register_relay_walker(relay_buffer)) start_fault("the relay walker");
+  if (!register_relay_io(relay_forward, relay_read))
+    start_fault("the relay's forwarder and reader");
+  if (!register_relay_services({send_message, read_request_for_slave, set_request_serial})) {
+    start_fault("the relay's services");
+  }
   set_hook_command_sender(timed_command);
   set_playback_requester(send_playback_request);
   // How real-time mode raises threads, decided once for the process.

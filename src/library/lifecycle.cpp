@@ -233,9 +233,10 @@ int16_t dummy_open() {
 
 int16_t close_link() {
   end_link_file_transfer();
-  const int16_t c = link_record().is_connected;
-  if (c < 0) relay_close_connection();
-  if (c > 0) relay_notify_disconnect();
+  // The relay goes with the link, also when the link already reads 0 (a slave whose master has
+  // gone, a master whose tracker fell silent).
+  relay_close_connection();
+  relay_notify_disconnect();
   do_disconnect();
   {
     LinkLockGuard lock;
@@ -277,13 +278,19 @@ int16_t open_connection(int16_t mode) {
     if (relay_open_slave() != 0) {
       relay_mark_failed();
       close_connection();
+      alert("Cannot join the relay master: %s", relay_failure());
       return -1;
     }
     link_record().is_connected = -1;
     log_printf("API-2516 Open Slave Ready\n");
     return 0;
   }
-  alert_connect_failure(r);
+  // A master's tracker is connected when only its relay failed to start.
+  if (sys.relay_master == 1 && link_record().is_connected > 0) {
+    alert("Cannot start the relay master: %s", relay_failure());
+  } else {
+    alert_connect_failure(r);
+  }
   return -1;
 }
 
@@ -305,6 +312,7 @@ void end_link_at_exit(int wait_ms) {
   const uint32_t start = local_ms();
   // Only the disconnect: the tracker then stops streaming and closes the session. Waiting for
   // commands (idle mode, closing the data file) could hold the exit for seconds.
+  relay_end_at_exit();
   if (link_record().is_connected > 0) disconnect_within(wait_ms / 2);
   const int spent = static_cast<int>(local_ms() - start);
   stop_net(wait_ms > spent ? wait_ms - spent : 0);

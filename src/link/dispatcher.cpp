@@ -251,6 +251,26 @@ bool register_relay_walker(BufferWalker walker) {
   return walker != nullptr && dispatch_table().relay_walker.compare_exchange_strong(none, walker);
 }
 
+bool register_relay_io(RelayForwarder forward, RelayReader read) {
+  DispatchTable &t = dispatch_table();
+  if (forward == nullptr || read == nullptr) return false;
+  RelayForwarder no_forwarder = nullptr;
+  if (!t.relay_forwarder.compare_exchange_strong(no_forwarder, forward)) return false;
+  RelayReader no_reader = nullptr;
+  if (t.relay_reader.compare_exchange_strong(no_reader, read)) return true;
+  t.relay_forwarder = nullptr;  // the pair goes in whole or not at all
+  return false;
+}
+
+void forward_to_relay(Bytes buffer) {
+  if (RelayForwarder forward = dispatch_table().relay_forwarder.load()) forward(buffer);
+}
+
+int read_from_relay(uint8_t *buf, int room, int wait_ms) {
+  RelayReader read = dispatch_table().relay_reader.load();
+  return read != nullptr ? read(buf, room, wait_ms) : -1;
+}
+
 int rx_buffer(const LVXADDR &sender, Bytes buffer) {
   if (buffer.empty()) return 0;
   if (link_record().is_connected < 0) {

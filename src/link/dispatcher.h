@@ -49,6 +49,19 @@ using BufferWalker = int (*)(const LVXADDR &sender, Bytes buffer);
 // Registered once; null, or a second walker, is refused (false).
 [[nodiscard]] bool register_relay_walker(BufferWalker walker);
 
+// The receive thread's side of the local relay, registered by the owner. While this process is a
+// relay master, the forwarder gets every buffer of the tracker's packets (before they are
+// dispatched here) and must not wait. While connected through the relay, the receive thread
+// reads from the reader instead of the link socket: it returns the bytes read, 0 when nothing
+// came within wait_ms, or a negative value without a connection.
+using RelayForwarder = void (*)(Bytes buffer);
+using RelayReader = int (*)(uint8_t *buf, int room, int wait_ms);
+// Registered once, both together; a null one, or a second pair, is refused (false).
+[[nodiscard]] bool register_relay_io(RelayForwarder forward, RelayReader read);
+void forward_to_relay(Bytes buffer);
+// -1 when no reader is registered.
+int read_from_relay(uint8_t *buf, int room, int wait_ms);
+
 // What the owner registered: the dispatcher's process-wide record. Filled at start-up and read
 // by the receive thread; the entries are atomics, so a walk never reads one half-written.
 struct DispatchTable {
@@ -56,8 +69,14 @@ struct DispatchTable {
   std::atomic<bool> anyone[256]{};
   std::atomic<ModeObserver> mode_observer{nullptr};
   std::atomic<BufferWalker> relay_walker{nullptr};
+  std::atomic<RelayForwarder> relay_forwarder{nullptr};
+  std::atomic<RelayReader> relay_reader{nullptr};
 };
 DispatchTable &dispatch_table();
+
+// The longest unfinished relay record the receive thread holds until its end comes: a 25-byte
+// head and up to 1499 bytes of packets.
+constexpr int kMaxRelayCarryBytes = 25 + 1499;
 
 // Handles one buffer from the transport; returns the bytes used (the rest, at most
 // kMaxCarryBytes, is carried over and put in front of the next datagram from the same sender).

@@ -8,6 +8,7 @@
 #include "common/byte_io.h"
 #include "link/alert.h"
 #include "link/clock.h"
+#include "link/dispatcher.h"
 #include "link/link_state.h"
 #include "link/log.h"
 #include "link/tcp_framing.h"
@@ -90,6 +91,8 @@ const char *tcp_rx_process(Transport &t) {
         return tcp_frame_fault_text(f.fault);
       }
       if (!f.payload.empty()) {
+        // A relay master passes the tracker's packets on before it walks them itself.
+        forward_to_relay(f.payload);
         int r = dispatch(t, t.tracker_tcp_address, f.payload.data(),
                          static_cast<int>(f.payload.size()));
         if (r < 0) {

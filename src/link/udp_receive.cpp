@@ -1,8 +1,10 @@
 // The UDP receive path: the link socket, and the receive thread that reads datagrams, watches
 // for silence and hands each datagram to the dispatcher.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "link/clock.h"
 #include "link/dispatcher.h"
@@ -207,34 +209,50 @@ void rx_thread_udp(Transport &t) {
   uint8_t buf[kReceiveBufferSize];
   static_assert(kReceiveBufferSize - kMaxCarryBytes >= kMaxDatagram,
                 "a read after the largest carry must still hold a whole datagram");
+  static_assert(kReceiveBufferSize - kMaxRelayCarryBytes >= kMaxRelayCarryBytes,
+                "a read after an unfinished relay record must have room for its end");
   int carry = 0;
   LVXADDR carry_from{};
   t.quiet_since_ms = local_ms();
   while (!t.stop) {
     LVXADDR from{};
     double arrival_usec = -1.0;
-    int n = net_receive(t, buf + carry, kReceiveBufferSize - carry, &from, &arrival_usec);
-    if (n <= 0) continue;
+    // Connected through the local relay, the relay master's records take the link's place. Its
+    // records come from no node: their carry stays theirs and is dropped before a datagram.
+    const bool relayed = link_record().is_connected < 0;
+    int n = relayed ? read_from_relay(buf + carry, kReceiveBufferSize - carry, kReceiveTimeoutMs)
+                    : net_receive(t, buf + carry, kReceiveBufferSize - carry, &from, &arrival_usec);
+    if (n <= 0) {
+      if (relayed && n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
     if (carry > 0 && !same_node(from, carry_from)) {
       log_printf("API-2516 Carry %d dropped: next datagram from another node\n", carry);
       std::memmove(buf, buf + carry, static_cast<size_t>(n));
       carry = 0;
-    } else if (carry > 0 && begins_with_packet(Bytes(buf + carry, static_cast<size_t>(n)))) {
+    } else if (carry > 0 && !relayed &&
+               begins_with_packet(Bytes(buf + carry, static_cast<size_t>(n)))) {
       // A datagram that opens with a packet header of its own is not the rest of the carried
       // bytes: joined to them it would be walked out of step and lost with them (a short
-      // datagram from the tracker used to cost the packets of its next one).
+      // datagram from the tracker used to cost the packets of its next one). The relay's stream
+      // is cut anywhere: what follows its carry is always the rest.
       log_printf("API-2516 Carry %d dropped: next datagram begins with a packet\n", carry);
       std::memmove(buf, buf + carry, static_cast<size_t>(n));
       carry = 0;
     }
     int total = carry + n;
+    // A relay master passes the tracker's packets on before it walks them itself.
+    if (!relayed && same_node(from, link_record().tracker_address)) {
+      forward_to_relay(Bytes(buf, static_cast<size_t>(total)));
+    }
     tracker_clock_set_arrival(arrival_usec);
     int used = dispatch(t, from, buf, total);
     tracker_clock_set_arrival(-1.0);
     if (used < 0 || used > total) used = total;
     carry = total - used;
-    if (carry > kMaxCarryBytes) {
-      log_printf("API-2516 Carry %d dropped: more than %d\n", carry, kMaxCarryBytes);
+    const int max_carry = relayed ? kMaxRelayCarryBytes : kMaxCarryBytes;
+    if (carry > max_carry) {
+      log_printf("API-2516 Carry %d dropped: more than %d\n", carry, max_carry);
       carry = 0;
     }
     if (carry > 0) {

@@ -34,6 +34,10 @@ std::optional<std::string> env_value(const char *name) {
   return std::string(v);
 }
 
+uint32_t process_id() {
+  return static_cast<uint32_t>(::getpid());
+}
+
 std::optional<std::string> host_name() {
   char buf[HOST_NAME_MAX + 1] = {};
   if (gethostname(buf, sizeof buf - 1) != 0) return std::nullopt;

@@ -135,6 +135,7 @@ TEST_F(Dispatcher, RegistrationRefusesMissingAndRepeatedRoutes) {
   EXPECT_EQ(lvx::library_start_faults(), 4);
   EXPECT_FALSE(lvx::register_mode_observer([](unsigned, unsigned) {}));
   EXPECT_FALSE(lvx::register_relay_walker(nullptr));
+  EXPECT_FALSE(lvx::register_relay_io([](lvx::Bytes) {}, [](uint8_t *, int, int) { return 0; }));
   // The status handler kept its route; the new type reached its handler once.
   feed(kTracker, cat({status(41), lvxsim::build::header(0x55, 0, 0, 0, 0, 0)}));
   EXPECT_EQ(lvx::last_status_serial(), 41);
