@@ -8,7 +8,7 @@ namespace {
 
 constexpr float kMissingVelocity = static_cast<float>(MISSING_VALUE);
 
-bool present(float v) {
+bool known(float v) {
   return v != kMissingVelocity;
 }
 
@@ -29,7 +29,7 @@ struct Track {
 
   bool all_present(size_t first, size_t last) const {
     for (size_t i = first; i <= last; ++i) {
-      if (!present(p[i])) return false;
+      if (!known(p[i])) return false;
     }
     return true;
   }
@@ -103,9 +103,9 @@ float differentiate(const Track &t, float res, float rate, bool full) {
   const size_t c = len / 2;
   if (c < 1 || c + 1 >= len) return kMissingVelocity;
   const float before = t.p[c - 1], at = t.p[c], after = t.p[c + 1];
-  if (present(before) && present(after)) return (after - before) * 0.5f / res * rate;
-  if (present(before) && present(at)) return (at - before) * rate / res;
-  if (present(at) && present(after)) return (after - at) * rate / res;
+  if (known(before) && known(after)) return (after - before) * 0.5f / res * rate;
+  if (known(before) && known(at)) return (at - before) * rate / res;
+  if (known(at) && known(after)) return (after - at) * rate / res;
   return kMissingVelocity;
 }
 
@@ -221,7 +221,7 @@ float window_acceleration(const SampleWindow &w, int filter_type, int eye, int k
     return kMissingVelocity;
   }
   const float_sample &centre = w.centre();
-  if (!present(centre.res_x) || !present(centre.res_y)) return kMissingVelocity;
+  if (!known(centre.res_x) || !known(centre.res_y)) return kMissingVelocity;
   const Track x = track(w, eye, kind, false);
   const Track y = track(w, eye, kind, true);
   if (!x.all_present(0, w.length - 1) || !y.all_present(0, w.length - 1)) return kMissingVelocity;
@@ -254,8 +254,8 @@ float window_acceleration(const SampleWindow &w, int filter_type, int eye, int k
 }
 
 float combined_velocity(Velocity v) {
-  if (!present(v.x)) return present(v.y) ? std::fabs(v.y) : kMissingVelocity;
-  if (!present(v.y)) return std::fabs(v.x);
+  if (!known(v.x)) return known(v.y) ? std::fabs(v.y) : kMissingVelocity;
+  if (!known(v.y)) return std::fabs(v.x);
   return std::sqrt(v.x * v.x + v.y * v.y);
 }
 

@@ -30,10 +30,6 @@ constexpr int kFolderLockWaitMs = 1000;
 // Tries at taking over a name that a stale file holds (each may race with another process).
 constexpr int kTakeOverTries = 3;
 
-int last_error() {
-  return socket_error_from_errno(errno);
-}
-
 int64_t now_us() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -48,7 +44,7 @@ int poll_fd(int fd, short events, int64_t timeout_us) {
     int ms = left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
     int rc = ::poll(&p, 1, ms);
     if (rc >= 0) return rc > 0 ? 1 : 0;
-    if (errno != EINTR) return -last_error();
+    if (errno != EINTR) return -last_socket_error();
   }
 }
 
@@ -106,7 +102,7 @@ int probe_listener(const std::string &path) {
   sockaddr_un sa;
   if (!make_address(path, &sa)) return -kSockInval;
   int fd = new_stream_socket();
-  if (fd < 0) return -last_error();
+  if (fd < 0) return -last_socket_error();
   int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
   int err = rc == 0 ? 0 : errno;
   ::close(fd);
@@ -150,7 +146,7 @@ int LocalSocket::send_some(const void *first, size_t first_size, const void *sec
   do {
     n = ::sendmsg(fd_, &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? -last_error() : static_cast<int>(n);
+  return n < 0 ? -last_socket_error() : static_cast<int>(n);
 }
 
 int LocalSocket::send_all_within(const void *data, size_t size, int64_t timeout_us, size_t *sent) {
@@ -188,7 +184,7 @@ int LocalSocket::recv_some(void *buf, size_t size) {
   do {
     n = ::recv(fd_, buf, size, MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? -last_error() : static_cast<int>(n);
+  return n < 0 ? -last_socket_error() : static_cast<int>(n);
 }
 
 int LocalSocket::peek() const {
@@ -197,7 +193,7 @@ int LocalSocket::peek() const {
   do {
     n = ::recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? -last_error() : static_cast<int>(n);
+  return n < 0 ? -last_socket_error() : static_cast<int>(n);
 }
 
 int LocalSocket::wait_readable(int64_t timeout_us) const {
@@ -228,7 +224,7 @@ LocalListener listen_local(const std::string &path, int backlog) {
   int fd = new_stream_socket();
   if (fd < 0) {
     out.failure = LocalListenFailure::kSocket;
-    out.error = last_error();
+    out.error = last_socket_error();
     return out;
   }
   LocalSocket socket = LocalSocketAccess::make(fd);
@@ -245,7 +241,8 @@ LocalListener listen_local(const std::string &path, int backlog) {
   std::string private_folder = folder + "/.lumavex_relay_XXXXXX";
   std::vector<char> name(private_folder.begin(), private_folder.end());
   name.push_back('\0');
-  if (::mkdtemp(name.data()) == nullptr) return fail(LocalListenFailure::kBind, last_error());
+  if (::mkdtemp(name.data()) == nullptr)
+    return fail(LocalListenFailure::kBind, last_socket_error());
   private_folder = name.data();
   const std::string inside = private_folder + "/socket";
   auto tidy = [&] {
@@ -256,12 +253,12 @@ LocalListener listen_local(const std::string &path, int backlog) {
   if (!make_address(inside, &bound) ||
       ::bind(socket.fd(), reinterpret_cast<sockaddr *>(&bound), sizeof bound) != 0 ||
       ::chmod(inside.c_str(), S_IRUSR | S_IWUSR) != 0) {
-    int err = errno != 0 ? last_error() : kSockInval;
+    int err = errno != 0 ? last_socket_error() : kSockInval;
     tidy();
     return fail(LocalListenFailure::kBind, err);
   }
   if (::listen(socket.fd(), backlog) != 0) {
-    int err = last_error();
+    int err = last_socket_error();
     tidy();
     return fail(LocalListenFailure::kListen, err);
   }
@@ -277,7 +274,7 @@ LocalListener listen_local(const std::string &path, int backlog) {
       break;
     }
     if (errno != EEXIST) {
-      err = last_error();
+      err = last_socket_error();
       break;
     }
     int live = probe_listener(path);
@@ -307,7 +304,7 @@ LocalSocket connect_local(const std::string &path, int *err) {
   }
   int fd = new_stream_socket();
   if (fd < 0) {
-    if (err) *err = last_error();
+    if (err) *err = last_socket_error();
     return {};
   }
   LocalSocket s = LocalSocketAccess::make(fd);
@@ -316,7 +313,7 @@ LocalSocket connect_local(const std::string &path, int *err) {
     rc = ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    if (err) *err = last_error();
+    if (err) *err = last_socket_error();
     return {};
   }
   if (err) *err = 0;
@@ -328,7 +325,7 @@ LocalSocket accept_local(const LocalSocket &listener, int *err) {
   do {
     fd = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
-  if (err) *err = fd < 0 ? last_error() : 0;
+  if (err) *err = fd < 0 ? last_socket_error() : 0;
   return fd < 0 ? LocalSocket() : LocalSocketAccess::make(fd);
 }
 
@@ -358,7 +355,7 @@ int poll_entries(std::span<PollEntry> entries, int64_t timeout_us) {
   do {
     rc = ::poll(fds, n, ms);
   } while (rc < 0 && errno == EINTR);
-  if (rc < 0) return -last_error();
+  if (rc < 0) return -last_socket_error();
   for (size_t i = 0; i < n; ++i) {
     entries[i].readable = (fds[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
     entries[i].writable = (fds[i].revents & POLLOUT) != 0;

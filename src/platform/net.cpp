@@ -184,10 +184,6 @@ std::string Endpoint::to_string() const {
 
 namespace {
 
-int last_error() {
-  return socket_error_from_errno(errno);
-}
-
 sockaddr_in to_sockaddr(const Endpoint &e) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
@@ -210,7 +206,7 @@ int poll_one(int fd, short events, int64_t timeout_us) {
   do {
     rc = ::poll(&p, 1, ms);
   } while (rc < 0 && errno == EINTR);
-  if (rc < 0) return -last_error();
+  if (rc < 0) return -last_socket_error();
   return rc > 0 ? 1 : 0;
 }
 
@@ -235,48 +231,48 @@ Socket &Socket::operator=(Socket &&other) noexcept {
 
 Socket Socket::udp(int *err) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (err) *err = fd < 0 ? last_error() : 0;
+  if (err) *err = fd < 0 ? last_socket_error() : 0;
   return Socket(fd);
 }
 
 Socket Socket::tcp(int *err) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (err) *err = fd < 0 ? last_error() : 0;
+  if (err) *err = fd < 0 ? last_socket_error() : 0;
   return Socket(fd);
 }
 
 int Socket::bind(const Endpoint &local) {
   sockaddr_in sa = to_sockaddr(local);
-  return ::bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 ? 0 : last_error();
+  return ::bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::set_blocking(bool blocking) {
   int flags = fcntl(fd_, F_GETFL, 0);
-  if (flags < 0) return last_error();
+  if (flags < 0) return last_socket_error();
   flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-  return fcntl(fd_, F_SETFL, flags) == 0 ? 0 : last_error();
+  return fcntl(fd_, F_SETFL, flags) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::set_broadcast(bool on) {
   int v = on ? 1 : 0;
-  return setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0 ? 0 : last_error();
+  return setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::set_reuse_address(bool on) {
   int v = on ? 1 : 0;
-  return setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 ? 0 : last_error();
+  return setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::set_no_delay(bool on) {
   int v = on ? 1 : 0;
-  return setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 ? 0 : last_error();
+  return setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::set_receive_timeout_ms(int ms) {
   timeval tv{};
   tv.tv_sec = ms / 1000;
   tv.tv_usec = (ms % 1000) * 1000;
-  return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : last_error();
+  return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::set_receive_buffer(int bytes) {
@@ -284,17 +280,18 @@ int Socket::set_receive_buffer(int bytes) {
   // default, which drops datagrams in bursts at high sample rates); others get what the limit
   // allows.
   if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return 0;
-  return setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : last_error();
+  return setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0
+                                                                           : last_socket_error();
 }
 
 int Socket::listen(int backlog) {
-  return ::listen(fd_, backlog) == 0 ? 0 : last_error();
+  return ::listen(fd_, backlog) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::connect_start(const Endpoint &peer) {
   sockaddr_in sa = to_sockaddr(peer);
   if (::connect(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) return 0;
-  return last_error();
+  return last_socket_error();
 }
 
 int Socket::wait_writable(int64_t timeout_us) {
@@ -302,7 +299,7 @@ int Socket::wait_writable(int64_t timeout_us) {
   if (rc <= 0) return rc;
   int so_error = 0;
   socklen_t len = sizeof so_error;
-  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) return -last_error();
+  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) return -last_socket_error();
   return so_error == 0 ? 1 : -socket_error_from_errno(so_error);
 }
 
@@ -313,12 +310,12 @@ int Socket::wait_readable(int64_t timeout_us) {
 int Socket::send_to(const void *data, size_t size, const Endpoint &to) {
   sockaddr_in sa = to_sockaddr(to);
   ssize_t n = ::sendto(fd_, data, size, MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-  return n < 0 ? -last_error() : static_cast<int>(n);
+  return n < 0 ? -last_socket_error() : static_cast<int>(n);
 }
 
 int Socket::send(const void *data, size_t size) {
   ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-  return n < 0 ? -last_error() : static_cast<int>(n);
+  return n < 0 ? -last_socket_error() : static_cast<int>(n);
 }
 
 int Socket::send_all(const void *data, size_t size) {
@@ -333,7 +330,7 @@ int Socket::send_all(const void *data, size_t size) {
         if (rc == 0) return kSockTimedOut;
         continue;
       }
-      return last_error();
+      return last_socket_error();
     }
     p += n;
     size -= static_cast<size_t>(n);
@@ -350,7 +347,7 @@ int Socket::recv_from(void *buf, size_t size, Endpoint *from) {
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     // A receive time-out shows up as EAGAIN on a blocking socket with SO_RCVTIMEO.
-    int e = last_error();
+    int e = last_socket_error();
     return -(e == kSockWouldBlock ? kSockTimedOut : e);
   }
   if (from) *from = from_sockaddr(sa);
@@ -359,7 +356,7 @@ int Socket::recv_from(void *buf, size_t size, Endpoint *from) {
 
 int Socket::set_arrival_stamps(bool on) {
   int v = on ? 1 : 0;
-  return setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &v, sizeof v) == 0 ? 0 : last_error();
+  return setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &v, sizeof v) == 0 ? 0 : last_socket_error();
 }
 
 int Socket::recv_from(void *buf, size_t size, Endpoint *from, int64_t *age_ns) {
@@ -378,7 +375,7 @@ int Socket::recv_from(void *buf, size_t size, Endpoint *from, int64_t *age_ns) {
     n = ::recvmsg(fd_, &msg, 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    int e = last_error();
+    int e = last_socket_error();
     return -(e == kSockWouldBlock ? kSockTimedOut : e);
   }
   if (from) *from = from_sockaddr(sa);
@@ -404,7 +401,7 @@ int Socket::recv(void *buf, size_t size) {
   do {
     n = ::recv(fd_, buf, size, 0);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? -last_error() : static_cast<int>(n);
+  return n < 0 ? -last_socket_error() : static_cast<int>(n);
 }
 
 Socket Socket::accept(Endpoint *peer, int *err) {
@@ -414,7 +411,7 @@ Socket Socket::accept(Endpoint *peer, int *err) {
   do {
     fd = ::accept4(fd_, reinterpret_cast<sockaddr *>(&sa), &len, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (err) *err = fd < 0 ? last_error() : 0;
+  if (err) *err = fd < 0 ? last_socket_error() : 0;
   if (fd >= 0 && peer) *peer = from_sockaddr(sa);
   return Socket(fd);
 }

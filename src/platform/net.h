@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,6 +44,10 @@ enum SocketError : int {
 
 // Maps an errno value to the socket error numbering above.
 int socket_error_from_errno(int err);
+// The mapped error of the last failed socket call in this thread.
+inline int last_socket_error() {
+  return socket_error_from_errno(errno);
+}
 // A short text for a socket error number.
 const char *socket_error_text(int code);
 // The Linux name of the error behind a socket error number ("EADDRINUSE"); "EIO" for the numbers

@@ -15,16 +15,11 @@ namespace lvx {
 
 namespace {
 
-constexpr const char kServerName[] = "./server.sock";
 constexpr int kBacklog = 10;
 // Each thread looks at the running value at least this often.
 constexpr int64_t kPollUs = 200'000;
 // What one read takes from a slave.
 constexpr size_t kSlaveReadBytes = 1024;
-constexpr const char kTimeBaseText[] =
-    "Time base is not QX_CLOCK_BASE_MACHINE_LOCAL. Ignoring effective time on message time stamp "
-    "when receiving messages from slave. To improve timing on messages from slave application, "
-    "call lumavex_get_clock_base() \n";
 
 RelayMaster &master() {
   return relay_state().master;
@@ -294,7 +289,7 @@ int relay_start_master() {
   m.ignore_slave_times = false;
   m.requesting_slot = -1;
 
-  platform::LocalListener l = platform::listen_local(kServerName, kBacklog);
+  platform::LocalListener l = platform::listen_local(kRelayServerName, kBacklog);
   switch (l.failure) {
     case platform::LocalListenFailure::kNone:
       break;
@@ -310,7 +305,7 @@ int relay_start_master() {
     case platform::LocalListenFailure::kInUse:
       log_printf("BIND ERROR: %d\n", l.error);
       console_printf("displayAPI: another program is the relay master in this folder (%s)\n",
-                     kServerName);
+                     kRelayServerName);
       break;
   }
   if (l.failure != platform::LocalListenFailure::kNone) {
@@ -322,7 +317,7 @@ int relay_start_master() {
   }
   m.listener = std::move(l.socket);
   const std::string folder = platform::current_folder();
-  m.socket_path = folder.empty() ? std::string(kServerName) : folder + "/server.sock";
+  m.socket_path = folder.empty() ? std::string(kRelayServerName) : folder + "/server.sock";
   m.socket_device = l.device;
   m.socket_inode = l.inode;
   m.wake_messages.drain();
@@ -357,7 +352,7 @@ int relay_start_master() {
   const int32_t base = clock_base();
   log_printf("API-2516 lumavex_start_listener_master 3 --%d\n", base);
   if (base != QX_CLOCK_BASE_MACHINE_LOCAL) {
-    console_printf("%s", kTimeBaseText);
+    console_printf("%s", kRelayTimeBaseText);
     m.ignore_slave_times = true;
   }
   console_printf("Master Enabled  \n");

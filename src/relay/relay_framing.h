@@ -16,6 +16,14 @@
 
 namespace lvx {
 
+// The master's socket, in the working folder that master and slaves share.
+inline constexpr char kRelayServerName[] = "./server.sock";
+// Logged when a slave's message time cannot be kept because the clock bases differ.
+inline constexpr char kRelayTimeBaseText[] =
+    "Time base is not QX_CLOCK_BASE_MACHINE_LOCAL. Ignoring effective time on message time stamp "
+    "when receiving messages from slave. To improve timing on messages from slave application, "
+    "call lumavex_get_clock_base() \n";
+
 namespace relay_rec {
 // Every record starts with a 7-character tag ("LV_MSG:"), then fields of hexadecimal digits each
 // followed by a colon.

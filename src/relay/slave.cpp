@@ -19,7 +19,6 @@ namespace lvx {
 
 namespace {
 
-constexpr const char kServerName[] = "./server.sock";
 constexpr const char kClientName[] = "./client.sock";
 // How long a record to the master may wait for room in all.
 constexpr int64_t kSendLimitUs = 1'000'000;
@@ -27,10 +26,6 @@ constexpr int64_t kCloseSendLimitUs = 100'000;
 // How long an opening slave waits to learn that the master turned it away (it closes the
 // connection at once when all its slots are taken). Any byte from the master ends the wait.
 constexpr int64_t kVerdictWaitUs = 500'000;
-constexpr const char kTimeBaseText[] =
-    "Time base is not QX_CLOCK_BASE_MACHINE_LOCAL. Ignoring effective time on message time stamp "
-    "when receiving messages from slave. To improve timing on messages from slave application, "
-    "call lumavex_get_clock_base() \n";
 
 static_assert(kMaxRelayCarryBytes >= relay_rec::kData + relay_rec::kMaxPacketBytes,
               "the receive thread must hold an unfinished record until its end comes");
@@ -99,16 +94,16 @@ int relay_open_slave() {
   s.pid = pid;
   s.lost = false;
   s.no_time = clock_base() != QX_CLOCK_BASE_MACHINE_LOCAL;
-  if (s.no_time) console_printf("%s", kTimeBaseText);
+  if (s.no_time) console_printf("%s", kRelayTimeBaseText);
   char own[sizeof kClientName + 10];
   std::snprintf(own, sizeof own, "%s_%08x", kClientName, pid);
   s.own_name = own;
   platform::remove_file(s.own_name);
 
   int err = 0;
-  platform::LocalSocket socket = platform::connect_local(kServerName, &err);
+  platform::LocalSocket socket = platform::connect_local(kRelayServerName, &err);
   if (!socket.valid()) {
-    log_printf("Failed to connect '%s' Error:%s %d\n", kServerName,
+    log_printf("Failed to connect '%s' Error:%s %d\n", kRelayServerName,
                platform::socket_error_text(err), err);
     state.failure = "no relay master runs in this working folder";
     drop_connection(s);
