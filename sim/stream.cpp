@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "common/byte_io.h"
+#include "common/wire_reader.h"
 #include "platform/clock.h"
 
 namespace lvxsim {
@@ -300,11 +301,9 @@ SentSample StreamEngine::describe(const ModelSample &s, const build::SampleField
     for (const auto &b : w.blocks) {
       if (b.type != 2 || b.data.size() != 92) continue;
       float g[4];
+      lvx::WireReader block{lvx::Bytes(b.data)};
       for (size_t k = 0; k < 4; ++k) {
-        size_t at = 76 + 4 * k;
-        uint32_t bits = (uint32_t{b.data[at]} << 24) | (uint32_t{b.data[at + 1]} << 16) |
-                        (uint32_t{b.data[at + 2]} << 8) | uint32_t{b.data[at + 3]};
-        g[k] = decoded_float(std::bit_cast<float>(bits));
+        g[k] = decoded_float(std::bit_cast<float>(block.u32_at(76 + 4 * k)));
       }
       out.gaze_x[0] = g[0];
       out.gaze_y[0] = g[1];
