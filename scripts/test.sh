@@ -61,10 +61,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build/asan -j"$jobs" --output-on-failure --timeout 180
 
 step "build: thread sanitizer"
-# Only the threaded and hostile-network tests run here: no live window, no benchmarks.
+# Only the threaded and hostile-network tests run here, and only their programs are built.
 cmake -S . -B build/tsan "${debug[@]}" "${unity[@]}" -DLVX_WERROR=ON -DLVX_SANITIZE=thread \
   -DLVX_BUILD_BENCH=OFF -DLVX_BUILD_SDL=OFF >/dev/null
-cmake --build build/tsan -j"$jobs"
+cmake --build build/tsan -j"$jobs" --target lvx_threaded_tests
 step "tests: thread sanitizer (threaded and hostile-network tests)"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan -L "threaded|hostile" -j"$jobs" --output-on-failure --timeout 180
@@ -74,7 +74,7 @@ if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
   # No GoogleTest, Google Benchmark, SDL2, doxygen or libpng: the library, the simulated tracker
   # and the demo still build, and the configure says what is off.
   CC=clang CXX=clang++ cmake -S . -B build/fuzz --no-warn-unused-cli "${debug[@]}" "${unity[@]}" \
-    -DLVX_WERROR=ON -DLVX_BUILD_FUZZ=ON -DLVX_FUZZ_SECONDS=10 -DLVX_BUILD_TESTS=OFF \
+    -DLVX_WERROR=ON -DLVX_BUILD_FUZZ=ON -DLVX_FUZZ_SECONDS=6 -DLVX_BUILD_TESTS=OFF \
     -DLVX_BUILD_BENCH=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
     -DCMAKE_DISABLE_FIND_PACKAGE_SDL2=ON -DCMAKE_DISABLE_FIND_PACKAGE_SDL2_ttf=ON \

