@@ -128,22 +128,8 @@ TEST(BackdropPixels, GreyRangeAndLevelTables) {
 
 TEST(BackdropPixels, DitheringOfAFourByThreeImage) {
   // Range 0..200 (the fourth bytes are 0), five levels. The last column and row are not dithered.
-  const Px edge{7, 7, 7, 0};
-  auto make = [&] {
-    return image32(4, 3,
-                   {{100, 60, 30, 0},
-                    {100, 60, 30, 0},
-                    {100, 60, 30, 0},
-                    edge,
-                    {100, 60, 200, 0},
-                    {100, 60, 30, 0},
-                    {100, 60, 30, 0},
-                    edge,
-                    edge,
-                    edge,
-                    edge,
-                    edge});
-  };
+  const Px edge{7, 7, 7, 0}, a{100, 60, 30, 0}, b{100, 60, 200, 0};
+  auto make = [&] { return image32(4, 3, {a, a, a, edge, b, a, a, edge, edge, edge, edge, edge}); };
   Image fine = make();
   dither(fine, make_level_tables(byte_range(fine), 5, false));
   const Px want[2][3] = {{{3, 1, 1, 0}, {2, 1, 0, 0}, {2, 1, 1, 0}},

@@ -34,14 +34,11 @@ TEST(ClockLoad, LibraryLoadInitialisesTheClock) {
 }
 
 TEST_F(ClockTest, OutOfRangeBasesAreStoredAsZero) {
-  lumavex_set_clock_base(5);
-  EXPECT_EQ(lumavex_get_clock_base(), 0);
-  lumavex_set_clock_base(QX_CLOCK_BASE_MACHINE_LOCAL);
-  EXPECT_EQ(lumavex_get_clock_base(), QX_CLOCK_BASE_MACHINE_LOCAL);
-  lumavex_set_clock_base(-1);
-  EXPECT_EQ(lumavex_get_clock_base(), 0);
-  lumavex_set_clock_base(2);
-  EXPECT_EQ(lumavex_get_clock_base(), 0);
+  for (int base : {5, -1, 2}) {
+    lumavex_set_clock_base(QX_CLOCK_BASE_MACHINE_LOCAL);
+    lumavex_set_clock_base(base);
+    EXPECT_EQ(lumavex_get_clock_base(), 0) << base;
+  }
 }
 
 TEST_F(ClockTest, MachineLocalBaseCountsFromTheMonotonicOrigin) {
@@ -93,23 +90,20 @@ TEST_F(ClockTest, CurrentMicroSplitsMillisecondsAndMicroseconds) {
   EXPECT_GE(current_micro(nullptr), returned);
 }
 
-TEST_F(ClockTest, NegativeAndZeroDelaysReturnAtOnce) {
-  // A negative delay read as unsigned would wait for weeks; the bound only has to catch that.
-  const double start = current_double_usec();
-  msec_delay(-3);
-  msec_delay(INT32_MIN);
-  msec_delay(0);
-  EXPECT_LT(current_double_usec() - start, 2e6);
-}
-
-TEST_F(ClockTest, DelayLastsAtLeastTheAskedTime) {
-  for (int32_t ms : {1, 5, 30}) {
+TEST_F(ClockTest, DelayLastsTheAskedTimeAndNegativeOnesReturnAtOnce) {
+  for (int32_t ms : {1, 30}) {
     const double start = current_double_usec();
     msec_delay(ms);
     const double elapsed = current_double_usec() - start;
     EXPECT_GE(elapsed, ms * 1000.0) << ms << " ms";
     EXPECT_LT(elapsed, ms * 1000.0 + 5e6) << ms << " ms";
   }
+  // A negative delay read as unsigned would wait for weeks; the bound only has to catch that.
+  const double start = current_double_usec();
+  msec_delay(-3);
+  msec_delay(INT32_MIN);
+  msec_delay(0);
+  EXPECT_LT(current_double_usec() - start, 2e6);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ int apply_key(ControlState &s, const std::vector<uint8_t> &p) {
 constexpr uint8_t kPressed = 10;
 constexpr uint8_t kReleased = 0xFF;  // -1 as a byte
 
-TEST(ControlStatus, ReadReplyTakenOnlyForThePendingSerial) {
+TEST(ControlStatus, ReadAndTimeRepliesTakenOnlyForThePendingSerial) {
   ControlState s;
   s.request_serial = 7;
   EXPECT_EQ(apply_status(s, status_packet(8, 21, 0, 0, "other")), 5 + 34);
@@ -80,10 +80,8 @@ TEST(ControlStatus, ReadReplyTakenOnlyForThePendingSerial) {
   s.reply_state = lvx::kNoReplyYet;
   EXPECT_EQ(apply_status(s, status_packet(7, 21, 0, 0, std::string(250, 'r'))), 250 + 34);
   EXPECT_EQ(std::string(s.reply_text), std::string(199, 'r'));
-}
 
-TEST(ControlStatus, TimeReplyTakenOnlyForThePendingSerial) {
-  ControlState s;
+  // The tracker's time, likewise.
   s.time_serial = 5;
   EXPECT_EQ(apply_status(s, status_packet(6, 40, 0, 0, "", 1234)), 34);
   EXPECT_EQ(s.tracker_time.load(), 0u);

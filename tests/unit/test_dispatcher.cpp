@@ -182,16 +182,6 @@ TEST_F(Dispatcher, ConnectReplyCutShortIsRefused) {
   EXPECT_TRUE(r.accepted);
 }
 
-TEST_F(Dispatcher, DisconnectAckOnlyFromTheTracker) {
-  lvx::LinkRecord &r = lvx::link_record();
-  Buffer p = lvxsim::build::connect_packet(0x90, 3, 2, "", "", "QX VELOTRIS LUMAVEX");
-  feed(kStranger, p);
-  EXPECT_EQ(r.is_connected, 1);
-  feed(kTracker, p);
-  EXPECT_EQ(r.is_connected, 0);
-  EXPECT_EQ(r.mode_word, 0xFFFF);
-}
-
 TEST_F(Dispatcher, ConnectRepliesOnlyFromTheNodeAskedWhileConnecting) {
   lvx::LinkRecord &r = lvx::link_record();
   const Buffer busy = lvxsim::build::connect_packet(0x82, 3, 2, "", "", "QX VELOTRIS LUMAVEX");

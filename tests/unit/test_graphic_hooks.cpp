@@ -395,15 +395,4 @@ TEST_F(HookInstall, AlertsReachTheHookCutTo1023CharactersOrElseStandardError) {
   EXPECT_EQ(rec.wrong_user_data, 0);
 }
 
-int fake_writer(const char *, int, void *) {
-  return 3;
-}
-
-TEST(WriteImageHook, IsStoredAndCanBeSwappedForATransfer) {
-  EXPECT_EQ(set_write_image_hook(fake_writer, 99), 0);
-  EXPECT_EQ(lvx::write_image_hook(), fake_writer);
-  EXPECT_EQ(lvx::replace_write_image_hook(nullptr), fake_writer);
-  EXPECT_EQ(lvx::write_image_hook(), nullptr);
-}
-
 }  // namespace

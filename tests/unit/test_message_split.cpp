@@ -60,11 +60,6 @@ std::vector<std::string> lines_of(const std::string &packet) {
   return out;
 }
 
-TEST(MessageSplit, LongMessagePrefixesAreHexWithoutPadding) {
-  EXPECT_EQ(lvx::long_message_prefix(true, {0x2a, 1}), "!V LONGMS_ST_2a1 ");
-  EXPECT_EQ(lvx::long_message_prefix(false, {0xfe, 0x10}), "!V LONGMS_CONT_fe10 ");
-}
-
 TEST(MessageSplit, A248CharacterMessage) {
   std::string text = letters(248);
   Recorder large;

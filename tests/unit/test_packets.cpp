@@ -57,49 +57,37 @@ TEST(Header, DecodesBigEndianFields) {
   EXPECT_FALSE(lvx::decode_header(lvx::Bytes(raw, 19)));
 }
 
-TEST(TrackerVersion, GenerationFromModelCharacter) {
+TEST(TrackerVersion, GenerationFlagsAndValue) {
   EXPECT_EQ(lvx::generation_from_model_char('T'), 4);
   EXPECT_EQ(lvx::generation_from_model_char('K'), 2);
   EXPECT_EQ(lvx::generation_from_model_char('R'), 3);
   EXPECT_EQ(lvx::generation_from_model_char('Z'), 1);
-}
-
-TEST(TrackerVersion, ThirdGenerationFlags) {
-  auto v = lvx::detect_version(3, "LUMAVEX RX 4.56");
-  EXPECT_NEAR(v.value, 4.56, 1e-9);
-  EXPECT_FALSE(v.host_v5);
-  EXPECT_FALSE(v.large_packets);
-  v = lvx::detect_version(3, "LUMAVEX RX 5.7");
-  EXPECT_NEAR(v.value, 5.7, 1e-9);
-  EXPECT_TRUE(v.host_v5);
-  EXPECT_TRUE(v.large_packets);
-  v = lvx::detect_version(3, "LUMAVEX RX 6.4");
-  EXPECT_NEAR(v.value, 6.4, 1e-9);
-  EXPECT_TRUE(v.host_v5);
-  EXPECT_FALSE(v.large_packets);
-  v = lvx::detect_version(3, "LUMAVEX RX 6.52");
-  EXPECT_TRUE(v.large_packets);
-  v = lvx::detect_version(3, "LUMAVEX RX 5.51");
-  EXPECT_FALSE(v.large_packets);
-  EXPECT_FALSE(v.is_gen4);
-}
-
-TEST(TrackerVersion, FourthGenerationFlags) {
-  auto v = lvx::detect_version(4, "LUMAVEX T 6.1");
-  EXPECT_TRUE(v.is_gen4 && v.host_v5 && v.large_packets);
-  EXPECT_FALSE(v.is_tq);
-  EXPECT_NEAR(v.value, 6.1, 1e-9);
-  v = lvx::detect_version(4, "LUMAVEX TQ 1.2");
-  EXPECT_TRUE(v.is_tq && v.is_gen4);
-  EXPECT_NEAR(v.value, 1.2, 1e-9);
-  v = lvx::detect_version(4, "LUMAVEX TQ");
-  EXPECT_TRUE(v.is_tq);
-  EXPECT_FALSE(v.is_gen4 || v.host_v5 || v.large_packets);
-}
-
-TEST(TrackerVersion, OlderGenerationsUseTheGenerationAsValue) {
-  EXPECT_DOUBLE_EQ(lvx::detect_version(1, "LUMAVEX K").value, 1.0);
-  EXPECT_DOUBLE_EQ(lvx::detect_version(2, "LUMAVEX KK 2.1").value, 2.0);
+  const struct {
+    int generation;
+    const char *text;
+    double value;
+    bool host_v5, large_packets, gen4, tq;
+  } cases[] = {
+      {3, "LUMAVEX RX 4.56", 4.56, false, false, false, false},
+      {3, "LUMAVEX RX 5.7", 5.7, true, true, false, false},
+      {3, "LUMAVEX RX 6.4", 6.4, true, false, false, false},
+      {3, "LUMAVEX RX 6.52", 6.52, true, true, false, false},
+      {3, "LUMAVEX RX 5.51", 5.51, true, false, false, false},
+      {4, "LUMAVEX T 6.1", 6.1, true, true, true, false},
+      {4, "LUMAVEX TQ 1.2", 1.2, true, true, true, true},
+      {4, "LUMAVEX TQ", 0.0, false, false, false, true},
+      // Older generations take the generation as their value.
+      {1, "LUMAVEX K", 1.0, false, false, false, false},
+      {2, "LUMAVEX KK 2.1", 2.0, false, false, false, false},
+  };
+  for (const auto &c : cases) {
+    const lvx::TrackerVersion v = lvx::detect_version(c.generation, c.text);
+    EXPECT_NEAR(v.value, c.value, 1e-9) << c.text;
+    EXPECT_EQ(v.host_v5, c.host_v5) << c.text;
+    EXPECT_EQ(v.large_packets, c.large_packets) << c.text;
+    EXPECT_EQ(v.is_gen4, c.gen4) << c.text;
+    EXPECT_EQ(v.is_tq, c.tq) << c.text;
+  }
 }
 
 TEST(TrackerVersion, MinorScaling) {

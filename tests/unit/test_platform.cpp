@@ -1,7 +1,6 @@
 // The platform layer's own contract: socket error numbering and the manual-reset event.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <thread>
 
 #include "platform/event.h"
@@ -10,21 +9,6 @@
 namespace {
 
 namespace p = lvx::platform;
-
-TEST(SocketErrors, ErrnoMapsToTheLibrarysNumbers) {
-  EXPECT_EQ(p::socket_error_from_errno(0), 0);
-  EXPECT_EQ(p::socket_error_from_errno(EAGAIN), 10035);
-  EXPECT_EQ(p::socket_error_from_errno(EWOULDBLOCK), 10035);
-  EXPECT_EQ(p::socket_error_from_errno(EADDRINUSE), 10048);
-  EXPECT_EQ(p::socket_error_from_errno(ETIMEDOUT), 10060);
-  EXPECT_EQ(p::socket_error_from_errno(ECONNREFUSED), 10061);
-  EXPECT_EQ(p::socket_error_from_errno(ECONNRESET), 10054);
-  EXPECT_EQ(p::socket_error_from_errno(EPIPE), 10054);
-  EXPECT_EQ(p::socket_error_from_errno(EMSGSIZE), 10040);
-  EXPECT_EQ(p::socket_error_from_errno(EINPROGRESS), 10036);
-  EXPECT_EQ(p::socket_error_from_errno(ENOTCONN), 10057);
-  EXPECT_EQ(p::socket_error_from_errno(ENOSYS), p::kSockOther);
-}
 
 TEST(SocketErrors, RealSocketsReportMappedErrors) {
   int err = -1;

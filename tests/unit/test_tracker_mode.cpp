@@ -178,16 +178,13 @@ TEST_F(TrackerModeOffline, PlaybackRefusedWithoutAControllingConnection) {
   lvx::LinkRecord &r = lvx::link_record();
   lvx::ControlState &c = lvx::control_state();
   c.playback = true;
-  r.is_connected = 0;
-  EXPECT_EQ(lumavex_playback_start(), LINK_TERMINATED_RESULT);
-  EXPECT_EQ(lumavex_playback_stop(), LINK_TERMINATED_RESULT);
-  r.is_connected = 2;  // listening by broadcast
-  EXPECT_EQ(lumavex_playback_start(), LINK_TERMINATED_RESULT);
-  EXPECT_EQ(lumavex_playback_stop(), LINK_TERMINATED_RESULT);
-  r.is_connected = 1;
-  lvx::link_system().quiet = 1;
-  EXPECT_EQ(lumavex_playback_start(), LINK_TERMINATED_RESULT);
-  EXPECT_EQ(lumavex_playback_stop(), LINK_TERMINATED_RESULT);
+  // Not connected, listening by broadcast, connected but quiet.
+  for (int connected : {0, 2, 1}) {
+    r.is_connected = static_cast<int16_t>(connected);
+    lvx::link_system().quiet = connected == 1 ? 1 : 0;
+    EXPECT_EQ(lumavex_playback_start(), LINK_TERMINATED_RESULT) << connected;
+    EXPECT_EQ(lumavex_playback_stop(), LINK_TERMINATED_RESULT) << connected;
+  }
   EXPECT_TRUE(c.playback);  // refused calls change nothing
 }
 
