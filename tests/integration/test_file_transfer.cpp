@@ -133,6 +133,11 @@ class FileTransfer : public simtest::SimTest {
 
   std::string local(const std::string &name = "") const { return (local_ / name).string(); }
 
+  // Downloads `name` into the local folder.
+  int32_t fetch(const char *name, int32_t options, download_progress_fn progress = nullptr) {
+    return receive_data_file_feedback64(name, local().c_str(), options, progress);
+  }
+
   fs::path root_, data_, local_;
 };
 
@@ -141,8 +146,7 @@ class FileTransfer : public simtest::SimTest {
 TEST_F(FileTransfer, ServiceDownloadIntoAFolderKeepsBytesTimeAndReportsProgress) {
   connect(500);
   std::string bytes = put_recording("trial.qrd", 700000);
-  int32_t r =
-      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_TO_DIR, record_progress);
+  int32_t r = fetch("trial", RECEIVE_FILE_TO_DIR, record_progress);
   ASSERT_EQ(r, 700000);
   EXPECT_EQ(tree(local_), std::vector<std::string>{"trial.qrd"});
   EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
@@ -210,16 +214,15 @@ TEST_F(FileTransfer, ServiceFaultsLeaveNothingBehindAndAnEmptyFileArrives) {
   for (const Fault &f : faults) {
     sim().set_file_faults(f.faults);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), f.expected)
-        << f.what;
+    EXPECT_EQ(fetch("trial", 1), f.expected) << f.what;
     EXPECT_LT(simtest::ms_since(start), 5000) << f.what;
     EXPECT_TRUE(tree(local_).empty()) << f.what;
   }
   sim().set_file_faults({});
-  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 200000);
+  EXPECT_EQ(fetch("trial", 1), 200000);
   // An empty file is a file, with no progress call.
   put_recording("empty.qrd", 0);
-  EXPECT_EQ(receive_data_file_feedback64("empty", local().c_str(), 1, record_progress), 0);
+  EXPECT_EQ(fetch("empty", 1, record_progress), 0);
   EXPECT_TRUE(g_progress.empty());
   EXPECT_TRUE(fs::exists(local_ / "empty.qrd"));
 }
@@ -232,7 +235,7 @@ TEST_F(FileTransfer, ServiceHostileNamesAreRefused) {
     lvxsim::FileFaults f;
     f.reply_name = name;
     sim().set_file_faults(f);
-    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -6) << name;
+    EXPECT_EQ(fetch("trial", 1), -6) << name;
     EXPECT_EQ(receive_data_file("trial", nullptr, 0), -6) << name;
     EXPECT_TRUE(tree(root_ / "local").empty()) << name;
   }
@@ -316,8 +319,7 @@ TEST_F(FileTransfer, LinkDownloadSingleAndWindowed) {
     SCOPED_TRACE(version);
     connect(std::string(version).size() == 14 ? 511 : 512, version);
     std::string bytes = put_recording("trial.qrd", 300000, 3);
-    int32_t r = receive_data_file_feedback64("trial.qrd", local().c_str(), RECEIVE_FILE_TO_DIR,
-                                             record_progress);
+    int32_t r = fetch("trial.qrd", RECEIVE_FILE_TO_DIR, record_progress);
     ASSERT_EQ(r, 300000);
     EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
     expect_monotonic_to(300000);
@@ -348,8 +350,7 @@ TEST_F(FileTransfer, LinkBlocksOf1000BytesAreDataAnd999IsNeverABlock) {
   connect(520, "LUMAVEX RX 4.0");
   for (size_t size : {size_t{3 * 1024 + 999}, size_t{2 * 1024 + 1000}, size_t{999}}) {
     std::string bytes = put_recording("odd.qrd", size, static_cast<uint32_t>(size));
-    ASSERT_EQ(receive_data_file_feedback64("odd.qrd", local().c_str(),
-                                           RECEIVE_FILE_TO_DIR | RECEIVE_FILE_REPLACE, nullptr),
+    ASSERT_EQ(fetch("odd.qrd", RECEIVE_FILE_TO_DIR | RECEIVE_FILE_REPLACE),
               static_cast<int32_t>(size));
     EXPECT_TRUE(read_file(local_ / "odd.qrd") == bytes) << size;
   }
@@ -368,11 +369,12 @@ TEST_F(FileTransfer, LinkFaultsLeaveNothingBehind) {
        -4},
       {"stalls after 30000 bytes", with([](auto &f) { f.stall_after_bytes = 30000; }), -4},
       {"5000 bytes longer", with([](auto &f) { f.size_delta = 5000; }), -4},
+      {"announced again after every block", with([](auto &f) { f.reannounce_each_block = true; }),
+       -4},
   };
   for (const Fault &f : faults) {
     sim().set_file_faults(f.faults);
-    EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), f.expected)
-        << f.what;
+    EXPECT_EQ(fetch("trial.qrd", 1), f.expected) << f.what;
     EXPECT_TRUE(tree(local_).empty()) << f.what;
   }
 }
@@ -384,14 +386,14 @@ TEST_F(FileTransfer, LinkHostileNamesAreRefusedOrReducedToTheirLastPart) {
     lvxsim::FileFaults f;
     f.reply_name = name;
     sim().set_file_faults(f);
-    EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), -1);
+    EXPECT_EQ(fetch("trial.qrd", 1), -1);
     EXPECT_TRUE(tree(root_).empty() ||
                 tree(root_) == std::vector<std::string>{"tracker/trial.qrd"});
   }
   lvxsim::FileFaults f;
   f.reply_name = "../../escape.qrd";
   sim().set_file_faults(f);
-  EXPECT_EQ(receive_data_file_feedback64("trial.qrd", local().c_str(), 1, nullptr), 4000);
+  EXPECT_EQ(fetch("trial.qrd", 1), 4000);
   EXPECT_EQ(tree(local_), std::vector<std::string>{"escape.qrd"});
   EXPECT_FALSE(fs::exists(root_ / "escape.qrd"));
 }
@@ -406,9 +408,7 @@ TEST_F(FileTransfer, Version515UsesTheLinkAndHasNoVideo) {
   EXPECT_GT(sim().file_stats().link_blocks_sent, 0u);
   EXPECT_TRUE(read_file(local_ / "a.qrd") == bytes);
   // Video options need a tracker that records video.
-  EXPECT_EQ(
-      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -5);
+  EXPECT_EQ(fetch("trial", RECEIVE_VIDEO_ONLY_TO_DIR), -5);
 }
 
 TEST_F(FileTransfer, ThirdGenerationFallsBackToTheLinkWhenTheServiceFails) {
@@ -439,17 +439,13 @@ TEST_F(FileTransfer, VideoFoldersMoveIntoPlaceWithoutOverwriting) {
   std::string a = random_bytes(30000, 5), b = random_bytes(100, 6);
   write_file(data_ / "vfiles" / "trial" / "a.evf", a);
   write_file(data_ / "vfiles" / "trial" / "b.evf", b);
-  ASSERT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
-                                         record_progress),
-            9000);
+  ASSERT_EQ(fetch("trial", RECEIVE_FILE_AND_VIDEO_TO_DIR, record_progress), 9000);
   EXPECT_EQ(tree(local_), (std::vector<std::string>{"trial.qrd", "trial/a.evf", "trial/b.evf"}));
   EXPECT_TRUE(read_file(local_ / "trial" / "a.evf") == a);
   EXPECT_TRUE(read_file(local_ / "trial.qrd") == qrd);
 
   // Again: the targets are in use, so everything lands in a time-stamped folder beside them.
-  ASSERT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
-                                         nullptr),
-            9000);
+  ASSERT_EQ(fetch("trial", RECEIVE_FILE_AND_VIDEO_TO_DIR), 9000);
   std::vector<std::string> files = tree(local_);
   ASSERT_EQ(files.size(), 6u);
   EXPECT_TRUE(std::regex_match(files[3], std::regex("trial_[0-9]{8}_[0-9]{6}/trial.qrd")))
@@ -457,9 +453,7 @@ TEST_F(FileTransfer, VideoFoldersMoveIntoPlaceWithoutOverwriting) {
   EXPECT_TRUE(read_file(local_ / "trial.qrd") == qrd);
 
   // Video only, replacing.
-  ASSERT_EQ(receive_data_file_feedback64("trial", local().c_str(),
-                                         RECEIVE_VIDEO_ONLY_TO_DIR | RECEIVE_FILE_REPLACE, nullptr),
-            1);
+  ASSERT_EQ(fetch("trial", RECEIVE_VIDEO_ONLY_TO_DIR | RECEIVE_FILE_REPLACE), 1);
   EXPECT_TRUE(read_file(local_ / "trial" / "b.evf") == b);
 }
 
@@ -469,24 +463,18 @@ TEST_F(FileTransfer, VideoFaultsAndCancel) {
   write_file(data_ / "vfiles" / "trial" / "a.evf", random_bytes(300000, 5));
   write_file(data_ / "vfiles" / "trial" / "b.evf", random_bytes(300000, 6));
   g_cancel_after = 0;
-  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR,
-                                         record_progress),
-            -3);
+  EXPECT_EQ(fetch("trial", RECEIVE_VIDEO_ONLY_TO_DIR, record_progress), -3);
   EXPECT_TRUE(tree(local_).empty());
   g_cancel_after = -1;
   lvxsim::FileFaults hostile;
   hostile.reply_name = "..";
   sim().set_file_faults(hostile);
-  EXPECT_EQ(
-      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -6);
+  EXPECT_EQ(fetch("trial", RECEIVE_VIDEO_ONLY_TO_DIR), -6);
   EXPECT_TRUE(tree(local_).empty());
   sim().set_file_faults({});
-  EXPECT_EQ(
-      receive_data_file_feedback64("none", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -6);
-  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 7, nullptr), -5);
-  EXPECT_EQ(receive_data_file_feedback64(nullptr, local().c_str(), 0, nullptr), -5);
+  EXPECT_EQ(fetch("none", RECEIVE_VIDEO_ONLY_TO_DIR), -6);
+  EXPECT_EQ(fetch("trial", 7), -5);
+  EXPECT_EQ(fetch(nullptr, 0), -5);
   EXPECT_TRUE(tree(local_).empty());
 }
 
@@ -510,14 +498,14 @@ TEST_F(FileTransfer, AServiceThatDoesNotAnswerTricklesOrStopsReadingIsGivenUpOnW
   const uint16_t service_port = lvx::transport_options().file_service_port;
   lvx::transport_options().file_service_port = full.local_endpoint().port;
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -1);
+  EXPECT_EQ(fetch("trial", 1), -1);
   EXPECT_LT(simtest::ms_since(start), 3000);
   lvx::transport_options().file_service_port = service_port;
   lvxsim::FileFaults trickle;
   trickle.trickle_ms = 10;  // a byte every 10 ms: the file would take 10 s
   sim().set_file_faults(trickle);
   start = std::chrono::steady_clock::now();
-  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), -2);
+  EXPECT_EQ(fetch("trial", 1), -2);
   EXPECT_LT(simtest::ms_since(start), 3000);
   EXPECT_TRUE(tree(local_).empty());
   // An upload to a service that takes the request and then reads nothing.
@@ -538,7 +526,7 @@ TEST_F(FileTransfer, RepliesThatComeInSeveralSegmentsAreReadWhole) {
   lvxsim::FileFaults split;
   split.split_reply_ms = 50;
   sim().set_file_faults(split);
-  EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), 1, nullptr), 30000);
+  EXPECT_EQ(fetch("trial", 1), 30000);
   EXPECT_TRUE(read_file(local_ / "trial.qrd") == bytes);
   EXPECT_EQ(send_data_file(local("trial.qrd").c_str(), "up.dat", 0), 30000);
   EXPECT_TRUE(arrives(data_ / "recv" / "up.dat", bytes));
@@ -549,7 +537,7 @@ TEST_F(FileTransfer, NamesThatCannotGoWholeAndFilesOf2GiBAreRefusedBeforeAnythin
   put_recording("trial.qrd", 100);
   ASSERT_TRUE(sim().wait_for_commands(1, 2000));  // the connection's own
   sim().clear_received();
-  EXPECT_EQ(receive_data_file_feedback64("tri\nal", local().c_str(), 1, nullptr), -5);
+  EXPECT_EQ(fetch("tri\nal", 1), -5);
   EXPECT_EQ(lumavex_request_file_read("tri\nal"), -3);
   EXPECT_EQ(send_data_file(local("x").c_str(), "up\n.dat", 0), -3);
   // Sparse: 2 GiB on the file system's books, nothing on its disk.
@@ -578,10 +566,7 @@ TEST_F(FileTransfer, AVideoFileThatDoesNotArriveWholeFailsTheDownloadAndTheRestI
   };
   for (const Fault &f : faults) {
     sim().set_file_faults(f.faults);
-    EXPECT_EQ(receive_data_file_feedback64("trial", local().c_str(), RECEIVE_FILE_AND_VIDEO_TO_DIR,
-                                           nullptr),
-              f.expected)
-        << f.what;
+    EXPECT_EQ(fetch("trial", RECEIVE_FILE_AND_VIDEO_TO_DIR), f.expected) << f.what;
     EXPECT_EQ(tree(local_), (std::vector<std::string>{"trial.qrd", "trial/a.evf"})) << f.what;
     fs::remove_all(local_);
     fs::create_directories(local_);
@@ -598,9 +583,7 @@ TEST_F(FileTransfer, AVideoListingIsRefusedWithRepeatsAndTheFolderHasOneWait) {
   repeats.video_names = "a.evf";
   for (int i = 1; i < 60; ++i) *repeats.video_names += ";a.evf";
   sim().set_file_faults(repeats);
-  EXPECT_EQ(
-      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -6);
+  EXPECT_EQ(fetch("trial", RECEIVE_VIDEO_ONLY_TO_DIR), -6);
   EXPECT_EQ(sim().file_stats().service_requests, 1u);  // the listing alone
   EXPECT_TRUE(tree(local_).empty());
   // Eight names whose files each stall: the folder's one wait is spent on the first.
@@ -608,9 +591,7 @@ TEST_F(FileTransfer, AVideoListingIsRefusedWithRepeatsAndTheFolderHasOneWait) {
   stalls.stall_after_bytes = 0;
   sim().set_file_faults(stalls);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(
-      receive_data_file_feedback64("trial", local().c_str(), RECEIVE_VIDEO_ONLY_TO_DIR, nullptr),
-      -2);
+  EXPECT_EQ(fetch("trial", RECEIVE_VIDEO_ONLY_TO_DIR), -2);
   EXPECT_LT(simtest::ms_since(start), 1500);
   EXPECT_EQ(sim().file_stats().service_requests, 3u);  // and the listing and the first file
   EXPECT_TRUE(tree(local_).empty());
@@ -625,12 +606,6 @@ TEST_F(FileTransfer, LinkDownloadsThatLoseDataEndNegative) {
   EXPECT_EQ(receive_data_file("trial.qrd", local(longest).c_str(), 0), 5000);
   EXPECT_TRUE(read_file(local_ / longest) == bytes);
   EXPECT_EQ(receive_data_file("trial.qrd", local(longest + "n").c_str(), 0), -2);
-  EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
-  // A tracker that announces the file again after every block starts over each time.
-  lvxsim::FileFaults again;
-  again.reannounce_each_block = true;
-  sim().set_file_faults(again);
-  EXPECT_EQ(receive_data_file("trial.qrd", local("again.qrd").c_str(), 0), -4);
   EXPECT_EQ(tree(local_), std::vector<std::string>{longest});
 }
 

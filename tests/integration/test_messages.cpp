@@ -132,30 +132,26 @@ INSTANTIATE_TEST_SUITE_P(PacketSizes, MessageSizes,
                                   (p.transport == kTcp ? "Tcp" : "Udp");
                          });
 
-TEST_P(Messages, FormattedMessagesOfAnyLength) {
+// Formatted messages of any length, then a burst: all stored whole, in order, with serials that
+// follow one another.
+TEST_P(Messages, FormattedMessagesOfAnyLengthAndBurstsArriveCompleteAndInOrder) {
   connect_to_tracker(at(57, 227));
   std::string big = letters(1500);
   ASSERT_EQ(eyemsg_printf("VAR %s", big.c_str()), 0);
   ASSERT_EQ(eyemsg_printf_ex(-5, "SYNC %d", 7), 0);
-  ASSERT_TRUE(sim().wait_for_messages(2, 2000));
+  constexpr size_t kCount = 300;
+  for (size_t i = 0; i < kCount; ++i) ASSERT_EQ(eyemsg_printf("burst %zu", i), 0);
+  ASSERT_TRUE(sim().wait_for_messages(kCount + 2, 5000));
   auto stored = sim().recorded_messages();
-  ASSERT_EQ(stored.size(), 2u);
+  ASSERT_EQ(stored.size(), kCount + 2);
   EXPECT_EQ(stored[0].text, "VAR " + big);
   EXPECT_EQ(stored[1].text, "SYNC 7");
   EXPECT_LE(stored[1].offset_ms, -4);
-}
-
-TEST_P(Messages, BurstsArriveCompleteAndInOrder) {
-  connect_to_tracker(at(58, 228));
-  constexpr int kCount = 300;
-  for (int i = 0; i < kCount; ++i) ASSERT_EQ(eyemsg_printf("burst %d", i), 0);
-  ASSERT_TRUE(sim().wait_for_messages(kCount, 5000));
-  auto stored = sim().recorded_messages();
-  ASSERT_EQ(stored.size(), static_cast<size_t>(kCount));
-  for (int i = 0; i < kCount; ++i)
-    EXPECT_EQ(stored[static_cast<size_t>(i)].text, "burst " + std::to_string(i));
-  for (int i = 1; i < kCount; ++i) {
-    EXPECT_EQ(stored[static_cast<size_t>(i)].serial, stored[static_cast<size_t>(i - 1)].serial + 1);
+  for (size_t i = 0; i < kCount; ++i) {
+    EXPECT_EQ(stored[i + 2].text, "burst " + std::to_string(i));
+    if (i > 0) {
+      EXPECT_EQ(stored[i + 2].serial, stored[i + 1].serial + 1);
+    }
   }
 }
 

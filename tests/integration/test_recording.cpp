@@ -141,7 +141,7 @@ TEST_F(Recording, RefusedNamesSendNothingAndLongNamesAreAnnounced) {
   EXPECT_TRUE(std::filesystem::exists(sim().data_dir() + "/a_long_recording_name.qrd"));
 }
 
-TEST_F(Recording, NoLinkDataAskedReturnsAtOnce) {
+TEST_F(Recording, NoLinkDataAskedReturnsAtOnceAndARefusedStartFailsAtStepOne) {
   connect(100);
   ASSERT_EQ(start_recording(1, 1, 0, 0), 0);
   EXPECT_EQ(check_recording(), 0);
@@ -149,10 +149,8 @@ TEST_F(Recording, NoLinkDataAskedReturnsAtOnce) {
   std::optional<lvxsim::RecordingRecord> rec = tracker().last_recording();
   ASSERT_TRUE(rec);
   EXPECT_FALSE(rec->streamed);
-}
 
-TEST_F(Recording, StartFailsAtStepOneWhenTheTrackerRefuses) {
-  connect(101);
+  // Step one fails when the tracker refuses: its result comes back.
   sim().set_command_rule("start_recording", lvxsim::CommandRule{-7, 0, true, ""});
   EXPECT_EQ(start_recording(1, 1, 1, 1), -7);
 }

@@ -1,6 +1,6 @@
 // The tracker's mode machine on an injected clock: the state flag's rise and fall (including the
 // settle times the library's tests never use), the recording digits and a recording started
-// over, and the pacing of playback.
+// over. (The pacing of playback is checked over the wire in test_tracker_control.cpp.)
 #include "sim/mode_machine.h"
 
 #include <gtest/gtest.h>
@@ -62,22 +62,6 @@ TEST(ModeMachine, RecordingDigitsAndRestart) {
   EXPECT_TRUE(again.data_stopped);
   EXPECT_EQ(again.action, CommandAction::kStartRecording);
   EXPECT_TRUE(m.recording());
-}
-
-TEST(PlaybackPacer, ReleasesChunksPerRequest) {
-  std::vector<std::vector<uint8_t>> packets;
-  for (uint8_t i = 0; i < 10; ++i) packets.push_back({i});
-  lvxsim::PlaybackPacer pacer(std::move(packets), 4);
-  for (int first : {0, 4, 8}) {
-    auto chunk = pacer.on_request();
-    ASSERT_EQ(chunk.size(), first == 8 ? 2u : 4u);
-    EXPECT_EQ(chunk[0][0], first);
-    EXPECT_EQ(pacer.done(), first == 8);
-  }
-  EXPECT_TRUE(pacer.on_request().empty());
-  EXPECT_EQ(pacer.requests(), 4u);
-  lvxsim::PlaybackPacer one({{1}, {2}}, 0);  // a chunk size below 1 means one packet each
-  EXPECT_EQ(one.on_request().size(), 1u);
 }
 
 }  // namespace

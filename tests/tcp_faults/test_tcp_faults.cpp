@@ -2,7 +2,7 @@
 // length over the limit, garbage, the tracker closing the connection (within a frame or between
 // frames) and a tracker that stops reading. Each must leave the library promptly not connected,
 // with calls failing at once with the not-connected result, and a new open must bring up a fresh
-// connection. Trackers 127.0.0.168..179.
+// connection. Trackers 127.0.0.168 and 171..173.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -65,38 +65,44 @@ class TcpFaults : public simtest::SimTest {
 #define REQUIRE_TCP(n) \
   if (!connect_tcp_clean(n)) GTEST_SKIP() << "TCP-only not available in this process"
 
-TEST_F(TcpFaults, BadPrefix) {
+// Corrupt streams: a bad prefix (after a whole frame, which is still delivered), a length over
+// the limit (1501 bytes announced, and sent: a reader that believed it would swallow the next
+// frames) and noise after a proper first byte (caught at the second byte, without waiting for
+// more). A command waiting for its result when the fault comes returns at once, not at its
+// time-out.
+TEST_F(TcpFaults, CorruptStreams) {
   REQUIRE_TCP(168);
-  ASSERT_TRUE(sim().send_raw_tcp({'X', 'Y', 0, 8, 1, 2, 3, 4, 5, 6, 7, 8}));
-  expect_down_promptly();
-  expect_reconnects();
-}
-
-TEST_F(TcpFaults, LengthOverTheLimit) {
-  REQUIRE_TCP(169);
-  // 1501 bytes announced, and sent: a reader that believed it would swallow the next frames.
-  std::vector<uint8_t> frame(4 + 1501, 0);
-  frame[0] = 'L';
-  frame[1] = 'V';
-  frame[2] = 0x05;
-  frame[3] = 0xDD;
-  ASSERT_TRUE(sim().send_raw_tcp(frame));
-  expect_down_promptly();
-  expect_reconnects();
-}
-
-TEST_F(TcpFaults, Garbage) {
-  REQUIRE_TCP(170);
-  // Valid-looking first byte, then noise: caught at the second byte, without waiting for more.
-  std::vector<uint8_t> noise{'L'};
-  uint32_t x = 12345;
-  for (int i = 0; i < 3; ++i) {
-    x = x * 1103515245 + 12345;
-    noise.push_back(static_cast<uint8_t>('W' + (x >> 16) % 100));
+  sim().set_command_rule("hold", {0, 0, false, {}});  // never answered
+  std::vector<uint8_t> bad_prefix =
+      lvxsim::SimTracker::frame_tcp(lvxsim::build::node_packet(std::vector<uint8_t>(20, 'k')));
+  bad_prefix.insert(bad_prefix.end(), {'X', 'Y', 0, 8, 1, 2, 3, 4, 5, 6, 7, 8});
+  std::vector<uint8_t> too_long(4 + 1501, 0);
+  too_long[0] = 'L';
+  too_long[1] = 'V';
+  too_long[2] = 0x05;
+  too_long[3] = 0xDD;
+  const struct {
+    const char *what;
+    std::vector<uint8_t> bytes;
+    int whole_frames;
+    Reopen reopen;
+  } faults[] = {
+      {"bad prefix", bad_prefix, 1, Reopen::kConnection},
+      {"length over the limit", too_long, 0, Reopen::kConnection},
+      {"noise", {'L', 123, 143, 172}, 0, Reopen::kSystemThenTracker},
+  };
+  for (const auto &f : faults) {
+    SCOPED_TRACE(f.what);
+    sim().run_later(100, [this, bytes = f.bytes] { sim().send_raw_tcp(bytes); });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lumavex_timed_command(5000, "hold"), LINK_TERMINATED_RESULT);
+    EXPECT_LT(ms_since(start), 1000);
+    expect_down_promptly();
+    uint8_t data[420];
+    for (int i = 0; i < f.whole_frames; ++i) EXPECT_EQ(lumavex_node_receive(nullptr, data), 20);
+    EXPECT_EQ(lumavex_node_receive(nullptr, data), 0);
+    expect_reconnects(f.reopen);
   }
-  ASSERT_TRUE(sim().send_raw_tcp(noise));
-  expect_down_promptly();
-  expect_reconnects(Reopen::kSystemThenTracker);
 }
 
 TEST_F(TcpFaults, TrackerClosesWithinAFrame) {
