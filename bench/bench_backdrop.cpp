@@ -94,15 +94,7 @@ lvxsim::Config tracker_config(const lvxsim::IPv4 &ip, int format, const std::str
 }
 
 bool connect(lvxsim::SimTracker &sim, const lvxsim::IPv4 &ip) {
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "tracker: %s\n", error.c_str());
-    return false;
-  }
-  char address[32];
-  std::snprintf(address, sizeof address, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-  bench::point_library_at(sim, address);
-  lvx::transport_options().file_service_port = sim.file_service_port();
+  if (!bench::start_file_tracker(sim, ip)) return false;
   // The whole image fits the tracker's screen, so nothing is clipped.
   sim.control().set_variable("screen_pixel_coords", "0,0,1920,1080");
   return open_lumavex_connection(0) == 0;

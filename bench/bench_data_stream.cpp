@@ -72,6 +72,7 @@
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/thread_priority.h"
+#include "rate_reporter.h"
 #include "sim/data_items.h"
 #include "sim/link_codes.h"
 #include "sim/stream.h"
@@ -789,19 +790,6 @@ void BM_CopySampleItem(benchmark::State &state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
-// Prints as usual and keeps each benchmark's items per second for the summary.
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &reports) override {
-    for (const Run &run : reports) {
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(reports);
-  }
-  std::map<std::string, double> rates;
-};
-
 const char *verdict(bool met) {
   return met ? "met" : "MISSED";
 }
@@ -869,7 +857,7 @@ int main(int argc, char **argv) {
 
   benchmark::RegisterBenchmark("DecodeSampleToFloat", BM_DecodeSampleToFloat);
   benchmark::RegisterBenchmark("CopySampleItem", BM_CopySampleItem);
-  CapturingReporter reporter;
+  bench::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   double decode_rate = reporter.rates["DecodeSampleToFloat"];

@@ -93,15 +93,7 @@ double plain_tcp_into_file(const std::vector<uint8_t> &bytes, const std::string 
 
 // Starts a tracker serving `dir` and connects the library to it.
 bool connect(lvxsim::SimTracker &sim, const lvxsim::IPv4 &ip) {
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "tracker: %s\n", error.c_str());
-    return false;
-  }
-  char address[32];
-  std::snprintf(address, sizeof address, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-  bench::point_library_at(sim, address);
-  lvx::transport_options().file_service_port = sim.file_service_port();
+  if (!bench::start_file_tracker(sim, ip)) return false;
   return open_lumavex_connection(0) == 0;
 }
 

@@ -27,6 +27,7 @@
 #include "data/record_conversion.h"
 #include "data/velocity_history.h"
 #include "lumavex_core.h"
+#include "rate_reporter.h"
 #include "sim/data_items.h"
 #include "sim/stream.h"
 
@@ -182,21 +183,6 @@ void BM_MatrixPoint(benchmark::State &state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
-// Prints as usual and keeps each benchmark's time per item for the summary.
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &reports) override {
-    for (const Run &run : reports) {
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end() && it->second.value > 0) {
-        ns[run.benchmark_name()] = 1e9 / it->second.value;
-      }
-    }
-    ConsoleReporter::ReportRuns(reports);
-  }
-  std::map<std::string, double> ns;
-};
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -216,17 +202,18 @@ int main(int argc, char **argv) {
   benchmark::RegisterBenchmark("DecodeOneSample", BM_DecodeOneSample);
   benchmark::RegisterBenchmark("HrefToGaze", BM_HrefToGaze);
   benchmark::RegisterBenchmark("MatrixPoint", BM_MatrixPoint);
-  CapturingReporter reporter;
+  bench::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
   constexpr double kBudgetNs = 500'000;  // one sample at 2000 Hz
   std::printf("\nper sample, against the %.0f us a 2000 Hz loop has:\n", kBudgetNs / 1000);
-  for (const auto &[name, ns] : reporter.ns) {
+  for (const auto &[name, rate] : reporter.rates) {
+    const double ns = 1e9 / rate;
     std::printf("  %-42s %9.1f ns  (%.3f %% of a sample's time)\n", name.c_str(), ns,
                 100.0 * ns / kBudgetNs);
   }
-  const bool measured = reporter.ns.count("VelocityPerSample/filter:4/hz:2000") != 0 &&
-                        reporter.ns.count("HrefToGaze") != 0;
+  const bool measured = reporter.rates.count("VelocityPerSample/filter:4/hz:2000") != 0 &&
+                        reporter.rates.count("HrefToGaze") != 0;
   return measured ? 0 : 1;
 }

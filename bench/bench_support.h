@@ -10,7 +10,9 @@
 //   free:  wherever the scheduler puts them.
 #pragma once
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "link/address.h"
 #include "link/transport.h"
@@ -88,6 +90,21 @@ inline void point_library_at(const lvxsim::SimTracker &sim, const char *address)
   lvx::transport_options().tracker_port = sim.udp_endpoint().port;
   if (sim.config().enable_tcp) lvx::transport_options().tracker_tcp_port = sim.tcp_endpoint().port;
   set_lumavex_address(address);
+}
+
+// Starts a tracker that serves files and points the library at it (its link and its file
+// service); false, with the reason on standard error, when it cannot start.
+inline bool start_file_tracker(lvxsim::SimTracker &sim, const lvxsim::IPv4 &ip) {
+  std::string error;
+  if (!sim.start(&error)) {
+    std::fprintf(stderr, "tracker: %s\n", error.c_str());
+    return false;
+  }
+  char address[32];
+  std::snprintf(address, sizeof address, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
+  point_library_at(sim, address);
+  lvx::transport_options().file_service_port = sim.file_service_port();
+  return true;
 }
 
 }  // namespace bench

@@ -182,40 +182,43 @@ bool velocity_window(size_t length, SampleWindow &w) {
   return true;
 }
 
+namespace {
+
+// The three compact forms: under the calculation lock, fills each eye's values from the window of
+// the history, and the window's centre sample; with no window, the values stay missing.
+template <class PerEye>
+int16_t per_eye_from_window(int filter_type, compact_float_sample *vel_sample, PerEye per_eye) {
+  std::lock_guard lock(velocity_history().calculation_lock);
+  SampleWindow w;
+  if (!prepare(filter_type, w)) {
+    copy_centre(nullptr, vel_sample);
+    return 0;
+  }
+  for (int eye = 0; eye < 2; ++eye) per_eye(w, eye);
+  copy_centre(&w, vel_sample);
+  return 0;
+}
+
+}  // namespace
+
 int16_t calculate_velocity_x_y(int filter_type, float xvel[2], float yvel[2],
                                compact_float_sample *vel_sample) {
   if (xvel == nullptr || yvel == nullptr) return -1;
   missing(xvel, 2);
   missing(yvel, 2);
-  std::lock_guard lock(velocity_history().calculation_lock);
-  SampleWindow w;
-  if (!prepare(filter_type, w)) {
-    copy_centre(nullptr, vel_sample);
-    return 0;
-  }
-  for (int eye = 0; eye < 2; ++eye) {
+  return per_eye_from_window(filter_type, vel_sample, [&](const SampleWindow &w, int eye) {
     const Velocity v = window_velocity(w, filter_type, eye, 0);
     xvel[eye] = v.x;
     yvel[eye] = v.y;
-  }
-  copy_centre(&w, vel_sample);
-  return 0;
+  });
 }
 
 int16_t calculate_velocity(int filter_type, float vel[2], compact_float_sample *vel_sample) {
   if (vel == nullptr) return -1;
   missing(vel, 2);
-  std::lock_guard lock(velocity_history().calculation_lock);
-  SampleWindow w;
-  if (!prepare(filter_type, w)) {
-    copy_centre(nullptr, vel_sample);
-    return 0;
-  }
-  for (int eye = 0; eye < 2; ++eye) {
+  return per_eye_from_window(filter_type, vel_sample, [&](const SampleWindow &w, int eye) {
     vel[eye] = combined_velocity(window_velocity(w, filter_type, eye, 0));
-  }
-  copy_centre(&w, vel_sample);
-  return 0;
+  });
 }
 
 int16_t calculate_velocity_and_acceleration(int filter_type, float vel[2], float acc[2],
@@ -223,18 +226,10 @@ int16_t calculate_velocity_and_acceleration(int filter_type, float vel[2], float
   if (vel == nullptr || acc == nullptr) return -1;
   missing(vel, 2);
   missing(acc, 2);
-  std::lock_guard lock(velocity_history().calculation_lock);
-  SampleWindow w;
-  if (!prepare(filter_type, w)) {
-    copy_centre(nullptr, vel_sample);
-    return 0;
-  }
-  for (int eye = 0; eye < 2; ++eye) {
+  return per_eye_from_window(filter_type, vel_sample, [&](const SampleWindow &w, int eye) {
     vel[eye] = combined_velocity(window_velocity(w, filter_type, eye, 0));
     acc[eye] = window_acceleration(w, filter_type, eye, 0);
-  }
-  copy_centre(&w, vel_sample);
-  return 0;
+  });
 }
 
 int16_t calculate_velocity_and_acceleration_all(int filter_type, float out[18],
